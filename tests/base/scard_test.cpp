@@ -1,5 +1,7 @@
 #include "tru2/nix/scard.h"
 
+#include "tru2/exception.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -80,10 +82,17 @@ TEST_F(NoDaemonTest, EstablishFailsWithNoServiceAndLeavesOutUntouched)
 {
     nix::SCardContext* sentinel = new nix::SCardContext(0x1234, false);
     std::unique_ptr<nix::SCardContext> out(sentinel);
-    EXPECT_EQ(nix::SCardContext::Establish(out, SCARD_SCOPE_USER), static_cast<uint32_t>(SCARD_E_NO_SERVICE));
+    EXPECT_EQ(nix::SCardContext::Establish(out, SCARD_SCOPE_USER), static_cast<tru::TResult>(SCARD_E_NO_SERVICE));
     EXPECT_EQ(out.get(), sentinel);
 
-    EXPECT_EQ(nix::SCardContext::CreateGlobalInstance(SCARD_SCOPE_USER), static_cast<uint32_t>(SCARD_E_NO_SERVICE));
+    EXPECT_EQ(nix::SCardContext::CreateGlobalInstance(SCARD_SCOPE_USER), static_cast<tru::TResult>(SCARD_E_NO_SERVICE));
+    EXPECT_EQ(nix::SCardContext::GetGlobalInstancePtr(), nullptr);
+    try {
+        nix::SCardContext::GetGlobalInstance();
+        ADD_FAILURE() << "no exception";
+    } catch (const tru::Exception& e) {
+        EXPECT_EQ(e.GetCode(), static_cast<tru::TResult>(SCARD_E_NO_SERVICE));
+    }
     EXPECT_EQ(nix::SCardContext::GetGlobalInstancePtr(), nullptr);
     EXPECT_EQ(nix::SCardContext::DestroyGlobalInstance(), 0u);
 }
@@ -95,10 +104,10 @@ TEST_F(NoDaemonTest, CallsOnUnknownHandlesReturnPcscCodeAndKeepOutValues)
     unsigned char send[] = {0x00, 0xA4, 0x00, 0x00};
     unsigned char receive[16];
     unsigned receiveLength = sizeof receive;
-    EXPECT_EQ(card.Transmit(sizeof send, send, receiveLength, receive), static_cast<uint32_t>(SCARD_E_INVALID_PARAMETER));
+    EXPECT_EQ(card.Transmit(sizeof send, send, receiveLength, receive), static_cast<tru::TResult>(SCARD_E_INVALID_PARAMETER));
     EXPECT_EQ(receiveLength, sizeof receive);
     nix::SCard t1(0x7777, 2, false);
-    EXPECT_EQ(t1.Transmit(sizeof send, send, receiveLength, receive), static_cast<uint32_t>(SCARD_E_INVALID_HANDLE));
+    EXPECT_EQ(t1.Transmit(sizeof send, send, receiveLength, receive), static_cast<tru::TResult>(SCARD_E_INVALID_HANDLE));
     EXPECT_EQ(receiveLength, sizeof receive);
 
     char name[256];

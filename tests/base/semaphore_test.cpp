@@ -1,5 +1,7 @@
 #include "tru2/nix/semaphore.h"
 
+#include "tru2/exception.h"
+
 #include <gtest/gtest.h>
 
 #include <sys/stat.h>
@@ -9,7 +11,7 @@
 
 namespace {
 
-constexpr uint32_t kErrorInternal = 0x80090020;
+constexpr tru::TResult kErrorInternal = tru::ERROR_INTERNAL;
 
 class SemaphoreTest : public ::testing::Test {
 protected:
@@ -24,6 +26,12 @@ TEST_F(SemaphoreTest, OperationsOnClosedSemaphoreFail)
     EXPECT_FALSE(sem.IsOpen());
     EXPECT_EQ(sem.WaitAndOwn(0), kErrorInternal);
     EXPECT_EQ(sem.Release(), kErrorInternal);
+    try {
+        nix::Semaphore::Guard guard(sem, 0);
+        ADD_FAILURE() << "guard over a closed semaphore";
+    } catch (const tru::Exception& e) {
+        EXPECT_EQ(e.GetCode(), kErrorInternal);
+    }
 }
 
 TEST_F(SemaphoreTest, CreatedOwnerOnlyAndActsAsBinaryLockAcrossHandles)
@@ -45,9 +53,13 @@ TEST_F(SemaphoreTest, CreatedOwnerOnlyAndActsAsBinaryLockAcrossHandles)
     EXPECT_EQ(first.Release(), 0u);
     EXPECT_EQ(sem_trywait(raw), 0);
     sem_post(raw);
+    {
+        nix::Semaphore::Guard guard(second, 0);
+        EXPECT_NE(sem_trywait(raw), 0) << "held by the guard";
+    }
+    EXPECT_EQ(sem_trywait(raw), 0) << "released by the guard";
+    sem_post(raw);
     sem_close(raw);
-    EXPECT_EQ(second.WaitAndOwn(0), 0u);
-    EXPECT_EQ(second.Release(), 0u);
 }
 
 }  // namespace

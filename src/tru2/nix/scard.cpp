@@ -4,18 +4,17 @@
 #include <cstring>
 #include <new>
 
+#include "tru2/exception.h"
+
 namespace nix {
 
 namespace {
-
-constexpr uint32_t kErrorMem = 0x8009000E;
-constexpr uint32_t kErrorInternal = 0x80090020;
 
 constexpr unsigned long kProtocolRaw = 0;
 constexpr unsigned long kProtocolT0 = 1;
 constexpr unsigned long kProtocolT1 = 2;
 
-uint32_t ToResult(LONG rv) { return static_cast<uint32_t>(rv); }
+tru::TResult ToResult(LONG rv) { return static_cast<uint32_t>(rv); }
 
 }  // namespace
 
@@ -43,7 +42,7 @@ const SCARD_IO_REQUEST* SCard::GetIORequestPtr() const
     }
 }
 
-uint32_t SCard::Transmit(unsigned sendLength, const void* send, unsigned& receiveLength, void* receive)
+tru::TResult SCard::Transmit(unsigned sendLength, const void* send, unsigned& receiveLength, void* receive)
 {
     DWORD received = receiveLength;
     const LONG rv = SCardTransmit(handle_, GetIORequestPtr(), static_cast<const BYTE*>(send), sendLength,
@@ -53,7 +52,7 @@ uint32_t SCard::Transmit(unsigned sendLength, const void* send, unsigned& receiv
     return ToResult(rv);
 }
 
-uint32_t SCard::GetStatus(char* readerName, unsigned& nameLength, unsigned long& state,
+tru::TResult SCard::GetStatus(char* readerName, unsigned& nameLength, unsigned long& state,
                           unsigned long& protocol, void* atr, unsigned& atrLength)
 {
     DWORD nameLen = nameLength;
@@ -70,7 +69,7 @@ uint32_t SCard::GetStatus(char* readerName, unsigned& nameLength, unsigned long&
     return ToResult(rv);
 }
 
-uint32_t SCard::GetAttrib(unsigned long attribute, void* buffer, unsigned& length)
+tru::TResult SCard::GetAttrib(unsigned long attribute, void* buffer, unsigned& length)
 {
     DWORD len = length;
     const LONG rv = SCardGetAttrib(handle_, attribute, static_cast<BYTE*>(buffer), &len);
@@ -79,9 +78,9 @@ uint32_t SCard::GetAttrib(unsigned long attribute, void* buffer, unsigned& lengt
     return ToResult(rv);
 }
 
-uint32_t SCard::BeginTransaction() { return ToResult(SCardBeginTransaction(handle_)); }
+tru::TResult SCard::BeginTransaction() { return ToResult(SCardBeginTransaction(handle_)); }
 
-uint32_t SCard::EndTransaction() { return ToResult(SCardEndTransaction(handle_, SCARD_LEAVE_CARD)); }
+tru::TResult SCard::EndTransaction() { return ToResult(SCardEndTransaction(handle_, SCARD_LEAVE_CARD)); }
 
 size_t SCard::EncodeAPDUNc(void* out, size_t iNc)
 {
@@ -132,7 +131,7 @@ SCardContext::~SCardContext()
         SCardReleaseContext(context);
 }
 
-uint32_t SCardContext::Establish(std::unique_ptr<SCardContext>& out, unsigned long scope)
+tru::TResult SCardContext::Establish(std::unique_ptr<SCardContext>& out, unsigned long scope)
 {
     SCARDCONTEXT context = 0;
     const LONG rv = SCardEstablishContext(scope, nullptr, nullptr, &context);
@@ -143,28 +142,38 @@ uint32_t SCardContext::Establish(std::unique_ptr<SCardContext>& out, unsigned lo
         fresh.reset(new SCardContext(context, true));
     } catch (const std::bad_alloc&) {
         SCardReleaseContext(context);
-        return kErrorMem;
+        return tru::ERROR_MEM;
     }
     out = std::move(fresh);
     return 0;
 }
 
-uint32_t SCardContext::CreateGlobalInstance(unsigned long scope)
+tru::TResult SCardContext::CreateGlobalInstance(unsigned long scope)
 {
     if (iGlobalInstancePtr_)
-        return kErrorInternal;
+        return tru::ERROR_INTERNAL;
     return Establish(iGlobalInstancePtr_, scope);
+}
+
+SCardContext& SCardContext::GetGlobalInstance()
+{
+    if (!iGlobalInstancePtr_) {
+        const tru::TResult rv = Establish(iGlobalInstancePtr_, SCARD_SCOPE_USER);
+        if (rv != 0)
+            throw tru::Exception(rv);
+    }
+    return *iGlobalInstancePtr_;
 }
 
 SCardContext* SCardContext::GetGlobalInstancePtr() { return iGlobalInstancePtr_.get(); }
 
-uint32_t SCardContext::DestroyGlobalInstance()
+tru::TResult SCardContext::DestroyGlobalInstance()
 {
     iGlobalInstancePtr_.reset();
     return 0;
 }
 
-uint32_t SCardContext::Connect(std::unique_ptr<SCard>& out, const char* reader, unsigned long shareMode,
+tru::TResult SCardContext::Connect(std::unique_ptr<SCard>& out, const char* reader, unsigned long shareMode,
                                unsigned long preferredProtocols, unsigned long* activeProtocol)
 {
     SCARDHANDLE card = 0;
@@ -177,7 +186,7 @@ uint32_t SCardContext::Connect(std::unique_ptr<SCard>& out, const char* reader, 
         fresh.reset(new SCard(card, active, true));
     } catch (const std::bad_alloc&) {
         SCardDisconnect(card, SCARD_LEAVE_CARD);
-        return kErrorMem;
+        return tru::ERROR_MEM;
     }
     if (activeProtocol)
         *activeProtocol = active;
@@ -185,11 +194,11 @@ uint32_t SCardContext::Connect(std::unique_ptr<SCard>& out, const char* reader, 
     return 0;
 }
 
-uint32_t SCardContext::Reconnect(SCard& card, unsigned long shareMode, unsigned long preferredProtocols,
+tru::TResult SCardContext::Reconnect(SCard& card, unsigned long shareMode, unsigned long preferredProtocols,
                                  unsigned long* activeProtocol)
 {
     unsigned long active = 0;
-    const uint32_t rv = Reconnect(card.GetHandle(), shareMode, preferredProtocols, &active);
+    const tru::TResult rv = Reconnect(card.GetHandle(), shareMode, preferredProtocols, &active);
     if (rv == 0) {
         card.protocol_ = active;
         if (activeProtocol)
@@ -198,7 +207,7 @@ uint32_t SCardContext::Reconnect(SCard& card, unsigned long shareMode, unsigned 
     return rv;
 }
 
-uint32_t SCardContext::Reconnect(long card, unsigned long shareMode, unsigned long preferredProtocols,
+tru::TResult SCardContext::Reconnect(long card, unsigned long shareMode, unsigned long preferredProtocols,
                                  unsigned long* activeProtocol)
 {
     DWORD active = 0;
@@ -208,7 +217,7 @@ uint32_t SCardContext::Reconnect(long card, unsigned long shareMode, unsigned lo
     return ToResult(rv);
 }
 
-uint32_t SCardContext::ListReaders(std::vector<std::string>& out, const char* groups, const char* filter)
+tru::TResult SCardContext::ListReaders(std::vector<std::string>& out, const char* groups, const char* filter)
 {
     out.clear();
     DWORD needed = 0;
@@ -222,7 +231,7 @@ uint32_t SCardContext::ListReaders(std::vector<std::string>& out, const char* gr
     try {
         names.resize(needed);
     } catch (const std::bad_alloc&) {
-        return kErrorMem;
+        return tru::ERROR_MEM;
     }
     DWORD length = needed;
     rv = SCardListReaders(handle_, groups, names.data(), &length);
@@ -247,7 +256,7 @@ uint32_t SCardContext::ListReaders(std::vector<std::string>& out, const char* gr
             pos += nameLength + 1;
         }
     } catch (const std::bad_alloc&) {
-        return kErrorMem;
+        return tru::ERROR_MEM;
     }
     out.swap(found);
     return 0;

@@ -9,11 +9,12 @@
 #include <vector>
 
 #include "tru2/nix/handle.h"
+#include "tru2/result_codes.h"
 
 namespace nix {
 
-// PC/SC Lite's DWORD and LONG are 64-bit on this platform; every call below narrows
-// PC/SC's result to the library's 32-bit result code (0x8010xxxx values fit unchanged).
+// PC/SC Lite's DWORD and LONG are 64-bit on this platform; every call below returns PC/SC's
+// result as a result code (0x8010xxxx values fit 32 bits unchanged) and converts lengths.
 
 // Connection to the card in one reader, with the protocol the connection runs.
 class SCard : public Handle<long> {
@@ -28,15 +29,15 @@ public:
     const SCARD_IO_REQUEST* GetIORequestPtr() const;
 
     // receiveLength: capacity in, bytes received out (left unchanged on failure).
-    uint32_t Transmit(unsigned sendLength, const void* send, unsigned& receiveLength, void* receive);
+    tru::TResult Transmit(unsigned sendLength, const void* send, unsigned& receiveLength, void* receive);
 
     // All four out values are stored only on success.
-    uint32_t GetStatus(char* readerName, unsigned& nameLength, unsigned long& state,
+    tru::TResult GetStatus(char* readerName, unsigned& nameLength, unsigned long& state,
                        unsigned long& protocol, void* atr, unsigned& atrLength);
-    uint32_t GetAttrib(unsigned long attribute, void* buffer, unsigned& length);
+    tru::TResult GetAttrib(unsigned long attribute, void* buffer, unsigned& length);
 
-    uint32_t BeginTransaction();
-    uint32_t EndTransaction();  // leaves the card as it is
+    tru::TResult BeginTransaction();
+    tru::TResult EndTransaction();  // leaves the card as it is
 
     // Lc and Le in the token's own form (extended lengths low byte first); return the
     // number of bytes written to out, which must have room for 3.
@@ -55,29 +56,32 @@ public:
     ~SCardContext() override;
 
     // On success out holds a new owned context (its old one released); on failure out is untouched.
-    static uint32_t Establish(std::unique_ptr<SCardContext>& out, unsigned long scope);
+    static tru::TResult Establish(std::unique_ptr<SCardContext>& out, unsigned long scope);
 
     // Process-wide context.
-    static uint32_t CreateGlobalInstance(unsigned long scope);
+    static tru::TResult CreateGlobalInstance(unsigned long scope);
+    // Creates the instance with SCARD_SCOPE_USER when none exists; throws tru::Exception
+    // with the PC/SC result when that fails.
+    static SCardContext& GetGlobalInstance();
     static SCardContext* GetGlobalInstancePtr();  // null when none exists
-    static uint32_t DestroyGlobalInstance();
+    static tru::TResult DestroyGlobalInstance();
 
     // On success out holds a new owned card and the old one, if owned, is disconnected only
     // then; on failure out and activeProtocol are untouched. No protocol fallback here.
-    uint32_t Connect(std::unique_ptr<SCard>& out, const char* reader, unsigned long shareMode,
+    tru::TResult Connect(std::unique_ptr<SCard>& out, const char* reader, unsigned long shareMode,
                      unsigned long preferredProtocols, unsigned long* activeProtocol);
 
     // After a reset the card may come back with another protocol: this form also updates the
     // card's protocol so that later transmissions use the right control structure.
-    uint32_t Reconnect(SCard& card, unsigned long shareMode, unsigned long preferredProtocols,
+    tru::TResult Reconnect(SCard& card, unsigned long shareMode, unsigned long preferredProtocols,
                        unsigned long* activeProtocol);
     // Raw-handle form: updates no wrapper.
-    uint32_t Reconnect(long card, unsigned long shareMode, unsigned long preferredProtocols,
+    tru::TResult Reconnect(long card, unsigned long shareMode, unsigned long preferredProtocols,
                        unsigned long* activeProtocol);
 
     // Appends nothing on failure. A filter keeps names that agree with it over the length of
     // the shorter of the two.
-    uint32_t ListReaders(std::vector<std::string>& out, const char* groups, const char* filter);
+    tru::TResult ListReaders(std::vector<std::string>& out, const char* groups, const char* filter);
 
 private:
     static std::unique_ptr<SCardContext> iGlobalInstancePtr_;

@@ -3,11 +3,9 @@
 #include <cerrno>
 #include <fcntl.h>
 
-namespace nix {
+#include "tru2/exception.h"
 
-namespace {
-constexpr uint32_t kErrorInternal = 0x80090020;
-}
+namespace nix {
 
 Semaphore::Semaphore(const char* name) : name_(name ? name : ""), handle_(nullptr) {}
 
@@ -17,35 +15,44 @@ Semaphore::~Semaphore()
         sem_close(handle_);
 }
 
-uint32_t Semaphore::CreateShared(bool)
+tru::TResult Semaphore::CreateShared(bool)
 {
     if (IsOpen())
-        return kErrorInternal;
+        return tru::ERROR_INTERNAL;
     // Owner only: another user must not be able to hold our lock.
     sem_t* sem = sem_open(name_.c_str(), O_CREAT, 0600, 1);
     if (sem == SEM_FAILED)
-        return kErrorInternal;
+        return tru::ERROR_INTERNAL;
     handle_ = sem;
     return 0;
 }
 
-uint32_t Semaphore::WaitAndOwn(unsigned long) const
+tru::TResult Semaphore::WaitAndOwn(unsigned long) const
 {
     if (!IsOpen())
-        return kErrorInternal;
+        return tru::ERROR_INTERNAL;
     int rc;
     do {
         rc = sem_wait(handle_);
     } while (rc != 0 && errno == EINTR);
-    return rc == 0 ? 0 : kErrorInternal;
+    return rc == 0 ? 0 : tru::ERROR_INTERNAL;
 }
 
-uint32_t Semaphore::Release() const
+tru::TResult Semaphore::Release() const
 {
     if (!IsOpen())
-        return kErrorInternal;
-    return sem_post(handle_) == 0 ? 0 : kErrorInternal;
+        return tru::ERROR_INTERNAL;
+    return sem_post(handle_) == 0 ? 0 : tru::ERROR_INTERNAL;
 }
+
+Semaphore::Guard::Guard(const Semaphore& semaphore, unsigned long timeout) : semaphore_(semaphore)
+{
+    const tru::TResult rv = semaphore_.WaitAndOwn(timeout);
+    if (rv != 0)
+        throw tru::Exception(rv);
+}
+
+Semaphore::Guard::~Guard() { semaphore_.Release(); }
 
 bool Semaphore::Unlink(const char* name) { return name && sem_unlink(name) == 0; }
 
