@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "support/vdk_exception.h"
+#include "tru2/buffer.h"
 
 namespace vdk {
 
@@ -202,6 +203,19 @@ uint32_t File::GetFileSize(const char* path)
     if (size < 0 || static_cast<unsigned long>(size) > UINT32_MAX)
         throw FileException("Cannot read file");
     return static_cast<uint32_t>(size);
+}
+
+uint32_t File::GetFileData(const char* path, tru::BufferDynamic& buffer)
+{
+    if (buffer.Alloc(0) != tru::SUCCESS)
+        throw FileException("Error shrinking data buffer");
+    const tru::TResult rv = buffer.Load(path);
+    if (rv != tru::SUCCESS) {
+        std::ostringstream message;
+        message << "Error loading file \"" << (path ? path : "") << "\", code: 0x" << std::hex << rv;
+        throw FileException(message.str());
+    }
+    return buffer.Size();
 }
 
 bool File::FindAllFilesInDirectory(const char* directory, WalkCallback callback, void* context,

@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+namespace tru {
+class BufferDynamic;
+}
+
 namespace vdk {
 
 // File-system and path functions; paths use "/" as the only separator.
@@ -55,6 +59,8 @@ public:
 
     // Throws FileException "Cannot open file" / "Cannot read file".
     static uint32_t GetFileSize(const char* path);
+    // Replaces the buffer's content with the file's; throws FileException on failure.
+    static uint32_t GetFileData(const char* path, tru::BufferDynamic& buffer);
 
     // Walks a directory in the order the system lists it. Below the first level hidden
     // entries are always skipped. A link back to a directory being walked (a loop) is

@@ -5,6 +5,8 @@
 #include <locale>
 #include <sstream>
 
+#include "tru2/buffer.h"
+
 namespace vdk {
 
 std::string String::LooseUnicode(const std::wstring& text)
@@ -101,6 +103,12 @@ struct tm LocalTime(long time)
     if (!localtime_r(&t, &out))
         out = tm{};
     return out;
+}
+
+bool IsBufferPrintable(const tru::Buffer& buffer)
+{
+    const uint8_t* p = buffer.Data();
+    return buffer.Size() != 0 && p && std::all_of(p, p + buffer.Size(), [](uint8_t c) { return std::isprint(c) != 0; });
 }
 
 bool IsStringPrintable(const std::string& text)

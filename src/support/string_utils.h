@@ -5,6 +5,10 @@
 #include <string>
 #include <vector>
 
+namespace tru {
+class Buffer;
+}
+
 namespace vdk {
 
 // Text helpers.
@@ -30,6 +34,7 @@ char* CTime(long time, char* buffer);
 struct tm GmTime(long time);     // zeroed when the time cannot be converted
 struct tm LocalTime(long time);  // zeroed when the time cannot be converted
 
+bool IsBufferPrintable(const tru::Buffer& buffer);  // false when empty
 bool IsStringPrintable(const std::string& text);    // false when empty
 
 }  // namespace vdk

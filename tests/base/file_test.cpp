@@ -13,6 +13,7 @@
 #include <set>
 
 #include "support/vdk_exception.h"
+#include "tru2/buffer.h"
 
 namespace {
 
@@ -133,6 +134,24 @@ TEST_F(FileSystemTest, RenameEraseAndSize)
         ADD_FAILURE() << "no exception";
     } catch (const vdk::FileException& e) {
         EXPECT_STREQ(e.what(), "Cannot open file");
+    }
+}
+
+TEST_F(FileSystemTest, GetFileDataReplacesContentOrThrowsWithCode)
+{
+    Touch("data", "abc");
+    Touch("empty");
+    tru::BufferDynamic buffer(7);
+    EXPECT_EQ(File::GetFileData(Path("data").c_str(), buffer), 3u);
+    EXPECT_EQ(buffer.ToString(), "abc");
+    EXPECT_EQ(File::GetFileData(Path("empty").c_str(), buffer), 0u);
+    EXPECT_EQ(buffer.Size(), 0u);
+    const std::string missing = Path("missing");
+    try {
+        File::GetFileData(missing.c_str(), buffer);
+        ADD_FAILURE() << "no exception";
+    } catch (const vdk::FileException& e) {
+        EXPECT_EQ(std::string(e.what()), "Error loading file \"" + missing + "\", code: 0x6e");
     }
 }
 

@@ -1,5 +1,6 @@
 #include "tru2/nix/scard.h"
 
+#include "tru2/buffer.h"
 #include "tru2/exception.h"
 
 #include <gtest/gtest.h>
@@ -109,6 +110,9 @@ TEST_F(NoDaemonTest, CallsOnUnknownHandlesReturnPcscCodeAndKeepOutValues)
     nix::SCard t1(0x7777, 2, false);
     EXPECT_EQ(t1.Transmit(sizeof send, send, receiveLength, receive), static_cast<tru::TResult>(SCARD_E_INVALID_HANDLE));
     EXPECT_EQ(receiveLength, sizeof receive);
+    tru::BufferDynamic answer(16);
+    EXPECT_EQ(t1.Transmit(tru::Buffer(send, sizeof send), answer), static_cast<tru::TResult>(SCARD_E_INVALID_HANDLE));
+    EXPECT_EQ(answer.Size(), 16u);
 
     char name[256];
     unsigned nameLength = sizeof name, atrLength = 32;

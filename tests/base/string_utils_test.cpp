@@ -5,6 +5,8 @@
 #include <climits>
 #include <cstring>
 
+#include "tru2/buffer.h"
+
 namespace {
 
 TEST(StringUtilsTest, RemoveTailAndLooseUnicode)
@@ -97,6 +99,12 @@ TEST(StringUtilsTest, PrintableText)
     EXPECT_FALSE(vdk::IsStringPrintable("tab\there"));
     EXPECT_FALSE(vdk::IsStringPrintable(std::string("a\0b", 3)));
     EXPECT_FALSE(vdk::IsStringPrintable("\xC0"));
+
+    const uint8_t text[] = {'o', 'k'};
+    const uint8_t binary[] = {'o', 0x00};
+    EXPECT_TRUE(vdk::IsBufferPrintable(tru::Buffer(text, 2)));
+    EXPECT_FALSE(vdk::IsBufferPrintable(tru::Buffer(binary, 2)));
+    EXPECT_FALSE(vdk::IsBufferPrintable(tru::Buffer()));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <new>
 
+#include "tru2/buffer.h"
 #include "tru2/exception.h"
 
 namespace nix {
@@ -50,6 +51,15 @@ tru::TResult SCard::Transmit(unsigned sendLength, const void* send, unsigned& re
     if (rv == SCARD_S_SUCCESS)
         receiveLength = static_cast<unsigned>(received);
     return ToResult(rv);
+}
+
+tru::TResult SCard::Transmit(const tru::Buffer& send, tru::BufferDynamic& receive)
+{
+    unsigned received = receive.Size();
+    const tru::TResult rv = Transmit(send.Size(), send.Data(), received, receive.Data());
+    if (rv != 0)
+        return rv;
+    return receive.Realloc(received);
 }
 
 tru::TResult SCard::GetStatus(char* readerName, unsigned& nameLength, unsigned long& state,

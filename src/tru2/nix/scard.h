@@ -11,6 +11,11 @@
 #include "tru2/nix/handle.h"
 #include "tru2/result_codes.h"
 
+namespace tru {
+class Buffer;
+class BufferDynamic;
+}  // namespace tru
+
 namespace nix {
 
 // PC/SC Lite's DWORD and LONG are 64-bit on this platform; every call below returns PC/SC's
@@ -30,6 +35,8 @@ public:
 
     // receiveLength: capacity in, bytes received out (left unchanged on failure).
     tru::TResult Transmit(unsigned sendLength, const void* send, unsigned& receiveLength, void* receive);
+    // Uses the receive buffer's size as capacity and shrinks it to the bytes received.
+    tru::TResult Transmit(const tru::Buffer& send, tru::BufferDynamic& receive);
 
     // All four out values are stored only on success.
     tru::TResult GetStatus(char* readerName, unsigned& nameLength, unsigned long& state,
