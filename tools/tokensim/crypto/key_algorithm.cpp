@@ -2,6 +2,8 @@
 
 #include "crypto_error.h"
 #include "dstu4145_algorithm.h"
+#include "ecdsa_algorithm.h"
+#include "rsa_algorithm.h"
 
 namespace tokensim::crypto {
 
@@ -21,7 +23,18 @@ Bytes KeyAlgorithm::CommonKey(uint8_t, const Bytes&, const Bytes&, bool, const B
 
 const KeyAlgorithm& KeyAlgorithm::For(uint8_t paramSet) {
   static const Dstu4145Algorithm dstu;
+  static const RsaAlgorithm rsa;
+  static const EcdsaAlgorithm ecdsa;
   switch (paramSet) {
+    case 6:
+    case 7:
+    case 8:
+    case 13:
+      return rsa;
+    case 14:
+    case 15:
+    case 16:
+      return ecdsa;
     case 9:
     case 10:
     case 11:

@@ -1,5 +1,6 @@
 #include "token_crypto.h"
 
+#include <openssl/err.h>
 #include <openssl/rand.h>
 
 #include <new>
@@ -15,14 +16,16 @@ namespace {
 // Runs one command body; every failure becomes the status the command answers with.
 template <typename Body>
 uint8_t Run(Body&& body) {
+  uint8_t result = status::kOk;
   try {
     body();
-    return status::kOk;
   } catch (const CryptoError& e) {
-    return e.status();
+    result = e.status();
   } catch (const std::bad_alloc&) {
-    return status::kInternal;
+    result = status::kInternal;
   }
+  ERR_clear_error();  // refused inputs leave OpenSSL's error queue filled
+  return result;
 }
 
 }  // namespace
