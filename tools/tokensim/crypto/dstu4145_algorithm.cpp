@@ -1,7 +1,10 @@
 #include "dstu4145_algorithm.h"
 
+#include <openssl/crypto.h>
+
 #include "crypto_error.h"
 #include "dstu4145.h"
+#include "gost34311.h"
 
 namespace tokensim::crypto {
 
@@ -35,9 +38,23 @@ bool Dstu4145Algorithm::Verify(uint8_t paramSet, const Bytes& publicKey, const B
   return CurveFor(paramSet).Verify(publicKey, signature, data);
 }
 
-Bytes Dstu4145Algorithm::CommonKey(uint8_t, const Bytes&, const Bytes&, bool, const Bytes&, uint32_t,
-                                   const Bytes&) const {
-  throw CryptoError(status::kInternal, "key agreement not built yet");
+Bytes Dstu4145Algorithm::CommonKey(uint8_t paramSet, const Bytes& privateBlob, const Bytes& peerPoint, bool cofactor,
+                                   const Bytes& sbox, uint32_t counter, const Bytes& sharedInfo) const {
+  const Dstu4145Curve& curve = CurveFor(paramSet);
+  if (sbox.size() != Gost34311::kSboxBytes) throw CryptoError(status::kBadLength, "S-box is not 64 bytes");
+  Bytes z = curve.SharedSecret(privateBlob, peerPoint, cofactor);
+  WipeOnExit wipeZ(z);
+  // X9.63-style derivation: GOST 34.311 over Z || counter (big-endian) || SharedInfo.
+  const uint8_t counterBytes[4] = {static_cast<uint8_t>(counter >> 24), static_cast<uint8_t>(counter >> 16),
+                                   static_cast<uint8_t>(counter >> 8), static_cast<uint8_t>(counter)};
+  Gost34311 hash(sbox.data());
+  hash.Update(z.data(), z.size());
+  hash.Update(counterBytes, sizeof counterBytes);
+  hash.Update(sharedInfo.data(), sharedInfo.size());
+  Gost34311::Block key = hash.Final();
+  Bytes out(key.begin(), key.end());
+  OPENSSL_cleanse(key.data(), key.size());
+  return out;
 }
 
 }  // namespace tokensim::crypto
