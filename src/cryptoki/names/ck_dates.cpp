@@ -4,11 +4,12 @@
 #include <cstdio>
 #include <cstring>
 
+#include "support/string_utils.h"
+
 namespace zrck {
 
 namespace {
 
-// The first width characters of number written with at least width digits.
 static_assert(sizeof(CK_ZR_DATETIME) == 14, "YYYYMMDDhhmmss without terminator");
 
 // The first N characters of number written with at least N digits.
@@ -35,9 +36,9 @@ void CkDate::ConvertTmToCkDate(const tm& time, CK_DATE& date) {
 CK_ZR_DATETIME ConvertToCkZrDateTime(time_t instant) {
     CK_ZR_DATETIME result;
     std::memset(&result, ' ', sizeof result);
-    tm local{};
-    if (localtime_r(&instant, &local) == nullptr)
-        return result;
+    const tm local = vdk::LocalTime(instant);
+    if (local.tm_mday == 0)
+        return result;  // no local time for the instant: LocalTime gives a zeroed tm
     const long year = static_cast<long>(local.tm_year) + 1900;
     if (year < 0 || year > 9999)
         return result;  // would not fit four characters and shift every later field

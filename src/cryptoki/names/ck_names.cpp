@@ -1,10 +1,13 @@
 // Lookups over the name tables and the print helpers built on them.
 #include "cryptoki/names/ck_names.h"
 
-#include <cctype>
-#include <cinttypes>
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 #include <cstring>
+
+#include "support/string_utils.h"
+#include "tru2/buffer.h"
 
 namespace zrck {
 
@@ -13,24 +16,35 @@ namespace {
 // Longest attribute value the template printer shows.
 constexpr CK_ULONG kMaxPrintedValueLength = 1024;
 
+// A tru::Buffer view holds at most 0xFFFFFFFF bytes; longer values are taken in pieces.
+constexpr CK_ULONG kMaxViewLength = 0xFFFFFFFFUL;
+
+template <typename PieceFunction>
+void ForEachPiece(const unsigned char* bytes, CK_ULONG length, PieceFunction onPiece) {
+    for (CK_ULONG done = 0; done < length;) {
+        const auto piece = static_cast<uint32_t>(std::min(length - done, kMaxViewLength));
+        if (!onPiece(tru::Buffer(bytes + done, piece)))
+            return;
+        done += piece;
+    }
+}
+
 // Printable by the C library in the current locale; false for no bytes.
 bool IsPrintable(const unsigned char* bytes, CK_ULONG length) {
-    if (length == 0)
-        return false;
-    for (CK_ULONG i = 0; i < length; ++i)
-        if (!std::isprint(bytes[i]))
-            return false;
-    return true;
+    bool printable = length != 0;
+    ForEachPiece(bytes, length, [&](const tru::Buffer& piece) {
+        printable = vdk::IsBufferPrintable(piece);
+        return printable;
+    });
+    return printable;
 }
 
 std::string ToUpperHex(const unsigned char* bytes, CK_ULONG length) {
-    static const char kDigits[] = "0123456789ABCDEF";
     std::string text;
-    text.reserve(length * 2);
-    for (CK_ULONG i = 0; i < length; ++i) {
-        text += kDigits[bytes[i] >> 4];
-        text += kDigits[bytes[i] & 0x0F];
-    }
+    ForEachPiece(bytes, length, [&](const tru::Buffer& piece) {
+        text += piece.ToHex();  // no grouping: plain upper-case digits
+        return true;
+    });
     return text;
 }
 
