@@ -13,6 +13,11 @@ namespace {
 
 // ---- Name tables -------------------------------------------------------------------------
 
+// The lookups as one function type.
+std::string Class(CK_ULONG v) { return GetClassStr(v); }
+std::string KeyType(CK_ULONG v) { return GetKeyTypeStr(v); }
+std::string Error(CK_ULONG v) { return GetCkErrorStr(v); }
+
 // The name part of GetMechanismStr, after "[0x........] ".
 std::string MechanismName(CK_ULONG value) {
     std::string text = GetMechanismStr(value);
@@ -32,11 +37,11 @@ struct TableCase {
 void PrintTo(const TableCase& c, std::ostream* os) { *os << c.title; }
 
 const TableCase kTables[] = {
-    {"classes", ck_classes, 9, 0, "CKO_", [](CK_ULONG v) { return std::string(GetClassStr(v)); }},
-    {"key_types", ck_key_type, 45, 0, "CKK_", [](CK_ULONG v) { return std::string(GetKeyTypeStr(v)); }},
-    {"attributes", ck_attribute, 131, 0, "CKA_", [](CK_ULONG v) { return GetAttributeTypeStr(v); }},
+    {"classes", ck_classes, 9, 0, "CKO_", Class},
+    {"key_types", ck_key_type, 45, 0, "CKK_", KeyType},
+    {"attributes", ck_attribute, 131, 0, "CKA_", GetAttributeTypeStr},
     {"mechanisms", ck_mechanisms, 265, 0, "CKM_", MechanismName},
-    {"errors", ck_errors, 94, 0xFFFFFFFF, nullptr, [](CK_ULONG v) { return std::string(GetCkErrorStr(v)); }},
+    {"errors", ck_errors, 94, 0xFFFFFFFF, nullptr, Error},
 };
 
 class NameTable : public ::testing::TestWithParam<TableCase> {};
@@ -99,10 +104,6 @@ struct LookupCase {
 };
 
 void PrintTo(const LookupCase& c, std::ostream* os) { *os << c.title; }
-
-std::string Class(CK_ULONG v) { return GetClassStr(v); }
-std::string KeyType(CK_ULONG v) { return GetKeyTypeStr(v); }
-std::string Error(CK_ULONG v) { return GetCkErrorStr(v); }
 
 const LookupCase kLookups[] = {
     {"error_pin_incorrect", Error, 0xA0, "PIN INCORRECT"},

@@ -36,12 +36,12 @@ std::string GetMechanismStr(CK_MECHANISM_TYPE type);
 std::string GetAttributeTypeStr(CK_ATTRIBUTE_TYPE type);
 // Printable bytes between double quotes, otherwise "0x" and upper-case hexadecimal.
 std::string GetValueAsHex(const void* data, CK_ULONG length);
-// '{[0x00000001] CKM_RSA_PKCS, size: 0, data: NULL}'
+// '{[0x00000001] CKM_RSA_PKCS, size: 0, data: NULL}'; "NULL" for a null mechanism.
 std::string GetMechanismPrintVersion(const CK_MECHANISM* mechanism);
-// '[1, -1]': each element as a signed 32-bit number.
+// '[1, -1]': each element as a signed 32-bit number; "NULL" for a null array of elements.
 std::string GetIntArrayPrintVersion(const CK_ULONG* values, CK_ULONG count);
 // '((CKA_CLASS 0x0300000000000000, size 8 [3, CKO_PRIVATE_KEY]))'; withValues false
-// prints "<UNDEFINED>" in place of every value.
+// prints "<UNDEFINED>" in place of every value. "NULL" for a null array of attributes.
 std::string GetTemplatePrintVersion(const CK_ATTRIBUTE* attributes, CK_ULONG count, bool withValues);
 
 // Attribute types whose value is a CK_ULONG, and those whose value is a CK_BBOOL.
