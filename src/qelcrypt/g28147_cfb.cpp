@@ -79,7 +79,7 @@ void g28147_cfb_dec_update_blocks(g28147_cfb_ctx* ctx, const uint8_t* in, uint8_
         const uint32_t c1 = g28147_load32(in + off), c2 = g28147_load32(in + off + 4);
         const uint32_t d1 = g28147_load32(in + off + 8), d2 = g28147_load32(in + off + 12);
         uint32_t m1 = c1, m2 = c2;
-        g28147_core32x2(n1, n2, m1, m2, k, T);
+        g28147_core32x2(n1, n2, k, m1, m2, k, T);
         g28147_store32(out + off, n1 ^ c1);
         g28147_store32(out + off + 4, n2 ^ c2);
         g28147_store32(out + off + 8, m1 ^ d1);

@@ -102,27 +102,27 @@ inline void g28147_core32(uint32_t& n1, uint32_t& n2, const uint32_t* k, const u
 }
 
 // Two independent blocks interleaved: one round's table reads wait on its addition, so two
-// chains keep the load units busy. Same result as g28147_core32 on each block.
-#define G28147_ROUND2X2(T, a, b, c, d, k, i)                                                   \
+// chains keep the load units busy. Same result as g28147_core32 on each block with its own keys.
+#define G28147_ROUND2X2(T, a, b, c, d, k, kk, i)                                               \
     do {                                                                                       \
-        uint32_t t_ = (a) + (k)[i], u_ = (c) + (k)[i];                                         \
+        uint32_t t_ = (a) + (k)[i], u_ = (c) + (kk)[i];                                        \
         (b) ^= G28147_F(T, t_);                                                                \
         (d) ^= G28147_F(T, u_);                                                                \
         t_ = (b) + (k)[(i) + 1];                                                               \
-        u_ = (d) + (k)[(i) + 1];                                                               \
+        u_ = (d) + (kk)[(i) + 1];                                                              \
         (a) ^= G28147_F(T, t_);                                                                \
         (c) ^= G28147_F(T, u_);                                                                \
     } while (0)
 
-inline void g28147_core32x2(uint32_t& n1, uint32_t& n2, uint32_t& m1, uint32_t& m2, const uint32_t* k,
-                            const uint32_t* T)
+inline void g28147_core32x2(uint32_t& n1, uint32_t& n2, const uint32_t* k, uint32_t& m1, uint32_t& m2,
+                            const uint32_t* kk, const uint32_t* T)
 {
     uint32_t a = n1, b = n2, c = m1, d = m2;
     for (unsigned i = 0; i < 32; i += 8) {
-        G28147_ROUND2X2(T, a, b, c, d, k, i);
-        G28147_ROUND2X2(T, a, b, c, d, k, i + 2);
-        G28147_ROUND2X2(T, a, b, c, d, k, i + 4);
-        G28147_ROUND2X2(T, a, b, c, d, k, i + 6);
+        G28147_ROUND2X2(T, a, b, c, d, k, kk, i);
+        G28147_ROUND2X2(T, a, b, c, d, k, kk, i + 2);
+        G28147_ROUND2X2(T, a, b, c, d, k, kk, i + 4);
+        G28147_ROUND2X2(T, a, b, c, d, k, kk, i + 6);
     }
     n1 = b;
     n2 = a;

@@ -22,7 +22,7 @@ void g28147_ecb_update(g28147_ecb_ctx* ctx, const uint8_t* in, uint8_t* out, uin
     for (; len - off >= 16; off += 16) {
         uint32_t n1 = g28147_load32(in + off), n2 = g28147_load32(in + off + 4);
         uint32_t m1 = g28147_load32(in + off + 8), m2 = g28147_load32(in + off + 12);
-        g28147_core32x2(n1, n2, m1, m2, k, T);
+        g28147_core32x2(n1, n2, k, m1, m2, k, T);
         g28147_store32(out + off, n1);
         g28147_store32(out + off + 4, n2);
         g28147_store32(out + off + 8, m1);

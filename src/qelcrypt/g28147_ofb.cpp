@@ -58,7 +58,7 @@ void g28147_ofb_update(g28147_ofb_ctx* ctx, const uint8_t* in, uint8_t* out, uin
         g2 = ctx->N2;
         advance(ctx);
         uint32_t h1 = ctx->N1, h2 = ctx->N2;
-        g28147_core32x2(g1, g2, h1, h2, ctx->k, ctx->KExt);
+        g28147_core32x2(g1, g2, ctx->k, h1, h2, ctx->k, ctx->KExt);
         g28147_store32(out + off, g28147_load32(in + off) ^ g1);
         g28147_store32(out + off + 4, g28147_load32(in + off + 4) ^ g2);
         g28147_store32(out + off + 8, g28147_load32(in + off + 8) ^ h1);

@@ -44,16 +44,26 @@ void gr341194_md_p(const Block256& in, uint32_t* key)
         key[k] = uint32_t(b[k]) | uint32_t(b[8 + k]) << 8 | uint32_t(b[16 + k]) << 16 | uint32_t(b[24 + k]) << 24;
 }
 
-// Encrypts 8 bytes of H under the key P(W), the 32 rounds in encryption order.
-void gr341194_md_x(const uint32_t* KExt, const Block256& w, const uint8_t* h8, uint8_t* s8)
+// The round keys of the encryption under P(W), in encryption order.
+void gr341194_md_schedule(const Block256& w, uint32_t* k)
 {
-    uint32_t key[8], k[32];
+    uint32_t key[8];
     gr341194_md_p(w, key);
     g28147_make_schedule(k, key, OrderEncr);
-    uint32_t n1 = g28147_load32(h8), n2 = g28147_load32(h8 + 4);
-    g28147_core32(n1, n2, k, KExt);
-    g28147_store32(s8, n1);
-    g28147_store32(s8 + 4, n2);
+}
+
+// Encrypts H's 8-byte blocks j and j + 1 under their own schedules, side by side.
+void gr341194_md_x(const uint32_t* KExt, const uint32_t (*k)[32], const uint8_t* H, uint8_t* S, unsigned j)
+{
+    const uint8_t* h = H + 8 * j;
+    uint32_t n1 = g28147_load32(h), n2 = g28147_load32(h + 4);
+    uint32_t m1 = g28147_load32(h + 8), m2 = g28147_load32(h + 12);
+    g28147_core32x2(n1, n2, k[j], m1, m2, k[j + 1], KExt);
+    uint8_t* s = S + 8 * j;
+    g28147_store32(s, n1);
+    g28147_store32(s + 4, n2);
+    g28147_store32(s + 8, m1);
+    g28147_store32(s + 12, m2);
 }
 
 // psi^n over 16-bit little-endian words: words[16 + i] = the i-th new word, so the result is
@@ -85,15 +95,18 @@ void gr341194_md_mix(uint8_t* H, const uint8_t* M, const uint8_t* S)
 void gr341194_md_step(const uint32_t* KExt, uint8_t* H, const uint8_t* M)
 {
     static const Block256 C3 = load256(kC3Bytes);
-    uint8_t S[32];
+    uint32_t k[4][32];
     Block256 U = load256(H), V = load256(M);
-    gr341194_md_x(KExt, xor256(U, V), H, S);
+    gr341194_md_schedule(xor256(U, V), k[0]);
     for (unsigned j = 1; j < 4; ++j) {
         U = gr341194_md_a(U);
         if (j == 2) U = xor256(U, C3);
         V = gr341194_md_a(gr341194_md_a(V));
-        gr341194_md_x(KExt, xor256(U, V), H + 8 * j, S + 8 * j);
+        gr341194_md_schedule(xor256(U, V), k[j]);
     }
+    uint8_t S[32];
+    gr341194_md_x(KExt, k, H, S, 0);
+    gr341194_md_x(KExt, k, H, S, 2);
     gr341194_md_mix(H, M, S);
 }
 
