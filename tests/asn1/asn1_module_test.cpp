@@ -104,10 +104,10 @@ TEST(Asn1Gost34311Params, DecodesBareDkeAndParamsWithOrWithoutIv)
 }
 
 // An explicitly given curve: m = 163 with pentanomial (7, 6, 3), a = 1, b, n, bp.
-Bytes EcBinary(const Bytes& version)
+Bytes EcBinary(const Bytes& version, const Bytes& a = Hex("02 01 01"))
 {
     const Bytes field = Hex("30 0F 02 02 00 A3 30 09 02 01 07 02 01 06 02 01 03");
-    const Bytes body = Cat({version, field, Hex("02 01 01"), OctetString(21, 0x11), Hex("02 02 7F FF"), OctetString(22, 0x22)});
+    const Bytes body = Cat({version, field, a, OctetString(21, 0x11), Hex("02 02 7F FF"), OctetString(22, 0x22)});
     return Cat({{0x30, uint8_t(body.size())}, body});
 }
 
@@ -149,6 +149,15 @@ TEST(Asn1Dstu4145Params, EcBinaryVersionDefaultsToZeroAndIsLeftOutInDer)
     EXPECT_EQ(v1->dke, nullptr);
     ASSERT_TRUE(EncodeDer(asn_DEF_DSTU4145Params, v1.get(), encoded));
     EXPECT_EQ(encoded, der1);
+
+    // Negative values decode (the curve parser judges them) and encode back unchanged.
+    const Bytes negative = EcBinary(Hex("A0 03 02 01 FF"), Hex("02 01 FF"));
+    const Bytes derNegative = Cat({{0x30, uint8_t(negative.size())}, negative});
+    auto vn = qel::asn1::DecodeDstu4145Params(derNegative.data(), derNegative.size());
+    ASSERT_TRUE(vn);
+    EXPECT_EQ(vn->params.choice.ecbinary.a, -1);
+    ASSERT_TRUE(EncodeDer(asn_DEF_DSTU4145Params, vn.get(), encoded));
+    EXPECT_EQ(encoded, derNegative);
 
     const Bytes named = Cat({{0x30, 0x10}, kDke3Oid, {0x04, 0x00}});
     auto n = qel::asn1::DecodeDstu4145Params(named.data(), named.size());
@@ -195,6 +204,7 @@ TEST(Asn1Malformed, RefusedByEveryDecoder)
         {"truncated value", Bytes(dke.begin(), dke.end() - 1)},
         {"length beyond the input", Hex("04 84 7F FF FF FF 00")},
         {"length of length too big", Hex("04 89 01 00 00 00 00 00 00 00 00 00")},
+        {"eight-byte length of 2^63", Hex("04 88 80 00 00 00 00 00 00 00 00")},
         {"trailing bytes", Cat({dke, {0x00}})},
         {"second value after the first", Cat({kDke3Oid, kDke3Oid})},
         {"wrong tag", Hex("02 01 05")},
