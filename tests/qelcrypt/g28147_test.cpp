@@ -7,6 +7,7 @@ using gost_test::ToHex;
 
 namespace {
 
+// Reference answers of the token library for DKE1 and the key 00 01 02 .. 1F.
 const char* const kPlain = "0001020304050607 F1F2F3F4F5F6F7F8";
 const char* const kEcbCipher = "E393A17DF2B6DE6F2086D8230C277432";
 const char* const kCfbIv = "F1F2F3F4F5F6F7F8";

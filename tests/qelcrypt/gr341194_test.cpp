@@ -29,6 +29,7 @@ protected:
     }
 };
 
+// Reference answers of the token library: DKE1, start vector all zero.
 TEST_F(Gr341194Test, KnownAnswers)
 {
     EXPECT_EQ(Hash("abc"), "A34A53504D8BA070CB73A583146167A0A3C226D793440D9CEA24465FE02251F2");
