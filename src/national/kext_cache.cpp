@@ -1,9 +1,9 @@
 #include "national/kext_cache.h"
 
 #include "national/dke_tables.h"
+#include "tru2/buffer.h"
 
 #include <cstring>
-#include <string.h>
 
 namespace qel {
 
@@ -14,13 +14,13 @@ KExtTable::KExtTable(const uint8_t* dke)
     DkeToSBlock(dke, sblock);
     // Every S-block entry is a nibble, so the expansion cannot fail.
     g28147_make_kext(words_, sblock);
-    explicit_bzero(sblock, sizeof(sblock));
+    tru::Buffer::Wipe(sizeof(sblock), sblock);
 }
 
 KExtTable::~KExtTable()
 {
-    explicit_bzero(words_, sizeof(words_));
-    explicit_bzero(dke_, sizeof(dke_));
+    tru::Buffer::Wipe(sizeof(words_), words_);
+    tru::Buffer::Wipe(sizeof(dke_), dke_);
 }
 
 bool KExtTable::IsFor(const uint8_t* dke) const { return std::memcmp(dke_, dke, sizeof(dke_)) == 0; }
