@@ -117,8 +117,13 @@ uint32_t ZrSCard::Reopen(uint32_t shareMode)
     if (!card_) {
         return devrc::kNoDevice;
     }
-    // The wrapper form keeps the recorded protocol in step with a card that comes back on T=0.
-    return context_->Reconnect(*card_, shareMode, SCARD_PROTOCOL_T1, nullptr);
+    // As in Open, a card that speaks only T=0 is asked again for T=0; the wrapper form keeps the
+    // recorded protocol in step with what the card came back with.
+    uint32_t rc = context_->Reconnect(*card_, shareMode, SCARD_PROTOCOL_T1, nullptr);
+    if (rc == SCARD_E_PROTO_MISMATCH) {
+        rc = context_->Reconnect(*card_, shareMode, SCARD_PROTOCOL_T0, nullptr);
+    }
+    return rc;
 }
 
 uint32_t ZrSCard::ReadCardStatus(tru::BufferDynamic& readerName, uint32_t& state, tru::BufferDynamic& atr)
