@@ -87,6 +87,8 @@ TResult Buffer::Set(uint32_t size, const void* data)
 {
     if (size != size_)
         return ERROR_SIZE;
+    if (size != 0 && (!data || !data_))
+        return ERROR_PARAM;
     if (size != 0)
         std::memmove(data_, data, size);
     return SUCCESS;
