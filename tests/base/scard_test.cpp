@@ -72,6 +72,30 @@ TEST(SCardTest, ControlStructureFollowsActiveProtocol)
     }
 }
 
+TEST(SCardTest, ReaderNamesFromMultiStringWithFilter)
+{
+    const char names[] = "Virtual PCD 00 00\0Virtual PCD 00 01\0Other\0\0Hidden\0";
+    const size_t length = sizeof names;
+    struct Case { const char* filter; std::vector<std::string> kept; } cases[] = {
+        {nullptr, {"Virtual PCD 00 00", "Virtual PCD 00 01", "Other"}},
+        {"Virtual PCD 00 01", {"Virtual PCD 00 01"}},
+        {"Virtual", {"Virtual PCD 00 00", "Virtual PCD 00 01"}},
+        {"Oth", {"Other"}},
+        {"Other reader", {"Other"}},  // a shorter name equal to the filter's beginning passes
+        {"", {"Virtual PCD 00 00", "Virtual PCD 00 01", "Other"}},
+        {"X", {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> out;
+        nix::SCardContext::SplitReaderNames(names, length, c.filter, out);
+        EXPECT_EQ(out, c.kept) << (c.filter ? c.filter : "(null)");
+    }
+    // A last name cut off by the reported length ends there.
+    std::vector<std::string> out;
+    nix::SCardContext::SplitReaderNames("AB\0CDEF", 6, nullptr, out);
+    EXPECT_EQ(out, (std::vector<std::string>{"AB", "CDE"}));
+}
+
 // Without a daemon: point the PC/SC client at a socket nobody listens on. The client caches
 // the socket name on its first call, so this must run before any other PC/SC call here.
 class NoDaemonTest : public ::testing::Test {

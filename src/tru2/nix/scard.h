@@ -90,6 +90,10 @@ public:
     // the shorter of the two.
     tru::TResult ListReaders(std::vector<std::string>& out, const char* groups, const char* filter);
 
+    // The names of a PC/SC multi-string of the given length (an empty name ends it), kept
+    // as ListReaders keeps them; appended to out.
+    static void SplitReaderNames(const char* names, size_t length, const char* filter, std::vector<std::string>& out);
+
 private:
     static std::unique_ptr<SCardContext> iGlobalInstancePtr_;
 };
