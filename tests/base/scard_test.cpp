@@ -37,6 +37,8 @@ TEST(ApduLengthTest, LcTakesOneByteOrExtendedLowByteFirst)
         {256, {0x00, 0x00, 0x01}},
         {300, {0x00, 0x2C, 0x01}},
         {65534, {0x00, 0xFE, 0xFF}},
+        {65535, {}},
+        {100000, {}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Nc(c.nc), c.expected) << "Nc " << c.nc;
@@ -56,6 +58,7 @@ TEST(ApduLengthTest, LeExtendedFormCarriesLeadingZeroOnlyWithCommandData)
         {65535, 1, {0x00, 0xFF, 0xFF}},
         {65536, 0, {0x00, 0x00}},
         {65536, 4, {0x00, 0x00, 0x00}},
+        {65537, 4, {}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Ne(c.ne, c.data), c.expected) << "Ne " << c.ne << " data " << c.data;

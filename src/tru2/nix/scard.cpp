@@ -1,6 +1,5 @@
 #include "tru2/nix/scard.h"
 
-#include <cassert>
 #include <cstring>
 #include <new>
 
@@ -95,7 +94,6 @@ tru::TResult SCard::EndTransaction() { return ToResult(SCardEndTransaction(handl
 size_t SCard::EncodeAPDUNc(void* out, size_t iNc)
 {
     auto* p = static_cast<unsigned char*>(out);
-    assert(iNc < 0xFFFF);
     if (iNc == 0 || iNc >= 0xFFFF)
         return 0;
     if (iNc <= 0xFF) {
@@ -112,7 +110,6 @@ size_t SCard::EncodeAPDUNc(void* out, size_t iNc)
 size_t SCard::EncodeAPDUNe(void* out, size_t iNe, size_t commandDataLength)
 {
     auto* p = static_cast<unsigned char*>(out);
-    assert(iNe <= 0x10000);
     if (iNe == 0 || iNe > 0x10000)
         return 0;
     if (iNe <= 0x100) {
