@@ -1,9 +1,9 @@
 #include "tru2/nix/scard.h"
 
-#include <cassert>
 #include <cstring>
 #include <new>
 
+#include "tru2/buffer.h"
 #include "tru2/exception.h"
 
 namespace nix {
@@ -52,6 +52,15 @@ tru::TResult SCard::Transmit(unsigned sendLength, const void* send, unsigned& re
     return ToResult(rv);
 }
 
+tru::TResult SCard::Transmit(const tru::Buffer& send, tru::BufferDynamic& receive)
+{
+    unsigned received = receive.Size();
+    const tru::TResult rv = Transmit(send.Size(), send.Data(), received, receive.Data());
+    if (rv != 0)
+        return rv;
+    return receive.Realloc(received);
+}
+
 tru::TResult SCard::GetStatus(char* readerName, unsigned& nameLength, unsigned long& state,
                           unsigned long& protocol, void* atr, unsigned& atrLength)
 {
@@ -85,7 +94,6 @@ tru::TResult SCard::EndTransaction() { return ToResult(SCardEndTransaction(handl
 size_t SCard::EncodeAPDUNc(void* out, size_t iNc)
 {
     auto* p = static_cast<unsigned char*>(out);
-    assert(iNc < 0xFFFF);
     if (iNc == 0 || iNc >= 0xFFFF)
         return 0;
     if (iNc <= 0xFF) {
@@ -102,7 +110,6 @@ size_t SCard::EncodeAPDUNc(void* out, size_t iNc)
 size_t SCard::EncodeAPDUNe(void* out, size_t iNe, size_t commandDataLength)
 {
     auto* p = static_cast<unsigned char*>(out);
-    assert(iNe <= 0x10000);
     if (iNe == 0 || iNe > 0x10000)
         return 0;
     if (iNe <= 0x100) {
@@ -240,26 +247,32 @@ tru::TResult SCardContext::ListReaders(std::vector<std::string>& out, const char
     if (length > needed)
         length = needed;
 
-    const size_t filterLength = filter ? std::strlen(filter) : 0;
     std::vector<std::string> found;
     try {
-        size_t pos = 0;
-        while (pos < length) {
-            // A name not terminated inside the reported length ends at the length.
-            const char* name = names.data() + pos;
-            const size_t nameLength = strnlen(name, length - pos);
-            if (nameLength == 0)
-                break;
-            const size_t common = nameLength < filterLength ? nameLength : filterLength;
-            if (!filter || std::strncmp(name, filter, common) == 0)
-                found.emplace_back(name, nameLength);
-            pos += nameLength + 1;
-        }
+        SplitReaderNames(names.data(), length, filter, found);
     } catch (const std::bad_alloc&) {
         return tru::ERROR_MEM;
     }
     out.swap(found);
     return 0;
+}
+
+void SCardContext::SplitReaderNames(const char* names, size_t length, const char* filter,
+                                    std::vector<std::string>& out)
+{
+    const size_t filterLength = filter ? std::strlen(filter) : 0;
+    size_t pos = 0;
+    while (names && pos < length) {
+        // A name not terminated inside the reported length ends at the length.
+        const char* name = names + pos;
+        const size_t nameLength = strnlen(name, length - pos);
+        if (nameLength == 0)
+            break;
+        const size_t common = nameLength < filterLength ? nameLength : filterLength;
+        if (!filter || std::strncmp(name, filter, common) == 0)
+            out.emplace_back(name, nameLength);
+        pos += nameLength + 1;
+    }
 }
 
 }  // namespace nix

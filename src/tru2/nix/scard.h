@@ -11,6 +11,11 @@
 #include "tru2/nix/handle.h"
 #include "tru2/result_codes.h"
 
+namespace tru {
+class Buffer;
+class BufferDynamic;
+}  // namespace tru
+
 namespace nix {
 
 // PC/SC Lite's DWORD and LONG are 64-bit on this platform; every call below returns PC/SC's
@@ -30,6 +35,8 @@ public:
 
     // receiveLength: capacity in, bytes received out (left unchanged on failure).
     tru::TResult Transmit(unsigned sendLength, const void* send, unsigned& receiveLength, void* receive);
+    // Uses the receive buffer's size as capacity and shrinks it to the bytes received.
+    tru::TResult Transmit(const tru::Buffer& send, tru::BufferDynamic& receive);
 
     // All four out values are stored only on success.
     tru::TResult GetStatus(char* readerName, unsigned& nameLength, unsigned long& state,
@@ -40,7 +47,9 @@ public:
     tru::TResult EndTransaction();  // leaves the card as it is
 
     // Lc and Le in the token's own form (extended lengths low byte first); return the
-    // number of bytes written to out, which must have room for 3.
+    // number of bytes written to out, which must have room for 3. Lengths the forms cannot
+    // carry (Nc 65535 and above, Ne above 65536) write nothing and return 0: the caller
+    // must refuse such a command before encoding it.
     static size_t EncodeAPDUNc(void* out, size_t iNc);
     static size_t EncodeAPDUNe(void* out, size_t iNe, size_t commandDataLength);
 
@@ -82,6 +91,10 @@ public:
     // Appends nothing on failure. A filter keeps names that agree with it over the length of
     // the shorter of the two.
     tru::TResult ListReaders(std::vector<std::string>& out, const char* groups, const char* filter);
+
+    // The names of a PC/SC multi-string of the given length (an empty name ends it), kept
+    // as ListReaders keeps them; appended to out.
+    static void SplitReaderNames(const char* names, size_t length, const char* filter, std::vector<std::string>& out);
 
 private:
     static std::unique_ptr<SCardContext> iGlobalInstancePtr_;
