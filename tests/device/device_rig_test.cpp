@@ -39,7 +39,9 @@ const uint8_t* Data(const std::string& s)
 
 class DeviceRigTest : public ::testing::Test {
 protected:
-    void SetUp() override
+    void SetUp() override { StartRig({}); }
+
+    void StartRig(const std::vector<std::string>& extraOptions)
     {
         const std::string why = Rig::WhyUnavailable();
         if (!why.empty()) {
@@ -48,6 +50,7 @@ protected:
         RigOptions options;
         options.simulators = {{"--serial", "ZR0001", "--label", "Rig token", "--so-pin", "87654321", "--user-pin",
                                kUserPin}};
+        options.simulators[0].insert(options.simulators[0].end(), extraOptions.begin(), extraOptions.end());
         rig = std::make_unique<Rig>(options);
         ASSERT_EQ(OpenRigReader(token), 0u);
     }
@@ -241,6 +244,24 @@ TEST_F(DeviceRigTest, AdoptedApplicationHandleIsNeverReleased)
     EXPECT_EQ(SCardStatus(handle, nullptr, &readerLength, &state, &protocol, atr, &atrLength), SCARD_S_SUCCESS);
     SCardDisconnect(handle, SCARD_LEAVE_CARD);
     SCardReleaseContext(context);
+}
+
+// A card whose ATR offers only T=0 (no TD1): connecting asks for T=1, then T=0; a reset
+// connection comes back the same way.
+class DeviceRigT0Test : public DeviceRigTest {
+protected:
+    void SetUp() override { StartRig({"--atr", "3B 02 14 50"}); }
+};
+
+TEST_F(DeviceRigT0Test, ConnectsOnTheSecondProtocolAndReconnectsAfterReset)
+{
+    _TokenInfo_Struct info;
+    ASSERT_EQ(token.GetTokenInfo(&info), 0u);
+    EXPECT_EQ(Field(info.serialNumber, 16), Padded("ZR0001", 16));
+    rig->ResetCard();
+    EXPECT_EQ(token.GetTokenInfo(&info), kResetCard);
+    ASSERT_EQ(token.Reopen(), 0u);
+    EXPECT_EQ(token.GetTokenInfo(&info), 0u);
 }
 
 // vpcd offers no reader attribute, and pcscd answers the friendly name (0x7FFF0003) with
