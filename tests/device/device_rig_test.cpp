@@ -285,6 +285,12 @@ TEST_F(DeviceRigTest, CardRemovalFailsCommandsUntilANewConnection)
     const uint32_t rc = token.GetSessionState(session, &state);
     EXPECT_NE(rc, 0u);
     EXPECT_EQ(rc & 0xFFFF0000u, 0x80100000u) << std::hex << rc;  // a PC/SC code, not a token status
+    // A reader attribute read now reports the lost card, not "unsupported".
+    uint8_t value[64];
+    size_t length = sizeof(value);
+    const uint32_t attrRc = token.GetSlotAttr(SCARD_ATTR_ATR_STRING, value, &length);
+    EXPECT_NE(attrRc, 0u);
+    EXPECT_NE(attrRc, static_cast<uint32_t>(SCARD_E_UNSUPPORTED_FEATURE)) << std::hex << attrRc;
 
     rig->InsertCard();
     ZrPlinqToken again;
