@@ -9,7 +9,7 @@
 namespace {
 
 constexpr uint32_t kReaderNameCapacity = 256;
-constexpr uint32_t kAtrCapacity = 32;
+constexpr uint32_t kAtrCapacity = MAX_ATR_SIZE;  // 33: the longest ATR ISO 7816-3 allows
 
 // Establishing with system scope fails with these when the caller may not use the system scope.
 bool RetryWithUserScope(uint32_t rc)

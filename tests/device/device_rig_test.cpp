@@ -358,6 +358,24 @@ TEST_F(DeviceRigT0Test, ConnectsOnTheSecondProtocolAndReconnectsAfterReset)
     EXPECT_EQ(token.GetTokenInfo(&info), 0u);
 }
 
+// The longest ATR ISO 7816-3 allows, 33 bytes, is read whole.
+class DeviceRigLongAtrTest : public DeviceRigTest {
+protected:
+    void SetUp() override
+    {
+        StartRig({"--atr", "3B FF 11 00 00 F1 01 00 00 F1 FE 45 00 71 00 00 00 80 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A 5A "
+                           "5A 5A A5"});
+    }
+};
+
+TEST_F(DeviceRigLongAtrTest, CardStatusCarriesA33ByteAtr)
+{
+    tru::BufferDynamic reader, atr;
+    uint32_t state = 0;
+    ASSERT_EQ(token.ReadCardStatus(reader, &state, atr), 0u);
+    EXPECT_EQ(atr.Size(), 33u);
+}
+
 // vpcd offers no reader attribute, and pcscd answers the friendly name (0x7FFF0003) with
 // SCARD_E_INSUFFICIENT_BUFFER even for 256 bytes: every such failure must read "unsupported".
 TEST_F(DeviceRigTest, ReaderAttributesAnswerOrSayUnsupported)
