@@ -358,6 +358,25 @@ TEST_F(DeviceRigT0Test, ConnectsOnTheSecondProtocolAndReconnectsAfterReset)
     EXPECT_EQ(token.GetTokenInfo(&info), 0u);
 }
 
+TEST_F(DeviceRigT0Test, AdoptedHandleKeepsTheProtocolItRuns)
+{
+    SCARDCONTEXT context = 0;
+    ASSERT_EQ(SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context), SCARD_S_SUCCESS);
+    SCARDHANDLE handle = 0;
+    DWORD protocol = 0;
+    ASSERT_EQ(SCardConnect(context, rig->ReaderName(0).c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0, &handle,
+                           &protocol),
+              SCARD_S_SUCCESS);
+    {
+        ZrPlinqToken adopted;
+        ASSERT_EQ(adopted.OpenByHandle(handle), 0u);
+        _TokenInfo_Struct info;
+        EXPECT_EQ(adopted.GetTokenInfo(&info), 0u);
+    }
+    SCardDisconnect(handle, SCARD_LEAVE_CARD);
+    SCardReleaseContext(context);
+}
+
 // The longest ATR ISO 7816-3 allows, 33 bytes, is read whole.
 class DeviceRigLongAtrTest : public DeviceRigTest {
 protected:
