@@ -8,6 +8,7 @@
 // what travels in the command's request or answer fields.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <vector>
 
