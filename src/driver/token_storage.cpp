@@ -459,6 +459,9 @@ void TokenStorage::OpenDevSessionMicroIntD()
     CheckDeviceError(Run([&] { return device_->OpenSession(fresh); }, OnInvalidSession::Check));
     std::memcpy(session_, fresh, sizeof(session_));
     sessionOpen_ = true;
+    // A fresh device session carries no login.
+    userLogged_ = false;
+    loginStateTime_ = time(nullptr);
 }
 
 void TokenStorage::CloseSessionD(bool quiet)

@@ -49,11 +49,12 @@ const ErrorCase kErrorCases[] = {
     {0x80100017, CKR_DEVICE_REMOVED},
     {0x8010002A, CKR_PIN_INCORRECT},
     {0x8010006C, CKR_PIN_LOCKED},
+    {0x8010000C, CKR_DEVICE_REMOVED},  // no card in the reader
+    {0x80100069, CKR_DEVICE_REMOVED},  // card removed
     // Not in the table.
     {2, CKR_DEVICE_ERROR},
     {22, CKR_DEVICE_ERROR},
     {0x80100068, CKR_DEVICE_ERROR},
-    {0x8010000C, CKR_DEVICE_ERROR},
     {1, CKR_DEVICE_ERROR},
     {0xFFFFFFFF, CKR_DEVICE_ERROR},
 };
