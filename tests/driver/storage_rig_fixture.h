@@ -111,6 +111,7 @@ protected:
     {
         auto reader = NewStorage(&otherHost);
         tru::BufferDynamic contents;
+        reader->LoginUserM(Text(kUserPin));  // private files need the user
         qel::TokenStorage::BusyGuard guard(*reader, "test");
         reader->OpenDevSessionInt();
         reader->ReadFileD(fileId, contents);
