@@ -59,8 +59,7 @@ void Library::ReleaseAll() {
 }
 
 CK_RV Library::PrepareRecursiveMutexes(CK_C_INITIALIZE_ARGS_PTR pInitArgs) {
-    if (vdk::MutexFactory::mInstance == nullptr) vdk::MutexFactory::mInstance = new vdk::MutexFactory();
-    vdk::MutexFactory::mInstance->flags = 1;
+    vdk::MutexFactory::Instance().SetFlags(vdk::MutexFactory::FLAG_RECURSIVE);
     const CK_RV rv = SetupMutexes(pInitArgs);
     if (rv == CKR_OK) PostPrepareMutexes();
     return rv;

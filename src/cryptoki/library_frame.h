@@ -71,7 +71,7 @@ public:
     static AppMultithreadSup* mFunctions;
     static void SetupFactory(AppMultithreadSup* functions) { mFunctions = functions; }
     static void RegisterFactory();
-    static vdk::MutexIntf* GenerateLocalMutex(const std::string& name, unsigned long flags);
+    static vdk::MutexIntf* GenerateLocalMutex(const std::string& name, uint32_t flags);
 
     // The library re-takes its mutexes on one thread; application mutexes need not allow
     // that, so re-entry is counted here and only the outermost lock reaches the callbacks.
