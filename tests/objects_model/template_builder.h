@@ -32,10 +32,15 @@ public:
     Attrs& ULong(CK_ATTRIBUTE_TYPE type, CK_ULONG value) { return Raw(type, &value, sizeof value); }
     Attrs& Data(CK_ATTRIBUTE_TYPE type, const Bytes& value) { return Raw(type, value.data(), value.size()); }
     Attrs& Text(CK_ATTRIBUTE_TYPE type, const std::string& value) { return Raw(type, value.data(), value.size()); }
-    // An output entry of the given room (0 with a null pointer asks for the length).
-    Attrs& Out(CK_ATTRIBUTE_TYPE type, CK_ULONG room) {
-        auto& stored = mValues.emplace_back(room, 0xEE);
-        mRecords.push_back({type, room == 0 ? nullptr : stored.data(), room});
+    // An output entry with a buffer of the given room.
+    Attrs& Out(CK_ATTRIBUTE_TYPE type, CK_ULONG room = 64) {
+        auto& stored = mValues.emplace_back(room + 1, 0xEE);
+        mRecords.push_back({type, stored.data(), room});
+        return *this;
+    }
+    // A length query: null pValue.
+    Attrs& Query(CK_ATTRIBUTE_TYPE type) {
+        mRecords.push_back({type, nullptr, 0});
         return *this;
     }
 
