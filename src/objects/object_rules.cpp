@@ -23,11 +23,6 @@ CK_RV FillEntries(AttributeTemplate& attributes, const std::function<CK_RV(Attri
     return first;
 }
 
-CK_RV PlaceGuardedBytes(Attribute& attribute, bool revealable, const tru::Buffer& value) {
-    if (!revealable) return PlaceUnavailable(attribute, CKR_ATTRIBUTE_SENSITIVE);
-    return PlaceBytes(attribute, value);
-}
-
 CK_RV UpdateOwnEntries(AttributeTemplate& attributes, const std::function<OwnChange(const Attribute&)>& change) {
     CK_RV first = CKR_OK;
     for (CK_ULONG i = 0; i < attributes.GetCount(); ++i) {
@@ -91,8 +86,9 @@ CK_RV StorageRule(const TokStorageObject& object, const Attribute& entry) {
     const bool copying = object.GetCopyMode() == TokStorageObject::COPY_MODE;
     switch (entry.GetType()) {
         case CKA_LABEL: ReadBytes(entry); return CKR_OK;
-        case CKA_TOKEN: case CKA_PRIVATE: case CKA_MODIFIABLE:
-            return copying ? AcceptBool(entry) : CKR_ATTRIBUTE_READ_ONLY;
+        case CKA_TOKEN:
+        case CKA_PRIVATE:
+        case CKA_MODIFIABLE: return copying ? AcceptBool(entry) : CKR_ATTRIBUTE_READ_ONLY;
         case CKA_COPYABLE: return copying || !entry.GetAsBool() ? CKR_OK : CKR_ATTRIBUTE_READ_ONLY;
         default: return CKR_ATTRIBUTE_READ_ONLY;
     }
@@ -101,9 +97,13 @@ CK_RV StorageRule(const TokStorageObject& object, const Attribute& entry) {
 CK_RV KeyRule(const Attribute& entry) {
     switch (entry.GetType()) {
         case CKA_ID: ReadBytes(entry); return CKR_OK;
-        case CKA_START_DATE: case CKA_END_DATE: ReadDate(entry); return CKR_OK;
-        case CKA_KEY_TYPE: case CKA_DERIVE: case CKA_LOCAL: case CKA_KEY_GEN_MECHANISM: case CKA_ALLOWED_MECHANISMS:
-            return CKR_ATTRIBUTE_READ_ONLY;
+        case CKA_START_DATE:
+        case CKA_END_DATE: ReadDate(entry); return CKR_OK;
+        case CKA_KEY_TYPE:
+        case CKA_DERIVE:
+        case CKA_LOCAL:
+        case CKA_KEY_GEN_MECHANISM:
+        case CKA_ALLOWED_MECHANISMS: return CKR_ATTRIBUTE_READ_ONLY;
         default: return NOT_OWN_TYPE;
     }
 }
@@ -111,11 +111,17 @@ CK_RV KeyRule(const Attribute& entry) {
 CK_RV PrivateKeyRule(const Attribute& entry) {
     switch (entry.GetType()) {
         case CKA_SUBJECT: ReadBytes(entry); return CKR_OK;
-        case CKA_DECRYPT: case CKA_SIGN: case CKA_SIGN_RECOVER: case CKA_UNWRAP: return AcceptBool(entry);
-        case CKA_SENSITIVE: case CKA_WRAP_WITH_TRUSTED: return AcceptOnly(entry, true);
+        case CKA_DECRYPT:
+        case CKA_SIGN:
+        case CKA_SIGN_RECOVER:
+        case CKA_UNWRAP: return AcceptBool(entry);
+        case CKA_SENSITIVE:
+        case CKA_WRAP_WITH_TRUSTED: return AcceptOnly(entry, true);
         case CKA_EXTRACTABLE: return AcceptOnly(entry, false);
-        case CKA_ALWAYS_SENSITIVE: case CKA_NEVER_EXTRACTABLE: case CKA_ALWAYS_AUTHENTICATE: case CKA_UNWRAP_TEMPLATE:
-            return CKR_ATTRIBUTE_READ_ONLY;
+        case CKA_ALWAYS_SENSITIVE:
+        case CKA_NEVER_EXTRACTABLE:
+        case CKA_ALWAYS_AUTHENTICATE:
+        case CKA_UNWRAP_TEMPLATE: return CKR_ATTRIBUTE_READ_ONLY;
         default: return NOT_OWN_TYPE;
     }
 }
@@ -123,7 +129,10 @@ CK_RV PrivateKeyRule(const Attribute& entry) {
 CK_RV PublicKeyRule(const Attribute& entry) {
     switch (entry.GetType()) {
         case CKA_SUBJECT: ReadBytes(entry); return CKR_OK;
-        case CKA_ENCRYPT: case CKA_VERIFY: case CKA_VERIFY_RECOVER: case CKA_WRAP: return AcceptBool(entry);
+        case CKA_ENCRYPT:
+        case CKA_VERIFY:
+        case CKA_VERIFY_RECOVER:
+        case CKA_WRAP: return AcceptBool(entry);
         case CKA_TRUSTED: return CKR_ATTRIBUTE_READ_ONLY;
         case CKA_WRAP_TEMPLATE: return CKR_ATTRIBUTE_TYPE_INVALID;
         default: return NOT_OWN_TYPE;
@@ -132,13 +141,20 @@ CK_RV PublicKeyRule(const Attribute& entry) {
 
 CK_RV SecretKeyRule(const Attribute& entry) {
     switch (entry.GetType()) {
-        case CKA_ENCRYPT: case CKA_DECRYPT: case CKA_SIGN: case CKA_VERIFY: case CKA_WRAP: case CKA_UNWRAP:
-            return AcceptBool(entry);
+        case CKA_ENCRYPT:
+        case CKA_DECRYPT:
+        case CKA_SIGN:
+        case CKA_VERIFY:
+        case CKA_WRAP:
+        case CKA_UNWRAP: return AcceptBool(entry);
         case CKA_CHECK_VALUE: ReadBytes(entry); return CKR_OK;
-        case CKA_SENSITIVE: case CKA_WRAP_WITH_TRUSTED: return AcceptOnly(entry, true);
+        case CKA_SENSITIVE:
+        case CKA_WRAP_WITH_TRUSTED: return AcceptOnly(entry, true);
         case CKA_EXTRACTABLE: return AcceptOnly(entry, false);
-        case CKA_ALWAYS_SENSITIVE: case CKA_NEVER_EXTRACTABLE: case CKA_TRUSTED: case CKA_UNWRAP_TEMPLATE:
-            return CKR_ATTRIBUTE_READ_ONLY;
+        case CKA_ALWAYS_SENSITIVE:
+        case CKA_NEVER_EXTRACTABLE:
+        case CKA_TRUSTED:
+        case CKA_UNWRAP_TEMPLATE: return CKR_ATTRIBUTE_READ_ONLY;
         default: return NOT_OWN_TYPE;
     }
 }

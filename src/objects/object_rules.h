@@ -17,8 +17,13 @@ namespace zrck {
 // short buffer ends with ulValueLen CK_UNAVAILABLE_INFORMATION, never a stale length.
 CK_RV FillEntries(AttributeTemplate& attributes, const std::function<CK_RV(Attribute&)>& fill);
 
-// A secret component: refused (CKR_ATTRIBUTE_SENSITIVE) unless revealable.
-CK_RV PlaceGuardedBytes(Attribute& attribute, bool revealable, const tru::Buffer& value);
+// A secret component: refused (CKR_ATTRIBUTE_SENSITIVE) unless revealable; the value's
+// accessor is not called for a refused read.
+template <class Getter>
+CK_RV PlaceGuardedBytes(Attribute& attribute, bool revealable, Getter value) {
+    if (!revealable) return PlaceUnavailable(attribute, CKR_ATTRIBUTE_SENSITIVE);
+    return PlaceBytes(attribute, value());
+}
 
 // Not sensitive, not always sensitive, extractable and not never extractable.
 template <class Key>

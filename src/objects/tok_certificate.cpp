@@ -11,13 +11,22 @@ namespace {
 // Types an X.509 certificate keeps beyond the storage ones.
 bool IsX509Type(CK_ATTRIBUTE_TYPE type) {
     switch (type) {
-        case CKA_CERTIFICATE_TYPE: case CKA_ISSUER: case CKA_SERIAL_NUMBER: case CKA_ID: case CKA_SUBJECT:
-        case CKA_VALUE: case CKA_TRUSTED: case CKA_CERTIFICATE_CATEGORY: case CKA_JAVA_MIDP_SECURITY_DOMAIN:
-        case CKA_URL: case CKA_HASH_OF_SUBJECT_PUBLIC_KEY: case CKA_HASH_OF_ISSUER_PUBLIC_KEY:
-        case CKA_CHECK_VALUE: case CKA_START_DATE: case CKA_END_DATE:
-            return true;
-        default:
-            return false;
+        case CKA_CERTIFICATE_TYPE:
+        case CKA_ISSUER:
+        case CKA_SERIAL_NUMBER:
+        case CKA_ID:
+        case CKA_SUBJECT:
+        case CKA_VALUE:
+        case CKA_TRUSTED:
+        case CKA_CERTIFICATE_CATEGORY:
+        case CKA_JAVA_MIDP_SECURITY_DOMAIN:
+        case CKA_URL:
+        case CKA_HASH_OF_SUBJECT_PUBLIC_KEY:
+        case CKA_HASH_OF_ISSUER_PUBLIC_KEY:
+        case CKA_CHECK_VALUE:
+        case CKA_START_DATE:
+        case CKA_END_DATE: return true;
+        default: return false;
     }
 }
 

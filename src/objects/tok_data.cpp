@@ -59,8 +59,9 @@ CK_RV TokData::UpdateAttributes(AttributeTemplate& attributes) {
         return CKR_OK;
     });
     if (refused != CKR_OK) return refused;
-    UpdateOwnEntries(attributes,
-                     [this](const Attribute& entry) { return ApplyOwn(entry) ? OwnChange::Applied : OwnChange::NotMine; });
+    UpdateOwnEntries(attributes, [this](const Attribute& entry) {
+        return ApplyOwn(entry) ? OwnChange::Applied : OwnChange::NotMine;
+    });
     return TokStorageObject::UpdateAttributes(attributes);
 }
 

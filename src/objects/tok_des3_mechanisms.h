@@ -34,12 +34,14 @@ public:
     virtual void SetIV(const tru::Buffer& iv) = 0;
 
     void EncryptInit(SessionFrame& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
-    bool Encrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
+    bool Encrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+                 unsigned long* outLen) override = 0;
     bool EncryptUpdate(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override = 0;
     bool EncryptFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen) override = 0;
     void DecryptInit(SessionFrame& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
-    bool Decrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
+    bool Decrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+                 unsigned long* outLen) override = 0;
     bool DecryptUpdate(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override = 0;
     bool DecryptFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen) override = 0;

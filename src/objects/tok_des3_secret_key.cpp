@@ -30,7 +30,9 @@ bool TokDES3SecretKey::IsObjectMeetConditions(const AttributeTemplate& search) c
 
 CK_RV TokDES3SecretKey::GetAttributes(AttributeTemplate& attributes) {
     return FillEntries(attributes, [this](Attribute& entry) {
-        if (entry.GetType() == CKA_VALUE) return PlaceGuardedBytes(entry, IsValueRevealable(*this), GetValue());
+        if (entry.GetType() == CKA_VALUE)
+            return PlaceGuardedBytes(entry, IsValueRevealable(*this),
+                                     [this]() -> const tru::Buffer& { return GetValue(); });
         return TokSecretKey::FillAttribute(entry);
     });
 }
@@ -49,7 +51,8 @@ void TokDES3SecretKey::SetupAttributes(Token* token, AttributeTemplate& attribut
         if (entry.GetType() != CKA_VALUE) return TokSecretKey::SetupAttribute(entry);
         const tru::Buffer value = ReadBytes(entry);
         // A size whose bit count would not fit in 32 bits is refused before it can wrap.
-        if (value.Size() > 0xFFFFFFFFu / 8 || !IsKeySizeAcceptable(value.Size() * 8)) throw Exception(CKR_ATTRIBUTE_VALUE_INVALID);
+        if (value.Size() > 0xFFFFFFFFu / 8 || !IsKeySizeAcceptable(value.Size() * 8))
+            throw Exception(CKR_ATTRIBUTE_VALUE_INVALID);
         SetValue(value);
     });
 }

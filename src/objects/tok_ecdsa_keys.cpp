@@ -35,7 +35,9 @@ CK_RV TokECDsaPrivateKey::GetAttributes(AttributeTemplate& attributes) {
     return FillEntries(attributes, [this](Attribute& entry) {
         switch (entry.GetType()) {
             case CKA_EC_PARAMS: return PlaceBytes(entry, GetECParams());
-            case CKA_VALUE: return PlaceGuardedBytes(entry, IsValueRevealable(*this), GetValue());
+            case CKA_VALUE:
+                return PlaceGuardedBytes(entry, IsValueRevealable(*this),
+                                         [this]() -> const tru::Buffer& { return GetValue(); });
             default: return TokPrivateKey::FillAttribute(entry);
         }
     });

@@ -157,8 +157,7 @@ bool TokRsaPublicKey::IsObjectMeetConditions(const AttributeTemplate& search) co
     if (!TokPublicKey::IsObjectMeetConditions(search)) return false;
     // CKA_TRUSTED is compared by the public-key level although it does not list it as its own.
     return MatchOwnEntries(
-        search,
-        [this](CK_ATTRIBUTE_TYPE type) { return type == CKA_TRUSTED || TokPublicKey::IsMyAttributeType(type); },
+        search, [this](CK_ATTRIBUTE_TYPE type) { return type == CKA_TRUSTED || TokPublicKey::IsMyAttributeType(type); },
         [this](const Attribute& entry) { return MatchRsaPublicPart(*this, entry) == 1; });
 }
 

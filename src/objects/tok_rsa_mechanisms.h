@@ -20,9 +20,11 @@ public:
     void SetDefaultParameter() override {}
 
     void EncryptInit(SessionFrame& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
-    bool Encrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
+    bool Encrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+                 unsigned long* outLen) override = 0;
     void DecryptInit(SessionFrame& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
-    bool Decrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
+    bool Decrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+                 unsigned long* outLen) override = 0;
     void SignInit(SessionFrame& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
     bool Sign(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
     void VerifyInit(SessionFrame& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;

@@ -21,12 +21,14 @@ public:
     void SetParameter(const MechanismParameter&) override {}
 
     void EncryptInit(SessionFrame& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
-    bool Encrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
+    bool Encrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+                 unsigned long* outLen) override = 0;
     bool EncryptUpdate(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override = 0;
     bool EncryptFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen) override = 0;
     void DecryptInit(SessionFrame& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
-    bool Decrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
+    bool Decrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+                 unsigned long* outLen) override = 0;
     bool DecryptUpdate(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override = 0;
     bool DecryptFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen) override = 0;

@@ -12,7 +12,8 @@ bool TokUAGostSecretKey::ClassCouldBeCreated(const AttributeTemplate& attributes
 }
 
 bool TokUAGostSecretKey::IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const {
-    return type == CKA_VALUE || type == CKA_VALUE_LEN || type == CKA_GOST_SBOXES || TokSecretKey::IsMyAttributeType(type);
+    return type == CKA_VALUE || type == CKA_VALUE_LEN || type == CKA_GOST_SBOXES ||
+           TokSecretKey::IsMyAttributeType(type);
 }
 
 bool TokUAGostSecretKey::IsObjectMeetConditions(const AttributeTemplate& search) const {
@@ -33,7 +34,9 @@ CK_RV TokUAGostSecretKey::GetAttributes(AttributeTemplate& attributes) {
         switch (entry.GetType()) {
             case CKA_VALUE_LEN: return PlaceULong(entry, VALUE_LENGTH);
             case CKA_GOST_SBOXES: return PlaceBytes(entry, GetSBox());
-            case CKA_VALUE: return PlaceGuardedBytes(entry, IsValueRevealable(*this), GetValue());
+            case CKA_VALUE:
+                return PlaceGuardedBytes(entry, IsValueRevealable(*this),
+                                         [this]() -> const tru::Buffer& { return GetValue(); });
             default: return TokSecretKey::FillAttribute(entry);
         }
     });
@@ -114,8 +117,9 @@ CK_RV TokUAGostDomainParams::UpdateAttributes(AttributeTemplate& attributes) {
         return CKR_OK;
     });
     if (refused != CKR_OK) return refused;
-    UpdateOwnEntries(attributes,
-                     [this](const Attribute& entry) { return ApplyOwn(entry) ? OwnChange::Applied : OwnChange::NotMine; });
+    UpdateOwnEntries(attributes, [this](const Attribute& entry) {
+        return ApplyOwn(entry) ? OwnChange::Applied : OwnChange::NotMine;
+    });
     return TokStorageObject::UpdateAttributes(attributes);
 }
 

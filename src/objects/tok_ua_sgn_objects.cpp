@@ -70,7 +70,9 @@ CK_RV TokUASgnPrivateKey::GetAttributes(AttributeTemplate& attributes) {
     return FillEntries(attributes, [this](Attribute& entry) {
         switch (entry.GetType()) {
             case CKA_EC_PARAMS: return PlaceBytes(entry, GetECParams());
-            case CKA_VALUE: return PlaceGuardedBytes(entry, IsValueRevealable(*this), GetValue());
+            case CKA_VALUE:
+                return PlaceGuardedBytes(entry, IsValueRevealable(*this),
+                                         [this]() -> const tru::Buffer& { return GetValue(); });
             default: return TokPrivateKey::FillAttribute(entry);
         }
     });
@@ -120,8 +122,7 @@ bool TokUASgnPublicKey::IsObjectMeetConditions(const AttributeTemplate& search) 
     if (!TokPublicKey::IsObjectMeetConditions(search)) return false;
     // CKA_TRUSTED is compared by the public-key level although it does not list it as its own.
     return MatchOwnEntries(
-        search,
-        [this](CK_ATTRIBUTE_TYPE type) { return type == CKA_TRUSTED || TokPublicKey::IsMyAttributeType(type); },
+        search, [this](CK_ATTRIBUTE_TYPE type) { return type == CKA_TRUSTED || TokPublicKey::IsMyAttributeType(type); },
         [this](const Attribute& entry) {
             switch (entry.GetType()) {
                 case CKA_EC_PARAMS: return MatchBytes(entry, GetECParams());

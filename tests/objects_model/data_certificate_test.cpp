@@ -131,9 +131,11 @@ TEST(X509Certificate, CreationTests) {
         CK_RV rv;
         bool created;
     } cases[] = {
-        {"x509", [](Attrs& a) { a.ULong(CKA_CLASS, CKO_CERTIFICATE).ULong(CKA_CERTIFICATE_TYPE, CKC_X_509); }, CKR_OK, true},
+        {"x509", [](Attrs& a) { a.ULong(CKA_CLASS, CKO_CERTIFICATE).ULong(CKA_CERTIFICATE_TYPE, CKC_X_509); }, CKR_OK,
+         true},
         {"no type", [](Attrs& a) { a.ULong(CKA_CLASS, CKO_CERTIFICATE); }, CKR_OK, false},
-        {"wtls", [](Attrs& a) { a.ULong(CKA_CLASS, CKO_CERTIFICATE).ULong(CKA_CERTIFICATE_TYPE, CKC_WTLS); }, CKR_OK, false},
+        {"wtls", [](Attrs& a) { a.ULong(CKA_CLASS, CKO_CERTIFICATE).ULong(CKA_CERTIFICATE_TYPE, CKC_WTLS); }, CKR_OK,
+         false},
         {"narrow type",
          [](Attrs& a) { NarrowULong(a.ULong(CKA_CLASS, CKO_CERTIFICATE), CKA_CERTIFICATE_TYPE, CKC_X_509); },
          CKR_ATTRIBUTE_VALUE_INVALID, false},
@@ -160,8 +162,10 @@ TEST(X509Certificate, CreationRules) {
         CK_RV rv;
     } cases[] = {
         {"subject and value", [](Attrs& a) { ValidCertificate(a); }, CKR_OK},
-        {"no value", [](Attrs& a) { a.ULong(CKA_CLASS, CKO_CERTIFICATE).Text(CKA_SUBJECT, "s"); }, CKR_TEMPLATE_INCOMPLETE},
-        {"no subject", [](Attrs& a) { a.ULong(CKA_CLASS, CKO_CERTIFICATE).Text(CKA_VALUE, "v"); }, CKR_TEMPLATE_INCOMPLETE},
+        {"no value", [](Attrs& a) { a.ULong(CKA_CLASS, CKO_CERTIFICATE).Text(CKA_SUBJECT, "s"); },
+         CKR_TEMPLATE_INCOMPLETE},
+        {"no subject", [](Attrs& a) { a.ULong(CKA_CLASS, CKO_CERTIFICATE).Text(CKA_VALUE, "v"); },
+         CKR_TEMPLATE_INCOMPLETE},
         {"empty subject", [](Attrs& a) { a.Text(CKA_SUBJECT, "").Text(CKA_VALUE, "v"); }, CKR_TEMPLATE_INCOMPLETE},
         {"trusted without the security officer", [](Attrs& a) { ValidCertificate(a).Bool(CKA_TRUSTED, true); },
          CKR_ATTRIBUTE_VALUE_INVALID},
@@ -190,7 +194,9 @@ TEST(X509Certificate, UpdateRules) {
         bool changed;
     } cases[] = {
         {"issuer, serial, id and label", false,
-         [](Attrs& a) { a.Text(CKA_ISSUER, "i2").Text(CKA_SERIAL_NUMBER, "n2").Text(CKA_ID, "id2").Text(CKA_LABEL, "l2"); },
+         [](Attrs& a) {
+             a.Text(CKA_ISSUER, "i2").Text(CKA_SERIAL_NUMBER, "n2").Text(CKA_ID, "id2").Text(CKA_LABEL, "l2");
+         },
          CKR_OK, true},
         {"id with the fixed subject", false, [](Attrs& a) { a.Text(CKA_ID, "id2").Text(CKA_SUBJECT, "other"); },
          CKR_ATTRIBUTE_READ_ONLY, false},

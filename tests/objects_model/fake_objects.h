@@ -44,17 +44,17 @@ private:
     std::map<CK_ATTRIBUTE_TYPE, CK_DATE> mDates;
 };
 
-#define FAKE_FLAG(Get, Set, TYPE)                                                 \
-    CK_BBOOL Get() const override { return this->store.Flag(TYPE); }             \
+#define FAKE_FLAG(Get, Set, TYPE)                                    \
+    CK_BBOOL Get() const override { return this->store.Flag(TYPE); } \
     void Set(CK_BBOOL value) override { this->store.SetFlag(TYPE, value); }
-#define FAKE_BYTES(Get, Set, TYPE)                                                \
-    const tru::Buffer& Get() const override { return this->store.Bytes(TYPE); }  \
+#define FAKE_BYTES(Get, Set, TYPE)                                              \
+    const tru::Buffer& Get() const override { return this->store.Bytes(TYPE); } \
     void Set(const tru::Buffer& value) override { this->store.SetBytes(TYPE, value); }
-#define FAKE_ULONG(Get, Set, TYPE)                                                \
-    CK_ULONG Get() const override { return this->store.Number(TYPE); }           \
+#define FAKE_ULONG(Get, Set, TYPE)                                     \
+    CK_ULONG Get() const override { return this->store.Number(TYPE); } \
     void Set(CK_ULONG value) override { this->store.SetNumber(TYPE, value); }
-#define FAKE_DATE(Get, Set, TYPE)                                                 \
-    CK_DATE Get() const override { return this->store.Date(TYPE); }             \
+#define FAKE_DATE(Get, Set, TYPE)                                   \
+    CK_DATE Get() const override { return this->store.Date(TYPE); } \
     void Set(const CK_DATE& value) override { this->store.SetDate(TYPE, value); }
 
 template <class Base>

@@ -119,8 +119,20 @@ TEST(RsaPublicKey, ModulusBitsFollowTheModulusValue) {
         CK_ULONG bits;
     } cases[] = {
         {"128 bytes", Modulus128(), 1024},
-        {"leading zero byte", [] { Bytes m = Modulus128(); m.insert(m.begin(), 0x00); return m; }(), 1024},
-        {"top byte 0x01", [] { Bytes m = Modulus128(); m[0] = 0x01; return m; }(), 1017},
+        {"leading zero byte",
+         [] {
+             Bytes m = Modulus128();
+             m.insert(m.begin(), 0x00);
+             return m;
+         }(),
+         1024},
+        {"top byte 0x01",
+         [] {
+             Bytes m = Modulus128();
+             m[0] = 0x01;
+             return m;
+         }(),
+         1017},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -149,7 +161,8 @@ TEST(RsaKeys, ComponentsAreFixedAndUpdatesAllOrNothing) {
          CKR_ATTRIBUTE_READ_ONLY, false},
         {"public exponent", true, [](Attrs& a) { a.Text(CKA_LABEL, "new").Data(CKA_PUBLIC_EXPONENT, {3}); },
          CKR_ATTRIBUTE_READ_ONLY, false},
-        {"public modulus bits", true, [](Attrs& a) { a.ULong(CKA_MODULUS_BITS, 2048); }, CKR_ATTRIBUTE_READ_ONLY, false},
+        {"public modulus bits", true, [](Attrs& a) { a.ULong(CKA_MODULUS_BITS, 2048); }, CKR_ATTRIBUTE_READ_ONLY,
+         false},
         {"public usage and label", true, [](Attrs& a) { a.Text(CKA_LABEL, "new").Bool(CKA_WRAP, true); }, CKR_OK, true},
         {"public wrap template", true, [](Attrs& a) { a.Text(CKA_LABEL, "new").Text(CKA_WRAP_TEMPLATE, ""); },
          CKR_ATTRIBUTE_TYPE_INVALID, false},
@@ -289,7 +302,10 @@ TEST(DES3SecretKey, ValueMustBe24BytesAndStaysHidden) {
     struct Case {
         size_t length;
         CK_RV rv;
-    } cases[] = {{24, CKR_OK}, {16, CKR_ATTRIBUTE_VALUE_INVALID}, {32, CKR_ATTRIBUTE_VALUE_INVALID}, {0, CKR_ATTRIBUTE_VALUE_INVALID}};
+    } cases[] = {{24, CKR_OK},
+                 {16, CKR_ATTRIBUTE_VALUE_INVALID},
+                 {32, CKR_ATTRIBUTE_VALUE_INVALID},
+                 {0, CKR_ATTRIBUTE_VALUE_INVALID}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.length);
         FakeDES3SecretKey key;

@@ -14,7 +14,8 @@ using zrtest::Bytes;
 
 Bytes FromHex(const std::string& hex) {
     Bytes out;
-    for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < hex.size(); i += 2)
+        out.push_back(static_cast<unsigned char>(std::stoul(hex.substr(i, 2), nullptr, 16)));
     return out;
 }
 
@@ -33,7 +34,8 @@ CK_RV CodeOf(Call call) {
 // Random source that answers from a script, then a fixed byte.
 class ScriptedRandom : public zrck::TokRandomGenerator {
 public:
-    ScriptedRandom(Bytes script, unsigned char then) : TokRandomGenerator(nullptr), mScript(std::move(script)), mThen(then) {}
+    ScriptedRandom(Bytes script, unsigned char then)
+        : TokRandomGenerator(nullptr), mScript(std::move(script)), mThen(then) {}
     int GetNext(tru::Buffer& output) override {
         for (uint32_t i = 0; i < output.Size(); ++i) {
             output.Data()[i] = mNext < mScript.size() ? mScript[mNext++] : mThen;
