@@ -223,12 +223,14 @@ TEST(RsaPrivateKey, PrivateComponentsAreRevealedOnlyForAnUnprotectedKey) {
         ASSERT_EQ(Create(key, create), CKR_OK);
         key.store.SetFlag(c.flag, c.value);
         Attrs read;
-        read.Out(CKA_PRIME_1).Out(CKA_MODULUS, 200).Out(CKA_KEY_GEN_MECHANISM);
-        EXPECT_EQ(Read(key, read), c.rv);
+        read.Out(CKA_PRIME_1).Out(CKA_MODULUS, 200).Out(CKA_KEY_GEN_MECHANISM).Out(CKA_UNWRAP_TEMPLATE);
+        EXPECT_EQ(Read(key, read), c.rv == CKR_OK ? CKR_ATTRIBUTE_TYPE_INVALID : c.rv);
         EXPECT_EQ(read[0].ulValueLen, c.rv == CKR_OK ? 1u : CK_UNAVAILABLE_INFORMATION);
         EXPECT_EQ(read.ValueOf(1), Modulus128());
         // Not generated on the token: no key generation mechanism.
         EXPECT_EQ(read.ULongOf(2), CK_UNAVAILABLE_INFORMATION);
+        // A refused entry never keeps the caller's length.
+        EXPECT_EQ(read[3].ulValueLen, CK_UNAVAILABLE_INFORMATION);
     }
 }
 
