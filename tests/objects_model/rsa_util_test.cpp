@@ -4,7 +4,9 @@
 #include <functional>
 
 #include "cryptoki/exception.h"
+#include "cryptoki/session_frame.h"
 #include "objects/tok_rsa_util.h"
+#include "support/mutex.h"
 #include "template_builder.h"
 
 namespace {
@@ -140,6 +142,31 @@ TEST(Pkcs1Padding, RandomSourceThatOnlyGivesZeroFails) {
     const Bytes data(5, 0x42);
     tru::BufferDynamic out;
     EXPECT_EQ(CodeOf([&] { TokRsaUtl::DoPkcs1Padding(random, 2, View(data), 16, out); }), CKR_FUNCTION_FAILED);
+}
+
+// A session whose token has gone.
+class TokenlessSession : public zrck::SessionFrame {
+public:
+    zrck::Token* GetOwnerToken() override { return nullptr; }
+    zrck::TokenPtr LockToken() const override { return nullptr; }
+    bool CouldSeePrivateObjects() const override { return false; }
+    void Close() override {}
+    void FillSessionInfo(CK_SESSION_INFO_PTR) override {}
+    CK_STATE GetState() override { return CKS_RO_PUBLIC_SESSION; }
+    void SeedRandom(const tru::Buffer&) override {}
+    void GenerateRandom(tru::Buffer&) override {}
+};
+
+TEST(Pkcs1Padding, SessionWithoutTokenAfterTheDataCheck) {
+    vdk::MutexNullFactory::RegisterFactory();
+    {
+        TokenlessSession session;
+        const Bytes data(5, 0x42);
+        tru::BufferDynamic out;
+        EXPECT_EQ(CodeOf([&] { TokRsaUtl::DoPkcs1Padding(session, 2, View(data), 64, out); }), CKR_DEVICE_REMOVED);
+        EXPECT_EQ(CodeOf([&] { TokRsaUtl::DoPkcs1Padding(session, 2, View(Bytes()), 64, out); }), CKR_DATA_LEN_RANGE);
+    }
+    vdk::MutexFactory::DestroyInstance();
 }
 
 struct UnpaddingCase {
