@@ -33,6 +33,10 @@ void Slot::SetSlotEvent() {
 
 void Slot::SetToken(const TokenPtr& token) { std::atomic_store(&mToken, token); }
 
+bool Slot::DropToken(TokenPtr expected) {
+    return std::atomic_compare_exchange_strong(&mToken, &expected, TokenPtr());
+}
+
 CK_OBJECT_HANDLE Slot::AddObject(const TokObjectPtr& object) {
     const CK_OBJECT_HANDLE handle =
         mObjects.Put(object, [](TokObject& added, CK_ULONG issued) { added.SetHandle(issued); });
