@@ -22,11 +22,11 @@ TEST_F(ConcurrencyTest, SessionsSurviveTheTokenBeingPulled) {
                                      CKR_USER_ALREADY_LOGGED_IN,
                                      CKR_USER_NOT_LOGGED_IN};
     std::mutex unexpectedMutex;
-    std::vector<CK_RV> unexpected;
-    auto check = [&](CK_RV rv) {
+    std::vector<std::pair<const char*, CK_RV>> unexpected;
+    auto check = [&](const char* call, CK_RV rv) {
         if (allowed.count(rv) == 0) {
             std::lock_guard<std::mutex> lock(unexpectedMutex);
-            unexpected.push_back(rv);
+            unexpected.emplace_back(call, rv);
         }
         return rv;
     };
@@ -39,17 +39,17 @@ TEST_F(ConcurrencyTest, SessionsSurviveTheTokenBeingPulled) {
             for (int i = 0; i < 300; ++i) {
                 CK_SESSION_HANDLE session = 0;
                 const CK_FLAGS flags = CKF_SERIAL_SESSION | (t % 2 == 0 ? CKF_RW_SESSION : 0);
-                if (check(p11->C_OpenSession(0, flags, nullptr, nullptr, &session)) != CKR_OK) continue;
+                if (check("C_OpenSession", p11->C_OpenSession(0, flags, nullptr, nullptr, &session)) != CKR_OK) continue;
                 ++opened;
                 CK_SESSION_INFO info;
-                check(p11->C_GetSessionInfo(session, &info));
+                check("C_GetSessionInfo", p11->C_GetSessionInfo(session, &info));
                 CK_BYTE random[8];
-                check(p11->C_GenerateRandom(session, random, sizeof random));
+                check("C_GenerateRandom", p11->C_GenerateRandom(session, random, sizeof random));
                 if (i % 10 == 0) {
-                    check(Login(session, CKU_USER, ZR_FAKE_USER_PIN));
-                    check(p11->C_Logout(session));
+                    check("C_Login", Login(session, CKU_USER, ZR_FAKE_USER_PIN));
+                    check("C_Logout", p11->C_Logout(session));
                 }
-                check(p11->C_CloseSession(session));
+                check("C_CloseSession", p11->C_CloseSession(session));
             }
         });
     }
@@ -57,10 +57,10 @@ TEST_F(ConcurrencyTest, SessionsSurviveTheTokenBeingPulled) {
         CK_TOKEN_INFO info;
         while (!stop.load()) {
             module.removeToken(0);
-            check(p11->C_GetTokenInfo(0, &info));
+            check("C_GetTokenInfo", p11->C_GetTokenInfo(0, &info));
             std::this_thread::yield();
             module.insertToken(0);
-            check(p11->C_GetTokenInfo(0, &info));
+            check("C_GetTokenInfo", p11->C_GetTokenInfo(0, &info));
             std::this_thread::sleep_for(std::chrono::microseconds(200));
         }
     });
@@ -68,7 +68,7 @@ TEST_F(ConcurrencyTest, SessionsSurviveTheTokenBeingPulled) {
     stop = true;
     remover.join();
 
-    EXPECT_TRUE(unexpected.empty()) << "first unexpected result 0x" << std::hex << unexpected.front();
+    for (const auto& failure : unexpected) ADD_FAILURE() << failure.first << " answered 0x" << std::hex << failure.second;
     EXPECT_GT(opened.load(), 0);
     module.insertToken(0);
     // Every session is gone, and the token counts none.

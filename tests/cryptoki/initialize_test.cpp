@@ -2,6 +2,7 @@
 #include <atomic>
 #include <mutex>
 #include <thread>
+#include <vector>
 
 #include "module_fixture.h"
 
@@ -255,6 +256,31 @@ TEST_F(InitializeTest, WaitForSlotEventIsNotSupported) {
     Initialize();
     CK_SLOT_ID slot = 0;
     EXPECT_EQ(CKR_FUNCTION_NOT_SUPPORTED, p11->C_WaitForSlotEvent(CKF_DONT_BLOCK, &slot, nullptr));
+}
+
+}  // namespace
+
+namespace {
+
+// A nested C_Initialize returns only once the library is usable, so a thread may call right
+// after it even while another thread's first C_Initialize runs.
+TEST_F(InitializeTest, ConcurrentInitializationsReturnAUsableLibrary) {
+    for (int round = 0; round < 20; ++round) {
+        std::atomic<int> failures{0};
+        std::vector<std::thread> threads;
+        for (int t = 0; t < 4; ++t) {
+            threads.emplace_back([&] {
+                CK_C_INITIALIZE_ARGS args = {nullptr, nullptr, nullptr, nullptr, CKF_OS_LOCKING_OK, nullptr};
+                CK_ULONG count = 0;
+                if (p11->C_Initialize(&args) != CKR_OK) ++failures;
+                if (p11->C_GetSlotList(CK_FALSE, nullptr, &count) != CKR_OK || count != 2) ++failures;
+            });
+        }
+        for (auto& thread : threads) thread.join();
+        EXPECT_EQ(0, failures.load());
+        for (int t = 0; t < 4; ++t) EXPECT_EQ(CKR_OK, p11->C_Finalize(nullptr));
+        EXPECT_FALSE(module.libraryExists());
+    }
 }
 
 }  // namespace

@@ -11,8 +11,18 @@ struct ToolResult {
     std::string output;
 };
 
+// A sanitizer-built module needs its runtime loaded first into the uninstrumented tool.
+std::string ToolPrefix() {
+#ifdef ZR_SANITIZER_PRELOAD
+    return "LD_PRELOAD='" ZR_SANITIZER_PRELOAD "' ASAN_OPTIONS=detect_leaks=0 ";
+#else
+    return "";
+#endif
+}
+
 ToolResult RunTool(const std::string& arguments) {
-    const std::string command = "pkcs11-tool --module " + std::string(ZR_FAKE_MODULE) + " " + arguments + " 2>&1";
+    const std::string command =
+        ToolPrefix() + "pkcs11-tool --module " + std::string(ZR_FAKE_MODULE) + " " + arguments + " 2>&1";
     ToolResult result{-1, std::string()};
     FILE* pipe = popen(command.c_str(), "r");
     if (pipe == nullptr) return result;
