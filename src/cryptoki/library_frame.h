@@ -149,6 +149,9 @@ protected:
     void UndoInitialize();
     void SetupMultithreadSupIntf(LibMultithreadSupp mode, MultithreadSupIntf* support);
 
+    // Serialises C_Initialize and C_Finalize: a nested call returns only once the first
+    // initialisation is complete.
+    std::mutex mInitializeMutex;
     std::atomic<int> mInitCount{0};
     LibMultithreadSupp mMode = LIB_NO_LOCKING;
     std::unique_ptr<MultithreadSupIntf> mpMultithreadSup;
