@@ -1,5 +1,7 @@
 #include "objects/tok_rsa_util.h"
 
+#include <cstring>
+
 #include "cryptoki/exception.h"
 #include "cryptoki/session_frame.h"
 #include "tru2/exception.h"

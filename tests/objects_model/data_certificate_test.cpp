@@ -101,6 +101,40 @@ TEST(DataObject, SearchComparesOwnTypesAndRejectsForeignOnes) {
     EXPECT_TRUE(Matches(named, byApplication));
 }
 
+TEST(DataObject, StorageFlagsChangeOnlyWhileCopying) {
+    struct Case {
+        const char* name;
+        bool copying;
+        CK_ATTRIBUTE_TYPE type;
+        bool value;
+        CK_RV rv;
+    } cases[] = {
+        {"token flag outside a copy", false, CKA_TOKEN, true, CKR_ATTRIBUTE_READ_ONLY},
+        {"token flag in a copy", true, CKA_TOKEN, true, CKR_OK},
+        {"private flag outside a copy", false, CKA_PRIVATE, true, CKR_ATTRIBUTE_READ_ONLY},
+        {"private flag in a copy", true, CKA_PRIVATE, true, CKR_OK},
+        {"copyable off", false, CKA_COPYABLE, false, CKR_OK},
+        {"copyable on outside a copy", false, CKA_COPYABLE, true, CKR_ATTRIBUTE_READ_ONLY},
+        {"copyable on in a copy", true, CKA_COPYABLE, true, CKR_OK},
+        {"class", true, CKA_CLASS, true, CKR_ATTRIBUTE_READ_ONLY},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FakeData data;
+        data.SetCopyMode(c.copying ? zrck::TokStorageObject::COPY_MODE : 0);
+        Attrs update;
+        update.Text(CKA_LABEL, "new").Bool(c.type, c.value);
+        EXPECT_EQ(Update(data, update), c.rv);
+        EXPECT_EQ(Text(data.GetLabel()), c.rv == CKR_OK ? "new" : "");
+        if (c.rv == CKR_OK && c.type == CKA_TOKEN) {
+            EXPECT_TRUE(data.IsTokenObject());
+        }
+        if (c.rv == CKR_OK && c.type == CKA_PRIVATE) {
+            EXPECT_TRUE(data.IsPrivateObject());
+        }
+    }
+}
+
 // An accessor that fails marks its own entry and the rest of the template is still answered.
 class FailingValueData : public FakeData {
 public:
