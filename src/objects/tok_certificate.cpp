@@ -98,7 +98,7 @@ CK_RV TokX509Certificate::FillOwn(Attribute& attribute) {
 
 CK_RV TokX509Certificate::GetAttributes(AttributeTemplate& attributes) {
     return FillEntries(attributes, [this](Attribute& entry) {
-        if (TokStorageObject::IsMyAttributeType(entry.GetType())) return TokStorageObject::FillAttribute(entry);
+        if (TokStorageObject::IsMyAttributeType(entry.GetType())) return FillAttribute(entry);
         return FillOwn(entry);
     });
 }
