@@ -57,9 +57,10 @@ bool TemplateNamesClass(const AttributeTemplate& attributes, CK_OBJECT_CLASS obj
                         CK_ATTRIBUTE_TYPE subtypeAttribute, CK_ULONG subtype);
 
 // All-or-nothing updates. own() answers the outcome of entries the concrete level handles
-// (CKR_OK when it would apply them) or -1 when the type is not its own; the rest is checked
-// against the storage and key base rules. Value-format errors throw as the update would.
-// Returns the first refusal (own refusals before base ones), or CKR_OK when every
+// (CKR_OK when it would apply them) or NOT_OWN_TYPE; the rest is judged by the storage and
+// key base rules, which these checks restate because the bases apply as they walk (the
+// update_check test holds both in step). Value-format errors throw as the update would.
+// Returns the first refusal of the most derived level that refuses, or CKR_OK when every
 // unprocessed entry would be applied.
 const CK_RV NOT_OWN_TYPE = static_cast<CK_RV>(-1);
 using OwnCheck = std::function<CK_RV(const Attribute&)>;
