@@ -18,7 +18,7 @@ class GostTokenServices;
 class TokUAGostSecretKey : public zrck::TokUAGostSecretKey, public TokenStoredObject, private vdk::Noncopyable {
 public:
     // Bytes a key adds to its files in the token's size accounting.
-    static const CK_ULONG kKeyObjectSize = 48;
+    static constexpr CK_ULONG kKeyObjectSize = 48;
 
     TokUAGostSecretKey();
     ~TokUAGostSecretKey() override = default;
