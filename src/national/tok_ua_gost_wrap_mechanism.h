@@ -14,9 +14,6 @@ namespace qel {
 
 class TokUAGostSecretKey;
 
-// The fixed IV of the second encryption.
-extern const uint8_t glbIV1[8];
-
 class TokUAGostWrapMechanism : public zrck::TokUAGostWrapMechanism, private vdk::Noncopyable {
 public:
     static constexpr CK_ULONG kWrappedLength = 44;
