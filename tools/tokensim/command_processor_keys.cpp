@@ -1,0 +1,131 @@
+// Key commands: the slot's key and the algorithms come from the on-token cryptography; this
+// file checks sessions, logins, key slots and what the model and firmware support.
+#include "command_processor.h"
+#include "crypto/token_crypto.h"
+#include "device_protocol.h"
+
+namespace tokensim {
+
+namespace {
+
+uint8_t ReadKeySlot(ByteReader& in) {
+  uint8_t slot = in.U8();
+  return slot;
+}
+
+void RequireKeySlot(uint8_t slot) {
+  if (!fileid::IsKeySlot(slot)) throw DeviceStatus{st::kBadFileIndex};
+}
+
+void Check(uint8_t status) {
+  if (status != crypto::status::kOk) throw DeviceStatus{status};
+}
+
+}  // namespace
+
+const crypto::KeySlot& CommandProcessor::KeyIn(uint8_t slot) const {
+  RequireKeySlot(slot);
+  auto it = card_.state.keys.find(slot);
+  if (it == card_.state.keys.end()) throw DeviceStatus{st::kFileNotFound};
+  return it->second;
+}
+
+void CommandProcessor::RequireParamSet(uint8_t paramSet) const {
+  if (!card_.state.SupportsParamSet(paramSet)) throw DeviceStatus{st::kUnsupportedParamSet};
+}
+
+Bytes CommandProcessor::GenerateKey(ByteReader& in) {
+  ReadUserSession(in);
+  uint8_t paramSet = in.U8();
+  uint8_t slot = ReadKeySlot(in);
+  Finish(in);
+  RequireKeySlot(slot);
+  RequireParamSet(paramSet);
+  crypto::KeySlot key;
+  Check(crypto::GenerateKey(paramSet, key));
+  key.paramSet = paramSet;
+  card_.state.keys[slot] = key;  // a slot no index names may be taken again: overwrite
+  card_.contentChanged = true;
+  return ByteWriter().LongBlock(key.publicKey).Release();
+}
+
+Bytes CommandProcessor::LoadKey(ByteReader& in) {
+  ReadUserSession(in);
+  uint8_t paramSet = in.U8();
+  Bytes blob = in.LongBlock();
+  uint8_t slot = ReadKeySlot(in);
+  Finish(in);
+  RequireKeySlot(slot);
+  RequireParamSet(paramSet);
+  crypto::KeySlot key;
+  Check(crypto::LoadKey(paramSet, blob, key));
+  key.paramSet = paramSet;
+  card_.state.keys[slot] = key;
+  card_.contentChanged = true;
+  return {};
+}
+
+Bytes CommandProcessor::Sign(ByteReader& in) {
+  ReadUserSession(in);
+  uint8_t slot = ReadKeySlot(in);
+  Bytes data = in.LongBlock();
+  Finish(in);
+  const crypto::KeySlot& key = KeyIn(slot);
+  Bytes signature;
+  Check(crypto::Sign(key, data, signature));
+  return ByteWriter().LongBlock(signature).Release();
+}
+
+Bytes CommandProcessor::Verify(ByteReader& in) {
+  ReadSession(in);
+  uint8_t paramSet = in.U8();
+  Bytes publicKey = in.LongBlock();
+  Bytes signature = in.LongBlock();
+  Bytes data = in.LongBlock();
+  Finish(in);
+  RequireParamSet(paramSet);
+  Check(crypto::Verify(paramSet, publicKey, signature, data));
+  return {};
+}
+
+Bytes CommandProcessor::Encrypt(ByteReader& in) {
+  ReadSession(in);
+  uint8_t paramSet = in.U8();
+  Bytes publicKey = in.LongBlock();
+  Bytes data = in.LongBlock();
+  in.Take(2);  // filler
+  Finish(in);
+  RequireParamSet(paramSet);
+  Bytes result;
+  Check(crypto::Encrypt(paramSet, publicKey, data, result));
+  return ByteWriter().LongBlock(result).Release();
+}
+
+Bytes CommandProcessor::Decrypt(ByteReader& in) {
+  ReadUserSession(in);
+  uint8_t slot = ReadKeySlot(in);
+  Bytes data = in.LongBlock();
+  Finish(in);
+  const crypto::KeySlot& key = KeyIn(slot);
+  Bytes result;
+  Check(crypto::Decrypt(key, data, result));
+  return ByteWriter().LongBlock(result).Release();
+}
+
+Bytes CommandProcessor::GetCommonKey(ByteReader& in) {
+  ReadUserSession(in);
+  uint8_t slot = ReadKeySlot(in);
+  Bytes peer = in.LongBlock();
+  uint8_t cofactor = in.U8();
+  Bytes first = in.LongBlock();
+  uint32_t word = in.U32();
+  Bytes second = in.LongBlock();
+  Finish(in);
+  if (!card_.state.SupportsKeyAgreement()) throw DeviceStatus{st::kNotImplemented};
+  const crypto::KeySlot& key = KeyIn(slot);
+  Bytes shared;
+  Check(crypto::GetCommonKey(key, peer, cofactor, first, word, second, shared));
+  return ByteWriter().LongBlock(shared).Release();
+}
+
+}  // namespace tokensim

@@ -1,0 +1,71 @@
+// Faults a test asks for through the control socket, and the per-command counters.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <string>
+
+#include "bytes.h"
+
+namespace tokensim {
+
+enum class Malformation {
+  kNone,
+  kStatusWordOnly,  // 90 00 and nothing before it
+  kBadMarker,       // 02 00 90 00
+  kBadStatusWord,   // 01 00 6A 82
+  kTruncated,       // the right answer less the last byte before 90 00
+  kEmpty            // a frame of length 0
+};
+
+bool ParseMalformation(const std::string& name, Malformation& out);
+
+class FaultPlan {
+ public:
+  static constexpr int kAnyCommand = -1;
+
+  // The next `count` commands (of `command`, or any) answer `status` without being executed.
+  void ForceStatus(uint8_t status, unsigned count, int command);
+  // The next `count` commands (of `command`, or any) are executed and answered malformed.
+  void Malform(Malformation kind, unsigned count, int command);
+  void SetDelayMs(unsigned ms) { delayMs_ = ms; }
+  unsigned DelayMs() const { return delayMs_; }
+  void Clear();
+
+  // Consumes one forced status for this command; true and `status` set when one applies.
+  bool TakeForcedStatus(uint8_t command, uint8_t& status);
+  // Rewrites a framed answer when a malformation applies to this command.
+  void ApplyMalformation(uint8_t command, Bytes& answer);
+
+ private:
+  static bool Applies(int filter, uint8_t command) { return filter == kAnyCommand || filter == command; }
+  uint8_t forcedStatus_ = 0;
+  unsigned forcedCount_ = 0;
+  int forcedCommand_ = kAnyCommand;
+  Malformation malformation_ = Malformation::kNone;
+  unsigned malformedCount_ = 0;
+  int malformedCommand_ = kAnyCommand;
+  unsigned delayMs_ = 0;
+};
+
+class CommandCounters {
+ public:
+  void Count(uint8_t command) {
+    ++perCommand_[command];
+    ++total_;
+  }
+  void Reset() {
+    perCommand_.fill(0);
+    total_ = 0;
+  }
+  uint64_t Of(uint8_t command) const { return perCommand_[command]; }
+  uint64_t Total() const { return total_; }
+  // "total=N Name=n ..." for every command counted at least once.
+  std::string Describe() const;
+
+ private:
+  std::array<uint64_t, 256> perCommand_{};
+  uint64_t total_ = 0;
+};
+
+}  // namespace tokensim
