@@ -279,6 +279,32 @@ TEST_F(TokenStorageRig, InvalidSessionRenewsForFilesButFailsASignature)
     EXPECT_FALSE(storage->IsSessionOpened());
 }
 
+TEST_F(TokenStorageRig, BusyStateNestsAndCountsAsPresent)
+{
+    {
+        TokenStorage::GlobalBusyGuard outer(*storage, "C_CreateObject");
+        {
+            TokenStorage::BusyGuard inner(*storage, "ReadDataFileM");
+        }
+        EXPECT_TRUE(storage->IsBusy()) << "the end of an inner guard keeps the outer one busy";
+        storage->ResetDeviceCache();
+        Sim().ResetCounters();
+        EXPECT_TRUE(storage->IsTokenPresentM());
+        EXPECT_EQ(storage->VerifyTokenPresence(), CKR_OK);
+        EXPECT_EQ(Sim().Counters()["total"], 0u) << "a busy storage is present without asking";
+    }
+    EXPECT_FALSE(storage->IsBusy());
+}
+
+TEST_F(TokenStorageRig, ResponseDelaySetUpGivesUpAfterAFewAttempts)
+{
+    storage->SetupResponseDelay(20);
+    Sim().ResetCounters();
+    Sim().ForceStatus(11, 100, "SetResponseDelay");  // internal error, for ever
+    EXPECT_CKR(storage->SetupResponseDelay(20), CKR_DEVICE_ERROR);
+    EXPECT_EQ(Count("SetResponseDelay"), 3u);
+}
+
 TEST_F(TokenStorageRig, CapabilitiesFollowModelAndFirmware)
 {
     EXPECT_TRUE(storage->IsRSA512Supported());  // firmware 5.15
