@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "cryptoki/exception.h"
+#include "cryptoki/slot.h"
 #include "driver/atr_acceptors.h"
 #include "driver/token_storage_internal.h"
 #include "driver/token_storage_utl.h"
@@ -299,7 +300,7 @@ bool TokenStorage::TryToRecognizeToken()
         throw zrck::Exception(CKR_GENERAL_ERROR);
     }
     for (const AtrAcceptor* a = table; a->length != 0; ++a) {
-        if (IsAtrAcceptable(atr, a->pattern, a->mask, a->length)) {
+        if (zrck::Slot::IsATRAcceptable(atr, a->pattern, a->mask, a->length)) {
             recognized_ = true;
             modelFlag_ = a->modelFlag;
             break;
