@@ -1,5 +1,6 @@
 // Device-level file commands and the on-token cryptography.
 #include <cstring>
+#include <vector>
 
 #include "cryptoki/exception.h"
 #include "driver/token_storage_internal.h"
@@ -131,6 +132,31 @@ uint32_t TokenStorage::GetFileSizeM(long fileId)
         return 0;
     }
     return GetFileSizeD(fileId);
+}
+
+bool TokenStorage::IsFileExistsM(long fileId)
+{
+    BusyGuard guard(*this, "IsFileExistsM");
+    OpenDevSessionInt();
+    if (IsKeySlot(fileId)) {
+        return true;
+    }
+    return IsFileExistsD(fileId);
+}
+
+long TokenStorage::GetIndexFileIDFor(long fileId)
+{
+    return fileId >= 1 && fileId <= fileid::kPublicIndex ? fileid::kPublicIndex : fileid::kPrivateIndex;
+}
+
+void TokenStorage::AllocateFileHeader(long fileId, uint32_t size)
+{
+    if (size < 4 || size > kMaxDeviceOutput) {
+        throw zrck::Exception(CKR_ARGUMENTS_BAD);
+    }
+    std::vector<uint8_t> image(size, 0);
+    image[0] = 2;  // version 2, data size 0
+    WriteFileD(fileId, 0, image.data(), size);
 }
 
 void TokenStorage::WriteFileHeader(long fileId, tru::Buffer& header)

@@ -305,6 +305,26 @@ TEST_F(TokenStorageRig, ResponseDelaySetUpGivesUpAfterAFewAttempts)
     EXPECT_EQ(Count("SetResponseDelay"), 3u);
 }
 
+TEST_F(TokenStorageRig, FileHelpers)
+{
+    EXPECT_TRUE(storage->IsFileExistsM(200)) << "key slots are never asked for";
+    EXPECT_FALSE(storage->IsFileExistsM(9));
+    EXPECT_EQ(TokenStorage::GetIndexFileIDFor(126), 0x7E);
+    EXPECT_EQ(TokenStorage::GetIndexFileIDFor(128), 0xB3);
+    {
+        TokenStorage::BusyGuard guard(*storage, "test");
+        storage->AllocateFileHeader(9, 8);
+        uint8_t headerBytes[4] = {};
+        tru::Buffer header(headerBytes, 4);
+        storage->WriteFileHeader(10, header);
+        EXPECT_EQ(header.ToHex(), "02000000");
+    }
+    EXPECT_EQ(RawFile(9), "0200000000000000");
+    EXPECT_EQ(storage->GetFileSizeM(10), 4u);
+    storage->PrepareExtRandomness();
+    EXPECT_EQ(storage->GetExtRandomness().Size(), 64u);
+}
+
 TEST_F(TokenStorageRig, CapabilitiesFollowModelAndFirmware)
 {
     EXPECT_TRUE(storage->IsRSA512Supported());  // firmware 5.15
