@@ -267,7 +267,9 @@ private:
     uint32_t ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
                        std::vector<storage::IndexFileRecord>& records, bool createHeader);
     void MarkUsedIds(long indexFile, const char* operation, bool (&used)[256]);
-    void CryptoWithResize(const char* operation, uint32_t firstSize, tru::BufferDynamic& out,
+    // Sends the command into an output of firstSize bytes; a "buffer too small" answer is repeated
+    // with the reported size up to maxResizes times.
+    void CryptoWithResize(uint32_t firstSize, tru::BufferDynamic& out,
                           const std::function<uint32_t(uint8_t*, size_t*)>& command, unsigned maxResizes);
 
     TokenStorageHost& host_;

@@ -168,7 +168,7 @@ void TokenStorage::WriteFileHeader(long fileId, tru::Buffer& header)
 
 // ---- on-token cryptography ----
 
-void TokenStorage::CryptoWithResize(const char*, uint32_t firstSize, tru::BufferDynamic& out,
+void TokenStorage::CryptoWithResize(uint32_t firstSize, tru::BufferDynamic& out,
                                     const std::function<uint32_t(uint8_t*, size_t*)>& command, unsigned maxResizes)
 {
     Allocate(out, firstSize);
@@ -190,7 +190,7 @@ void TokenStorage::GenerateSignatureM(long keySlot, const tru::Buffer& data, tru
     BusyGuard guard(*this, "GenerateSignatureM");
     OpenDevSessionInt();
     const uint8_t slot = FileByte(keySlot);
-    CryptoWithResize("GenerateSignatureM", 256, signature,
+    CryptoWithResize(256, signature,
                      [&](uint8_t* out, size_t* length) {
                          return device_->GetSignature(session_, slot, data.Data(), data.Size(), out, length);
                      },
@@ -220,7 +220,7 @@ void TokenStorage::EncryptM(const tru::Buffer& publicKey, EParamSet paramSet, co
 {
     BusyGuard guard(*this, "EncryptM");
     OpenDevSessionInt();
-    CryptoWithResize("EncryptM", data.Size(), result,
+    CryptoWithResize(data.Size(), result,
                      [&](uint8_t* out, size_t* length) {
                          return device_->Encrypt(session_, publicKey.Data(), publicKey.Size(), paramSet, data.Data(),
                                                  data.Size(), out, length);
@@ -233,7 +233,7 @@ void TokenStorage::DecryptM(long keySlot, const tru::Buffer& data, tru::BufferDy
     BusyGuard guard(*this, "DecryptM");
     OpenDevSessionInt();
     const uint8_t slot = FileByte(keySlot);
-    CryptoWithResize("DecryptM", data.Size(), result,
+    CryptoWithResize(data.Size(), result,
                      [&](uint8_t* out, size_t* length) {
                          return device_->Decrypt(session_, slot, data.Data(), data.Size(), out, length);
                      },

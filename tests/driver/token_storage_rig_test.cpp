@@ -55,6 +55,36 @@ INSTANTIATE_TEST_SUITE_P(
 
 class TokenStorageRig : public StorageRigTest {};
 
+class NewTokenRig : public StorageRigTest {
+protected:
+    void SetUp() override
+    {
+        simulatorOptions = {"--serial", kSerial, "--random-length", "24"};
+        StorageRigTest::SetUp();
+    }
+};
+
+TEST_F(NewTokenRig, InitialisationKeepsTheSoLoggedInAndSetsTheUserPin)
+{
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_InitToken");
+        storage->InitializeSO(Text(kSoPin), Text("fresh token"));
+    }
+    EXPECT_EQ(host.randomRequests.load(), 1);
+    EXPECT_TRUE(storage->IsSoPinKept());
+    EXPECT_EQ(storage->GetTokenDataRevision(), 0u);
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_InitPIN");
+        storage->InitPIN(Text(kUserPin));
+    }
+    EXPECT_TRUE(storage->IsSoPinKept());
+    EXPECT_NE(storage->GetTokenDataRevision(), 0u) << "user PIN initialisation counts as a change";
+    storage->LogoutUserM();
+    storage->LoginUserM(Text(kUserPin));
+    storage->ReadTokenInternalInfoM();
+    EXPECT_EQ(storage->GetTokenLabelM().substr(0, 11), "fresh token");
+}
+
 TEST_F(TokenStorageRig, PresenceIsCachedThenFollowsRemovalAndSwap)
 {
     ASSERT_TRUE(storage->IsTokenPresentM());  // reads the serial once
