@@ -355,6 +355,55 @@ TEST_F(TokenStorageRig, FileHelpers)
     EXPECT_EQ(storage->GetExtRandomness().Size(), 64u);
 }
 
+TEST_F(TokenStorageRig, OnTokenSignatureDecryptionAndAgreement)
+{
+    storage->LoginUserM(Text(kUserPin));
+    tru::BufferDynamic dstuA, dstuB, rsaPublic;
+    long slotA = 0, slotB = 0, rsaSlot = 0, attr = 0;
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_GenerateKeyPair");
+        storage->GenerateKeyPairM(DSTU4145_POLYNOMIAL_0, TokenObject, dstuA, slotA, attr);
+        storage->CheckAndUpdateRevision();
+    }
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_GenerateKeyPair");
+        storage->GenerateKeyPairM(DSTU4145_POLYNOMIAL_0, TokenObject, dstuB, slotB, attr);
+        storage->GenerateKeyPairM(RSA_sign_1024, TokenObject, rsaPublic, rsaSlot, attr);
+        storage->CheckAndUpdateRevision();
+    }
+    EXPECT_EQ(slotB, 181);
+    EXPECT_EQ(rsaSlot, 182);
+
+    const uint8_t hash[32] = {9, 8, 7};
+    tru::BufferDynamic signature;
+    storage->GenerateSignatureM(slotA, tru::Buffer(hash, 32), signature);
+    EXPECT_TRUE(storage->VerifySignatureM(dstuA, DSTU4145_POLYNOMIAL_0, tru::Buffer(hash, 32), signature));
+    signature.Data()[5] ^= 1;
+    EXPECT_FALSE(storage->VerifySignatureM(dstuA, DSTU4145_POLYNOMIAL_0, tru::Buffer(hash, 32), signature));
+
+    tru::BufferDynamic cipher, plain;
+    storage->EncryptM(rsaPublic, RSA_sign_1024, Text("secret"), cipher);
+    EXPECT_EQ(cipher.Size(), 128u);
+    storage->DecryptM(rsaSlot, cipher, plain);
+    EXPECT_NE(plain.ToString().find("secret"), std::string::npos);
+
+    // The peer point may come as a DER OCTET STRING.
+    tru::BufferDynamic taggedB;
+    const uint8_t tag[2] = {0x04, static_cast<uint8_t>(dstuB.Size())};
+    taggedB.Set(2, tag);
+    taggedB.AppendBuffer(dstuB);
+    uint8_t sboxBytes[64];
+    for (uint8_t i = 0; i < 64; ++i) {
+        sboxBytes[i] = static_cast<uint8_t>(i * 37);
+    }
+    const tru::Buffer sbox(sboxBytes, 64);
+    vdk::SafeBuffer keyAB, keyBA;
+    storage->DeriveCommonKeyM(slotA, taggedB, sbox, Text("info"), false, keyAB);
+    storage->DeriveCommonKeyM(slotB, dstuA, sbox, Text("info"), false, keyBA);
+    EXPECT_FALSE(keyAB.Empty());
+    EXPECT_EQ(keyAB.ToHex(), keyBA.ToHex());
+}
+
 TEST_F(TokenStorageRig, CapabilitiesFollowModelAndFirmware)
 {
     EXPECT_TRUE(storage->IsRSA512Supported());  // firmware 5.15
