@@ -92,6 +92,13 @@ TEST_F(TokenStorageRig, PresenceIsCachedThenFollowsRemovalAndSwap)
     EXPECT_TRUE(storage->IsTokenPresentM());
     EXPECT_EQ(Sim().Counters()["total"], 0u) << "a fresh presence answer sends nothing";
 
+    // The slot is told about the new card with the storage mutex released: another thread can
+    // use the storage from inside the notification (the slot closing sessions does).
+    bool usableFromAnotherThread = false;
+    host.onConnected = [&] {
+        std::thread other([&] { usableFromAnotherThread = !storage->GetTokenLabelM().empty(); });
+        other.join();
+    };
     rig->SwapCard("OTHERTOKEN");
     storage->ResetDeviceCache();
     EXPECT_FALSE(storage->IsTokenPresentM()) << "another token in the reader: this one is gone";
@@ -100,6 +107,8 @@ TEST_F(TokenStorageRig, PresenceIsCachedThenFollowsRemovalAndSwap)
     EXPECT_TRUE(storage->IsTokenPresentM()) << "a later check takes the new token";
     EXPECT_EQ(storage->GetSerialNumber().ToString(), "OTHERTOKEN      ");
     EXPECT_EQ(host.connected.load(), connections + 1);
+    EXPECT_TRUE(usableFromAnotherThread);
+    host.onConnected = nullptr;
 
     rig->RemoveCard();
     storage->ResetDeviceCache();
