@@ -144,7 +144,7 @@ uint32_t AnswerFields::U32(uint32_t& value)
     uint8_t b[4];
     const uint32_t rc = Bytes(b, sizeof(b));
     if (rc == 0) {
-        value = uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+        value = LoadLe32(b);
     }
     return rc;
 }

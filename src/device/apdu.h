@@ -15,6 +15,12 @@ constexpr size_t kApduHeaderRoom = 7;  // CLA INS P1 P2 and the longest Lc
 constexpr size_t kApduLeRoom = 3;
 constexpr size_t kMaxCommandData = kRequestBufferSize - kApduHeaderRoom - kApduLeRoom;  // 1300
 
+// Little-endian u32 as the token stores and sends it.
+inline uint32_t LoadLe32(const uint8_t* b)
+{
+    return uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24;
+}
+
 // Writes a command's data field into caller storage of kMaxCommandData bytes. Instead of
 // asserting, the first failure is kept: ERROR_PARAM for a value that does not fit its length
 // field (or a null pointer with a non-zero length), ERROR_SIZE for data beyond the buffer.

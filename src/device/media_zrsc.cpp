@@ -104,7 +104,8 @@ uint32_t MediaZrSC::Open(uint32_t index, uint32_t shareMode)
 
 uint32_t MediaZrSC::OpenByHandle(SCARDHANDLE handle)
 {
-    // The application's handle stays the application's: never disconnected by us.
+    // The application's handle stays the application's: never disconnected by us. Its protocol
+    // is read from the connection, since an application may have connected with T=0.
     device_ = std::make_unique<ZrSCard>(handle, false);
     return devrc::kSuccess;
 }

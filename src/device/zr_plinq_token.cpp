@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "device/apdu.h"
 #include "device/device_results.h"
 #include "device/media_zrsc.h"
 #include "tru2/exception.h"
@@ -116,7 +117,7 @@ uint32_t ZrPlinqToken::ReadWordAttribute(uint8_t attributeId, uint32_t& word)
     size_t length = sizeof(bytes);
     const uint32_t rc = GetAttr(attributeId, bytes, &length);
     if (rc == 0) {
-        word = uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 | uint32_t(bytes[3]) << 24;
+        word = LoadLe32(bytes);
     }
     return rc;
 }

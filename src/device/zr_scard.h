@@ -26,7 +26,7 @@ public:
     using Transmitter =
         std::function<uint32_t(const uint8_t* send, size_t sendLength, uint8_t* receive, size_t& receiveLength)>;
 
-    // A card handle (0 before Open) taken as running T=1.
+    // A card handle (0 before Open), with the protocol the connection runs (T=1 when unknown).
     ZrSCard(SCARDHANDLE handle, bool owned);
     explicit ZrSCard(std::unique_ptr<nix::SCard> card);
     virtual ~ZrSCard();

@@ -1,6 +1,4 @@
 // The token's command set: one APDU per command, answers decoded into the caller's output.
-#include <string.h>
-
 #include <algorithm>
 
 #include "device/device_results.h"
@@ -77,8 +75,10 @@ uint32_t ZrSCard::Transmit(const uint8_t* send, size_t sendLength, size_t& recei
 
 uint32_t ZrSCard::Call(const CommandData& command, const AnswerDecoder& decode)
 {
+    // Requests carry PINs and keys, answers random bytes and plain text: both are wiped after use.
+    const size_t requestUsed = kApduHeaderRoom + command.Size() + kApduLeRoom;
     if (command.Error() != 0) {
-        explicit_bzero(request_.data(), request_.size());
+        tru::Buffer::Wipe(static_cast<uint32_t>(requestUsed), request_.data());
         return command.Error();
     }
     size_t start = 0;
@@ -86,7 +86,7 @@ uint32_t ZrSCard::Call(const CommandData& command, const AnswerDecoder& decode)
     FrameApdu(request_.data(), command.Size(), start, length);
     size_t received = response_.size();
     const uint32_t transmitted = Transmit(request_.data() + start, length, received);
-    explicit_bzero(request_.data(), request_.size());
+    tru::Buffer::Wipe(static_cast<uint32_t>(requestUsed), request_.data());
     received = std::min(received, response_.size());
 
     AnswerFields fields;
@@ -94,7 +94,7 @@ uint32_t ZrSCard::Call(const CommandData& command, const AnswerDecoder& decode)
     if (rc == 0 && decode) {
         rc = decode(fields);
     }
-    explicit_bzero(response_.data(), response_.size());
+    tru::Buffer::Wipe(static_cast<uint32_t>(received), response_.data());
     return rc;
 }
 

@@ -9,7 +9,7 @@
 namespace {
 
 constexpr uint32_t kReaderNameCapacity = 256;
-constexpr uint32_t kAtrCapacity = 32;
+constexpr uint32_t kAtrCapacity = MAX_ATR_SIZE;  // 33: the longest ATR ISO 7816-3 allows
 
 // Establishing with system scope fails with these when the caller may not use the system scope.
 bool RetryWithUserScope(uint32_t rc)
@@ -17,10 +17,31 @@ bool RetryWithUserScope(uint32_t rc)
     return rc == SCARD_E_NO_ACCESS || rc == SCARD_E_NO_SERVICE || rc == 5;
 }
 
+// The protocol an existing connection runs (an application's handle may run T=0); T=1 when
+// there is no connection yet or the card cannot say.
+unsigned long ActiveProtocol(SCARDHANDLE handle)
+{
+    if (handle == 0) {
+        return SCARD_PROTOCOL_T1;
+    }
+    nix::SCard probe(static_cast<long>(handle), SCARD_PROTOCOL_T1, false);
+    char name[kReaderNameCapacity];
+    uint8_t atr[kAtrCapacity];
+    unsigned nameLength = sizeof(name);
+    unsigned atrLength = sizeof(atr);
+    unsigned long state = 0;
+    unsigned long protocol = 0;
+    if (probe.GetStatus(name, nameLength, state, protocol, atr, atrLength) != 0 ||
+        (protocol != SCARD_PROTOCOL_T0 && protocol != SCARD_PROTOCOL_T1)) {
+        return SCARD_PROTOCOL_T1;
+    }
+    return protocol;
+}
+
 }  // namespace
 
 ZrSCard::ZrSCard(SCARDHANDLE handle, bool owned)
-    : card_(std::make_unique<nix::SCard>(static_cast<long>(handle), SCARD_PROTOCOL_T1, owned))
+    : card_(std::make_unique<nix::SCard>(static_cast<long>(handle), ActiveProtocol(handle), owned))
 {
 }
 
@@ -117,8 +138,13 @@ uint32_t ZrSCard::Reopen(uint32_t shareMode)
     if (!card_) {
         return devrc::kNoDevice;
     }
-    // The wrapper form keeps the recorded protocol in step with a card that comes back on T=0.
-    return context_->Reconnect(*card_, shareMode, SCARD_PROTOCOL_T1, nullptr);
+    // As in Open, a card that speaks only T=0 is asked again for T=0; the wrapper form keeps the
+    // recorded protocol in step with what the card came back with.
+    uint32_t rc = context_->Reconnect(*card_, shareMode, SCARD_PROTOCOL_T1, nullptr);
+    if (rc == SCARD_E_PROTO_MISMATCH) {
+        rc = context_->Reconnect(*card_, shareMode, SCARD_PROTOCOL_T0, nullptr);
+    }
+    return rc;
 }
 
 uint32_t ZrSCard::ReadCardStatus(tru::BufferDynamic& readerName, uint32_t& state, tru::BufferDynamic& atr)

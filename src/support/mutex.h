@@ -21,13 +21,14 @@ public:
     virtual std::string ToString() const = 0;
 
     // Scoped locks. The label names the guarded operation for a reader of the
-    // code; it is kept and never read. The IfAvailable forms do nothing for a
+    // code (and a debugger). The IfAvailable forms do nothing for a
     // null mutex. An Unlock failure in a destructor is swallowed: it cannot be
     // thrown out of a destructor safely.
     class Guard : private Noncopyable {
     public:
         Guard(MutexIntf& mutex, const char* label);
         virtual ~Guard();
+        const char* Label() const { return label_; }
 
     private:
         MutexIntf* mutex_;
@@ -38,6 +39,7 @@ public:
     public:
         GuardIfAvailable(MutexIntf* mutex, const char* label);
         virtual ~GuardIfAvailable();
+        const char* Label() const { return label_; }
 
     private:
         MutexIntf* mutex_;

@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
+#include <new>
 
 #include "tru2/c_wrappers.h"
 
@@ -76,6 +77,17 @@ std::string Recode(const Buffer& buffer, int fromRow, uint8_t minimum, uint8_t m
     return text;
 }
 
+// Text results report exhausted memory as the library's own result code.
+template <typename Build>
+std::string BuildText(Build build)
+{
+    try {
+        return build();
+    } catch (const std::bad_alloc&) {
+        throw Exception(ERROR_MEM);
+    }
+}
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -87,6 +99,8 @@ TResult Buffer::Set(uint32_t size, const void* data)
 {
     if (size != size_)
         return ERROR_SIZE;
+    if (size != 0 && (!data || !data_))
+        return ERROR_PARAM;
     if (size != 0)
         std::memmove(data_, data, size);
     return SUCCESS;
@@ -121,65 +135,71 @@ TResult Buffer::FromBase64(const char* text, uint32_t textLength)
 
 std::string Buffer::ToHex(unsigned long group, unsigned long line, const char* separator) const
 {
-    static const char kDigits[] = "0123456789ABCDEF";
-    const char* sep = separator ? separator : "";
-    std::string text;
-    text.reserve(2 * size_ + (group ? size_ / group * (1 + std::strlen(sep)) : 0));
-    unsigned long groupsInLine = 0;
-    for (uint32_t i = 0; i < size_; ++i) {
-        text.push_back(kDigits[data_[i] >> 4]);
-        text.push_back(kDigits[data_[i] & 0x0F]);
-        if (group != 0 && (i + 1) % group == 0) {
-            text.push_back(' ');
-            if (++groupsInLine == line) {
-                text += sep;
-                groupsInLine = 0;
+    return BuildText([&] {
+        static const char kDigits[] = "0123456789ABCDEF";
+        const char* sep = separator ? separator : "";
+        std::string text;
+        text.reserve(2 * size_ + (group ? size_ / group * (1 + std::strlen(sep)) : 0));
+        unsigned long groupsInLine = 0;
+        for (uint32_t i = 0; i < size_; ++i) {
+            text.push_back(kDigits[data_[i] >> 4]);
+            text.push_back(kDigits[data_[i] & 0x0F]);
+            if (group != 0 && (i + 1) % group == 0) {
+                text.push_back(' ');
+                if (++groupsInLine == line) {
+                    text += sep;
+                    groupsInLine = 0;
+                }
             }
         }
-    }
-    return text;
+        return text;
+    });
 }
 
 std::string Buffer::ToBase64(unsigned long line, const char* separator) const
 {
-    const char* sep = (line != 0 && separator) ? separator : "";
-    const uint64_t characters = 4 * ((static_cast<uint64_t>(size_) + 2) / 3);
-    std::string text;
-    text.reserve(characters + (line ? characters / line * std::strlen(sep) : 0));
-    unsigned long inLine = 0;
-    auto put = [&](char c) {
-        text.push_back(c);
-        if (line != 0 && ++inLine == line) {
-            text += sep;
-            inLine = 0;
+    return BuildText([&] {
+        const char* sep = (line != 0 && separator) ? separator : "";
+        const uint64_t characters = 4 * ((static_cast<uint64_t>(size_) + 2) / 3);
+        std::string text;
+        text.reserve(characters + (line ? characters / line * std::strlen(sep) : 0));
+        unsigned long inLine = 0;
+        auto put = [&](char c) {
+            text.push_back(c);
+            if (line != 0 && ++inLine == line) {
+                text += sep;
+                inLine = 0;
+            }
+        };
+        for (uint32_t i = 0; i < size_; i += 3) {
+            const uint32_t left = size_ - i;
+            const uint32_t b0 = data_[i];
+            const uint32_t b1 = left > 1 ? data_[i + 1] : 0;
+            const uint32_t b2 = left > 2 ? data_[i + 2] : 0;
+            put(encoding[b0 >> 2]);
+            put(encoding[((b0 & 0x03) << 4) | (b1 >> 4)]);
+            put(left > 1 ? encoding[((b1 & 0x0F) << 2) | (b2 >> 6)] : '=');
+            put(left > 2 ? encoding[b2 & 0x3F] : '=');
         }
-    };
-    for (uint32_t i = 0; i < size_; i += 3) {
-        const uint32_t left = size_ - i;
-        const uint32_t b0 = data_[i];
-        const uint32_t b1 = left > 1 ? data_[i + 1] : 0;
-        const uint32_t b2 = left > 2 ? data_[i + 2] : 0;
-        put(encoding[b0 >> 2]);
-        put(encoding[((b0 & 0x03) << 4) | (b1 >> 4)]);
-        put(left > 1 ? encoding[((b1 & 0x0F) << 2) | (b2 >> 6)] : '=');
-        put(left > 2 ? encoding[b2 & 0x3F] : '=');
-    }
-    return text;
+        return text;
+    });
 }
 
 std::string Buffer::ToWin() const
 {
-    return Recode(*this, 0, 0x80, 0xF1);
+    return BuildText([&] { return Recode(*this, 0, 0x80, 0xF1); });
 }
 
 std::string Buffer::ToDos() const
 {
-    return Recode(*this, 1, 0xA8, 0xFF);
+    return BuildText([&] { return Recode(*this, 1, 0xA8, 0xFF); });
 }
 
 std::string Buffer::ToString() const
 {
-    return size_ ? std::string(reinterpret_cast<const char*>(data_), size_) : std::string();
+    return BuildText([&] {
+        return size_ ? std::string(reinterpret_cast<const char*>(data_), size_) : std::string();
+    });
 }
 
 TResult Buffer::Save(const char* path) const

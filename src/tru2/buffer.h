@@ -1,6 +1,7 @@
 #ifndef TRU2_BUFFER_H
 #define TRU2_BUFFER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
 #include <string>
@@ -21,6 +22,7 @@ public:
         : data_(static_cast<uint8_t*>(const_cast<void*>(data))), size_(size)
     {
     }
+    Buffer(std::nullptr_t, uint32_t size) : size_(size) {}
     Buffer(const Buffer&) = default;
     Buffer& operator=(const Buffer&) = default;
     virtual ~Buffer() = default;
@@ -162,7 +164,11 @@ class BufferShifting : public Buffer {
 public:
     BufferShifting() = default;
     BufferShifting(void* data, uint32_t size) : Buffer(data, size) {}
-    explicit BufferShifting(Buffer& buffer) : Buffer(buffer.Data(), buffer.Size()) {}
+    // Reading cursor over read-only bytes: do not write through it.
+    BufferShifting(const void* data, uint32_t size) : Buffer(data, size) {}
+    // Counting cursor.
+    BufferShifting(std::nullptr_t, uint32_t size) : Buffer(nullptr, size) {}
+    explicit BufferShifting(const Buffer& buffer) : Buffer(buffer.Data(), buffer.Size()) {}
     ~BufferShifting() override = default;
 
     TResult Shift(uint32_t count);

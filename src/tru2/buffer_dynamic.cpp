@@ -100,6 +100,8 @@ BufferDynamic& BufferDynamic::operator=(BufferDynamic&& other)
 
 TResult BufferDynamic::Set(uint32_t size, const void* data)
 {
+    if (size != 0 && !data)
+        return ERROR_PARAM;
     if (size == Size())
         return Buffer::Set(size, data);
     if (size != 0 && Overlaps(Data(), Size(), data)) {

@@ -179,6 +179,11 @@ TEST(BufferSetTest, StaticRefusesOtherSizeDynamicResizes)
     EXPECT_EQ(tru::SUCCESS, dynamic.Set(7, seven));
     EXPECT_EQ("01020304050607", Hex(dynamic));
 
+    // A null source is refused instead of read.
+    EXPECT_EQ(tru::ERROR_PARAM, dynamic.Set(3, nullptr));
+    EXPECT_EQ(tru::ERROR_PARAM, fixed.Set(8, nullptr));
+    EXPECT_EQ("01020304050607", Hex(dynamic));
+
     BufferStatic<8> copy(fixed);
     EXPECT_NE(fixed.Data(), copy.Data());
     EXPECT_TRUE(copy == fixed);
@@ -360,7 +365,7 @@ TEST(BufferShiftingTest, ReadsWritesAndBounds)
 
 TEST(BufferShiftingTest, NullDataOnlyCounts)
 {
-    BufferShifting counter(static_cast<void*>(nullptr), 6);
+    BufferShifting counter(nullptr, 6);
     EXPECT_EQ(tru::SUCCESS, counter.SetStringAndShift("abc"));
     EXPECT_EQ(tru::SUCCESS, counter.SetBufferAndShift(2, "xy"));
     EXPECT_EQ(nullptr, counter.Data());

@@ -37,6 +37,8 @@ TEST(ApduLengthTest, LcTakesOneByteOrExtendedLowByteFirst)
         {256, {0x00, 0x00, 0x01}},
         {300, {0x00, 0x2C, 0x01}},
         {65534, {0x00, 0xFE, 0xFF}},
+        {65535, {}},
+        {100000, {}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Nc(c.nc), c.expected) << "Nc " << c.nc;
@@ -56,6 +58,7 @@ TEST(ApduLengthTest, LeExtendedFormCarriesLeadingZeroOnlyWithCommandData)
         {65535, 1, {0x00, 0xFF, 0xFF}},
         {65536, 0, {0x00, 0x00}},
         {65536, 4, {0x00, 0x00, 0x00}},
+        {65537, 4, {}},
     };
     for (const auto& c : cases)
         EXPECT_EQ(Ne(c.ne, c.data), c.expected) << "Ne " << c.ne << " data " << c.data;
@@ -70,6 +73,30 @@ TEST(SCardTest, ControlStructureFollowsActiveProtocol)
         nix::SCard card(0, c.protocol, false);
         EXPECT_EQ(card.GetIORequestPtr(), c.expected) << "protocol " << c.protocol;
     }
+}
+
+TEST(SCardTest, ReaderNamesFromMultiStringWithFilter)
+{
+    const char names[] = "Virtual PCD 00 00\0Virtual PCD 00 01\0Other\0\0Hidden\0";
+    const size_t length = sizeof names;
+    struct Case { const char* filter; std::vector<std::string> kept; } cases[] = {
+        {nullptr, {"Virtual PCD 00 00", "Virtual PCD 00 01", "Other"}},
+        {"Virtual PCD 00 01", {"Virtual PCD 00 01"}},
+        {"Virtual", {"Virtual PCD 00 00", "Virtual PCD 00 01"}},
+        {"Oth", {"Other"}},
+        {"Other reader", {"Other"}},  // a shorter name equal to the filter's beginning passes
+        {"", {"Virtual PCD 00 00", "Virtual PCD 00 01", "Other"}},
+        {"X", {}},
+    };
+    for (const auto& c : cases) {
+        std::vector<std::string> out;
+        nix::SCardContext::SplitReaderNames(names, length, c.filter, out);
+        EXPECT_EQ(out, c.kept) << (c.filter ? c.filter : "(null)");
+    }
+    // A last name cut off by the reported length ends there.
+    std::vector<std::string> out;
+    nix::SCardContext::SplitReaderNames("AB\0CDEF", 6, nullptr, out);
+    EXPECT_EQ(out, (std::vector<std::string>{"AB", "CDE"}));
 }
 
 // Without a daemon: point the PC/SC client at a socket nobody listens on. The client caches

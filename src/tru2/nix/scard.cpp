@@ -1,6 +1,5 @@
 #include "tru2/nix/scard.h"
 
-#include <cassert>
 #include <cstring>
 #include <new>
 
@@ -95,7 +94,6 @@ tru::TResult SCard::EndTransaction() { return ToResult(SCardEndTransaction(handl
 size_t SCard::EncodeAPDUNc(void* out, size_t iNc)
 {
     auto* p = static_cast<unsigned char*>(out);
-    assert(iNc < 0xFFFF);
     if (iNc == 0 || iNc >= 0xFFFF)
         return 0;
     if (iNc <= 0xFF) {
@@ -112,7 +110,6 @@ size_t SCard::EncodeAPDUNc(void* out, size_t iNc)
 size_t SCard::EncodeAPDUNe(void* out, size_t iNe, size_t commandDataLength)
 {
     auto* p = static_cast<unsigned char*>(out);
-    assert(iNe <= 0x10000);
     if (iNe == 0 || iNe > 0x10000)
         return 0;
     if (iNe <= 0x100) {
@@ -250,26 +247,32 @@ tru::TResult SCardContext::ListReaders(std::vector<std::string>& out, const char
     if (length > needed)
         length = needed;
 
-    const size_t filterLength = filter ? std::strlen(filter) : 0;
     std::vector<std::string> found;
     try {
-        size_t pos = 0;
-        while (pos < length) {
-            // A name not terminated inside the reported length ends at the length.
-            const char* name = names.data() + pos;
-            const size_t nameLength = strnlen(name, length - pos);
-            if (nameLength == 0)
-                break;
-            const size_t common = nameLength < filterLength ? nameLength : filterLength;
-            if (!filter || std::strncmp(name, filter, common) == 0)
-                found.emplace_back(name, nameLength);
-            pos += nameLength + 1;
-        }
+        SplitReaderNames(names.data(), length, filter, found);
     } catch (const std::bad_alloc&) {
         return tru::ERROR_MEM;
     }
     out.swap(found);
     return 0;
+}
+
+void SCardContext::SplitReaderNames(const char* names, size_t length, const char* filter,
+                                    std::vector<std::string>& out)
+{
+    const size_t filterLength = filter ? std::strlen(filter) : 0;
+    size_t pos = 0;
+    while (names && pos < length) {
+        // A name not terminated inside the reported length ends at the length.
+        const char* name = names + pos;
+        const size_t nameLength = strnlen(name, length - pos);
+        if (nameLength == 0)
+            break;
+        const size_t common = nameLength < filterLength ? nameLength : filterLength;
+        if (!filter || std::strncmp(name, filter, common) == 0)
+            out.emplace_back(name, nameLength);
+        pos += nameLength + 1;
+    }
 }
 
 }  // namespace nix

@@ -47,7 +47,9 @@ public:
     tru::TResult EndTransaction();  // leaves the card as it is
 
     // Lc and Le in the token's own form (extended lengths low byte first); return the
-    // number of bytes written to out, which must have room for 3.
+    // number of bytes written to out, which must have room for 3. Lengths the forms cannot
+    // carry (Nc 65535 and above, Ne above 65536) write nothing and return 0: the caller
+    // must refuse such a command before encoding it.
     static size_t EncodeAPDUNc(void* out, size_t iNc);
     static size_t EncodeAPDUNe(void* out, size_t iNe, size_t commandDataLength);
 
@@ -89,6 +91,10 @@ public:
     // Appends nothing on failure. A filter keeps names that agree with it over the length of
     // the shorter of the two.
     tru::TResult ListReaders(std::vector<std::string>& out, const char* groups, const char* filter);
+
+    // The names of a PC/SC multi-string of the given length (an empty name ends it), kept
+    // as ListReaders keeps them; appended to out.
+    static void SplitReaderNames(const char* names, size_t length, const char* filter, std::vector<std::string>& out);
 
 private:
     static std::unique_ptr<SCardContext> iGlobalInstancePtr_;
