@@ -2,6 +2,9 @@
 // session's operation records and mechanism cache, on the in-memory doubles.
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <thread>
+
 #include "cryptoki/exception.h"
 #include "cryptoki/user.h"
 #include "fake_framework.h"
@@ -163,6 +166,29 @@ TEST_F(SessionEngineTest, CacheEvictsTheLastEntryNoOperationUses) {
     EXPECT_NE(nullptr, cache.Find(106));
     session->LogoutSignaled();
     EXPECT_EQ(0u, cache.GetCount());
+    EXPECT_FALSE(session->GetPrimaryOperation().InUse());
+}
+
+// A logout signalled while another thread runs a call of the session does not wait for that
+// call; the operations end before the session's next call.
+TEST_F(SessionEngineTest, LogoutDuringARunningCallTakesEffectAfterIt) {
+    session->SetCurrentOperation(zrck::CRYPTO_STATE_SIGN, nullptr, Cached(0));
+    std::mutex step;
+    std::unique_lock<std::mutex> hold(step);
+    std::thread call([&] {
+        std::lock_guard<std::recursive_mutex> running(session->GetCallMutex());
+        std::lock_guard<std::mutex> wait(step);
+    });
+    while (session->GetCallMutex().try_lock()) {
+        session->GetCallMutex().unlock();
+        std::this_thread::yield();
+    }
+    session->LogoutSignaled();
+    EXPECT_TRUE(session->GetPrimaryOperation().InUse());
+    hold.unlock();
+    call.join();
+    std::lock_guard<std::recursive_mutex> next(session->GetCallMutex());
+    session->ApplyPendingLogout();
     EXPECT_FALSE(session->GetPrimaryOperation().InUse());
 }
 
