@@ -3,7 +3,10 @@
 
 #include "gost_test_token.h"
 #include "national/tok_ua_gost_cipher_mechanisms.h"
+#include "national/tok_ua_gost_hash_mechanism.h"
+#include "national/tok_ua_gost_key_gen_mechanism.h"
 #include "national/tok_ua_gost_mac_mechanism.h"
+#include "national/tok_ua_gost_wrap_mechanism.h"
 
 using namespace gost_test;
 using zrtest::CodeOf;
@@ -307,6 +310,38 @@ TEST_F(MacFixture, NoOperationNoSignature)
     EXPECT_EQ(CodeOf([&] { mac.Sign(session, View(data), out.data(), &length); }), CKR_GENERAL_ERROR);
     EXPECT_EQ(CodeOf([&] { mac.SignUpdate(session, View(data)); }), CKR_GENERAL_ERROR);
     EXPECT_EQ(CodeOf([&] { mac.SignInit(session, Parameter(Hex("00")), *key); }), CKR_MECHANISM_PARAM_INVALID);
+}
+
+// What the token's mechanism table reports for each class, before and after a session clone.
+TEST(GostMechanismInfo, TypeFlagsAndKeySizes)
+{
+    const struct {
+        std::shared_ptr<zrck::TokMechanism> mechanism;
+        CK_MECHANISM_TYPE type;
+        CK_FLAGS flags;
+        CK_ULONG keySize;
+    } cases[] = {
+        {std::make_shared<qel::TokUAGostEcbMechanism>(), 0x80420011, CKF_ENCRYPT | CKF_DECRYPT, 32},
+        {std::make_shared<qel::TokUAGostCntMechanism>(), 0x80420012, CKF_ENCRYPT | CKF_DECRYPT, 32},
+        {std::make_shared<qel::TokUAGostCfbMechanism>(), 0x80420013, CKF_ENCRYPT | CKF_DECRYPT, 32},
+        {std::make_shared<qel::TokUAGostMacMechanism>(), 0x80420014, CKF_SIGN | CKF_VERIFY, 32},
+        {std::make_shared<qel::TokUAGostWrapMechanism>(), 0x80420016, CKF_WRAP | CKF_UNWRAP, 32},
+        {std::make_shared<qel::TokUAGostHashMechanism>(), 0x80420021, CKF_DIGEST, 0},
+        {std::make_shared<qel::TokUAGostKeyGenMechanism>(), 0x80420041, CKF_GENERATE, 32},
+    };
+    for (const auto& c : cases) {
+        std::unique_ptr<zrck::TokMechanism> clone(c.mechanism->Clone());
+        const zrck::TokMechanism* both[] = {c.mechanism.get(), clone.get()};
+        for (const zrck::TokMechanism* mechanism : both) {
+            SCOPED_TRACE(mechanism->GetObjectClassName());
+            EXPECT_EQ(mechanism->GetMechanismType(), c.type);
+            CK_MECHANISM_INFO info{};
+            mechanism->FillMechanismInfo(&info);
+            EXPECT_EQ(info.flags, c.flags);
+            EXPECT_EQ(info.ulMinKeySize, c.keySize);
+            EXPECT_EQ(info.ulMaxKeySize, c.keySize);
+        }
+    }
 }
 
 }  // namespace
