@@ -181,6 +181,36 @@ TEST_P(StreamSplit, FiveAndFiveBytesComeOutAsEightThenTwo)
     EXPECT_EQ(out, whole);
 }
 
+TEST_P(StreamSplit, InPlaceUpdatesAfterAPartialBlock)
+{
+    std::unique_ptr<zrck::TokMechanism> mechanism = Make();
+    std::vector<uint8_t> plain(29);
+    for (size_t i = 0; i < plain.size(); ++i) plain[i] = uint8_t(0xA0 + i);
+    mechanism->EncryptInit(session, kNoParameter, *key);
+    const std::vector<uint8_t> whole = OnePart(*mechanism, plain, true);
+
+    // 3 bytes, then the other 26 encrypted over themselves: the output of a call starts with
+    // the 3 pending bytes, so it runs ahead of the input it overwrites.
+    mechanism->EncryptInit(session, kNoParameter, *key);
+    unsigned long length = 0;
+    EXPECT_TRUE(mechanism->EncryptUpdate(session, tru::Buffer(plain.data(), 3), nullptr, &length));
+    std::vector<uint8_t> first(8);
+    length = first.size();
+    EXPECT_TRUE(mechanism->EncryptUpdate(session, tru::Buffer(plain.data(), 3), first.data(), &length));
+    EXPECT_EQ(length, 0u);
+    std::vector<uint8_t> rest(plain.begin() + 3, plain.end());
+    length = rest.size();
+    EXPECT_TRUE(mechanism->EncryptUpdate(session, tru::Buffer(rest.data(), 26), rest.data(), &length));
+    ASSERT_EQ(length, 24u);
+    std::vector<uint8_t> tail(8);
+    unsigned long finalLength = tail.size();
+    EXPECT_TRUE(mechanism->EncryptFinal(session, tail.data(), &finalLength));
+    ASSERT_EQ(finalLength, 5u);
+    std::vector<uint8_t> result(rest.begin(), rest.begin() + 24);
+    result.insert(result.end(), tail.begin(), tail.begin() + 5);
+    EXPECT_EQ(result, whole);
+}
+
 TEST_P(StreamSplit, InitRefusesBadParametersKeysAndSBoxes)
 {
     std::unique_ptr<zrck::TokMechanism> mechanism = Make();
