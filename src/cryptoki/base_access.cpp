@@ -7,18 +7,16 @@
 namespace zrck {
 
 MutexPtr CreateNamedMutex(const std::string& name) {
-    if (vdk::MutexFactory::mInstance == nullptr) vdk::MutexFactory::mInstance = new vdk::MutexFactory();
-    vdk::MutexFactory* factory = vdk::MutexFactory::mInstance;
-    if (factory->generator == nullptr) throw Exception(CKR_GENERAL_ERROR);
-    return MutexPtr(factory->generator(name, factory->flags));
+    if (vdk::MutexFactory::Instance().GetGenerator() == nullptr) throw Exception(CKR_GENERAL_ERROR);
+    return vdk::MutexFactory::NewMutex(name);
 }
 
 tru::Buffer MakeView(const void* data, CK_ULONG length) {
     if (length > std::numeric_limits<unsigned int>::max()) throw Exception(CKR_ARGUMENTS_BAD);
-    return tru::Buffer(const_cast<void*>(data), static_cast<unsigned int>(length));
+    return tru::Buffer(data, static_cast<uint32_t>(length));
 }
 
-const unsigned char* BufferBytes(const tru::Buffer& buffer) { return buffer.data; }
-unsigned long BufferSize(const tru::Buffer& buffer) { return buffer.size; }
+const unsigned char* BufferBytes(const tru::Buffer& buffer) { return buffer.Data(); }
+unsigned long BufferSize(const tru::Buffer& buffer) { return buffer.Size(); }
 
 }  // namespace zrck

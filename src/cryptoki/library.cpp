@@ -59,14 +59,14 @@ void Library::ReleaseAll() {
 }
 
 CK_RV Library::PrepareRecursiveMutexes(CK_C_INITIALIZE_ARGS_PTR pInitArgs) {
-    if (vdk::MutexFactory::mInstance == nullptr) vdk::MutexFactory::mInstance = new vdk::MutexFactory();
-    vdk::MutexFactory::mInstance->flags = 1;
+    vdk::MutexFactory::Instance().SetFlags(vdk::MutexFactory::FLAG_RECURSIVE);
     const CK_RV rv = SetupMutexes(pInitArgs);
     if (rv == CKR_OK) PostPrepareMutexes();
     return rv;
 }
 
 CK_RV Library::InitializeLibrary(CK_C_INITIALIZE_ARGS_PTR pInitArgs, const std::function<void()>& build) {
+    std::lock_guard<std::mutex> serial(mInitializeMutex);
     CK_RV rv = CKR_OK;
     if (PreInitialize(pInitArgs, rv)) return rv;
     try {
@@ -90,6 +90,7 @@ CK_RV Library::InitializeLibrary(CK_C_INITIALIZE_ARGS_PTR pInitArgs, const std::
 }
 
 CK_RV Library::FinalizeLibrary(const std::function<void()>& release) {
+    std::lock_guard<std::mutex> serial(mInitializeMutex);
     CK_RV rv = CKR_OK;
     if (PreFinalize(rv)) return rv;
     SignalFinalizeEvent();
@@ -220,7 +221,15 @@ CK_RV Library::OpenSession(CK_SLOT_ID slotID, CK_FLAGS flags, CK_VOID_PTR pAppli
 CK_RV Library::CloseSession(CK_SESSION_HANDLE hSession) {
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionPtr session = GetUser()->GetSession(hSession, false);
-    SlotPtr slot = GetSlot(*session);
+    SlotPtr slot;
+    try {
+        slot = GetSlot(*session);
+    } catch (const Exception&) {
+        // The session's token is gone: the session is dead, so it goes now rather than
+        // staying registered with no way to close it.
+        if (GetUser()->UnregisterSession(session->GetHandle())) session->Close();
+        throw;
+    }
     // Whoever unregisters the session closes it: a second closer (or a concurrent
     // C_CloseAllSessions) finds it gone and tells the token nothing.
     if (!GetUser()->UnregisterSession(session->GetHandle())) throw Exception(CKR_SESSION_HANDLE_INVALID);

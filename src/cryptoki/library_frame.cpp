@@ -220,12 +220,9 @@ AppMultithreadSup::AppMultithreadSup(const CK_C_INITIALIZE_ARGS& args)
       mLockMutex(args.LockMutex),
       mUnlockMutex(args.UnlockMutex) {}
 
-void MutexCryptokiFactory::RegisterFactory() {
-    if (vdk::MutexFactory::mInstance == nullptr) vdk::MutexFactory::mInstance = new vdk::MutexFactory();
-    vdk::MutexFactory::mInstance->generator = &GenerateLocalMutex;
-}
+void MutexCryptokiFactory::RegisterFactory() { vdk::MutexFactory::Instance().SetGenerator(&GenerateLocalMutex); }
 
-vdk::MutexIntf* MutexCryptokiFactory::GenerateLocalMutex(const std::string&, unsigned long) {
+vdk::MutexIntf* MutexCryptokiFactory::GenerateLocalMutex(const std::string&, uint32_t) {
     if (mFunctions == nullptr) throw Exception(CKR_GENERAL_ERROR);
     std::unique_ptr<ExternalMutex> mutex(new ExternalMutex());
     const CK_RV rv = mFunctions->DoCreateMutex(mutex->HandleAddress());

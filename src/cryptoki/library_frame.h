@@ -71,7 +71,7 @@ public:
     static AppMultithreadSup* mFunctions;
     static void SetupFactory(AppMultithreadSup* functions) { mFunctions = functions; }
     static void RegisterFactory();
-    static vdk::MutexIntf* GenerateLocalMutex(const std::string& name, unsigned long flags);
+    static vdk::MutexIntf* GenerateLocalMutex(const std::string& name, uint32_t flags);
 
     // The library re-takes its mutexes on one thread; application mutexes need not allow
     // that, so re-entry is counted here and only the outermost lock reaches the callbacks.
@@ -149,6 +149,9 @@ protected:
     void UndoInitialize();
     void SetupMultithreadSupIntf(LibMultithreadSupp mode, MultithreadSupIntf* support);
 
+    // Serialises C_Initialize and C_Finalize: a nested call returns only once the first
+    // initialisation is complete.
+    std::mutex mInitializeMutex;
     std::atomic<int> mInitCount{0};
     LibMultithreadSupp mMode = LIB_NO_LOCKING;
     std::unique_ptr<MultithreadSupIntf> mpMultithreadSup;

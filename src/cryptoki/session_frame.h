@@ -11,7 +11,7 @@
 
 #include "cryptoki/base_access.h"
 #include "cryptoki/framework_types.h"
-#include "objects/mechanism_parameter.h"
+#include "objects/tok_mechanism.h"
 
 namespace zrck {
 

@@ -33,6 +33,10 @@ void Slot::SetSlotEvent() {
 
 void Slot::SetToken(const TokenPtr& token) { std::atomic_store(&mToken, token); }
 
+bool Slot::DropToken(TokenPtr expected) {
+    return std::atomic_compare_exchange_strong(&mToken, &expected, TokenPtr());
+}
+
 CK_OBJECT_HANDLE Slot::AddObject(const TokObjectPtr& object) {
     const CK_OBJECT_HANDLE handle =
         mObjects.Put(object, [](TokObject& added, CK_ULONG issued) { added.SetHandle(issued); });
@@ -180,10 +184,20 @@ CK_SESSION_HANDLE Slot::OpenSession(bool readWrite, CK_VOID_PTR application, CK_
     const CK_SESSION_HANDLE handle = CreateRegisteredSession();
     try {
         SessionPtr session = RegistryOf(mpLibrary).GetSessionIfExists(handle);
-        if (!session) throw ObjNotFoundException(CKR_GENERAL_ERROR);
+        // Gone already: a removal of the token closed it, or it was never findable.
+        if (!session) throw ObjNotFoundException(GetToken() != token ? CKR_DEVICE_REMOVED : CKR_GENERAL_ERROR);
         session->SetReadOnly(!readWrite);
         session->SetApplication(application, notify);
         token->OpenSessionNotify(readWrite);
+        // A token dropped meanwhile may have closed its sessions before this one was
+        // registered; such a session must not outlive it.
+        if (GetToken() != token) {
+            if (RegistryOf(mpLibrary).UnregisterSession(handle)) {
+                session->Close();
+                token->CloseSessionNotify(readWrite);
+            }
+            throw Exception(CKR_DEVICE_REMOVED);
+        }
     } catch (...) {
         // A session the caller never learns of must not stay registered.
         try {

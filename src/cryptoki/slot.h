@@ -128,6 +128,8 @@ public:
 protected:
     // For the driver: attach or drop the slot's token.
     void SetToken(const TokenPtr& token);
+    // Drops the token only if it is still the given one; true for the one caller that did.
+    bool DropToken(TokenPtr expected);
 
     std::atomic<bool> mSlotEvent{false};
     ObjectHolderSynchronized<TokObject> mObjects;

@@ -4,6 +4,7 @@
 #include "cryptoki/library.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/slot.h"
+#include "cryptoki/user.h"
 
 namespace zrck {
 
