@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "cryptoki/session_frame.h"
 #include "objects/tok_key.h"
 #include "objects/tok_mechanism.h"
 #include "tru2/buffer.h"
@@ -139,6 +140,19 @@ public:
 
 private:
     int mFreed = 0;
+};
+
+// A session without a token, enough for the registry and for calls that take a session.
+class BareSession : public zrck::SessionFrame {
+public:
+    zrck::Token* GetOwnerToken() override { return nullptr; }
+    zrck::TokenPtr LockToken() const override { return nullptr; }
+    bool CouldSeePrivateObjects() const override { return false; }
+    void Close() override { SessionFrame::Close(nullptr); }
+    void FillSessionInfo(CK_SESSION_INFO_PTR) override {}
+    CK_STATE GetState() override { return 0; }
+    void SeedRandom(const tru::Buffer&) override {}
+    void GenerateRandom(tru::Buffer&) override {}
 };
 
 }  // namespace zrtest

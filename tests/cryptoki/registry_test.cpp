@@ -5,6 +5,7 @@
 #include "cryptoki/object_holder.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/user.h"
+#include "fake_objects.h"
 #include "support/mutex.h"
 
 namespace {
@@ -43,18 +44,7 @@ TEST_F(RegistryTest, EnumerationRemovesWhatTheCallbackAsksForAndStopsWhenTold) {
     EXPECT_FALSE(registry.EnumerateToDelete([](int&, bool&) { return true; }));
 }
 
-// A session without a token, enough for the registry's checks.
-class BareSession : public zrck::SessionFrame {
-public:
-    zrck::Token* GetOwnerToken() override { return nullptr; }
-    zrck::TokenPtr LockToken() const override { return nullptr; }
-    bool CouldSeePrivateObjects() const override { return false; }
-    void Close() override { SessionFrame::Close(nullptr); }
-    void FillSessionInfo(CK_SESSION_INFO_PTR) override {}
-    CK_STATE GetState() override { return 0; }
-    void SeedRandom(const tru::Buffer&) override {}
-    void GenerateRandom(tru::Buffer&) override {}
-};
+using zrtest::BareSession;
 
 CK_RV SessionCode(zrck::User& user, CK_SESSION_HANDLE handle, bool rw) {
     try {
