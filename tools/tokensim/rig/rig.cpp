@@ -28,10 +28,12 @@ constexpr const char* kVpcdDriver = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so"
 constexpr const char* kPcscdRunDir = "/run/pcscd";
 // pcscd cleans its own folder; the rig keeps its files on a second private tmpfs.
 constexpr const char* kRigDir = "/run/tokensim-rig";
-// vpcd's default port. Each reader entry serves ports P and P+1 as two readers, but with several
-// entries vpcd did not always accept the second one: every simulator gets an entry of its
-// own and uses its first reader (port P), the entries' ports 2 apart.
+// vpcd's default port. Each reader entry serves ports P and P+1 as two readers. Entries that
+// share one loaded driver did not work reliably (cards went unseen), so every simulator gets
+// an entry of its own with its own copy of the driver, and uses the entry's first reader.
 constexpr uint16_t kFirstPort = 0x8C7B;
+// pcscd serves 16 readers; each entry gives two.
+constexpr size_t kMaxSimulators = 8;
 uint16_t PortOf(size_t simulator) { return static_cast<uint16_t>(kFirstPort + 2 * simulator); }
 constexpr auto kStopGrace = std::chrono::seconds(5);
 
@@ -99,6 +101,13 @@ void Stop(pid_t& pid) {
   pid = -1;
 }
 
+void CopyFile(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  out << in.rdbuf();
+  if (!in || !out) throw RigError("rig: cannot copy " + from + " to " + to);
+}
+
 bool Exited(pid_t pid) {
   int status = 0;
   return waitpid(pid, &status, WNOHANG) == pid;
@@ -158,7 +167,10 @@ std::string Rig::WhyUnavailable(const std::string& simulatorBinary) {
 
 Rig::Rig(RigOptions options) : options_(std::move(options)) {
   simBinary_ = options_.simulatorBinary.empty() ? DefaultSimulatorBinary() : options_.simulatorBinary;
-  if (options_.simulators.empty()) throw RigError("rig: at least one simulator is needed");
+  if (options_.simulators.empty() || options_.simulators.size() > kMaxSimulators) {
+    throw RigError("rig: 1 to " + std::to_string(kMaxSimulators) + " simulators, not " +
+                   std::to_string(options_.simulators.size()));
+  }
   std::string why = WhyUnavailable(simBinary_);
   if (!why.empty()) throw RigError("rig unavailable: " + why);
   auto deadline = std::chrono::steady_clock::now() + options_.readyTimeout;
@@ -199,15 +211,22 @@ void Rig::Isolate() {
 void Rig::WriteReaderConfig() {
   std::string dir = workDir_ + "/reader.conf.d";
   if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) throw RigError(Errno("rig: mkdir " + dir));
+  std::string drivers = workDir_ + "/drivers";
+  if (mkdir(drivers.c_str(), 0755) != 0 && errno != EEXIST) throw RigError(Errno("rig: mkdir " + drivers));
   std::ofstream conf(dir + "/vpcd");
   for (size_t e = 0; e < sims_.size(); ++e) {
+    std::string driver = kVpcdDriver;
+    if (e > 0) {
+      driver = drivers + "/libifdvpcd-" + std::to_string(e) + ".so";
+      CopyFile(kVpcdDriver, driver);
+    }
     char port[16];
     std::snprintf(port, sizeof port, "0x%04X", static_cast<unsigned>(PortOf(e)));
     // pcscd numbers readers per name: entries need names of their own to be told apart.
     std::string name = e == 0 ? "Virtual PCD" : "Virtual PCD " + std::to_string(e + 1);
     conf << "FRIENDLYNAME \"" << name << "\"\n"
          << "DEVICENAME   /dev/null:" << port << "\n"
-         << "LIBPATH      " << kVpcdDriver << "\n"
+         << "LIBPATH      " << driver << "\n"
          << "CHANNELID    " << port << "\n\n";
   }
   if (!conf) throw RigError("rig: cannot write " + dir + "/vpcd");
