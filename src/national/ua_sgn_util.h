@@ -17,6 +17,13 @@ extern const tru::Buffer UA_SGN_PARAMSET_4_OID_DKE1_VALUE;  // set 10, m = 191
 extern const tru::Buffer UA_SGN_PARAMSET_6_OID_DKE1_VALUE;  // set 11, m = 257
 extern const tru::Buffer UA_SGN_PARAMSET_9_OID_DKE1_VALUE;  // set 12, m = 431
 
+// Key sizes every DSTU 4145 mechanism reports, in bits of the field.
+constexpr unsigned long kUASgnMinKeyBits = 163;
+constexpr unsigned long kUASgnMaxKeyBits = 509;
+// EC capability bits the PKCS#11 header lacks.
+constexpr unsigned long kCkfEcF2m = 1UL << 21;
+constexpr unsigned long kCkfEcParameters = 1UL << 22;
+
 class UASgnUtl {
 public:
     UASgnUtl() = delete;
