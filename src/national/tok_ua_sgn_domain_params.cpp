@@ -63,7 +63,7 @@ void TokUASgnDomainParams::SetCopyable(bool) { throw zrck::Exception(CKR_ATTRIBU
 
 CK_ULONG TokUASgnDomainParams::GetObjectSize()
 {
-    return GetStorageSize(&UATokenServices::Of(GetTokenPtr()).GetUAStorage());
+    return GetStorageSize(&UAToken::Of(GetTokenPtr()).GetUAStorage());
 }
 
 void TokUASgnDomainParams::SetECParams(const tru::Buffer& params)

@@ -123,7 +123,7 @@ zrck::TokMechanism::KeyPair TokUASgnKeyPairGenMechanism::GenerateKeyPair(zrck::S
     if (!token->IsLogged()) throw zrck::Exception(CKR_USER_NOT_LOGGED_IN);
     // The curve is copied: the template entries are replaced below.
     const tru::BufferDynamic curve(ChooseCurve(publicFacts, privateFacts));
-    auto& services = UATokenServices::Of(token);
+    const UAToken services = UAToken::Of(token);
     tru::BufferDynamic sbox;
     const EParamSet paramSet = UASgnUtl::ParseECParams(curve, sbox, services.GetDefaultUAParamset());
 

@@ -137,7 +137,7 @@ template <class Key>
 void ReadKeyAttributes(Key& key, UASgnKeyFields& fields, CK_OBJECT_CLASS objectClass,
                        std::initializer_list<std::pair<CK_ATTRIBUTE_TYPE, bool>> defaultsWithoutFlags)
 {
-    auto& services = UATokenServices::Of(key.GetTokenPtr());
+    const UAToken services = UAToken::Of(key.GetTokenPtr());
     std::vector<storage::AttributeBuff> records;
     services.GetUAStorage().ReadAttributeFile(key.GetAttributeFile(), records);
     zrck::AttributeTemplate attributes;
@@ -233,7 +233,7 @@ void TokUASgnPrivateKey::InitializeWithAttributes(zrck::Token* token, zrck::Attr
     if (value != nullptr) value->mProcessed = 1;
     zrck::TokUASgnPrivateKey::InitializeWithAttributes(token, attributes);
     if (!IsTokenObject() || !IsPrivateObject()) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
-    auto& services = UATokenServices::Of(GetTokenPtr());
+    const UAToken services = UAToken::Of(GetTokenPtr());
     tru::BufferDynamic sbox;
     const EParamSet paramSet = UASgnUtl::ParseECParams(fields_.ecParams, sbox, services.GetDefaultUAParamset());
     if (value == nullptr) return;
@@ -252,7 +252,7 @@ std::string TokUASgnPrivateKey::ToString() const { return StorageText(*this, *th
 
 CK_ULONG TokUASgnPrivateKey::GetObjectSize()
 {
-    auto& services = UATokenServices::Of(GetTokenPtr());
+    const UAToken services = UAToken::Of(GetTokenPtr());
     return GetStorageSize(&services.GetUAStorage()) +
            UASgnUtl::CalcKeySize(fields_.ecParams, services.GetDefaultUAParamset()) + 18;
 }
@@ -306,11 +306,11 @@ void TokUASgnPrivateKey::StoreAttributes()
         if (!IsPrivateObject()) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
         long keySlot = 0;
         long attributeFile = 0;
-        UATokenServices::Of(GetTokenPtr()).GetUAStorage().ReserveNewKey(kUASgnPrivateKeyItemType, keySlot, attributeFile);
+        UAToken::Of(GetTokenPtr()).GetUAStorage().ReserveNewKey(kUASgnPrivateKeyItemType, keySlot, attributeFile);
         SetObjectFile(keySlot);
         SetAttributeFile(attributeFile);
     }
-    KeyRecords(FlagsWord(), fields_, GetLabelStored()).WriteTo(UATokenServices::Of(GetTokenPtr()).GetUAStorage(),
+    KeyRecords(FlagsWord(), fields_, GetLabelStored()).WriteTo(UAToken::Of(GetTokenPtr()).GetUAStorage(),
                                                                 GetAttributeFile());
 }
 
@@ -368,7 +368,7 @@ zrck::TokObject* TokUASgnPublicKey::GenerateCopy()
     copy->SetRefreshLock(false);
     copy->RefreshFrom(*this);
     // A point never read is read now: the copy must carry it.
-    TokenStorage* storage = GetTokenPtr() != nullptr ? &UATokenServices::Of(GetTokenPtr()).GetUAStorage() : nullptr;
+    TokenStorage* storage = GetTokenPtr() != nullptr ? &UAToken::Of(GetTokenPtr()).GetUAStorage() : nullptr;
     copy->ecPoint_.CopyData(ecPoint_, storage);
     copy->fields_.generationDate = fields_.generationDate;
     return copy.release();
@@ -378,7 +378,7 @@ std::string TokUASgnPublicKey::ToString() const { return StorageText(*this, *thi
 
 CK_ULONG TokUASgnPublicKey::GetObjectSize()
 {
-    return GetStorageSize(&UATokenServices::Of(GetTokenPtr()).GetUAStorage());
+    return GetStorageSize(&UAToken::Of(GetTokenPtr()).GetUAStorage());
 }
 
 void TokUASgnPublicKey::SetKeyID(const tru::Buffer& id) { CopyInto(fields_.keyId, id); }
@@ -396,7 +396,7 @@ bool TokUASgnPublicKey::IsAlgOIDAcceptable(const char*, int)
 const tru::Buffer& TokUASgnPublicKey::GetECPoint() const
 {
     if (GetTokenPtr() == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
-    return ecPoint_.GetData(&UATokenServices::Of(GetTokenPtr()).GetUAStorage());
+    return ecPoint_.GetData(&UAToken::Of(GetTokenPtr()).GetUAStorage());
 }
 
 void TokUASgnPublicKey::SetECPoint(const tru::Buffer& point)
@@ -414,7 +414,7 @@ uint32_t TokUASgnPublicKey::FlagsWord() const
 
 void TokUASgnPublicKey::StoreAttributes()
 {
-    TokenStorage& storage = UATokenServices::Of(GetTokenPtr()).GetUAStorage();
+    TokenStorage& storage = UAToken::Of(GetTokenPtr()).GetUAStorage();
     if (GetObjectFile() == 0) {
         long objectFile = 0;
         long attributeFile = 0;

@@ -135,7 +135,7 @@ void TokUASgnMechanism::SignInit(zrck::SessionFrame&, const zrck::MechanismParam
 bool TokUASgnMechanism::Sign(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen)
 {
     if (signKey_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
-    auto& services = UATokenServices::Of(signKey_->GetTokenPtr());
+    const UAToken services = UAToken::Of(signKey_->GetTokenPtr());
     CheckSignData(data);
     const uint32_t signSize = UASgnUtl::CalcSignSize(ECParamsOf(*signKey_), services.GetDefaultUAParamset());
     bool done = false;
@@ -154,7 +154,7 @@ void TokUASgnMechanism::VerifyInit(zrck::SessionFrame&, const zrck::MechanismPar
 bool TokUASgnMechanism::Verify(zrck::SessionFrame&, const tru::Buffer& data, const tru::Buffer& signature)
 {
     if (verifyKey_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
-    auto& services = UATokenServices::Of(verifyKey_->GetTokenPtr());
+    const UAToken services = UAToken::Of(verifyKey_->GetTokenPtr());
     const zrck::TokUASgnPublicKey& key = AsUASgn(*verifyKey_);
     tru::BufferDynamic sbox;
     const EParamSet paramSet = UASgnUtl::ParseECParams(key.GetECParams(), sbox, services.GetDefaultUAParamset());
@@ -192,7 +192,7 @@ TokUASgnHashMechanism::~TokUASgnHashMechanism() { tru::Buffer::Wipe(sizeof hash_
 
 void TokUASgnHashMechanism::StartHash(const tru::Buffer& ecParams, zrck::Token* token)
 {
-    auto& services = UATokenServices::Of(token);
+    const UAToken services = UAToken::Of(token);
     vdk::SafeBuffer sbox;
     paramSet_ = UASgnUtl::ParseECParams(ecParams, sbox, services.GetDefaultUAParamset());
     if (sbox.Size() != 64) throw zrck::Exception(CKR_MECHANISM_PARAM_INVALID, "DKE size should be 64 bytes");
@@ -215,7 +215,7 @@ void TokUASgnHashMechanism::SignInit(zrck::SessionFrame&, const zrck::MechanismP
 bool TokUASgnHashMechanism::SignHash(const tru::Buffer* data, unsigned char* out, unsigned long* outLen)
 {
     if (signKey_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
-    auto& services = UATokenServices::Of(signKey_->GetTokenPtr());
+    const UAToken services = UAToken::Of(signKey_->GetTokenPtr());
     const uint32_t signSize = UASgnUtl::CalcSignSize(ECParamsOf(*signKey_), services.GetDefaultUAParamset());
     bool done = false;
     if (!SignatureFits(signSize, out, outLen, done)) return done;
@@ -261,7 +261,7 @@ bool TokUASgnHashMechanism::VerifyHash(const tru::Buffer* data, const tru::Buffe
     vdk::SafeBuffer hash(kHashSize);
     gr341194_md_final(&hash_, hash.Data());
     const vdk::SafeBuffer deviceSignature = DeviceSignature(paramSet_, signature);
-    auto& services = UATokenServices::Of(verifyKey_->GetTokenPtr());
+    const UAToken services = UAToken::Of(verifyKey_->GetTokenPtr());
     return services.GetUAStorage().VerifySignatureM(point, paramSet_, hash, deviceSignature);
 }
 

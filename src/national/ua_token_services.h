@@ -1,5 +1,6 @@
-// What the DSTU 4145 objects and mechanisms need of the token they belong to. The driver's token
-// implements it; the objects reach it through their zrck::Token pointer.
+// What the DSTU 4145 objects and mechanisms need of the token they belong to: its storage and the
+// conversion of attribute-file records (the GOST services every national token offers) and its
+// default DSTU 4145 parameter set. The driver's token implements both interfaces.
 #pragma once
 
 #include "cryptoki/zr_pkcs11.h"
@@ -16,22 +17,36 @@ class AttributeTemplate;
 namespace qel {
 
 class TokenStorage;
+class GostTokenServices;
 
 class UATokenServices {
 public:
     virtual ~UATokenServices() = default;
-
-    virtual TokenStorage& GetUAStorage() = 0;
     // The set a CKA_EC_PARAMS value without a curve stands for.
     virtual EParamSet GetDefaultUAParamset() = 0;
-    // Attribute-file records of an object of the class into template entries.
-    virtual void ConvertAttributesFromToken(CK_OBJECT_CLASS objectClass,
-                                            const std::vector<storage::AttributeBuff>& records,
-                                            zrck::AttributeTemplate& attributes) = 0;
+};
 
-    // The services of an object's token: zrck::Exception CKR_FUNCTION_FAILED for no token or a
-    // token without them.
-    static UATokenServices& Of(zrck::Token* token);
+// The token of a DSTU 4145 object, as the object uses it.
+class UAToken {
+public:
+    // zrck::Exception CKR_FUNCTION_FAILED for no token, a token without the services or without
+    // a storage.
+    static UAToken Of(zrck::Token* token);
+
+    TokenStorage& GetUAStorage() const { return *storage_; }
+    EParamSet GetDefaultUAParamset() const { return ua_->GetDefaultUAParamset(); }
+    void ConvertAttributesFromToken(CK_OBJECT_CLASS objectClass, const std::vector<storage::AttributeBuff>& records,
+                                    zrck::AttributeTemplate& attributes) const;
+
+private:
+    UAToken(GostTokenServices* gost, UATokenServices* ua, TokenStorage* storage)
+        : gost_(gost), ua_(ua), storage_(storage)
+    {
+    }
+
+    GostTokenServices* gost_;
+    UATokenServices* ua_;
+    TokenStorage* storage_;
 };
 
 } // namespace qel
