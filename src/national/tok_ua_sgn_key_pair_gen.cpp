@@ -5,7 +5,9 @@
 #include "cryptoki/session_frame.h"
 #include "cryptoki/token.h"
 #include "driver/token_storage.h"
+#include "national/template_value_detach.h"
 #include "national/tok_ua_sgn_keys.h"
+#include "national/tok_ua_sgn_mechanisms.h"
 #include "national/ua_sgn_util.h"
 #include "national/ua_token_services.h"
 
@@ -101,8 +103,7 @@ tru::Buffer ChooseCurve(const TemplateFacts& publicFacts, const TemplateFacts& p
 TokUASgnKeyPairGenMechanism::TokUASgnKeyPairGenMechanism()
 {
     SetMechanismType(CKM_DSTU4145_KEY_PAIR_GEN);
-    SetMinKeySize(kUASgnMinKeyBits);
-    SetMaxKeySize(kUASgnMaxKeyBits);
+    SetUASgnKeySizes(*this);
     SetFlags(kKeyPairGenFlags);
 }
 
@@ -136,9 +137,13 @@ zrck::TokMechanism::KeyPair TokUASgnKeyPairGenMechanism::GenerateKeyPair(zrck::S
     const CK_ZR_DATETIME generated = zrck::GetCurrentDateTimeAsZR();
     UASgnUtl::AddECPointAsnTag(point);
 
-    const CK_OBJECT_CLASS privateClass = CKO_PRIVATE_KEY;
-    const CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY;
-    const CK_KEY_TYPE keyType = CKK_DSTU4145;
+    static const CK_OBJECT_CLASS privateClass = CKO_PRIVATE_KEY;
+    static const CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY;
+    static const CK_KEY_TYPE keyType = CKK_DSTU4145;
+    // The templates outlive this call; entries given local values are cut loose on the way out.
+    const TemplateValueDetach privateCurve(privateAttributes, CKA_EC_PARAMS, curve.Data());
+    const TemplateValueDetach publicCurve(publicAttributes, CKA_EC_PARAMS, curve.Data());
+    const TemplateValueDetach publicPoint(publicAttributes, CKA_EC_POINT, point.Data());
     zrck::Attribute privateAdded[3];
     privateAdded[0].SetupOwn(CKA_CLASS, &privateClass, sizeof privateClass);
     privateAdded[1].SetupOwn(CKA_KEY_TYPE, &keyType, sizeof keyType);
@@ -155,6 +160,8 @@ zrck::TokMechanism::KeyPair TokUASgnKeyPairGenMechanism::GenerateKeyPair(zrck::S
 
     KeyPointer privateKey = CreatePrivateKey();
     auto& priv = static_cast<TokUASgnPrivateKey&>(*privateKey);
+    priv.SetLifeTime(zrck::TokObject::LIFETIME_TOKEN);
+    priv.SetVisibility(zrck::TokObject::VISIBILITY_PRIVATE);
     priv.SetLocal(CK_TRUE);
     priv.SetupAttributes(GetTokenPtr() != nullptr ? GetTokenPtr() : token, privateAttributes);
     priv.SetGenerationDate(generated);
@@ -162,6 +169,8 @@ zrck::TokMechanism::KeyPair TokUASgnKeyPairGenMechanism::GenerateKeyPair(zrck::S
 
     KeyPointer publicKey = CreatePublicKey();
     auto& pub = static_cast<TokUASgnPublicKey&>(*publicKey);
+    pub.SetLifeTime(publicFacts.token ? zrck::TokObject::LIFETIME_TOKEN : zrck::TokObject::LIFETIME_SESSION);
+    pub.SetVisibility(zrck::TokObject::VISIBILITY_PUBLIC);
     pub.SetLocal(CK_TRUE);
     pub.SetupAttributes(GetTokenPtr() != nullptr ? GetTokenPtr() : token, publicAttributes);
     pub.SetGenerationDate(generated);

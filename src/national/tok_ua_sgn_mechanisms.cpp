@@ -23,12 +23,6 @@ constexpr uint32_t kHashSize = 32;
 constexpr uint32_t kCommandHead = 2 + 32;
 constexpr uint32_t kLongFieldLength = 2;
 
-void SetupSignMechanism(zrck::TokMechanism& mechanism)
-{
-    mechanism.SetMinKeySize(kUASgnMinKeyBits);
-    mechanism.SetMaxKeySize(kUASgnMaxKeyBits);
-}
-
 const tru::Buffer& ECParamsOf(const zrck::TokPrivateKey& key)
 {
     const auto* dstu = dynamic_cast<const zrck::TokUASgnPrivateKey*>(&key);
@@ -102,6 +96,12 @@ bool SignatureFits(uint32_t signSize, unsigned char* out, unsigned long* outLen,
 
 } // namespace
 
+void SetUASgnKeySizes(zrck::TokMechanism& mechanism)
+{
+    mechanism.SetMinKeySize(kUASgnMinKeyBits);
+    mechanism.SetMaxKeySize(kUASgnMaxKeyBits);
+}
+
 uint32_t UASgnMaxSignData()
 {
     // session, key slot byte, data as a long field
@@ -121,7 +121,7 @@ TokUASgnMechanism::TokUASgnMechanism()
 {
     SetMechanismType(CKM_DSTU4145);
     SetFlags(kSignFlags);
-    SetupSignMechanism(*this);
+    SetUASgnKeySizes(*this);
 }
 
 void TokUASgnMechanism::SignInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
@@ -185,7 +185,7 @@ TokUASgnHashMechanism::TokUASgnHashMechanism()
 {
     SetMechanismType(CKM_GOST34311_DSTU4145);
     SetFlags(kSignFlags);
-    SetupSignMechanism(*this);
+    SetUASgnKeySizes(*this);
 }
 
 TokUASgnHashMechanism::~TokUASgnHashMechanism() { tru::Buffer::Wipe(sizeof hash_, &hash_); }

@@ -13,6 +13,9 @@ namespace qel {
 
 class TokUASgnPrivateKey;
 
+// Key sizes every DSTU 4145 mechanism reports.
+void SetUASgnKeySizes(zrck::TokMechanism& mechanism);
+
 // The longest value one signature command carries (the device request is one APDU).
 uint32_t UASgnMaxSignData();
 // The longest value a verification with this point and signature carries.
