@@ -54,9 +54,10 @@ void TokUAGostEcbMechanism::Init(const zrck::MechanismParameter& parameter, zrck
     FreeResources();
     EnsureParameterEmpty(parameter);
     TokUAGostSecretKey& gostKey = AsGostKey(VerifyKey(key));
-    key_ = &gostKey;
     schedule_.Load(gostKey);
     g28147_ecb_init_ext(&ctx_, direction, schedule_.Key(), schedule_.KExt());
+    // Active only once the context is ready: a failed Init leaves no operation to run.
+    key_ = &gostKey;
 }
 
 void TokUAGostEcbMechanism::EncryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
@@ -164,9 +165,9 @@ void TokUAGostStreamMechanism<Base>::Init(const zrck::MechanismParameter& parame
     FreeResources();
     this->SetParameter(parameter);
     TokUAGostSecretKey& gostKey = AsGostKey(this->VerifyKey(key));
-    key_ = &gostKey;
     schedule_.Load(gostKey);
     StartContext(schedule_, iv_, direction);
+    key_ = &gostKey;
 }
 
 template <class Base>

@@ -102,8 +102,9 @@ void TokUAGostHashMechanism::SetParameter(const zrck::MechanismParameter& parame
 
 void TokUAGostHashMechanism::DigestInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter)
 {
-    SetParameter(parameter);
+    // Freed first, so that a refused parameter leaves no earlier operation running.
     FreeResources();
+    SetParameter(parameter);
     table_ = WithFrameworkErrors([&] { return UAGostUtl::GetInstance()->GetKExt(startVector_, sBlock_); });
     // The start vector is read as eight words in memory order.
     uint32_t startWords[8];

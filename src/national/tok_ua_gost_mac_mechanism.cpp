@@ -36,9 +36,10 @@ void TokUAGostMacMechanism::SignInit(zrck::SessionFrame&, const zrck::MechanismP
     FreeResources();
     EnsureParameterEmpty(parameter);
     TokUAGostSecretKey& gostKey = AsGostKey(zrck::TokUAGostEcbMechanism::VerifyKey(key));
-    key_ = &gostKey;
     schedule_.Load(gostKey);
     g28147_hmac_init_ext(&ctx_, schedule_.Key(), schedule_.KExt());
+    // Active only once the context is ready.
+    key_ = &gostKey;
 }
 
 void TokUAGostMacMechanism::RequireActive() const
