@@ -9,7 +9,7 @@
 #include "national/tok_ua_gost_secret_key.h"
 #include "national/tok_ua_sgn_mechanisms.h"
 #include "national/ua_sgn_util.h"
-#include "national/ua_token_services.h"
+#include "national/ua_token.h"
 #include "objects/tok_ua_sgn_objects.h"
 #include "tru2/exception.h"
 #include "zrasn1/Dke.h"

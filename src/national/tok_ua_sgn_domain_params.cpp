@@ -3,7 +3,7 @@
 #include "cryptoki/exception.h"
 #include "driver/token_storage.h"
 #include "national/ua_sgn_util.h"
-#include "national/ua_token_services.h"
+#include "national/ua_token.h"
 #include "tru2/exception.h"
 
 #include <cstring>

@@ -9,7 +9,7 @@
 #include "national/tok_ua_sgn_keys.h"
 #include "national/tok_ua_sgn_mechanisms.h"
 #include "national/ua_sgn_util.h"
-#include "national/ua_token_services.h"
+#include "national/ua_token.h"
 
 #include <cstring>
 

@@ -4,7 +4,7 @@
 #include "cryptoki/token.h"
 #include "driver/token_storage.h"
 #include "national/ua_sgn_util.h"
-#include "national/ua_token_services.h"
+#include "national/ua_token.h"
 #include "support/vdk_exception.h"
 #include "tru2/exception.h"
 
@@ -141,7 +141,7 @@ void ReadKeyAttributes(Key& key, UASgnKeyFields& fields, CK_OBJECT_CLASS objectC
     std::vector<storage::AttributeBuff> records;
     services.GetUAStorage().ReadAttributeFile(key.GetAttributeFile(), records);
     zrck::AttributeTemplate attributes;
-    services.ConvertAttributesFromToken(objectClass, records, attributes);
+    services.ConvertAttributesFromToken(objectClass, records, attributes, key);
 
     if (zrck::Attribute* local = attributes.GetAttributeIfExists(CKA_LOCAL)) {
         key.SetLocal(local->GetAsBool() ? CK_TRUE : CK_FALSE);

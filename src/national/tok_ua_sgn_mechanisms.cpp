@@ -6,7 +6,7 @@
 #include "driver/token_stored_object.h"
 #include "national/ua_gost_utl.h"
 #include "national/ua_sgn_util.h"
-#include "national/ua_token_services.h"
+#include "national/ua_token.h"
 #include "objects/tok_ua_sgn_objects.h"
 #include "tru2/exception.h"
 
