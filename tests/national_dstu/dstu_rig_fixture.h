@@ -23,35 +23,6 @@ namespace dstutest {
 constexpr const char* kSoPin = "87654321";
 constexpr const char* kUserPin = "12345678";
 
-inline bool Offered(qel::Token& token, qel::TokenCondition condition)
-{
-    qel::TokenStorage& storage = *token.GetStorage();
-    switch (condition) {
-    case qel::TokenCondition::Always: return true;
-    case qel::TokenCondition::NotModel: return storage.GetModelFlag() == 0;
-    case qel::TokenCondition::DH: return storage.IsDHSupportedM();
-    case qel::TokenCondition::DSTU431: return storage.IsDSTU_431Supported();
-    }
-    return false;
-}
-
-// What the token's tables will hold once the DSTU 4145 rows are in them.
-inline void InstallUASgn(qel::Token& token, zrck::Slot& slot)
-{
-    qel::RegisterUASgnClasses(&token);
-    for (const qel::MechanismRow& row : qel::UASgnMechanismRows()) {
-        if (Offered(token, row.condition) && !token.IsMechanismSupported(row.type)) token.AddMechanism(row.make(token));
-    }
-    for (const qel::FixedDomainParamsRow& row : qel::UASgnFixedDomainParamsRows()) {
-        if (!Offered(token, row.condition) || token.IsDMObjectExists(CKO_DOMAIN_PARAMETERS, row.keyType, row.label)) {
-            continue;
-        }
-        std::shared_ptr<zrck::TokDomainParams> params(row.make(token, row.label));
-        token.SetInfiniteOptions(params.get());
-        slot.AddObject(params);
-    }
-}
-
 // A session over the driver token, as the framework hands one to a mechanism.
 class TestSession : public zrck::SessionFrame {
 public:
@@ -97,7 +68,7 @@ protected:
         zrck::SlotPtr slot = zrck::LibraryFrame::GetInstance()->GetSlotFactory()->GetSlotByID(slotId);
         token = std::dynamic_pointer_cast<qel::Token>(slot->GetToken());
         ASSERT_TRUE(token);
-        InstallUASgn(*token, *slot);
+        qel::AddUASgnToToken(*token, *slot);
         frame = std::make_unique<TestSession>(token);
         frame->SetReadOnly(false);
     }
