@@ -575,3 +575,30 @@ TEST_F(DstuTokenTest, KeyAgreementRefusesBadInputBeforeTheToken)
     }
     EXPECT_EQ(Count("GetCommonKey"), before);
 }
+
+TEST_F(DstuTokenTest, AttributeFileHoldsOnlyWhatIsSet)
+{
+    const KeyPair pair = Generate(Of(qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE));
+    auto& key = dynamic_cast<qel::TokUASgnPrivateKey&>(*pair.privateKey);
+    auto recordIds = [&] {
+        std::vector<qel::storage::AttributeBuff> records;
+        token->GetStorage()->ReadAttributeFile(key.GetAttributeFile(), records);
+        std::vector<uint16_t> ids;
+        for (const auto& record : records) ids.push_back(record.id);
+        return ids;
+    };
+    key.SetLabel(tru::Buffer());
+    CK_ZR_DATETIME zeros;
+    std::memset(&zeros, 0, sizeof zeros);
+    key.SetGenerationDate(zeros);
+    key.StoreAttributes();
+    EXPECT_EQ(recordIds(), (std::vector<uint16_t>{0x8EFF, 0x166, 0x180}));
+
+    CK_DATE start;
+    std::memcpy(&start, "20260101", sizeof start);
+    key.SetStartDate(start);
+    key.SetKeyID(tru::Buffer("id", 2));
+    key.SetGenerationDate(*reinterpret_cast<const CK_ZR_DATETIME*>("20261210120000"));
+    key.StoreAttributes();
+    EXPECT_EQ(recordIds(), (std::vector<uint16_t>{0x8EFF, 0x166, 0x180, 0x102, 0x110, 0x8E02}));
+}
