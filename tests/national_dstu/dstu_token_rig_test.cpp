@@ -3,6 +3,7 @@
 #include "dstu_rig_fixture.h"
 #include "dstu_test_util.h"
 
+#include "driver/qel_token_tables.h"
 #include "driver/token_stored_object.h"
 #include "national/dke_tables.h"
 #include "national/tok_ua_dh_derive.h"
@@ -601,4 +602,52 @@ TEST_F(DstuTokenTest, AttributeFileHoldsOnlyWhatIsSet)
     key.SetGenerationDate(*reinterpret_cast<const CK_ZR_DATETIME*>("20261210120000"));
     key.StoreAttributes();
     EXPECT_EQ(recordIds(), (std::vector<uint16_t>{0x8EFF, 0x166, 0x180, 0x102, 0x110, 0x8E02}));
+}
+
+TEST_F(DstuTokenTest, KeyMadeBeforeARestartSignsAfterIt)
+{
+    const auto& rows = qel::StoredClassRows();
+    if (std::none_of(rows.begin(), rows.end(),
+                     [](const qel::StoredClassRow& row) { return row.itemType == qel::kUASgnPrivateKeyItemType; })) {
+        GTEST_SKIP() << "the token's stored-class table does not build DSTU 4145 keys yet (qel::UASgnStoredClassRows)";
+    }
+    const KeyPair pair = Generate(Of(qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE));
+    token->Update(true);
+    const Bytes point = Attribute(pair.publicKey, CKA_EC_POINT);
+
+    // A new library object reads everything from the token again, as another process does.
+    frame.reset();
+    token.reset();
+    ASSERT_EQ(C_Finalize(nullptr), CKR_OK);
+    CK_C_INITIALIZE_ARGS args{};
+    args.flags = CKF_OS_LOCKING_OK;
+    ASSERT_EQ(C_Initialize(&args), CKR_OK);
+    session = OpenSession();
+    ASSERT_EQ(C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kUserPin, 8), CKR_OK);
+    zrck::SlotPtr slot = zrck::LibraryFrame::GetInstance()->GetSlotFactory()->GetSlotByID(slotId);
+    token = std::dynamic_pointer_cast<qel::Token>(slot->GetToken());
+    qel::AddUASgnToToken(*token, *slot);
+    frame = std::make_unique<TestSession>(token);
+    frame->SetReadOnly(false);
+
+    zrck::Slot::SearchAccelerator filter;
+    zrck::Slot::ObjEnumerationData search;
+    search.accelerator = &filter;
+    Object privateKey, publicKey;
+    slot->EnumerateObjects(
+        [&](zrck::TokObject& object, zrck::Slot::ObjEnumerationData*) {
+            auto* found = dynamic_cast<qel::TokUASgnPrivateKey*>(&object);
+            if (found != nullptr) privateKey = slot->GetBlockObjectIfExists(object.GetHandle());
+            auto* pub = dynamic_cast<qel::TokUASgnPublicKey*>(&object);
+            if (pub != nullptr) publicKey = slot->GetBlockObjectIfExists(object.GetHandle());
+            return true;
+        },
+        &search);
+    ASSERT_TRUE(privateKey);
+    ASSERT_TRUE(publicKey);
+    EXPECT_EQ(Attribute(publicKey, CKA_EC_POINT), point);
+    const Bytes data(32, 8);
+    EXPECT_EQ(Verify(CKM_DSTU4145, publicKey, data, Sign(CKM_DSTU4145, privateKey, data)), CKR_OK);
+    slot->ReleaseObject(privateKey);
+    slot->ReleaseObject(publicKey);
 }
