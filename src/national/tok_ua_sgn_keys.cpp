@@ -8,6 +8,7 @@
 #include "support/vdk_exception.h"
 #include "tru2/exception.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <initializer_list>

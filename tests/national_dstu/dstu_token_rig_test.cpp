@@ -651,3 +651,32 @@ TEST_F(DstuTokenTest, KeyMadeBeforeARestartSignsAfterIt)
     slot->ReleaseObject(privateKey);
     slot->ReleaseObject(publicKey);
 }
+
+namespace {
+
+// The model with the model flag: no RSA or ECDSA, and only the 257-bit curve.
+class DstuLiteTokenTest : public DstuTokenTest {
+protected:
+    DstuLiteTokenTest()
+    {
+        simulatorOptions.push_back("--model");
+        simulatorOptions.push_back("lite");
+    }
+};
+
+} // namespace
+
+TEST_F(DstuLiteTokenTest, ShowsOnlyTheCurveOfItsModel)
+{
+    EXPECT_EQ(token->GetDefaultUAParamset(), DSTU4145_POLYNOMIAL_6);
+    for (EParamSet set : {DSTU4145_POLYNOMIAL_0, DSTU4145_POLYNOMIAL_4, DSTU4145_POLYNOMIAL_6, DSTU4145_POLYNOMIAL_9}) {
+        EXPECT_EQ(token->IsDMObjectExists(CKO_DOMAIN_PARAMETERS, CKK_DSTU4145, qel::UASgnParamsetOid(set)),
+                  set == DSTU4145_POLYNOMIAL_6)
+            << int(set);
+    }
+    EXPECT_TRUE(token->IsMechanismSupported(CKM_DSTUDH_COFACTOR_DERIVE));
+    EXPECT_FALSE(token->IsMechanismSupported(CKM_DSTUDH_DERIVE));
+    const KeyPair pair = Generate(Of(qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE));
+    ASSERT_TRUE(pair.privateKey);
+    EXPECT_EQ(Sign(CKM_GOST34311_DSTU4145, pair.privateKey, Bytes(3, 1)).size(), 64u);
+}
