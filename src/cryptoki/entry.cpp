@@ -22,8 +22,6 @@ CK_RV Guarded(Body body) {
 
 const CK_C_INITIALIZE_ARGS empty_args = {nullptr, nullptr, nullptr, nullptr, 0, nullptr};
 
-CK_FUNCTION_LIST Ick_function_list;
-bool g_function_list_prepared = false;
 
 CK_RV IC_Initialize(CK_VOID_PTR pInitArgs) {
     CK_C_INITIALIZE_ARGS args = pInitArgs != nullptr ? *static_cast<CK_C_INITIALIZE_ARGS_PTR>(pInitArgs) : empty_args;
@@ -66,81 +64,84 @@ ZR_CK_SLOT_SESSION_OPERATIONS(ZR_DEFINE_INTERNAL)
 ZR_CK_OBJECT_CRYPTO_OPERATIONS(ZR_DEFINE_INTERNAL)
 #undef ZR_DEFINE_INTERNAL
 
+CK_FUNCTION_LIST MakeFunctionList() {
+    CK_FUNCTION_LIST list;
+    list.version.major = ZR_CRYPTOKI_VERSION_MAJOR;
+    list.version.minor = ZR_CRYPTOKI_VERSION_MINOR;
+    list.C_Initialize = IC_Initialize;
+    list.C_Finalize = IC_Finalize;
+    list.C_GetInfo = IC_GetInfo;
+    list.C_GetFunctionList = IC_GetFunctionList;
+    list.C_GetSlotList = IC_GetSlotList;
+    list.C_GetSlotInfo = IC_GetSlotInfo;
+    list.C_GetTokenInfo = IC_GetTokenInfo;
+    list.C_GetMechanismList = IC_GetMechanismList;
+    list.C_GetMechanismInfo = IC_GetMechanismInfo;
+    list.C_InitToken = IC_InitToken;
+    list.C_InitPIN = IC_InitPIN;
+    list.C_SetPIN = IC_SetPIN;
+    list.C_OpenSession = IC_OpenSession;
+    list.C_CloseSession = IC_CloseSession;
+    list.C_CloseAllSessions = IC_CloseAllSessions;
+    list.C_GetSessionInfo = IC_GetSessionInfo;
+    list.C_GetOperationState = IC_GetOperationState;
+    list.C_SetOperationState = IC_SetOperationState;
+    list.C_Login = IC_Login;
+    list.C_Logout = IC_Logout;
+    list.C_CreateObject = IC_CreateObject;
+    list.C_CopyObject = IC_CopyObject;
+    list.C_DestroyObject = IC_DestroyObject;
+    list.C_GetObjectSize = IC_GetObjectSize;
+    list.C_GetAttributeValue = IC_GetAttributeValue;
+    list.C_SetAttributeValue = IC_SetAttributeValue;
+    list.C_FindObjectsInit = IC_FindObjectsInit;
+    list.C_FindObjects = IC_FindObjects;
+    list.C_FindObjectsFinal = IC_FindObjectsFinal;
+    list.C_EncryptInit = IC_EncryptInit;
+    list.C_Encrypt = IC_Encrypt;
+    list.C_EncryptUpdate = IC_EncryptUpdate;
+    list.C_EncryptFinal = IC_EncryptFinal;
+    list.C_DecryptInit = IC_DecryptInit;
+    list.C_Decrypt = IC_Decrypt;
+    list.C_DecryptUpdate = IC_DecryptUpdate;
+    list.C_DecryptFinal = IC_DecryptFinal;
+    list.C_DigestInit = IC_DigestInit;
+    list.C_Digest = IC_Digest;
+    list.C_DigestUpdate = IC_DigestUpdate;
+    list.C_DigestKey = IC_DigestKey;
+    list.C_DigestFinal = IC_DigestFinal;
+    list.C_SignInit = IC_SignInit;
+    list.C_Sign = IC_Sign;
+    list.C_SignUpdate = IC_SignUpdate;
+    list.C_SignFinal = IC_SignFinal;
+    list.C_SignRecoverInit = IC_SignRecoverInit;
+    list.C_SignRecover = IC_SignRecover;
+    list.C_VerifyInit = IC_VerifyInit;
+    list.C_Verify = IC_Verify;
+    list.C_VerifyUpdate = IC_VerifyUpdate;
+    list.C_VerifyFinal = IC_VerifyFinal;
+    list.C_VerifyRecoverInit = IC_VerifyRecoverInit;
+    list.C_VerifyRecover = IC_VerifyRecover;
+    list.C_DigestEncryptUpdate = IC_DigestEncryptUpdate;
+    list.C_DecryptDigestUpdate = IC_DecryptDigestUpdate;
+    list.C_SignEncryptUpdate = IC_SignEncryptUpdate;
+    list.C_DecryptVerifyUpdate = IC_DecryptVerifyUpdate;
+    list.C_GenerateKey = IC_GenerateKey;
+    list.C_GenerateKeyPair = IC_GenerateKeyPair;
+    list.C_WrapKey = IC_WrapKey;
+    list.C_UnwrapKey = IC_UnwrapKey;
+    list.C_DeriveKey = IC_DeriveKey;
+    list.C_SeedRandom = IC_SeedRandom;
+    list.C_GenerateRandom = IC_GenerateRandom;
+    list.C_GetFunctionStatus = IC_GetFunctionStatus;
+    list.C_CancelFunction = IC_CancelFunction;
+    list.C_WaitForSlotEvent = IC_WaitForSlotEvent;
+    return list;
+}
+
 CK_RV IC_GetFunctionList(CK_FUNCTION_LIST_PTR_PTR ppFunctionList) {
-    if (!g_function_list_prepared) {
-        CK_FUNCTION_LIST& list = Ick_function_list;
-        list.version.major = ZR_CRYPTOKI_VERSION_MAJOR;
-        list.version.minor = ZR_CRYPTOKI_VERSION_MINOR;
-        list.C_Initialize = IC_Initialize;
-        list.C_Finalize = IC_Finalize;
-        list.C_GetInfo = IC_GetInfo;
-        list.C_GetFunctionList = IC_GetFunctionList;
-        list.C_GetSlotList = IC_GetSlotList;
-        list.C_GetSlotInfo = IC_GetSlotInfo;
-        list.C_GetTokenInfo = IC_GetTokenInfo;
-        list.C_GetMechanismList = IC_GetMechanismList;
-        list.C_GetMechanismInfo = IC_GetMechanismInfo;
-        list.C_InitToken = IC_InitToken;
-        list.C_InitPIN = IC_InitPIN;
-        list.C_SetPIN = IC_SetPIN;
-        list.C_OpenSession = IC_OpenSession;
-        list.C_CloseSession = IC_CloseSession;
-        list.C_CloseAllSessions = IC_CloseAllSessions;
-        list.C_GetSessionInfo = IC_GetSessionInfo;
-        list.C_GetOperationState = IC_GetOperationState;
-        list.C_SetOperationState = IC_SetOperationState;
-        list.C_Login = IC_Login;
-        list.C_Logout = IC_Logout;
-        list.C_CreateObject = IC_CreateObject;
-        list.C_CopyObject = IC_CopyObject;
-        list.C_DestroyObject = IC_DestroyObject;
-        list.C_GetObjectSize = IC_GetObjectSize;
-        list.C_GetAttributeValue = IC_GetAttributeValue;
-        list.C_SetAttributeValue = IC_SetAttributeValue;
-        list.C_FindObjectsInit = IC_FindObjectsInit;
-        list.C_FindObjects = IC_FindObjects;
-        list.C_FindObjectsFinal = IC_FindObjectsFinal;
-        list.C_EncryptInit = IC_EncryptInit;
-        list.C_Encrypt = IC_Encrypt;
-        list.C_EncryptUpdate = IC_EncryptUpdate;
-        list.C_EncryptFinal = IC_EncryptFinal;
-        list.C_DecryptInit = IC_DecryptInit;
-        list.C_Decrypt = IC_Decrypt;
-        list.C_DecryptUpdate = IC_DecryptUpdate;
-        list.C_DecryptFinal = IC_DecryptFinal;
-        list.C_DigestInit = IC_DigestInit;
-        list.C_Digest = IC_Digest;
-        list.C_DigestUpdate = IC_DigestUpdate;
-        list.C_DigestKey = IC_DigestKey;
-        list.C_DigestFinal = IC_DigestFinal;
-        list.C_SignInit = IC_SignInit;
-        list.C_Sign = IC_Sign;
-        list.C_SignUpdate = IC_SignUpdate;
-        list.C_SignFinal = IC_SignFinal;
-        list.C_SignRecoverInit = IC_SignRecoverInit;
-        list.C_SignRecover = IC_SignRecover;
-        list.C_VerifyInit = IC_VerifyInit;
-        list.C_Verify = IC_Verify;
-        list.C_VerifyUpdate = IC_VerifyUpdate;
-        list.C_VerifyFinal = IC_VerifyFinal;
-        list.C_VerifyRecoverInit = IC_VerifyRecoverInit;
-        list.C_VerifyRecover = IC_VerifyRecover;
-        list.C_DigestEncryptUpdate = IC_DigestEncryptUpdate;
-        list.C_DecryptDigestUpdate = IC_DecryptDigestUpdate;
-        list.C_SignEncryptUpdate = IC_SignEncryptUpdate;
-        list.C_DecryptVerifyUpdate = IC_DecryptVerifyUpdate;
-        list.C_GenerateKey = IC_GenerateKey;
-        list.C_GenerateKeyPair = IC_GenerateKeyPair;
-        list.C_WrapKey = IC_WrapKey;
-        list.C_UnwrapKey = IC_UnwrapKey;
-        list.C_DeriveKey = IC_DeriveKey;
-        list.C_SeedRandom = IC_SeedRandom;
-        list.C_GenerateRandom = IC_GenerateRandom;
-        list.C_GetFunctionStatus = IC_GetFunctionStatus;
-        list.C_CancelFunction = IC_CancelFunction;
-        list.C_WaitForSlotEvent = IC_WaitForSlotEvent;
-        g_function_list_prepared = true;
-    }
+    // Filled once, on the first call (a null argument included), race-free.
+    static CK_FUNCTION_LIST Ick_function_list = MakeFunctionList();
     if (ppFunctionList == nullptr) return CKR_ARGUMENTS_BAD;
     *ppFunctionList = &Ick_function_list;
     return CKR_OK;

@@ -37,6 +37,7 @@ void Session::Close() {
 void Session::FillSessionInfo(CK_SESSION_INFO_PTR info) {
     TokenPtr token = mToken.lock();
     std::lock_guard<std::recursive_mutex> call(GetCallMutex());
+    ApplyPendingLogout();
     SessionFrame::FillSessionInfo(token.get(), info);
 }
 

@@ -33,6 +33,7 @@ protected:
         TokenPtr token = mToken.lock();
         if (!token) throw Exception(CKR_SESSION_CLOSED);
         std::lock_guard<std::recursive_mutex> call(GetCallMutex());
+        ApplyPendingLogout();
         return body(token.get());
     }
 

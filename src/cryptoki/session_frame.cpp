@@ -146,8 +146,17 @@ void SessionFrame::ResetAllOperations() {
 }
 
 void SessionFrame::LogoutSignaled() {
-    std::lock_guard<std::recursive_mutex> call(mCallMutex);
+    std::unique_lock<std::recursive_mutex> call(mCallMutex, std::try_to_lock);
+    if (!call.owns_lock()) {
+        mLogoutPending.store(true);
+        return;
+    }
+    mLogoutPending.store(false);
     ResetAllOperations();
+}
+
+void SessionFrame::ApplyPendingLogout() {
+    if (mLogoutPending.exchange(false)) ResetAllOperations();
 }
 
 void SessionFrame::FillSessionInfo(Token* token, CK_SESSION_INFO_PTR info) {

@@ -89,7 +89,12 @@ public:
     // A new clone the caller owns; the cache is not touched.
     std::unique_ptr<TokMechanism> CloneMechanism(Token* token, CK_MECHANISM_TYPE type);
     void VerifyKeyOperationAllowed(TokKey* key, CK_MECHANISM_TYPE type, CK_RV code) const;
+    // Ends the session's operations and search. Never waits for a call of the session that
+    // runs on another thread (the token may hold its own locks while it signals): such a
+    // session is reset when that call has ended, before its next call starts.
     void LogoutSignaled();
+    // Applies a logout signalled while a call was running; the caller holds the call mutex.
+    void ApplyPendingLogout();
 
     const TOperationParams& GetPrimaryOperation() const { return mPrimary; }
     const TOperationParams& GetSecondaryOperation() const { return mSecondary; }
@@ -136,6 +141,7 @@ protected:
 
 private:
     std::recursive_mutex mCallMutex;
+    std::atomic<bool> mLogoutPending{false};
 };
 
 }  // namespace zrck

@@ -18,17 +18,4 @@ const AtrAcceptor UlmarKeyAcceptors[] = {
 
 #undef ZR_ATR_MASK
 
-bool IsAtrAcceptable(const tru::Buffer& atr, const uint8_t* pattern, const uint8_t* mask, uint32_t length)
-{
-    if (atr.Size() != length || length > 24) {
-        return false;
-    }
-    for (uint32_t i = 0; i < length; ++i) {
-        if ((atr.Data()[i] & mask[i]) != pattern[i]) {
-            return false;
-        }
-    }
-    return true;
-}
-
 }  // namespace qel

@@ -2,11 +2,11 @@
 
 #include <cstdint>
 
-#include "tru2/buffer.h"
 
 namespace qel {
 
-// One accepted ATR form: same length, and every ATR byte ANDed with the mask equals the pattern.
+// One accepted ATR form (matched with zrck::Slot::IsATRAcceptable): same length, and every ATR
+// byte ANDed with the mask equals the pattern.
 struct AtrAcceptor {
     uint8_t pattern[24];
     uint8_t mask[24];
@@ -16,8 +16,5 @@ struct AtrAcceptor {
 
 extern const AtrAcceptor ZorvaneKeyAcceptors[];  // brand 0
 extern const AtrAcceptor UlmarKeyAcceptors[];    // brand 1
-
-// Length equal and (ATR byte AND mask byte) == pattern byte for every byte.
-bool IsAtrAcceptable(const tru::Buffer& atr, const uint8_t* pattern, const uint8_t* mask, uint32_t length);
 
 }  // namespace qel

@@ -4,6 +4,7 @@
 #include <mutex>
 
 #include "cryptoki/exception.h"
+#include "cryptoki/slot.h"
 #include "driver/atr_acceptors.h"
 #include "driver/token_storage_internal.h"
 #include "driver/token_storage_utl.h"
@@ -169,6 +170,7 @@ TokenStorage::~TokenStorage()
     sessionOpen_ = false;
     try {
         soPin_.Clear();
+        extRandomness_.Clear();
         device_.reset();  // disconnects with SCARD_LEAVE_CARD when the connection is ours
         mutex_.reset();
     } catch (...) {
@@ -192,6 +194,7 @@ void TokenStorage::InitData()
     presenceTime_ = 0;
     userLogged_ = false;
     versionWord_ = 0;
+    extRandomness_.Clear();
 }
 
 // ---- device command loop and error conversion ----
@@ -270,6 +273,12 @@ void TokenStorage::ConnectToken()
     ReadTokenInfoD();
 }
 
+void TokenStorage::ConnectTokenM()
+{
+    BusyGuard guard(*this, "ConnectTokenM");
+    ConnectToken();
+}
+
 void TokenStorage::SetSmartcardCtxM(SCARDHANDLE cardHandle)
 {
     BusyGuard guard(*this, "SetSmartcardCtxM");
@@ -299,7 +308,7 @@ bool TokenStorage::TryToRecognizeToken()
         throw zrck::Exception(CKR_GENERAL_ERROR);
     }
     for (const AtrAcceptor* a = table; a->length != 0; ++a) {
-        if (IsAtrAcceptable(atr, a->pattern, a->mask, a->length)) {
+        if (zrck::Slot::IsATRAcceptable(atr, a->pattern, a->mask, a->length)) {
             recognized_ = true;
             modelFlag_ = a->modelFlag;
             break;
@@ -315,8 +324,21 @@ bool TokenStorage::GetCardATR(tru::BufferDynamic& atr)
     }
     tru::BufferDynamic reader;
     uint32_t state = 0;
-    CheckDeviceError(Run([&] { return device_->ReadCardStatus(reader, &state, atr); }, OnInvalidSession::Check));
+    ReadCardStatusD(reader, state, atr);
     return !atr.Empty();
+}
+
+void TokenStorage::ReadCardStatusD(tru::BufferDynamic& readerName, uint32_t& state, tru::BufferDynamic& atr)
+{
+    CheckDeviceError(
+        Run([&] { return device_->ReadCardStatus(readerName, &state, atr); }, OnInvalidSession::Check));
+}
+
+void TokenStorage::CloseDeviceD()
+{
+    if (device_) {
+        device_->Close();
+    }
 }
 
 bool TokenStorage::GetSlotAttr(uint32_t attributeId, tru::BufferDynamic& value)
@@ -489,6 +511,15 @@ void TokenStorage::ClearDevSessionM()
 {
     BusyGuard guard(*this, "ClearDevSessionM");
     ClearDevSessionInt();
+}
+
+void TokenStorage::CloseDevSessionInt()
+{
+    if (sessionOpen_) {
+        CloseSessionD(true);
+    }
+    MarkSessionClosed();
+    DropSoPin();
 }
 
 void TokenStorage::MarkSessionClosed()

@@ -92,10 +92,13 @@ public:
     // Connection and recognition.
     void InitData();
     void ConnectToken();
+    void ConnectTokenM();
     void SetSmartcardCtxM(SCARDHANDLE cardHandle);
     bool TryToRecognizeToken();
     bool GetCardATR(tru::BufferDynamic& atr);
     bool GetSlotAttr(uint32_t attributeId, tru::BufferDynamic& value);
+    void ReadCardStatusD(tru::BufferDynamic& readerName, uint32_t& state, tru::BufferDynamic& atr);
+    void CloseDeviceD();
 
     // Presence.
     bool IsTokenPresentM();
@@ -107,7 +110,10 @@ public:
     void OpenDevSessionInt();
     void ClearDevSessionInt();
     void ClearDevSessionM();
+    // Closes the device session and forgets the SO PIN.
+    void CloseDevSessionInt();
     bool IsSessionOpened() const { return sessionOpen_; }
+    void MarkSessionOpened() { sessionOpen_ = true; }
 
     // Lost sessions (process-wide).
     static void SaveLostSession(const tru::Buffer& serial, const uint8_t* session);
@@ -132,6 +138,9 @@ public:
     // Random data.
     void GenerateUserRandomM(tru::Buffer& out);
     void SeedUserRandomM(const tru::Buffer& seed);
+    // 64 bytes from the token's external random source, kept in a wiping buffer.
+    void PrepareExtRandomness();
+    const vdk::SafeBuffer& GetExtRandomness() const { return extRandomness_; }
 
     // Token information and capabilities.
     void ReadTokenInternalInfoM();
@@ -157,7 +166,12 @@ public:
     uint32_t GetFileSizeD(long fileId);
     bool IsFileExistsD(long fileId);
     uint32_t GetFileSizeM(long fileId);
+    bool IsFileExistsM(long fileId);
     void WriteFileHeader(long fileId, tru::Buffer& header);
+    // A zero-filled file of that size starting with an empty header.
+    void AllocateFileHeader(long fileId, uint32_t size);
+    // The index file that lists an object file: 126 for IDs 1..126, else 179.
+    static long GetIndexFileIDFor(long fileId);
 
     // On-token cryptography.
     void GenerateSignatureM(long keySlot, const tru::Buffer& data, tru::BufferDynamic& signature);
@@ -177,6 +191,8 @@ public:
 
     // Throws zrck::Exception for any result but 0 and a non-zero tolerated result (then false).
     bool CheckDeviceError(uint32_t result, uint32_t tolerated = 0);
+    void InitDefaults() {}
+    CK_RV AddPreliminaryObjects() { return CKR_OK; }
 
     // On-token object store (token_storage_store.cpp).
     void WriteDataFileM(long fileId, const tru::Buffer& value);
@@ -251,7 +267,9 @@ private:
     uint32_t ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
                        std::vector<storage::IndexFileRecord>& records, bool createHeader);
     void MarkUsedIds(long indexFile, const char* operation, bool (&used)[256]);
-    void CryptoWithResize(const char* operation, uint32_t firstSize, tru::BufferDynamic& out,
+    // Sends the command into an output of firstSize bytes; a "buffer too small" answer is repeated
+    // with the reported size up to maxResizes times.
+    void CryptoWithResize(uint32_t firstSize, tru::BufferDynamic& out,
                           const std::function<uint32_t(uint8_t*, size_t*)>& command, unsigned maxResizes);
 
     TokenStorageHost& host_;
@@ -279,6 +297,7 @@ private:
     tru::BufferStatic<16> serial_;
     uint32_t versionWord_ = 0;
     vdk::SafeBuffer soPin_;
+    vdk::SafeBuffer extRandomness_;
     uint32_t errorMark_ = 0;
     vdk::SafeBuffer randomPool_;  // 32 bytes; the first randomFill_ are unused device random
     uint32_t randomFill_ = 0;

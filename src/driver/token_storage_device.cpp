@@ -1,5 +1,6 @@
 // Device-level file commands and the on-token cryptography.
 #include <cstring>
+#include <vector>
 
 #include "cryptoki/exception.h"
 #include "driver/token_storage_internal.h"
@@ -133,6 +134,31 @@ uint32_t TokenStorage::GetFileSizeM(long fileId)
     return GetFileSizeD(fileId);
 }
 
+bool TokenStorage::IsFileExistsM(long fileId)
+{
+    BusyGuard guard(*this, "IsFileExistsM");
+    OpenDevSessionInt();
+    if (IsKeySlot(fileId)) {
+        return true;
+    }
+    return IsFileExistsD(fileId);
+}
+
+long TokenStorage::GetIndexFileIDFor(long fileId)
+{
+    return fileId >= 1 && fileId <= fileid::kPublicIndex ? fileid::kPublicIndex : fileid::kPrivateIndex;
+}
+
+void TokenStorage::AllocateFileHeader(long fileId, uint32_t size)
+{
+    if (size < 4 || size > kMaxDeviceOutput) {
+        throw zrck::Exception(CKR_ARGUMENTS_BAD);
+    }
+    std::vector<uint8_t> image(size, 0);
+    image[0] = 2;  // version 2, data size 0
+    WriteFileD(fileId, 0, image.data(), size);
+}
+
 void TokenStorage::WriteFileHeader(long fileId, tru::Buffer& header)
 {
     const uint8_t bytes[4] = {2, 0, 0, 0};
@@ -142,7 +168,7 @@ void TokenStorage::WriteFileHeader(long fileId, tru::Buffer& header)
 
 // ---- on-token cryptography ----
 
-void TokenStorage::CryptoWithResize(const char*, uint32_t firstSize, tru::BufferDynamic& out,
+void TokenStorage::CryptoWithResize(uint32_t firstSize, tru::BufferDynamic& out,
                                     const std::function<uint32_t(uint8_t*, size_t*)>& command, unsigned maxResizes)
 {
     Allocate(out, firstSize);
@@ -164,7 +190,7 @@ void TokenStorage::GenerateSignatureM(long keySlot, const tru::Buffer& data, tru
     BusyGuard guard(*this, "GenerateSignatureM");
     OpenDevSessionInt();
     const uint8_t slot = FileByte(keySlot);
-    CryptoWithResize("GenerateSignatureM", 256, signature,
+    CryptoWithResize(256, signature,
                      [&](uint8_t* out, size_t* length) {
                          return device_->GetSignature(session_, slot, data.Data(), data.Size(), out, length);
                      },
@@ -194,7 +220,7 @@ void TokenStorage::EncryptM(const tru::Buffer& publicKey, EParamSet paramSet, co
 {
     BusyGuard guard(*this, "EncryptM");
     OpenDevSessionInt();
-    CryptoWithResize("EncryptM", data.Size(), result,
+    CryptoWithResize(data.Size(), result,
                      [&](uint8_t* out, size_t* length) {
                          return device_->Encrypt(session_, publicKey.Data(), publicKey.Size(), paramSet, data.Data(),
                                                  data.Size(), out, length);
@@ -207,7 +233,7 @@ void TokenStorage::DecryptM(long keySlot, const tru::Buffer& data, tru::BufferDy
     BusyGuard guard(*this, "DecryptM");
     OpenDevSessionInt();
     const uint8_t slot = FileByte(keySlot);
-    CryptoWithResize("DecryptM", data.Size(), result,
+    CryptoWithResize(data.Size(), result,
                      [&](uint8_t* out, size_t* length) {
                          return device_->Decrypt(session_, slot, data.Data(), data.Size(), out, length);
                      },

@@ -283,6 +283,15 @@ void TokenStorage::SeedUserRandomM(const tru::Buffer& seed)
     CheckDeviceError(rc);
 }
 
+void TokenStorage::PrepareExtRandomness()
+{
+    const tru::TResult rc = extRandomness_.Alloc(64);
+    if (rc != tru::SUCCESS) {
+        throw tru::Exception(rc);
+    }
+    host_.GetExternalRandom(extRandomness_);
+}
+
 // ---- token information and capabilities ----
 
 uint32_t TokenStorage::GetAttrD(uint8_t attributeId, uint8_t* out, size_t& length, bool quiet)

@@ -58,7 +58,13 @@ void TokUAGostSecretKey::SetupAttributes(Token* token, AttributeTemplate& attrib
         switch (entry.GetType()) {
             case CKA_VALUE_LEN: throw Exception(CKR_ATTRIBUTE_READ_ONLY);
             case CKA_GOST_SBOXES: SetSBox(ReadBytes(entry)); break;
-            case CKA_VALUE: SetValue(ReadBytes(entry)); break;
+            case CKA_VALUE: {
+                // The cipher routines read exactly 32 key bytes.
+                const tru::Buffer value = ReadBytes(entry);
+                if (value.Size() != VALUE_LENGTH) throw Exception(CKR_ATTRIBUTE_VALUE_INVALID);
+                SetValue(value);
+                break;
+            }
             default: TokSecretKey::SetupAttribute(entry);
         }
     });

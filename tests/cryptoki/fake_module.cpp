@@ -54,3 +54,8 @@ ZR_CONTROL CK_ULONG ZrFake_TokenUpdates(CK_SLOT_ID slot) {
     auto token = std::dynamic_pointer_cast<zrtest::FakeToken>(fake->GetToken());
     return token ? token->GetUpdateCount() : 0;
 }
+
+ZR_CONTROL CK_ULONG ZrFake_SlotRefreshes(void) {
+    auto* library = dynamic_cast<FakeLibrary*>(zrck::LibraryFrame::globalLibraryPtr.load());
+    return library != nullptr && library->GetFakeFactory() != nullptr ? library->GetFakeFactory()->GetRefreshCount() : 0;
+}

@@ -38,6 +38,8 @@ CK_ULONG ZrFake_LockingMode(void);
 void ZrFake_SetGetInfoThrow(int kind);
 // Counts of Update(true) the token of a slot has seen.
 CK_ULONG ZrFake_TokenUpdates(CK_SLOT_ID slot);
+// How often the slot table has been read again since C_Initialize.
+CK_ULONG ZrFake_SlotRefreshes(void);
 
 typedef void (*ZrFake_Configure_t)(const ZrFakeConfig*);
 typedef void (*ZrFake_DefaultConfig_t)(ZrFakeConfig*);
@@ -47,6 +49,7 @@ typedef CK_BBOOL (*ZrFake_LibraryExists_t)(void);
 typedef CK_ULONG (*ZrFake_LockingMode_t)(void);
 typedef void (*ZrFake_SetGetInfoThrow_t)(int);
 typedef CK_ULONG (*ZrFake_TokenUpdates_t)(CK_SLOT_ID);
+typedef CK_ULONG (*ZrFake_SlotRefreshes_t)(void);
 }
 
 // The user and SO PINs of every fake token.

@@ -60,6 +60,13 @@ TEST_F(LoginTest, ClosingTheLastSessionLogsOut) {
     EXPECT_EQ(CKS_RW_PUBLIC_SESSION, SessionInfo(Open(0)).state);
 }
 
+TEST_F(LoginTest, ClosingAllSessionsLogsOut) {
+    Initialize();
+    ASSERT_EQ(CKR_OK, Login(Open(0), CKU_USER, ZR_FAKE_USER_PIN));
+    EXPECT_EQ(CKR_OK, p11->C_CloseAllSessions(0));
+    EXPECT_EQ(CKS_RW_PUBLIC_SESSION, SessionInfo(Open(0)).state);
+}
+
 TEST_F(LoginTest, SecurityOfficerSetsTheUserPinAndTheUserChangesIt) {
     Initialize();
     CK_SESSION_HANDLE session = Open(0);

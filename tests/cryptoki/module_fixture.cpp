@@ -35,6 +35,7 @@ FakeModule& FakeModule::Get() {
         loaded.lockingMode = Symbol<ZrFake_LockingMode_t>(loaded.handle, "ZrFake_LockingMode");
         loaded.setGetInfoThrow = Symbol<ZrFake_SetGetInfoThrow_t>(loaded.handle, "ZrFake_SetGetInfoThrow");
         loaded.tokenUpdates = Symbol<ZrFake_TokenUpdates_t>(loaded.handle, "ZrFake_TokenUpdates");
+        loaded.slotRefreshes = Symbol<ZrFake_SlotRefreshes_t>(loaded.handle, "ZrFake_SlotRefreshes");
         if (loaded.getFunctionList(&loaded.p11) != CKR_OK) std::abort();
         return loaded;
     }();

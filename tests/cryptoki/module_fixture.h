@@ -23,6 +23,7 @@ struct FakeModule {
     ZrFake_LockingMode_t lockingMode = nullptr;
     ZrFake_SetGetInfoThrow_t setGetInfoThrow = nullptr;
     ZrFake_TokenUpdates_t tokenUpdates = nullptr;
+    ZrFake_SlotRefreshes_t slotRefreshes = nullptr;
 
     static FakeModule& Get();
 };

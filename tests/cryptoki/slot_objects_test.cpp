@@ -2,6 +2,9 @@
 // session's operation records and mechanism cache, on the in-memory doubles.
 #include <gtest/gtest.h>
 
+#include <mutex>
+#include <thread>
+
 #include "cryptoki/exception.h"
 #include "cryptoki/user.h"
 #include "fake_framework.h"
@@ -77,6 +80,21 @@ TEST_F(SlotObjectsTest, DeletionOfAnObjectInUseCompletesWhenTheLastUserLetsGo) {
     EXPECT_EQ(0u, slot->GetPendingRemoveCount());
     EXPECT_EQ(updates + 1, token->GetUpdateCount());
     EXPECT_EQ(0u, other->GetLockLevel());
+}
+
+TEST_F(SlotObjectsTest, EnumerationAndDroppingPrivateObjects) {
+    const CK_ULONG mechanisms = slot->GetObjectCount();
+    auto privateObject = std::make_shared<FakeDataObject>();
+    privateObject->SetVisibility(zrck::TokObject::VISIBILITY_PRIVATE);
+    slot->AddObject(privateObject);
+    AddData();
+    int visited = 0;
+    EXPECT_FALSE(slot->EnumerateObjects([&](zrck::TokObject&, zrck::Slot::ObjEnumerationData*) { return ++visited < 2; },
+                                        nullptr));
+    EXPECT_EQ(2, visited);
+    slot->DeleteAllSlotPrivateMemoryObjects();
+    EXPECT_EQ(mechanisms + 1, slot->GetObjectCount());  // mechanisms and the public object stay
+    EXPECT_FALSE(slot->GetBlockObjectIfExists(privateObject->GetHandle()));
 }
 
 TEST_F(SlotObjectsTest, ClassFactoryChoosesByKeyThenInRegistrationOrder) {
@@ -163,6 +181,29 @@ TEST_F(SessionEngineTest, CacheEvictsTheLastEntryNoOperationUses) {
     EXPECT_NE(nullptr, cache.Find(106));
     session->LogoutSignaled();
     EXPECT_EQ(0u, cache.GetCount());
+    EXPECT_FALSE(session->GetPrimaryOperation().InUse());
+}
+
+// A logout signalled while another thread runs a call of the session does not wait for that
+// call; the operations end before the session's next call.
+TEST_F(SessionEngineTest, LogoutDuringARunningCallTakesEffectAfterIt) {
+    session->SetCurrentOperation(zrck::CRYPTO_STATE_SIGN, nullptr, Cached(0));
+    std::mutex step;
+    std::unique_lock<std::mutex> hold(step);
+    std::thread call([&] {
+        std::lock_guard<std::recursive_mutex> running(session->GetCallMutex());
+        std::lock_guard<std::mutex> wait(step);
+    });
+    while (session->GetCallMutex().try_lock()) {
+        session->GetCallMutex().unlock();
+        std::this_thread::yield();
+    }
+    session->LogoutSignaled();
+    EXPECT_TRUE(session->GetPrimaryOperation().InUse());
+    hold.unlock();
+    call.join();
+    std::lock_guard<std::recursive_mutex> next(session->GetCallMutex());
+    session->ApplyPendingLogout();
     EXPECT_FALSE(session->GetPrimaryOperation().InUse());
 }
 

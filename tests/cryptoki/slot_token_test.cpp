@@ -27,6 +27,18 @@ TEST_F(SlotTokenTest, SlotListWithAndWithoutTokens) {
     EXPECT_EQ((std::vector<CK_SLOT_ID>{0}), SlotList(CK_TRUE));
 }
 
+TEST_F(SlotTokenTest, ListRequestAfterASizeQueryReadsTheSlotsOnce) {
+    Initialize();
+    CK_SLOT_ID ids[4];
+    CK_ULONG count = 4;
+    ASSERT_EQ(CKR_OK, p11->C_GetSlotList(CK_FALSE, nullptr, &count));
+    EXPECT_EQ(1u, module.slotRefreshes());
+    ASSERT_EQ(CKR_OK, p11->C_GetSlotList(CK_FALSE, ids, &count));
+    EXPECT_EQ(1u, module.slotRefreshes());
+    ASSERT_EQ(CKR_OK, p11->C_GetSlotList(CK_FALSE, ids, &count));
+    EXPECT_EQ(2u, module.slotRefreshes());
+}
+
 TEST_F(SlotTokenTest, ShortSlotListKeepsTheFirstIdsAndReportsTheCount) {
     Configure(3, 0b111);
     Initialize();

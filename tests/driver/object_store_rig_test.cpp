@@ -220,6 +220,24 @@ TEST_F(ObjectStoreRig, FailedKeyLoadLeavesNothingBehind)
     EXPECT_FALSE(storage->CheckAndUpdateRevision());
 }
 
+TEST_F(ObjectStoreRig, FilingThatFailsPartWayLeavesNoObjectBehind)
+{
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_CreateObject");
+        long pubObj = 0, pubAttr = 0, privObj = 0, privAttr = 0;
+        storage->ReserveNewObject(qel::DATA, qel::PublicObject, pubObj, pubAttr);
+        storage->ReserveNewObject(qel::DATA, qel::PrivateObject, privObj, privAttr);
+        storage->WriteDataFileM(pubObj, Text("public"));
+        storage->WriteDataFileM(privObj, Text("private"));
+        const uint8_t foreignVersion[4] = {1, 0, 0, 0};
+        storage->WriteFileD(0xB3, 0, foreignVersion, 4);  // the second filing will fail
+        EXPECT_CKR(storage->CheckAndUpdateRevision(), CKR_DEVICE_ERROR);
+        EXPECT_FALSE(FileExists(pubObj));
+        EXPECT_FALSE(FileExists(privObj));
+    }
+    EXPECT_EQ(RawFile(0x7E), "02000000000000000000") << "the public record was filed and taken back";
+}
+
 TEST_F(ObjectStoreRig, DamagedIndexIsReportedAndMarked)
 {
     {

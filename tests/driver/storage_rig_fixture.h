@@ -5,6 +5,8 @@
 
 #include <atomic>
 #include <cstring>
+#include <functional>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -44,13 +46,20 @@ public:
         ++randomRequests;
         std::memset(out.Data(), 0x5A, out.Size());
     }
-    void OnTokenConnected() override { ++connected; }
+    void OnTokenConnected() override
+    {
+        ++connected;
+        if (onConnected) {
+            onConnected();
+        }
+    }
     void OnSlotEvent() override { ++slotEvents; }
 
     int brand = 0;
     std::atomic<int> randomRequests{0};
     std::atomic<int> connected{0};
     std::atomic<int> slotEvents{0};
+    std::function<void()> onConnected;  // runs inside the notification
 };
 
 class StorageRigTest : public ::testing::Test {

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cryptoki/exception.h"
+#include "cryptoki/slot.h"
 #include "driver/atr_acceptors.h"
 #include "driver/store_file.h"
 #include "support/vdk_exception.h"
@@ -159,7 +160,7 @@ TEST(AtrAcceptors, BrandTablesAcceptOnlyTheirForms)
         bool accepted = false;
         uint32_t model = 0;
         for (const qel::AtrAcceptor* a = c.table; a->length != 0; ++a) {
-            if (qel::IsAtrAcceptable(atr, a->pattern, a->mask, a->length)) {
+            if (zrck::Slot::IsATRAcceptable(atr, a->pattern, a->mask, a->length)) {
                 accepted = true;
                 model = a->modelFlag;
                 break;

@@ -55,6 +55,36 @@ INSTANTIATE_TEST_SUITE_P(
 
 class TokenStorageRig : public StorageRigTest {};
 
+class NewTokenRig : public StorageRigTest {
+protected:
+    void SetUp() override
+    {
+        simulatorOptions = {"--serial", kSerial, "--random-length", "24"};
+        StorageRigTest::SetUp();
+    }
+};
+
+TEST_F(NewTokenRig, InitialisationKeepsTheSoLoggedInAndSetsTheUserPin)
+{
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_InitToken");
+        storage->InitializeSO(Text(kSoPin), Text("fresh token"));
+    }
+    EXPECT_EQ(host.randomRequests.load(), 1);
+    EXPECT_TRUE(storage->IsSoPinKept());
+    EXPECT_EQ(storage->GetTokenDataRevision(), 0u);
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_InitPIN");
+        storage->InitPIN(Text(kUserPin));
+    }
+    EXPECT_TRUE(storage->IsSoPinKept());
+    EXPECT_NE(storage->GetTokenDataRevision(), 0u) << "user PIN initialisation counts as a change";
+    storage->LogoutUserM();
+    storage->LoginUserM(Text(kUserPin));
+    storage->ReadTokenInternalInfoM();
+    EXPECT_EQ(storage->GetTokenLabelM().substr(0, 11), "fresh token");
+}
+
 TEST_F(TokenStorageRig, PresenceIsCachedThenFollowsRemovalAndSwap)
 {
     ASSERT_TRUE(storage->IsTokenPresentM());  // reads the serial once
@@ -62,6 +92,13 @@ TEST_F(TokenStorageRig, PresenceIsCachedThenFollowsRemovalAndSwap)
     EXPECT_TRUE(storage->IsTokenPresentM());
     EXPECT_EQ(Sim().Counters()["total"], 0u) << "a fresh presence answer sends nothing";
 
+    // The slot is told about the new card with the storage mutex released: another thread can
+    // use the storage from inside the notification (the slot closing sessions does).
+    bool usableFromAnotherThread = false;
+    host.onConnected = [&] {
+        std::thread other([&] { usableFromAnotherThread = !storage->GetTokenLabelM().empty(); });
+        other.join();
+    };
     rig->SwapCard("OTHERTOKEN");
     storage->ResetDeviceCache();
     EXPECT_FALSE(storage->IsTokenPresentM()) << "another token in the reader: this one is gone";
@@ -70,6 +107,8 @@ TEST_F(TokenStorageRig, PresenceIsCachedThenFollowsRemovalAndSwap)
     EXPECT_TRUE(storage->IsTokenPresentM()) << "a later check takes the new token";
     EXPECT_EQ(storage->GetSerialNumber().ToString(), "OTHERTOKEN      ");
     EXPECT_EQ(host.connected.load(), connections + 1);
+    EXPECT_TRUE(usableFromAnotherThread);
+    host.onConnected = nullptr;
 
     rig->RemoveCard();
     storage->ResetDeviceCache();
@@ -104,17 +143,25 @@ TEST_F(TokenStorageRig, OneDeviceSessionIsSharedAndClosedAtTheEnd)
 
 TEST_F(TokenStorageRig, SessionThatCannotBeClosedIsClosedOnTheNextConnection)
 {
-    storage->LoginUserM(Text(kUserPin));
-    ASSERT_EQ(TokenStorage::LostSessionCount(), 0u);
+    storage->LoginUserM(Text(kUserPin));  // also closes what earlier tests left for this serial
+    const size_t before = TokenStorage::LostSessionCount();
     Sim().ForceStatus(4, 1, "CloseSession");  // busy
     storage->ClearDevSessionM();
     EXPECT_FALSE(storage->IsSessionOpened());
-    EXPECT_EQ(TokenStorage::LostSessionCount(), 1u);
+    EXPECT_EQ(TokenStorage::LostSessionCount(), before + 1);
     EXPECT_EQ(Sim().SessionCount(), 1u);
 
     auto second = NewStorage(&otherHost);  // a new connection to the same token
-    EXPECT_EQ(TokenStorage::LostSessionCount(), 0u);
+    EXPECT_EQ(TokenStorage::LostSessionCount(), before);
     EXPECT_EQ(Sim().SessionCount(), 0u);
+
+    // Never listed: an all-zero handle or a blank serial.
+    const uint8_t zeroSession[32] = {};
+    uint8_t someSession[32] = {};
+    someSession[0] = 1;
+    TokenStorage::SaveLostSession(Text("ZRDRV0001       "), zeroSession);
+    TokenStorage::SaveLostSession(Text("                "), someSession);
+    EXPECT_EQ(TokenStorage::LostSessionCount(), before);
 }
 
 TEST_F(TokenStorageRig, UserLoginWrongAndLockedPins)
@@ -269,6 +316,101 @@ TEST_F(TokenStorageRig, InvalidSessionRenewsForFilesButFailsASignature)
     Sim().ForceStatus(41, 1, "Sign");
     EXPECT_CKR(storage->GenerateSignatureM(slot, tru::Buffer(hash, 32), signature), CKR_SESSION_HANDLE_INVALID);
     EXPECT_FALSE(storage->IsSessionOpened());
+}
+
+TEST_F(TokenStorageRig, BusyStateNestsAndCountsAsPresent)
+{
+    {
+        TokenStorage::GlobalBusyGuard outer(*storage, "C_CreateObject");
+        {
+            TokenStorage::BusyGuard inner(*storage, "ReadDataFileM");
+        }
+        EXPECT_TRUE(storage->IsBusy()) << "the end of an inner guard keeps the outer one busy";
+        storage->ResetDeviceCache();
+        Sim().ResetCounters();
+        EXPECT_TRUE(storage->IsTokenPresentM());
+        EXPECT_EQ(storage->VerifyTokenPresence(), CKR_OK);
+        EXPECT_EQ(Sim().Counters()["total"], 0u) << "a busy storage is present without asking";
+    }
+    EXPECT_FALSE(storage->IsBusy());
+}
+
+TEST_F(TokenStorageRig, ResponseDelaySetUpGivesUpAfterAFewAttempts)
+{
+    storage->SetupResponseDelay(20);
+    Sim().ResetCounters();
+    Sim().ForceStatus(11, 100, "SetResponseDelay");  // internal error, for ever
+    EXPECT_CKR(storage->SetupResponseDelay(20), CKR_DEVICE_ERROR);
+    EXPECT_EQ(Count("SetResponseDelay"), 3u);
+}
+
+TEST_F(TokenStorageRig, FileHelpers)
+{
+    EXPECT_TRUE(storage->IsFileExistsM(200)) << "key slots are never asked for";
+    EXPECT_FALSE(storage->IsFileExistsM(9));
+    EXPECT_EQ(TokenStorage::GetIndexFileIDFor(126), 0x7E);
+    EXPECT_EQ(TokenStorage::GetIndexFileIDFor(128), 0xB3);
+    {
+        TokenStorage::BusyGuard guard(*storage, "test");
+        storage->AllocateFileHeader(9, 8);
+        uint8_t headerBytes[4] = {};
+        tru::Buffer header(headerBytes, 4);
+        storage->WriteFileHeader(10, header);
+        EXPECT_EQ(header.ToHex(), "02000000");
+    }
+    EXPECT_EQ(RawFile(9), "0200000000000000");
+    EXPECT_EQ(storage->GetFileSizeM(10), 4u);
+    storage->PrepareExtRandomness();
+    EXPECT_EQ(storage->GetExtRandomness().Size(), 64u);
+}
+
+TEST_F(TokenStorageRig, OnTokenSignatureDecryptionAndAgreement)
+{
+    storage->LoginUserM(Text(kUserPin));
+    tru::BufferDynamic dstuA, dstuB, rsaPublic;
+    long slotA = 0, slotB = 0, rsaSlot = 0, attr = 0;
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_GenerateKeyPair");
+        storage->GenerateKeyPairM(DSTU4145_POLYNOMIAL_0, TokenObject, dstuA, slotA, attr);
+        storage->CheckAndUpdateRevision();
+    }
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_GenerateKeyPair");
+        storage->GenerateKeyPairM(DSTU4145_POLYNOMIAL_0, TokenObject, dstuB, slotB, attr);
+        storage->GenerateKeyPairM(RSA_sign_1024, TokenObject, rsaPublic, rsaSlot, attr);
+        storage->CheckAndUpdateRevision();
+    }
+    EXPECT_EQ(slotB, 181);
+    EXPECT_EQ(rsaSlot, 182);
+
+    const uint8_t hash[32] = {9, 8, 7};
+    tru::BufferDynamic signature;
+    storage->GenerateSignatureM(slotA, tru::Buffer(hash, 32), signature);
+    EXPECT_TRUE(storage->VerifySignatureM(dstuA, DSTU4145_POLYNOMIAL_0, tru::Buffer(hash, 32), signature));
+    signature.Data()[5] ^= 1;
+    EXPECT_FALSE(storage->VerifySignatureM(dstuA, DSTU4145_POLYNOMIAL_0, tru::Buffer(hash, 32), signature));
+
+    tru::BufferDynamic cipher, plain;
+    storage->EncryptM(rsaPublic, RSA_sign_1024, Text("secret"), cipher);
+    EXPECT_EQ(cipher.Size(), 128u);
+    storage->DecryptM(rsaSlot, cipher, plain);
+    EXPECT_NE(plain.ToString().find("secret"), std::string::npos);
+
+    // The peer point may come as a DER OCTET STRING.
+    tru::BufferDynamic taggedB;
+    const uint8_t tag[2] = {0x04, static_cast<uint8_t>(dstuB.Size())};
+    taggedB.Set(2, tag);
+    taggedB.AppendBuffer(dstuB);
+    uint8_t sboxBytes[64];
+    for (uint8_t i = 0; i < 64; ++i) {
+        sboxBytes[i] = static_cast<uint8_t>(i * 37);
+    }
+    const tru::Buffer sbox(sboxBytes, 64);
+    vdk::SafeBuffer keyAB, keyBA;
+    storage->DeriveCommonKeyM(slotA, taggedB, sbox, Text("info"), false, keyAB);
+    storage->DeriveCommonKeyM(slotB, dstuA, sbox, Text("info"), false, keyBA);
+    EXPECT_FALSE(keyAB.Empty());
+    EXPECT_EQ(keyAB.ToHex(), keyBA.ToHex());
 }
 
 TEST_F(TokenStorageRig, CapabilitiesFollowModelAndFirmware)

@@ -16,6 +16,12 @@ TEST(GostSecretKey, ValueLengthIsFixedAt32) {
     Attrs withLength;
     withLength.Data(CKA_VALUE, Bytes(32, 1)).ULong(CKA_VALUE_LEN, 32);
     EXPECT_EQ(Create(refused, withLength), CKR_ATTRIBUTE_READ_ONLY);
+    for (size_t length : {size_t(0), size_t(16), size_t(33)}) {
+        FakeGostSecretKey shortKey;
+        Attrs wrongValue;
+        wrongValue.Data(CKA_VALUE, Bytes(length, 1));
+        EXPECT_EQ(Create(shortKey, wrongValue), CKR_ATTRIBUTE_VALUE_INVALID) << length;
+    }
 
     FakeGostSecretKey key;
     Attrs create;

@@ -19,6 +19,13 @@ inline Bytes B(const std::string& text) { return Bytes(text.begin(), text.end())
 // Owns the value bytes; records stay valid for the builder's lifetime once Make() was called.
 class Attrs {
 public:
+    Attrs() = default;
+    // A copy would keep records pointing at the original's bytes; a move keeps them valid.
+    Attrs(const Attrs&) = delete;
+    Attrs& operator=(const Attrs&) = delete;
+    Attrs(Attrs&&) = default;
+    Attrs& operator=(Attrs&&) = default;
+
     Attrs& Raw(CK_ATTRIBUTE_TYPE type, const void* value, CK_ULONG length) {
         auto& stored = mValues.emplace_back(static_cast<const unsigned char*>(value),
                                             static_cast<const unsigned char*>(value) + length);
