@@ -57,6 +57,8 @@ bool Slot::IsInitialized() {
 
 CK_RV Slot::InitializeToken() {
     std::shared_ptr<Token> token = GetDriverToken();
+    // An attached slot has no reader to connect to: its token comes only with a card handle.
+    if (!token && GetReaderName().empty()) return CKR_TOKEN_NOT_PRESENT;
     if (!token) {
         token = std::make_shared<Token>(this);
         SetToken(token);

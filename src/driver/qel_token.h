@@ -27,7 +27,7 @@ class TokenStoredObject;
 // mechanism table, the token's fixed objects and the objects kept in its files.
 //
 // Lock order: "MutexForSlot" -> "mpOperationMutex" -> "StorageMutex". The object refresh
-// holds the storage's busy guard and takes the slot's registry lock inside it.
+// reads the token under the storage's busy guard and matches the slot's registry after it.
 class Token : public zrck::Token {
 public:
     static const CK_ULONG MAX_SESSIONS = 100;

@@ -50,7 +50,8 @@ void Token::CreateMechanisms() {
             case TokenCondition::DH: offered = storage_->IsDHSupportedM(); break;
             case TokenCondition::DSTU431: offered = storage_->IsDSTU_431Supported(); break;
         }
-        if (offered) AddMechanism(row.make(*this));
+        if (!offered) continue;
+        if (zrck::TokMechanism* mechanism = row.make(*this)) AddMechanism(mechanism);
     }
 }
 
@@ -175,7 +176,7 @@ int Token::AddTemporaryPreliminaryObjects() {
 // ---- objects kept in token files ----
 
 std::shared_ptr<zrck::TokObject> Token::ReadObject(const storage::IndexFileRecord& record) {
-    const auto& rows = StoredClassRows();
+    const std::vector<StoredClassRow> rows = StoredClassRows();
     auto row = std::find_if(rows.begin(), rows.end(),
                             [&](const StoredClassRow& candidate) { return candidate.itemType == record.itemType; });
     if (row == rows.end()) return std::shared_ptr<zrck::TokObject>();
@@ -199,46 +200,53 @@ std::shared_ptr<zrck::TokObject> Token::ReadObject(const storage::IndexFileRecor
 
 void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
     if (!storage_) return;
-    TokenStorage::BusyGuard busy(*storage_, "Token::RefreshObjects");
-    const bool changed = storage_->IsTokenDataChangedM();
-    const uint32_t revision = storage_->GetTokenDataRevision();
-    std::vector<storage::IndexFileRecord> records;
+    // Read under the storage guard, then match with the registry without it: a search holds
+    // the registry lock while objects read their values from the storage.
+    std::vector<std::pair<uint32_t, std::shared_ptr<zrck::TokObject>>> read;
     bool publicRefreshed = false;
     bool privateRefreshed = false;
-    if (publicListed_ == 0 || changed || publicListRevision_ != revision) {
-        publicListed_ = storage_->ListObjectsM(PublicObject, 0, records);
-        publicListRevision_ = revision;
-        publicRefreshed = true;
-    }
-    const zrck::Slot::SearchAccelerator* filter = data != nullptr ? data->accelerator : nullptr;
     CK_RV privateFailure = CKR_OK;
-    if (filter == nullptr || filter->visibility == 2 || filter->visibility == 3) {
-        const bool current = privateListed_ != 0 && privateListRevision_ == revision;
-        if (!current) {
-            try {
-                if (IsUserSession() || privateListed_ != 0) {
-                    privateListed_ = storage_->ListObjectsM(PrivateObject, 0, records);
-                    privateListRevision_ = revision;
-                    privateRefreshed = true;
+    {
+        TokenStorage::BusyGuard busy(*storage_, "Token::RefreshObjects");
+        const bool changed = storage_->IsTokenDataChangedM();
+        const uint32_t revision = storage_->GetTokenDataRevision();
+        std::vector<storage::IndexFileRecord> records;
+        if (publicListed_ == 0 || changed || publicListRevision_ != revision) {
+            publicListed_ = storage_->ListObjectsM(PublicObject, 0, records);
+            publicListRevision_ = revision;
+            publicRefreshed = true;
+        }
+        const zrck::Slot::SearchAccelerator* filter = data != nullptr ? data->accelerator : nullptr;
+        if (filter == nullptr || filter->visibility == 2 || filter->visibility == 3) {
+            const bool current = privateListed_ != 0 && privateListRevision_ == revision;
+            if (!current) {
+                try {
+                    if (IsUserSession() || privateListed_ != 0) {
+                        privateListed_ = storage_->ListObjectsM(PrivateObject, 0, records);
+                        privateListRevision_ = revision;
+                        privateRefreshed = true;
+                    }
+                } catch (const zrck::Exception& e) {
+                    privateFailure = e.GetCode() != CKR_OK ? e.GetCode() : CKR_GENERAL_ERROR;
                 }
-            } catch (const zrck::Exception& e) {
-                privateFailure = e.GetCode() != CKR_OK ? e.GetCode() : CKR_GENERAL_ERROR;
             }
+        }
+        for (const storage::IndexFileRecord& record : records) {
+            if (record.itemType == TOKEN_DATA) continue;
+            std::shared_ptr<zrck::TokObject> created = ReadObject(record);
+            if (created) read.emplace_back(static_cast<uint32_t>(record.attributeFile) << 16 | record.objectFile, created);
         }
     }
 
     std::set<CK_OBJECT_HANDLE> kept;
-    for (const storage::IndexFileRecord& record : records) {
-        if (record.itemType == TOKEN_DATA) continue;
-        const uint32_t id = static_cast<uint32_t>(record.attributeFile) << 16 | record.objectFile;
-        zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(id);
+    for (auto& entry : read) {
+        std::shared_ptr<zrck::TokObject>& created = entry.second;
+        zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry.first);
         struct Release {
             Slot& slot;
             zrck::TokObjectPtr& object;
             ~Release() { slot.ReleaseObject(object); }
         } release{*slot_, existing};
-        std::shared_ptr<zrck::TokObject> created = ReadObject(record);
-        if (!created) continue;
         if (!existing) {
             kept.insert(slot_->AddObject(created));
         } else if (existing->GetClass() == created->GetClass() &&
