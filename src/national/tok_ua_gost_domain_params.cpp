@@ -5,8 +5,10 @@
 
 #include "asn1/asn1_codec.h"
 #include "cryptoki/exception.h"
+#include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
-#include "national/gost_token_services.h"
+#include "national/gost_token_access.h"
+#include "support/math.h"
 #include "zrasn1/SBoxOID.h"
 #include "zrasn1/SBoxValue.h"
 
@@ -15,8 +17,6 @@ namespace qel {
 namespace {
 
 constexpr uint32_t kStoredLocal = 0x40000;
-constexpr uint16_t kTokenLabel = 0x0003;
-constexpr uint16_t kTokenId = 0x0102;
 
 // An untrusted value must be exactly one BER value of the type.
 void RequireDecodable(asn_TYPE_descriptor_t& type, const tru::Buffer& value)
@@ -25,73 +25,50 @@ void RequireDecodable(asn_TYPE_descriptor_t& type, const tru::Buffer& value)
     if (!asn1::Decode<void>(type, value.Data(), value.Size())) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
 }
 
-void Assign(tru::BufferDynamic& target, const tru::Buffer& source)
-{
-    const tru::TResult rc = target.Set(source.Size(), source.Data());
-    if (rc != tru::SUCCESS) throw tru::Exception(rc);
-}
-
-storage::Attribute Record(uint16_t id, const tru::Buffer& value)
-{
-    if (value.Size() > 0xFFFF) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
-    return storage::Attribute{id, value.Data(), static_cast<uint16_t>(value.Size())};
-}
-
 }  // namespace
-
-GostTokenServices& TokUAGostDomainParams::RequireServices() const
-{
-    GostTokenServices* services = GostTokenServices::Of(GetTokenPtr());
-    if (services == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
-    return *services;
-}
 
 void TokUAGostDomainParams::SetCopyable(bool) { throw zrck::Exception(CKR_ATTRIBUTE_READ_ONLY); }
 
 void TokUAGostDomainParams::SetID(const tru::Buffer& id)
 {
     RequireDecodable(asn_DEF_SBoxOID, id);
-    Assign(id_, id);
+    StoredObjectUtl::CopyBuffer(id_, id);
 }
 
 void TokUAGostDomainParams::SetSBox(const tru::Buffer& sBox)
 {
     RequireDecodable(asn_DEF_SBoxValue, sBox);
-    Assign(sBox_, sBox);
+    StoredObjectUtl::CopyBuffer(sBox_, sBox);
 }
 
 void TokUAGostDomainParams::InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes)
 {
     zrck::TokUAGostDomainParams::InitializeWithAttributes(token, attributes);
-    GostTokenServices& services = RequireServices();
-    if (!services.IsNationalSupported()) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
-    services.AddParam(id_, CKK_GOST28147_NAT, sBox_);
+    const GostTokenAccess owner(GetTokenPtr());
+    if (!owner.IsNationalSupported()) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
+    owner.AddParam(id_, CKK_GOST28147_NAT, sBox_);
 }
 
 CK_ULONG TokUAGostDomainParams::GetObjectSize()
 {
-    return GetStorageSize(RequireServices().GetTokenStorage());
+    return GetStorageSize(StoredObjectUtl::StorageOf(*this));
 }
 
 void TokUAGostDomainParams::StoreAttributes()
 {
-    TokenStorage* storage = RequireServices().GetTokenStorage();
-    if (storage == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
+    TokenStorage* storage = StoredObjectUtl::StorageOf(*this);
+    // Domain parameters have no data file: their attribute file tells whether they are stored.
     if (GetAttributeFile() == 0) {
-        long objectFile = 0;
-        long attributeFile = 0;
-        storage->ReserveNewObject(UA_GOST_DOMAIN_PARAMS, IsPrivateObject() ? PrivateObject : PublicObject,
-                                  objectFile, attributeFile);
-        SetObjectFile(objectFile);
-        SetAttributeFile(attributeFile);
+        SetObjectFile(0);
+        StoredObjectUtl::ReserveFilesIfNone(*this, *this, UA_GOST_DOMAIN_PARAMS);
     }
-    const uint8_t flagBytes[4] = {uint8_t(kStoredLocal), uint8_t(kStoredLocal >> 8), uint8_t(kStoredLocal >> 16),
-                                  uint8_t(kStoredLocal >> 24)};
+    uint8_t flags[4];
+    vdk::Math::PutUInt(vdk::Math::LITTLE_ENDIAN_ORDER, kStoredLocal, flags);
     std::vector<storage::Attribute> records;
-    records.push_back(storage::Attribute{tokattr::kFlags, flagBytes, sizeof flagBytes});
-    records.push_back(Record(tokattr::kGostSboxes, sBox_));
-    if (!GetLabelStored().Empty()) records.push_back(Record(kTokenLabel, GetLabelStored()));
-    if (!id_.Empty()) records.push_back(Record(kTokenId, id_));
+    records.push_back(StoredObjectUtl::Record(tokattr::kFlags, flags, sizeof flags));
+    records.push_back(StoredObjectUtl::Record(tokattr::kGostSboxes, sBox_));
+    if (!GetLabelStored().Empty()) records.push_back(StoredObjectUtl::Record(CKA_LABEL, GetLabelStored()));
+    if (!id_.Empty()) records.push_back(StoredObjectUtl::Record(CKA_ID, id_));
     storage->WriteAttributeFile(GetAttributeFile(), records.data(), static_cast<unsigned>(records.size()));
 }
 
@@ -99,16 +76,15 @@ void TokUAGostDomainParams::ReadAttributes()
 {
     InitDefaults();
     if (GetLifeTime() != LIFETIME_TOKEN) return;
-    GostTokenServices& services = RequireServices();
-    TokenStorage* storage = services.GetTokenStorage();
-    if (storage == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
     std::vector<storage::AttributeBuff> records;
-    storage->ReadAttributeFile(GetAttributeFile(), records);
     zrck::AttributeTemplate attributes;
-    services.ConvertAttributesFromToken(records, CKO_DOMAIN_PARAMETERS, attributes);
-    if (zrck::Attribute* local = attributes.GetAttributeIfExists(CKA_LOCAL)) local->mProcessed = 1;
+    StoredObjectUtl::ReadTemplate(*this, *this, CKO_DOMAIN_PARAMETERS, records, attributes);
+    // Fixed for this class: the stored flags are not applied (CKA_COPYABLE would be refused).
+    for (CK_ATTRIBUTE_TYPE fixed : {CKA_LOCAL, CKA_MODIFIABLE, CKA_COPYABLE}) {
+        if (zrck::Attribute* entry = attributes.GetAttributeIfExists(fixed)) entry->mProcessed = 1;
+    }
     SetupAttributes(nullptr, attributes);
-    services.AddParam(id_, CKK_GOST28147_NAT, sBox_);
+    GostTokenAccess(GetTokenPtr()).AddParam(id_, CKK_GOST28147_NAT, sBox_);
 }
 
 }  // namespace qel

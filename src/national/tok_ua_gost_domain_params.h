@@ -11,8 +11,6 @@
 
 namespace qel {
 
-class GostTokenServices;
-
 class TokUAGostDomainParams : public zrck::TokUAGostDomainParams,
                               public TokenStoredObject,
                               private vdk::Noncopyable {
@@ -53,8 +51,6 @@ public:
     bool RefreshFrom(TokenStoredObject&) override { return false; }
 
 private:
-    GostTokenServices& RequireServices() const;
-
     tru::BufferDynamic sBox_;
     tru::BufferDynamic id_;
 };

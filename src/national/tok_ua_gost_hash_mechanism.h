@@ -13,7 +13,7 @@ namespace qel {
 
 class TokUAGostHashMechanism : public zrck::TokUAGostHashMechanism, private vdk::Noncopyable {
 public:
-    static const CK_ULONG kDigestLength = GR341194_DIGEST_SIZE;
+    static constexpr CK_ULONG kDigestLength = GR341194_DIGEST_SIZE;
 
     TokUAGostHashMechanism();
     ~TokUAGostHashMechanism() override { FreeResources(); }

@@ -9,7 +9,7 @@ namespace qel {
 class TokUAGostKeyGenMechanism : public zrck::TokUAGostKeyGenMechanism, private vdk::Noncopyable {
 public:
     // Draws of an all-zero value tolerated before giving up.
-    static const unsigned kMaxRandomDraws = 65535;
+    static constexpr unsigned kMaxRandomDraws = 65535;
 
     TokUAGostKeyGenMechanism();
 

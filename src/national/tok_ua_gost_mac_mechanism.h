@@ -14,9 +14,9 @@ class TokUAGostSecretKey;
 
 class TokUAGostMacMechanism : public zrck::TokUAGostMacMechanism, private vdk::Noncopyable {
 public:
-    static const CK_ULONG kMacLength = 4;
+    static constexpr CK_ULONG kMacLength = 4;
     // The routine's MAC is defined only from this many bytes on.
-    static const uint32_t kMinDataLength = 9;
+    static constexpr uint32_t kMinDataLength = 9;
 
     TokUAGostMacMechanism();
     ~TokUAGostMacMechanism() override { FreeResources(); }

@@ -3,9 +3,11 @@
 #include <cstring>
 
 #include "cryptoki/exception.h"
+#include "support/math.h"
+#include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
 #include "national/gost_errors.h"
-#include "national/gost_token_services.h"
+#include "national/gost_token_access.h"
 #include "national/ua_gost_utl.h"
 
 namespace qel {
@@ -34,18 +36,6 @@ enum StoredFlag : uint32_t {
     kStoredLocal = 0x40000,
 };
 
-constexpr uint16_t kTokenKeyGenMechanism = 0x0166;
-constexpr uint16_t kTokenLabel = 0x0003;
-constexpr uint16_t kTokenId = 0x0102;
-constexpr uint16_t kTokenStartDate = 0x0110;
-constexpr uint16_t kTokenEndDate = 0x0111;
-constexpr uint16_t kTokenSubject = 0x0101;
-
-void Assign(tru::BufferDynamic& target, const tru::Buffer& source)
-{
-    const tru::TResult rc = target.Set(source.Size(), source.Data());
-    if (rc != tru::SUCCESS) throw tru::Exception(rc);
-}
 
 CK_DATE BlankDate()
 {
@@ -73,14 +63,6 @@ bool IsAbsent(const CK_ZR_DATETIME& date)
     return spaces || zeros;
 }
 
-storage::Attribute Record(uint16_t id, const void* value, size_t length)
-{
-    if (length > 0xFFFF) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
-    return storage::Attribute{id, value, static_cast<uint16_t>(length)};
-}
-
-storage::Attribute Record(uint16_t id, const tru::Buffer& value) { return Record(id, value.Data(), value.Size()); }
-
 // A CK_ULONG-valued template entry as the token converter may give it: 4 bytes little-endian
 // or a platform CK_ULONG.
 CK_ULONG ReadStoredULong(const zrck::Attribute& entry)
@@ -101,20 +83,6 @@ TokUAGostSecretKey::TokUAGostSecretKey()
     InitDefaults();
 }
 
-GostTokenServices& TokUAGostSecretKey::RequireServices() const
-{
-    GostTokenServices* services = GostTokenServices::Of(GetTokenPtr());
-    if (services == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
-    return *services;
-}
-
-TokenStorage& TokUAGostSecretKey::RequireStorage() const
-{
-    TokenStorage* storage = RequireServices().GetTokenStorage();
-    if (storage == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
-    return *storage;
-}
-
 void TokUAGostSecretKey::InitDefaults()
 {
     const tru::Buffer& dke1 = UAGostUtl::GetInstance()->GetDKE(1);
@@ -126,18 +94,17 @@ void TokUAGostSecretKey::InitDefaults()
 void TokUAGostSecretKey::InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes)
 {
     zrck::TokUAGostSecretKey::InitializeWithAttributes(token, attributes);
-    if (!RequireServices().IsNationalSupported()) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
+    if (!GostTokenAccess(GetTokenPtr()).IsNationalSupported()) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
 }
 
 CK_ULONG TokUAGostSecretKey::GetObjectSize()
 {
-    GostTokenServices& services = RequireServices();
-    return GetStorageSize(services.GetTokenStorage()) + kKeyObjectSize;
+    return GetStorageSize(StoredObjectUtl::StorageOf(*this)) + kKeyObjectSize;
 }
 
-void TokUAGostSecretKey::SetKeyID(const tru::Buffer& id) { Assign(keyId_, id); }
+void TokUAGostSecretKey::SetKeyID(const tru::Buffer& id) { StoredObjectUtl::CopyBuffer(keyId_, id); }
 
-void TokUAGostSecretKey::SetSubject(const tru::Buffer& subject) { Assign(subject_, subject); }
+void TokUAGostSecretKey::SetSubject(const tru::Buffer& subject) { StoredObjectUtl::CopyBuffer(subject_, subject); }
 
 tru::Buffer TokUAGostSecretKey::GetAllowedMechanisms() const
 {
@@ -180,15 +147,15 @@ void TokUAGostSecretKey::SetSBox(const tru::Buffer& sBox)
         [&] { return UAGostUtl::GetInstance()->ExtractSBox(sBox, dke, CKR_ATTRIBUTE_VALUE_INVALID); });
     if (!known) {
         vdk::SafeBuffer registered;
-        if (!RequireServices().FindParam(sBox, CKK_GOST28147_NAT, registered)) {
+        if (!GostTokenAccess(GetTokenPtr()).FindParam(sBox, CKK_GOST28147_NAT, registered)) {
             throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
         }
         // A registered S-box is normally the DER OCTET STRING 04 40 DKE.
         const uint8_t* bytes = registered.Data();
         if (registered.Size() == 66 && bytes[0] == 0x04 && bytes[1] == 0x40) {
-            Assign(dke, tru::Buffer(bytes + 2, 64));
+            StoredObjectUtl::CopyBuffer(dke, tru::Buffer(bytes + 2, 64));
         } else {
-            Assign(dke, registered);
+            StoredObjectUtl::CopyBuffer(dke, registered);
         }
     }
     sBoxInUse_ = std::move(dke);
@@ -197,8 +164,8 @@ void TokUAGostSecretKey::SetSBox(const tru::Buffer& sBox)
 
 const tru::Buffer& TokUAGostSecretKey::GetValue() const
 {
-    GostTokenServices& services = RequireServices();
-    return value_.GetData(services.GetTokenStorage());
+    if (value_.IsLoaded() || value_.IsSet() || value_.GetFileId() == 0) return value_.GetBuffer();
+    return value_.GetData(StoredObjectUtl::StorageOf(*this));
 }
 
 void TokUAGostSecretKey::SetValue(const tru::Buffer& value)
@@ -224,9 +191,11 @@ zrck::TokObject* TokUAGostSecretKey::GenerateCopy()
     copy->SetRefreshLock(true);
     // The copy is a new object: it gets files of its own when stored, and carries the value
     // itself, read from the source's data file first when the source never read it.
-    copy->value_.CopyData(value_, GostTokenServices::Of(GetTokenPtr()) != nullptr
-                                      ? GostTokenServices::Of(GetTokenPtr())->GetTokenStorage()
-                                      : nullptr);
+    if (value_.GetFileId() != 0 && !value_.IsLoaded() && !value_.IsSet()) {
+        copy->value_.CopyData(value_, StoredObjectUtl::StorageOf(*this));
+    } else {
+        copy->value_.RefreshData(value_);
+    }
     copy->generationDate_ = generationDate_;
     return copy.release();
 }
@@ -249,14 +218,8 @@ bool TokUAGostSecretKey::RefreshFrom(TokenStoredObject& other)
         changed = true;
     }
     value_.RefreshData(twin->value_);
-    if (keyId_ != twin->keyId_) {
-        Assign(keyId_, twin->keyId_);
-        changed = true;
-    }
-    if (subject_ != twin->subject_) {
-        Assign(subject_, twin->subject_);
-        changed = true;
-    }
+    changed = StoredObjectUtl::CopyIfDifferent(keyId_, twin->keyId_) || changed;
+    changed = StoredObjectUtl::CopyIfDifferent(subject_, twin->subject_) || changed;
     if (GetLabelStored() != twin->GetLabelStored()) SetLabelStored(twin->GetLabelStored());
     if (!twin->IsModifiableStored()) SetModifiableStored(false);
     if (!twin->IsCopyableStored()) SetCopyableStored(false);
@@ -289,39 +252,30 @@ uint32_t TokUAGostSecretKey::StoredFlags() const
 
 void TokUAGostSecretKey::StoreAttributes()
 {
-    TokenStorage& storage = RequireStorage();
-    if (GetObjectFile() == 0) {
-        long objectFile = 0;
-        long attributeFile = 0;
-        storage.ReserveNewObject(UA_GOST_SECRET_KEY, IsPrivateObject() ? PrivateObject : PublicObject, objectFile,
-                                 attributeFile);
-        SetObjectFile(objectFile);
-        SetAttributeFile(attributeFile);
-    }
+    TokenStorage* storage = StoredObjectUtl::StorageOf(*this);
+    StoredObjectUtl::ReserveFilesIfNone(*this, *this, UA_GOST_SECRET_KEY);
     if (value_.IsLoaded() || value_.IsSet()) {
-        storage.WriteDataFileM(GetObjectFile(), value_.GetBuffer());
+        storage->WriteDataFileM(GetObjectFile(), value_.GetBuffer());
         if (value_.GetFileId() != GetObjectFile()) value_.AssignStorageParams(GetObjectFile());
     }
 
-    // Fixed-width little-endian words on the token.
-    const uint32_t flags = StoredFlags();
-    const uint8_t flagBytes[4] = {uint8_t(flags), uint8_t(flags >> 8), uint8_t(flags >> 16), uint8_t(flags >> 24)};
-    const uint32_t mechanism = static_cast<uint32_t>(keyGenMechanism_);
-    const uint8_t mechanismBytes[4] = {uint8_t(mechanism), uint8_t(mechanism >> 8), uint8_t(mechanism >> 16),
-                                       uint8_t(mechanism >> 24)};
+    uint8_t flags[4];
+    vdk::Math::PutUInt(vdk::Math::LITTLE_ENDIAN_ORDER, StoredFlags(), flags);
+    uint8_t mechanism[4];
+    vdk::Math::PutUInt(vdk::Math::LITTLE_ENDIAN_ORDER, static_cast<uint32_t>(keyGenMechanism_), mechanism);
     std::vector<storage::Attribute> records;
-    records.push_back(Record(tokattr::kFlags, flagBytes, sizeof flagBytes));
-    records.push_back(Record(kTokenKeyGenMechanism, mechanismBytes, sizeof mechanismBytes));
-    records.push_back(Record(tokattr::kGostSboxes, sBoxAttribute_));
-    if (!GetLabelStored().Empty()) records.push_back(Record(kTokenLabel, GetLabelStored()));
-    if (!keyId_.Empty()) records.push_back(Record(kTokenId, keyId_));
-    if (!IsBlank(startDate_)) records.push_back(Record(kTokenStartDate, &startDate_, sizeof startDate_));
-    if (!IsBlank(endDate_)) records.push_back(Record(kTokenEndDate, &endDate_, sizeof endDate_));
+    records.push_back(StoredObjectUtl::Record(tokattr::kFlags, flags, sizeof flags));
+    records.push_back(StoredObjectUtl::Record(CKA_KEY_GEN_MECHANISM, mechanism, sizeof mechanism));
+    records.push_back(StoredObjectUtl::Record(tokattr::kGostSboxes, sBoxAttribute_));
+    if (!GetLabelStored().Empty()) records.push_back(StoredObjectUtl::Record(CKA_LABEL, GetLabelStored()));
+    if (!keyId_.Empty()) records.push_back(StoredObjectUtl::Record(CKA_ID, keyId_));
+    if (!IsBlank(startDate_)) records.push_back(StoredObjectUtl::Record(CKA_START_DATE, &startDate_, sizeof startDate_));
+    if (!IsBlank(endDate_)) records.push_back(StoredObjectUtl::Record(CKA_END_DATE, &endDate_, sizeof endDate_));
     if (!IsAbsent(generationDate_)) {
-        records.push_back(Record(tokattr::kKeyGenerationDate, &generationDate_, sizeof generationDate_));
+        records.push_back(StoredObjectUtl::Record(tokattr::kKeyGenerationDate, &generationDate_, sizeof generationDate_));
     }
-    if (!subject_.Empty()) records.push_back(Record(kTokenSubject, subject_));
-    storage.WriteAttributeFile(GetAttributeFile(), records.data(), static_cast<unsigned>(records.size()));
+    if (!subject_.Empty()) records.push_back(StoredObjectUtl::Record(CKA_SUBJECT, subject_));
+    storage->WriteAttributeFile(GetAttributeFile(), records.data(), static_cast<unsigned>(records.size()));
 }
 
 void TokUAGostSecretKey::ApplyStoredExtras(zrck::AttributeTemplate& attributes)
@@ -353,12 +307,9 @@ void TokUAGostSecretKey::ReadAttributes()
     InitDefaults();
     if (GetLifeTime() != LIFETIME_TOKEN) return;
     value_.AssignStorageParams(GetObjectFile());
-    GostTokenServices& services = RequireServices();
-    TokenStorage& storage = RequireStorage();
     std::vector<storage::AttributeBuff> records;
-    storage.ReadAttributeFile(GetAttributeFile(), records);
     zrck::AttributeTemplate attributes;
-    services.ConvertAttributesFromToken(records, CKO_SECRET_KEY, attributes);
+    StoredObjectUtl::ReadTemplate(*this, *this, CKO_SECRET_KEY, records, attributes);
     ApplyStoredExtras(attributes);
     SetupAttributes(nullptr, attributes);
     if (const zrck::Attribute* date = attributes.GetAttributeIfExists(CKA_ZR_KEY_GENERATION_DATE)) {

@@ -13,12 +13,10 @@
 
 namespace qel {
 
-class GostTokenServices;
-
 class TokUAGostSecretKey : public zrck::TokUAGostSecretKey, public TokenStoredObject, private vdk::Noncopyable {
 public:
     // Bytes a key adds to its files in the token's size accounting.
-    static const CK_ULONG kKeyObjectSize = 48;
+    static constexpr CK_ULONG kKeyObjectSize = 48;
 
     TokUAGostSecretKey();
     ~TokUAGostSecretKey() override = default;
@@ -99,7 +97,8 @@ public:
     // Resolves the S-box: empty (DKE1), a DER Dke with a value or one of the ten identifiers,
     // or the DER CKA_ID of a GOST domain-parameters object in the token's parameter storage.
     void SetSBox(const tru::Buffer& sBox) override;
-    // Reads the data file on first use; CKR_FUNCTION_FAILED without a token.
+    // A value in memory needs no token; an unread one is read from its data file
+    // (CKR_FUNCTION_FAILED without a token).
     const tru::Buffer& GetValue() const override;
     // Exactly 32 bytes, else CKR_ATTRIBUTE_VALUE_INVALID; written by StoreAttributes.
     void SetValue(const tru::Buffer& value) override;
@@ -126,8 +125,6 @@ private:
     static CK_BBOOL Bool(CK_BBOOL value) { return value != CK_FALSE ? CK_TRUE : CK_FALSE; }
     CK_BBOOL flag(Flag which) const { return flags_[which]; }
     void setFlag(Flag which, CK_BBOOL value) { flags_[which] = Bool(value); }
-    GostTokenServices& RequireServices() const;
-    TokenStorage& RequireStorage() const;
     uint32_t StoredFlags() const;
     void ApplyStoredExtras(zrck::AttributeTemplate& attributes);
 

@@ -5,13 +5,12 @@
 #include "cryptoki/exception.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/token.h"
+#include "national/dke_tables.h"
 #include "national/template_value_detach.h"
 #include "national/tok_ua_gost_secret_key.h"
 #include "support/safe_buffer.h"
 
 namespace qel {
-
-const uint8_t glbIV1[8] = {0x4A, 0xDD, 0xA2, 0x2C, 0x79, 0xE8, 0x21, 0x05};
 
 namespace {
 

@@ -14,12 +14,9 @@ namespace qel {
 
 class TokUAGostSecretKey;
 
-// The fixed IV of the second encryption.
-extern const uint8_t glbIV1[8];
-
 class TokUAGostWrapMechanism : public zrck::TokUAGostWrapMechanism, private vdk::Noncopyable {
 public:
-    static const CK_ULONG kWrappedLength = 44;
+    static constexpr CK_ULONG kWrappedLength = 44;
 
     TokUAGostWrapMechanism();
     ~TokUAGostWrapMechanism() override { FreeResources(); }

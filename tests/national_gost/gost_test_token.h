@@ -1,5 +1,5 @@
-// An in-memory token that offers the GOST objects (its parameter storage is a map, it has no
-// device storage), a session over it, and helpers that create GOST keys the way C_CreateObject does.
+// An in-memory token that offers the GOST objects (its parameter storage is a map; it has no
+// device storage, so nothing can be stored through it), a session over it, and helpers that create GOST keys the way C_CreateObject does.
 #pragma once
 
 #include <map>
@@ -11,7 +11,7 @@
 #include "cryptoki/exception.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/token.h"
-#include "national/gost_token_services.h"
+#include "national/gost_token_access.h"
 #include "national/tok_ua_gost_domain_params.h"
 #include "national/tok_ua_gost_secret_key.h"
 #include "national/ua_gost_utl.h"
@@ -38,7 +38,6 @@ public:
     }
 
     // GOST services.
-    qel::TokenStorage* GetTokenStorage() override { return nullptr; }
     bool IsNationalSupported() override { return nationalSupported; }
     bool FindParam(const tru::Buffer& id, CK_KEY_TYPE keyType, tru::BufferDynamic& value) override
     {
@@ -50,11 +49,6 @@ public:
     void AddParam(const tru::Buffer& id, CK_KEY_TYPE keyType, const tru::Buffer& value) override
     {
         params[{Text(id), keyType}] = Text(value);
-    }
-    void ConvertAttributesFromToken(const std::vector<qel::storage::AttributeBuff>&, CK_OBJECT_CLASS,
-                                    zrck::AttributeTemplate&) override
-    {
-        throw zrck::Exception(CKR_FUNCTION_FAILED);
     }
 
     // Random bytes: a counter, or zeros for the first zeroDraws calls.
