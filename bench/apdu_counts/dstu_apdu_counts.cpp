@@ -13,7 +13,6 @@
 #include "driver/qel_library.h"
 #include "driver/qel_slot.h"
 #include "driver/qel_token.h"
-#include "driver/token_stored_object.h"
 #include "national/ua_sgn_token_rows.h"
 #include "national/ua_sgn_util.h"
 #include "objects/tok_key.h"
@@ -129,7 +128,7 @@ int main(int argc, char** argv)
     });
     zrck::SlotPtr slot = zrck::LibraryFrame::GetInstance()->GetSlotFactory()->GetSlotByID(slotId);
     auto token = std::dynamic_pointer_cast<qel::Token>(slot->GetToken());
-    qel::AddUASgnToToken(*token, *slot);
+    if (!qel::UASgnTokenTablesRegistered()) return 1;
     BenchSession frame(token);
     std::shared_ptr<zrck::TokObject> privateKey;
     std::shared_ptr<zrck::TokObject> publicKey;
@@ -149,9 +148,7 @@ int main(int argc, char** argv)
             &search);
     };
     counter.Step("C_FindObjects* (first after login)", find);
-    // Not measured: a key pair on the token, filed in its index as a library call ends. (Until
-    // the token's tables hold the DSTU 4145 stored classes, a key is found only in the process
-    // that made it, so it is made after the first listing.)
+    // Not measured: a key pair on the token, filed in its index as a library call ends.
     try {
         CK_ATTRIBUTE publicRecord{CKA_EC_PARAMS, const_cast<uint8_t*>(qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE.Data()),
                                   qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE.Size()};
@@ -165,9 +162,6 @@ int main(int argc, char** argv)
         for (const auto& key : {publicKey, privateKey}) {
             slot->AddObject(key);
             token->SetDirty(key.get(), nullptr);
-            // Until the token's tables build DSTU 4145 keys from index records, a re-listing would
-            // drop them: keep them out of the refresh.
-            dynamic_cast<qel::TokenStoredObject&>(*key).SetRefreshLock(true);
         }
         token->Update(true);
     } catch (const zrck::Exception& e) {

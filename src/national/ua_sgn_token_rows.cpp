@@ -1,6 +1,5 @@
 #include "national/ua_sgn_token_rows.h"
 
-#include "cryptoki/slot.h"
 #include "driver/qel_token.h"
 #include "national/tok_ua_dh_derive.h"
 #include "national/tok_ua_sgn_domain_params.h"
@@ -37,18 +36,6 @@ void Register(Token* token, CK_OBJECT_CLASS objectClass)
 {
     zrck::ClassRegistrator(token, objectClass, CKK_DSTU4145, &ObjectClass::ClassCouldBeCreated,
                            &ObjectClass::GenerateTokObject);
-}
-
-bool Offered(Token& token, TokenCondition condition)
-{
-    TokenStorage& storage = *token.GetStorage();
-    switch (condition) {
-    case TokenCondition::Always: return true;
-    case TokenCondition::NotModel: return storage.GetModelFlag() == 0;
-    case TokenCondition::DH: return storage.IsDHSupportedM();
-    case TokenCondition::DSTU431: return storage.IsDSTU_431Supported();
-    }
-    return false;
 }
 
 } // namespace
@@ -95,24 +82,12 @@ void RegisterUASgnClasses(Token* token)
     Register<TokUASgnPublicKey>(token, CKO_PUBLIC_KEY);
 }
 
-} // namespace qel
+namespace {
+const bool tablesRegistered = RegisterTokenTables(
+    {&UASgnMechanismRows, &UASgnStoredClassRows, &UASgnFixedDomainParamsRows, &RegisterUASgnClasses});
+} // namespace
 
-namespace qel {
-
-void AddUASgnToToken(Token& token, zrck::Slot& slot)
-{
-    RegisterUASgnClasses(&token);
-    for (const MechanismRow& row : UASgnMechanismRows()) {
-        if (Offered(token, row.condition) && !token.IsMechanismSupported(row.type)) token.AddMechanism(row.make(token));
-    }
-    for (const FixedDomainParamsRow& row : UASgnFixedDomainParamsRows()) {
-        if (!Offered(token, row.condition) || token.IsDMObjectExists(CKO_DOMAIN_PARAMETERS, row.keyType, row.label)) {
-            continue;
-        }
-        std::shared_ptr<zrck::TokDomainParams> params(row.make(token, row.label));
-        token.SetInfiniteOptions(params.get());
-        slot.AddObject(params);
-    }
-}
+bool UASgnTokenTablesRegistered() { return tablesRegistered; }
 
 } // namespace qel
+

@@ -6,10 +6,6 @@
 
 #include <vector>
 
-namespace zrck {
-class Slot;
-}
-
 namespace qel {
 
 class Token;
@@ -23,8 +19,8 @@ const std::vector<StoredClassRow>& UASgnStoredClassRows();
 const std::vector<FixedDomainParamsRow>& UASgnFixedDomainParamsRows();
 // Domain parameters, private and public keys of CKK_DSTU4145 in the token's class factory.
 void RegisterUASgnClasses(Token* token);
-// Everything above applied to a token that is set up, as the token applies its own tables:
-// classes, the mechanisms it offers, the curves it shows (each once).
-void AddUASgnToToken(Token& token, zrck::Slot& slot);
+// True once the rows above are registered with the token tables; a static initialiser of this
+// unit registers them, so every token built after the program started offers them.
+bool UASgnTokenTablesRegistered();
 
 } // namespace qel

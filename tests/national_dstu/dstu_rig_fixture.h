@@ -1,5 +1,5 @@
-// The token library in this process, through the real pcscd and the simulated token, with the
-// DSTU 4145 rows put into the token's tables the way the token builds them.
+// The token library in this process, through the real pcscd and the simulated token; the DSTU
+// 4145 rows are in the token's tables.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -68,7 +68,7 @@ protected:
         zrck::SlotPtr slot = zrck::LibraryFrame::GetInstance()->GetSlotFactory()->GetSlotByID(slotId);
         token = std::dynamic_pointer_cast<qel::Token>(slot->GetToken());
         ASSERT_TRUE(token);
-        qel::AddUASgnToToken(*token, *slot);
+        ASSERT_TRUE(qel::UASgnTokenTablesRegistered());
         frame = std::make_unique<TestSession>(token);
         frame->SetReadOnly(false);
     }

@@ -3,7 +3,6 @@
 #include "dstu_rig_fixture.h"
 #include "dstu_test_util.h"
 
-#include "driver/qel_token_tables.h"
 #include "driver/token_stored_object.h"
 #include "national/dke_tables.h"
 #include "national/tok_ua_dh_derive.h"
@@ -606,11 +605,6 @@ TEST_F(DstuTokenTest, AttributeFileHoldsOnlyWhatIsSet)
 
 TEST_F(DstuTokenTest, KeyMadeBeforeARestartSignsAfterIt)
 {
-    const auto& rows = qel::StoredClassRows();
-    if (std::none_of(rows.begin(), rows.end(),
-                     [](const qel::StoredClassRow& row) { return row.itemType == qel::kUASgnPrivateKeyItemType; })) {
-        GTEST_SKIP() << "the token's stored-class table does not build DSTU 4145 keys yet (qel::UASgnStoredClassRows)";
-    }
     const KeyPair pair = Generate(Of(qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE));
     token->Update(true);
     const Bytes point = Attribute(pair.publicKey, CKA_EC_POINT);
@@ -626,7 +620,6 @@ TEST_F(DstuTokenTest, KeyMadeBeforeARestartSignsAfterIt)
     ASSERT_EQ(C_Login(session, CKU_USER, (CK_UTF8CHAR_PTR)kUserPin, 8), CKR_OK);
     zrck::SlotPtr slot = zrck::LibraryFrame::GetInstance()->GetSlotFactory()->GetSlotByID(slotId);
     token = std::dynamic_pointer_cast<qel::Token>(slot->GetToken());
-    qel::AddUASgnToToken(*token, *slot);
     frame = std::make_unique<TestSession>(token);
     frame->SetReadOnly(false);
 
