@@ -6,6 +6,7 @@
 #include "driver/token_stored_object.h"
 #include "national/dke_tables.h"
 #include "national/tok_ua_dh_derive.h"
+#include "national/tok_ua_gost_cipher_mechanisms.h"
 #include "national/tok_ua_gost_secret_key.h"
 #include "national/tok_ua_sgn_domain_params.h"
 #include "national/tok_ua_sgn_keys.h"
@@ -672,4 +673,39 @@ TEST_F(DstuLiteTokenTest, ShowsOnlyTheCurveOfItsModel)
     const KeyPair pair = Generate(Of(qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE));
     ASSERT_TRUE(pair.privateKey);
     EXPECT_EQ(Sign(CKM_GOST34311_DSTU4145, pair.privateKey, Bytes(3, 1)).size(), 64u);
+}
+
+TEST_F(DstuTokenTest, AgreedKeyEncryptsOnOneSideAndDecryptsOnTheOther)
+{
+    const KeyPair alice = Generate(Of(qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE));
+    const KeyPair bob = Generate(Of(qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE));
+    Bytes alicePoint = Attribute(alice.publicKey, CKA_EC_POINT);
+    Bytes bobPoint = Attribute(bob.publicKey, CKA_EC_POINT);
+    auto derive = [&](const Object& base, Bytes& peer) {
+        CK_ECDH1_DERIVE_PARAMS params{CKD_GOST34311_KDF, 0, nullptr, peer.size(), peer.data()};
+        zrck::MechanismParameter parameter(CKM_DSTUDH_COFACTOR_DERIVE, tru::Buffer(&params, sizeof params));
+        CK_BBOOL no = CK_FALSE;
+        CK_BBOOL yes = CK_TRUE;
+        CK_ATTRIBUTE records[] = {{CKA_TOKEN, &no, sizeof no}, {CKA_ENCRYPT, &yes, sizeof yes}, {CKA_DECRYPT, &yes, sizeof yes}};
+        zrck::AttributeTemplate attributes(records, 3);
+        Object key = Mechanism(CKM_DSTUDH_COFACTOR_DERIVE)->DeriveKey(*frame, parameter, Private(base), attributes);
+        EXPECT_EQ(dynamic_cast<zrck::TokKey&>(*key).GetKeyType(), CKK_GOST28147_NAT);
+        EXPECT_TRUE(Flag(key, CKA_LOCAL));
+        return key;
+    };
+    const Object aliceKey = derive(alice.privateKey, bobPoint);
+    const Object bobKey = derive(bob.privateKey, alicePoint);
+
+    Bytes plain(16, 0xA5);
+    Bytes cipher(16);
+    Bytes back(16);
+    unsigned long length = 16;
+    qel::TokUAGostEcbMechanism ecb;
+    ecb.EncryptInit(*frame, kNoParameter, dynamic_cast<zrck::TokSecretKey&>(*aliceKey));
+    ASSERT_TRUE(ecb.Encrypt(*frame, tru::Buffer(plain.data(), 16), cipher.data(), &length));
+    ecb.DecryptInit(*frame, kNoParameter, dynamic_cast<zrck::TokSecretKey&>(*bobKey));
+    length = 16;
+    ASSERT_TRUE(ecb.Decrypt(*frame, tru::Buffer(cipher.data(), 16), back.data(), &length));
+    EXPECT_EQ(back, plain);
+    EXPECT_NE(cipher, plain);
 }
