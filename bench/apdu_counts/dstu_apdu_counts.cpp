@@ -62,7 +62,7 @@ public:
         for (const auto& entry : after) {
             const auto found = before.find(entry.first);
             const uint64_t sent = entry.second - (found == before.end() ? 0 : found->second);
-            if (sent == 0 || entry.first == "total") continue;
+            if (sent == 0) continue;
             total += sent;
             detail += " " + entry.first + "=" + std::to_string(sent);
         }

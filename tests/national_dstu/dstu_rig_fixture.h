@@ -89,6 +89,13 @@ protected:
     }
 
     const tokensim::rig::ControlClient& Sim() const { return rig->Control(0); }
+    // Every command the token answered so far.
+    uint64_t TotalCommands() const
+    {
+        uint64_t total = 0;
+        for (const auto& entry : Sim().Counters()) total += entry.second;
+        return total;
+    }
 
     std::unique_ptr<tokensim::rig::Rig> rig;
     bool initialized = false;
