@@ -39,7 +39,8 @@ public:
     zrck::SlotPtr GetSlotByID(CK_SLOT_ID slotID) override;
     zrck::SlotPtr FindSlotByID(CK_SLOT_ID slotID) override;
 
-    void ReadSlotList(SlotList& list);
+    // The PC/SC reader list of this moment (one placeholder entry when there is no reader).
+    virtual void ReadSlotList(SlotList& list);
     bool IsSlotListChanged(const SlotList& list) const;
     std::shared_ptr<Slot> FindSlotByReaderName(const std::string& name);
     std::shared_ptr<Slot> FindSlotByHWSerial(const std::string& serial);

@@ -50,7 +50,8 @@ void Token::CreateMechanisms() {
             case TokenCondition::DH: offered = storage_->IsDHSupportedM(); break;
             case TokenCondition::DSTU431: offered = storage_->IsDSTU_431Supported(); break;
         }
-        if (offered) AddMechanism(row.make(*this));
+        if (!offered) continue;
+        if (zrck::TokMechanism* mechanism = row.make(*this)) AddMechanism(mechanism);
     }
 }
 
@@ -175,7 +176,7 @@ int Token::AddTemporaryPreliminaryObjects() {
 // ---- objects kept in token files ----
 
 std::shared_ptr<zrck::TokObject> Token::ReadObject(const storage::IndexFileRecord& record) {
-    const auto& rows = StoredClassRows();
+    const std::vector<StoredClassRow> rows = StoredClassRows();
     auto row = std::find_if(rows.begin(), rows.end(),
                             [&](const StoredClassRow& candidate) { return candidate.itemType == record.itemType; });
     if (row == rows.end()) return std::shared_ptr<zrck::TokObject>();

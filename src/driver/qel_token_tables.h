@@ -47,9 +47,23 @@ struct FixedDomainParamsRow {
     zrck::TokDomainParams* (*make)(Token& token, const char* label);
 };
 
-// The tables. The algorithm layers add their classes here, one row each.
-const std::vector<MechanismRow>& MechanismRows();
-const std::vector<StoredClassRow>& StoredClassRows();
-const std::vector<FixedDomainParamsRow>& FixedDomainParamsRows();
+// The rows an algorithm layer adds to every token; any member may be null.
+struct TokenTables {
+    const std::vector<MechanismRow>& (*mechanisms)();
+    const std::vector<StoredClassRow>& (*storedClasses)();
+    const std::vector<FixedDomainParamsRow>& (*fixedDomainParams)();
+    // Registers the layer's creation classes with the token's class factory.
+    void (*registerClasses)(Token* token);
+};
+
+// Adds a layer's tables, one call per layer (for instance from a static initialiser of the
+// layer, or of the library that links it); answers true so it can initialise a constant.
+bool RegisterTokenTables(const TokenTables& tables);
+const std::vector<TokenTables>& RegisteredTokenTables();
+
+// The driver's own rows followed by those of every registered layer, in registration order.
+std::vector<MechanismRow> MechanismRows();
+std::vector<StoredClassRow> StoredClassRows();
+std::vector<FixedDomainParamsRow> FixedDomainParamsRows();
 
 }  // namespace qel

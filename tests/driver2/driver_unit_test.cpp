@@ -11,7 +11,9 @@
 #include "cryptoki/exception.h"
 #include "driver/qel_brand.h"
 #include "driver/qel_params_storage.h"
+#include "driver/qel_library.h"
 #include "driver/qel_slot.h"
+#include "driver/qel_slot_factory.h"
 #include "driver/qel_token.h"
 #include "driver/so_token_properties.h"
 #include "driver/tok_data_object.h"
@@ -313,6 +315,51 @@ TEST(SlotArguments, StringAndAttributeLimits) {
     EXPECT_CKR(slot.VerifyTemplateArgument(tooBig), CKR_ARGUMENTS_BAD);
     EXPECT_EQ(slot.GetFirmwareVersion().major, 1);
     EXPECT_TRUE(slot.IsRemovable() && slot.IsHardwareSlot());
+}
+
+}  // namespace
+
+// ---- slot table over changing reader lists ----
+
+namespace {
+
+class ListedReaders : public qel::SlotFactory {
+public:
+    explicit ListedReaders(qel::Library* library) : qel::SlotFactory(library) {}
+    void ReadSlotList(SlotList& list) override {
+        list.clear();
+        for (const std::string& name : names) list.push_back(std::make_shared<ShortSlotInfo>(ShortSlotInfo{name}));
+    }
+    std::vector<std::string> names;
+};
+
+TEST(SlotFactory, SlotsFollowTheirReadersAcrossRescans) {
+    vdk::MutexFactory::Instance().SetFlags(vdk::MutexFactory::FLAG_RECURSIVE);
+    vdk::MutexLinuxFactory::RegisterFactory();
+    qel::Library library;
+    ListedReaders factory(&library);
+    EXPECT_EQ(factory.GetSlotCount(), 0u) << "nothing is listed before the first scan";
+    factory.names = {"A", "B"};
+    factory.RefreshSlots();
+    ASSERT_EQ(factory.GetSlotList(), (std::vector<CK_SLOT_ID>{0, 1}));
+    const zrck::SlotPtr a = factory.FindSlotByID(0);
+    const zrck::SlotPtr b = factory.FindSlotByID(1);
+
+    factory.names = {"B"};
+    factory.RefreshSlots();
+    EXPECT_EQ(factory.GetSlotList(), (std::vector<CK_SLOT_ID>{0}));
+    EXPECT_EQ(factory.FindSlotByID(0), b) << "B's slot is renumbered, not replaced";
+    EXPECT_EQ(b->GetSlotID(), 0u);
+    EXPECT_EQ(a->GetSlotID(), 0u) << "A's slot lives on while a caller holds it";
+
+    factory.names = {"A", "C", "B"};
+    factory.RefreshSlots();
+    EXPECT_EQ(factory.FindSlotByID(2), b);
+    EXPECT_NE(factory.FindSlotByID(0), a) << "a reader that came back gets a new slot";
+    const zrck::SlotPtr c = factory.FindSlotByID(1);
+    factory.RefreshSlots();
+    EXPECT_EQ(factory.FindSlotByID(1), c) << "an unchanged list changes nothing";
+    EXPECT_EQ(factory.FindSlotByID(10000), nullptr);
 }
 
 }  // namespace

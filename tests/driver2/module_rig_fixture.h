@@ -44,7 +44,8 @@ public:
 
 #ifdef ZR_REAL_MODULE
     void LoadModule(const std::string& path = ZR_REAL_MODULE) {
-        module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+        // Kept mapped after dlclose: the driver keeps its lost-session list for the whole process.
+        module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
         ASSERT_NE(module, nullptr) << dlerror();
         auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
         ASSERT_NE(getList, nullptr);

@@ -14,12 +14,40 @@
 #include "driver/qel_token.h"
 #include "driver/so_token_properties.h"
 #include "driver/tok_data_object.h"
+#include "driver/qel_token_tables.h"
 #include "driver/tok_x509_certificate.h"
+#include "objects/tok_mechanism.h"
 #include "module_rig_fixture.h"
 
 using namespace driver2test;
 
 namespace {
+
+// An algorithm layer's tables as the national and host layers register theirs.
+class ListedOnlyMechanism : public zrck::TokMechanism {
+public:
+    ListedOnlyMechanism() {
+        SetMechanismType(CKM_SHA256);
+        SetFlags(CKF_DIGEST);
+    }
+    const char* GetObjectClassName() const override { return "ListedOnlyMechanism"; }
+    void FreeResources() override {}
+    zrck::TokMechanism* Clone() const override { return new ListedOnlyMechanism(); }
+    void SetParameter(const zrck::MechanismParameter&) override {}
+    void SetDefaultParameter() override {}
+};
+
+const std::vector<qel::MechanismRow>& LayerMechanisms() {
+    static const std::vector<qel::MechanismRow> rows = {
+        {CKM_SHA256, qel::TokenCondition::NotModel, [](qel::Token&) -> zrck::TokMechanism* { return new ListedOnlyMechanism(); }},
+        {CKM_SHA_1, qel::TokenCondition::DH, [](qel::Token&) -> zrck::TokMechanism* { return nullptr; }},
+    };
+    return rows;
+}
+
+// Both rows are offered to the simulated token (version 5.15, no model flag); the second
+// yields no object and adds nothing.
+const bool layerRegistered = qel::RegisterTokenTables({&LayerMechanisms, nullptr, nullptr, nullptr});
 
 tru::Buffer Text(const char* text) { return tru::Buffer(text, static_cast<uint32_t>(std::strlen(text))); }
 
@@ -221,6 +249,29 @@ TEST_F(DriverRig, StoredFlagsReadBackAsStored) {
     EXPECT_EQ(seen[0]->IsTrusted(), CK_TRUE) << "read back without the creation rules";
     EXPECT_EQ(seen[0]->GetCertificateCategory(), 2u);
     EXPECT_EQ(seen[0]->GetSubject().ToString(), "subject");
+}
+
+TEST_F(DriverRig, MechanismTableTakesTheRegisteredRowsTheTokenOffers) {
+    ASSERT_TRUE(layerRegistered);
+    ASSERT_EQ(token->GetMechanismCount(), 1u);
+    EXPECT_TRUE(token->IsMechanismSupported(CKM_SHA256));
+    EXPECT_FALSE(token->IsMechanismSupported(CKM_SHA_1));
+    EXPECT_EQ(token->GetMechanismIfSupported(CKM_SHA_1), nullptr);
+    ASSERT_NE(token->GetMechanismIfSupported(CKM_SHA256), nullptr);
+    CK_MECHANISM_INFO info{};
+    token->FillMechanismInfo(CKM_SHA256, &info);
+    EXPECT_EQ(info.flags, static_cast<CK_FLAGS>(CKF_DIGEST));
+    CK_MECHANISM_TYPE list[2] = {9, 9};
+    token->FillMechanismList(list, 2);
+    EXPECT_EQ(list[0], static_cast<CK_MECHANISM_TYPE>(CKM_SHA256));
+    EXPECT_EQ(list[1], 0u);
+    EXPECT_THROW(token->FillMechanismList(list, 0), zrck::BufferTooSmallException);
+
+    const CK_OBJECT_HANDLE before = token->GetMechanismIfSupported(CKM_SHA256)->GetHandle();
+    token->PostInit();
+    EXPECT_EQ(token->GetMechanismCount(), 1u) << "set up again: replaced, not added";
+    EXPECT_NE(token->GetMechanismIfSupported(CKM_SHA256)->GetHandle(), before);
+    EXPECT_EQ(slot->GetBlockObjectIfExists(before), nullptr);
 }
 
 TEST_F(DriverRig, SoPropertiesAskTheDeviceAndChangeAllOrNothing) {
