@@ -20,7 +20,7 @@ public:
 
     // The key's value must be 32 bytes (CKR_KEY_SIZE_RANGE) and its S-box 64 bytes
     // ("DKE size should be 64 bytes", CKR_MECHANISM_PARAM_INVALID).
-    void Load(const TokUAGostSecretKey& key);
+    void Load(TokUAGostSecretKey& key);
     // Wipes the key words and lets the table go.
     void Clear();
 

@@ -190,6 +190,39 @@ TEST_F(GostStoredRig, DomainParamsRegisterTheirSBoxWhenReadBack)
     EXPECT_EQ(Text(key.GetSBoxValue()), Der(7).substr(2));
 }
 
+// A key read before the domain parameters its S-box names never falls back to DKE1.
+TEST_F(GostStoredRig, KeyReadBeforeItsDomainParamsWaitsForThem)
+{
+    zrtest::Records paramRecords;
+    paramRecords.ULong(CKA_CLASS, CKO_DOMAIN_PARAMETERS).ULong(CKA_KEY_TYPE, CKK_GOST28147_NAT);
+    paramRecords.Raw(CKA_ID, kCustomOid).Raw(CKA_GOST_SBOXES, Der(7));
+    auto params = CreateAndStore<qel::TokUAGostDomainParams>(paramRecords);
+    std::string value(32, '\x5A');
+    zrtest::Records keyRecords;
+    keyRecords.ULong(CKA_CLASS, CKO_SECRET_KEY).ULong(CKA_KEY_TYPE, CKK_GOST28147_NAT).Raw(CKA_VALUE, value);
+    keyRecords.Raw(CKA_GOST_SBOXES, kCustomOid);
+    auto key = CreateAndStore<qel::TokUAGostSecretKey>(keyRecords);
+    const std::string expected = EncryptBlock(*key);
+
+    const tru::Buffer id(kCustomOid.data(), uint32_t(kCustomOid.size()));
+    token->GetParamsStorage().DeleteParam(id, CKK_GOST28147_NAT);
+    qel::TokUAGostSecretKey reread;
+    reread.SetTokenPtr(token.get());
+    reread.SetLifeTime(zrck::TokObject::LIFETIME_TOKEN);
+    reread.SetObjectFile(key->GetObjectFile());
+    reread.SetAttributeFile(key->GetAttributeFile());
+    reread.ReadAttributes();
+    EXPECT_EQ(Text(reread.GetSBox()), kCustomOid);
+    EXPECT_EQ(zrtest::CodeOf([&] { EncryptBlock(reread); }), CKR_MECHANISM_PARAM_INVALID);
+
+    qel::TokUAGostDomainParams laterParams;
+    laterParams.SetTokenPtr(token.get());
+    laterParams.SetLifeTime(zrck::TokObject::LIFETIME_TOKEN);
+    laterParams.SetAttributeFile(params->GetAttributeFile());
+    laterParams.ReadAttributes();
+    EXPECT_EQ(EncryptBlock(reread), expected);
+}
+
 // The token built with the GOST rows: its own mechanisms, classes and named S-boxes.
 TEST_F(GostStoredRig, TokenOffersTheGostMechanismsAndNamedSBoxes)
 {
