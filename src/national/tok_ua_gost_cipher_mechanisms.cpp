@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "cryptoki/exception.h"
+#include "support/safe_buffer.h"
 #include "national/tok_ua_gost_secret_key.h"
 #include "national/ua_gost_utl.h"
 
@@ -214,6 +215,14 @@ bool TokUAGostStreamMechanism<Base>::EncryptUpdate(zrck::SessionFrame&, const tr
 
     const uint8_t* in = data.Data();
     uint32_t left = data.Size();
+    // Output runs behind the input by the pending bytes: an output buffer over the input (in
+    // place) would overwrite input not yet read, so such input is read from a copy.
+    vdk::SafeBuffer copy;
+    if (left > 0 && whole > 0 && out < in + left && in < out + whole) {
+        const tru::TResult rc = copy.Set(left, in);
+        if (rc != tru::SUCCESS) throw tru::Exception(rc);
+        in = copy.Data();
+    }
     CK_ULONG written = 0;
     if (pendingLength_ > 0) {
         const uint32_t take = std::min<uint32_t>(G28147_BLOCK_SIZE - pendingLength_, left);

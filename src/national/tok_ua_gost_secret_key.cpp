@@ -1,14 +1,15 @@
 #include "national/tok_ua_gost_secret_key.h"
 
 #include <cstring>
+#include <memory>
 
 #include "cryptoki/exception.h"
-#include "support/math.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
 #include "national/gost_errors.h"
 #include "national/gost_token_access.h"
 #include "national/ua_gost_utl.h"
+#include "support/math.h"
 
 namespace qel {
 
@@ -35,7 +36,6 @@ enum StoredFlag : uint32_t {
     kStoredNeverExtractable = 0x8000,
     kStoredLocal = 0x40000,
 };
-
 
 CK_DATE BlankDate()
 {
@@ -67,9 +67,8 @@ bool IsAbsent(const CK_ZR_DATETIME& date)
 // or a platform CK_ULONG.
 CK_ULONG ReadStoredULong(const zrck::Attribute& entry)
 {
-    const auto* bytes = static_cast<const unsigned char*>(entry.GetValue());
     if (entry.GetLength() == 4) {
-        return CK_ULONG(bytes[0]) | CK_ULONG(bytes[1]) << 8 | CK_ULONG(bytes[2]) << 16 | CK_ULONG(bytes[3]) << 24;
+        return vdk::Math::GetUInt(vdk::Math::LITTLE_ENDIAN_ORDER, static_cast<const uint8_t*>(entry.GetValue()));
     }
     return entry.GetAsULong();
 }

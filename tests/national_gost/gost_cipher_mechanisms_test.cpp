@@ -3,7 +3,10 @@
 
 #include "gost_test_token.h"
 #include "national/tok_ua_gost_cipher_mechanisms.h"
+#include "national/tok_ua_gost_hash_mechanism.h"
+#include "national/tok_ua_gost_key_gen_mechanism.h"
 #include "national/tok_ua_gost_mac_mechanism.h"
+#include "national/tok_ua_gost_wrap_mechanism.h"
 
 using namespace gost_test;
 using zrtest::CodeOf;
@@ -178,6 +181,36 @@ TEST_P(StreamSplit, FiveAndFiveBytesComeOutAsEightThenTwo)
     EXPECT_EQ(out, whole);
 }
 
+TEST_P(StreamSplit, InPlaceUpdatesAfterAPartialBlock)
+{
+    std::unique_ptr<zrck::TokMechanism> mechanism = Make();
+    std::vector<uint8_t> plain(29);
+    for (size_t i = 0; i < plain.size(); ++i) plain[i] = uint8_t(0xA0 + i);
+    mechanism->EncryptInit(session, kNoParameter, *key);
+    const std::vector<uint8_t> whole = OnePart(*mechanism, plain, true);
+
+    // 3 bytes, then the other 26 encrypted over themselves: the output of a call starts with
+    // the 3 pending bytes, so it runs ahead of the input it overwrites.
+    mechanism->EncryptInit(session, kNoParameter, *key);
+    unsigned long length = 0;
+    EXPECT_TRUE(mechanism->EncryptUpdate(session, tru::Buffer(plain.data(), 3), nullptr, &length));
+    std::vector<uint8_t> first(8);
+    length = first.size();
+    EXPECT_TRUE(mechanism->EncryptUpdate(session, tru::Buffer(plain.data(), 3), first.data(), &length));
+    EXPECT_EQ(length, 0u);
+    std::vector<uint8_t> rest(plain.begin() + 3, plain.end());
+    length = rest.size();
+    EXPECT_TRUE(mechanism->EncryptUpdate(session, tru::Buffer(rest.data(), 26), rest.data(), &length));
+    ASSERT_EQ(length, 24u);
+    std::vector<uint8_t> tail(8);
+    unsigned long finalLength = tail.size();
+    EXPECT_TRUE(mechanism->EncryptFinal(session, tail.data(), &finalLength));
+    ASSERT_EQ(finalLength, 5u);
+    std::vector<uint8_t> result(rest.begin(), rest.begin() + 24);
+    result.insert(result.end(), tail.begin(), tail.begin() + 5);
+    EXPECT_EQ(result, whole);
+}
+
 TEST_P(StreamSplit, InitRefusesBadParametersKeysAndSBoxes)
 {
     std::unique_ptr<zrck::TokMechanism> mechanism = Make();
@@ -307,6 +340,38 @@ TEST_F(MacFixture, NoOperationNoSignature)
     EXPECT_EQ(CodeOf([&] { mac.Sign(session, View(data), out.data(), &length); }), CKR_GENERAL_ERROR);
     EXPECT_EQ(CodeOf([&] { mac.SignUpdate(session, View(data)); }), CKR_GENERAL_ERROR);
     EXPECT_EQ(CodeOf([&] { mac.SignInit(session, Parameter(Hex("00")), *key); }), CKR_MECHANISM_PARAM_INVALID);
+}
+
+// What the token's mechanism table reports for each class, before and after a session clone.
+TEST(GostMechanismInfo, TypeFlagsAndKeySizes)
+{
+    const struct {
+        std::shared_ptr<zrck::TokMechanism> mechanism;
+        CK_MECHANISM_TYPE type;
+        CK_FLAGS flags;
+        CK_ULONG keySize;
+    } cases[] = {
+        {std::make_shared<qel::TokUAGostEcbMechanism>(), 0x80420011, CKF_ENCRYPT | CKF_DECRYPT, 32},
+        {std::make_shared<qel::TokUAGostCntMechanism>(), 0x80420012, CKF_ENCRYPT | CKF_DECRYPT, 32},
+        {std::make_shared<qel::TokUAGostCfbMechanism>(), 0x80420013, CKF_ENCRYPT | CKF_DECRYPT, 32},
+        {std::make_shared<qel::TokUAGostMacMechanism>(), 0x80420014, CKF_SIGN | CKF_VERIFY, 32},
+        {std::make_shared<qel::TokUAGostWrapMechanism>(), 0x80420016, CKF_WRAP | CKF_UNWRAP, 32},
+        {std::make_shared<qel::TokUAGostHashMechanism>(), 0x80420021, CKF_DIGEST, 0},
+        {std::make_shared<qel::TokUAGostKeyGenMechanism>(), 0x80420041, CKF_GENERATE, 32},
+    };
+    for (const auto& c : cases) {
+        std::unique_ptr<zrck::TokMechanism> clone(c.mechanism->Clone());
+        const zrck::TokMechanism* both[] = {c.mechanism.get(), clone.get()};
+        for (const zrck::TokMechanism* mechanism : both) {
+            SCOPED_TRACE(mechanism->GetObjectClassName());
+            EXPECT_EQ(mechanism->GetMechanismType(), c.type);
+            CK_MECHANISM_INFO info{};
+            mechanism->FillMechanismInfo(&info);
+            EXPECT_EQ(info.flags, c.flags);
+            EXPECT_EQ(info.ulMinKeySize, c.keySize);
+            EXPECT_EQ(info.ulMaxKeySize, c.keySize);
+        }
+    }
 }
 
 }  // namespace

@@ -266,4 +266,25 @@ TEST_F(KeyGenFixture, ATokenThatOnlyGivesZerosFails)
     EXPECT_EQ(token.draws, qel::TokUAGostKeyGenMechanism::kMaxRandomDraws);
 }
 
+TEST_F(KeyFixture, RefreshTakesOverATwinOnlyWhenUnlocked)
+{
+    std::unique_ptr<qel::TokUAGostSecretKey> key = CreateKey(token, KeyValue0To31());
+    std::unique_ptr<qel::TokUAGostSecretKey> twin = KeyWithSBox(DerOid(9));
+    twin->SetCouldDerive(CK_TRUE);
+    twin->SetModifiable(false);
+    EXPECT_FALSE(key->RefreshFrom(*twin)) << "a new object is locked until its slot indexes it";
+    EXPECT_EQ(Bytes(Vec(key->GetSBox())), Der(1));
+
+    key->SetRefreshLock(false);
+    EXPECT_TRUE(key->RefreshFrom(*twin)) << "the S-box changed";
+    EXPECT_EQ(Bytes(Vec(key->GetSBoxValue())), Dke(9));
+    EXPECT_EQ(key->GetCouldDerive(), CK_TRUE);
+    EXPECT_EQ(key->IsModifiable(), CK_FALSE);
+    twin->SetModifiable(true);
+    twin->SetCouldDerive(CK_FALSE);
+    EXPECT_FALSE(key->RefreshFrom(*twin)) << "flags alone are no change";
+    EXPECT_EQ(key->IsModifiable(), CK_FALSE) << "never made modifiable again";
+    EXPECT_EQ(key->GetCouldDerive(), CK_FALSE);
+}
+
 }  // namespace

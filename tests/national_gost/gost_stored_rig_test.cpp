@@ -13,6 +13,7 @@
 #include "national/tok_ua_gost_cipher_mechanisms.h"
 #include "national/tok_ua_gost_domain_params.h"
 #include "national/tok_ua_gost_secret_key.h"
+#include "national/ua_gost_token_rows.h"
 #include "national/ua_gost_utl.h"
 #include "objects/object_test_util.h"
 #include "qelcrypt/gost_test_util.h"
@@ -56,6 +57,7 @@ protected:
     {
         const std::string why = tokensim::rig::Rig::WhyUnavailable();
         if (!why.empty()) GTEST_SKIP() << why;
+        ASSERT_TRUE(qel::UAGostTokenTablesRegistered());
         tokensim::rig::RigOptions options;
         options.simulators = {driver2test::InitialisedToken()};
         rig = std::make_unique<tokensim::rig::Rig>(options);
@@ -186,6 +188,72 @@ TEST_F(GostStoredRig, DomainParamsRegisterTheirSBoxWhenReadBack)
     key.SetTokenPtr(token.get());
     key.SetSBox(id);
     EXPECT_EQ(Text(key.GetSBoxValue()), Der(7).substr(2));
+}
+
+// The token built with the GOST rows: its own mechanisms, classes and named S-boxes.
+TEST_F(GostStoredRig, TokenOffersTheGostMechanismsAndNamedSBoxes)
+{
+    for (CK_MECHANISM_TYPE type : {CKM_GOST34311, CKM_GOST28147_ECB_NAT, CKM_GOST28147_CNT, CKM_GOST28147_CFB,
+                                   CKM_GOST28147_MAC_NAT, CKM_GOST28147_WRAP, CKM_GOST28147_KEY_GEN_NAT}) {
+        EXPECT_TRUE(token->IsMechanismSupported(type)) << std::hex << type;
+    }
+
+    // Known answers through the token's own mechanisms, on a key its class factory builds.
+    std::string value(32, '\0');
+    for (int i = 0; i < 32; ++i) value[i] = char(i);
+    zrtest::Records records;
+    records.ULong(CKA_CLASS, CKO_SECRET_KEY).ULong(CKA_KEY_TYPE, CKK_GOST28147_NAT).Raw(CKA_VALUE, value);
+    zrck::AttributeTemplate attributes(records.Array(), records.Count());
+    std::unique_ptr<zrck::TokObject> object(token->GetClassFactory()->Generate(attributes));
+    ASSERT_NE(dynamic_cast<qel::TokUAGostSecretKey*>(object.get()), nullptr);
+    object->InitializeWithAttributes(token.get(), attributes);
+    auto& key = dynamic_cast<qel::TokUAGostSecretKey&>(*object);
+    NoSession session;
+    std::unique_ptr<zrck::TokMechanism> ecb(token->GetMechanismIfSupported(CKM_GOST28147_ECB_NAT)->Clone());
+    ecb->EncryptInit(session, zrck::MechanismParameter(CKM_GOST28147_ECB_NAT, tru::Buffer()), key);
+    const std::vector<uint8_t> plain = Hex("0001020304050607 F1F2F3F4F5F6F7F8");
+    std::vector<uint8_t> out(16);
+    unsigned long length = out.size();
+    ASSERT_TRUE(ecb->Encrypt(session, tru::Buffer(plain.data(), 16), out.data(), &length));
+    EXPECT_EQ(ToHex(out), "E393A17DF2B6DE6F2086D8230C277432");
+
+    std::unique_ptr<zrck::TokMechanism> hash(token->GetMechanismIfSupported(CKM_GOST34311)->Clone());
+    hash->DigestInit(session, zrck::MechanismParameter(CKM_GOST34311, tru::Buffer()));
+    std::vector<uint8_t> digest(32);
+    length = digest.size();
+    ASSERT_TRUE(hash->Digest(session, tru::Buffer("abc", 3), digest.data(), &length));
+    EXPECT_EQ(ToHex(digest), "A34A53504D8BA070CB73A583146167A0A3C226D793440D9CEA24465FE02251F2");
+
+    // The ten named S-boxes are objects of the token.
+    unsigned sBoxes = 0;
+    slot->zrck::Slot::EnumerateObjects(
+        [&](zrck::TokObject& found, zrck::Slot::ObjEnumerationData*) {
+            if (auto* params = dynamic_cast<qel::TokUAGostDomainParams*>(&found)) {
+                ++sBoxes;
+                EXPECT_EQ(params->GetLifeTime(), zrck::TokObject::LIFETIME_FIXED);
+                EXPECT_EQ(params->GetSBox().Size(), 66u);
+            }
+            return true;
+        },
+        nullptr);
+    EXPECT_EQ(sBoxes, 10u);
+}
+
+TEST_F(GostStoredRig, GeneratedKeyTakesItsValueFromTheToken)
+{
+    std::unique_ptr<zrck::TokMechanism> keyGen(token->GetMechanismIfSupported(CKM_GOST28147_KEY_GEN_NAT)->Clone());
+    NoSession session;
+    zrtest::Records records;
+    zrck::AttributeTemplate attributes(records.Array(), records.Count());
+    zrck::TokMechanism::KeyPointer first =
+        keyGen->GenerateKey(session, zrck::MechanismParameter(CKM_GOST28147_KEY_GEN_NAT, tru::Buffer()), attributes);
+    zrck::AttributeTemplate again(records.Array(), records.Count());
+    zrck::TokMechanism::KeyPointer second =
+        keyGen->GenerateKey(session, zrck::MechanismParameter(CKM_GOST28147_KEY_GEN_NAT, tru::Buffer()), again);
+    const tru::Buffer& a = dynamic_cast<qel::TokUAGostSecretKey&>(*first).GetValue();
+    const tru::Buffer& b = dynamic_cast<qel::TokUAGostSecretKey&>(*second).GetValue();
+    EXPECT_EQ(a.Size(), 32u);
+    EXPECT_NE(Text(a), Text(b));
 }
 
 }  // namespace
