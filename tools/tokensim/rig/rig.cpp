@@ -109,6 +109,7 @@ void CopyFile(const std::string& from, const std::string& to) {
 }
 
 bool Exited(pid_t pid) {
+  if (pid <= 0) return true;  // never waitpid(-1): that would reap any child
   int status = 0;
   return waitpid(pid, &status, WNOHANG) == pid;
 }
@@ -287,11 +288,18 @@ void Rig::WaitReady(std::chrono::steady_clock::time_point deadline) {
   }
   for (size_t i = 0; i < sims_.size(); ++i) sims_[i].reader = readers[2 * i];
   for (size_t i = 0; i < sims_.size(); ++i) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (!WaitCardPresent(i, true, std::max(left, std::chrono::milliseconds(0)))) {
-      throw RigError("rig: the card of simulator " + std::to_string(i) + " was not seen in reader \"" +
-                     sims_[i].reader + "\" in time; simulator log:" +
-                     LogTail("tokensim-" + std::to_string(i) + ".log") + "\npcscd log:" + LogTail("pcscd.log"));
+    // Short waits, so a simulator that gives up is reported at once rather than at the deadline.
+    while (!WaitCardPresent(i, true, std::chrono::milliseconds(100))) {
+      if (Exited(sims_[i].pid)) {
+        sims_[i].pid = -1;
+        throw RigError("rig: simulator " + std::to_string(i) + " exited at start; its log:" +
+                       LogTail("tokensim-" + std::to_string(i) + ".log"));
+      }
+      if (std::chrono::steady_clock::now() >= deadline) {
+        throw RigError("rig: the card of simulator " + std::to_string(i) + " was not seen in reader \"" +
+                       sims_[i].reader + "\" in time; simulator log:" +
+                       LogTail("tokensim-" + std::to_string(i) + ".log") + "\npcscd log:" + LogTail("pcscd.log"));
+      }
     }
   }
 }
