@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "device_protocol.h"
 #include "rig_fixture.h"
@@ -145,6 +147,16 @@ TEST_F(RigTest, ForcedStatusesMalformedAnswersAndCounters) {
   ctl.ResetCounters();
   EXPECT_EQ(ctl.Count("GetAttr"), 0u);
   EXPECT_THROW(ctl.Request("no-such-request"), rig::RigError);
+}
+
+TEST_F(RigTest, TraceShowsEachCommandAndAnswer) {
+  StartRig({{}}, true);
+  Connect()->Command(cmd::kGetAttr, {attr::kVersion});
+  std::ifstream log(rig_->WorkDir() + "/tokensim-0.log");
+  std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("> GetAttr"), std::string::npos) << text;
+  EXPECT_NE(text.find("8100000003011007001605"), std::string::npos) << text;
+  EXPECT_NE(text.find("status 0 010004"), std::string::npos) << text;
 }
 
 TEST_F(RigTest, StateFileKeepsContentsAcrossRestarts) {
