@@ -140,5 +140,21 @@ TEST(TokenCryptoParamSets, UnknownSetsAnswer36) {
   EXPECT_EQ(Sign(slot, Bytes(32, 1), out), status::kUnsupportedParamSet);  // empty slot, set 0
 }
 
+TEST(TokenCryptoSlots, FailedCommandKeepsTheSlotAndClearedSlotSignsNothing) {
+  KeySlot slot;
+  ASSERT_EQ(GenerateKey(9, slot), status::kOk);
+  const KeySlot before = slot;
+  EXPECT_EQ(LoadKey(9, Bytes(3, 1), slot), status::kBadLength);
+  EXPECT_EQ(GenerateKey(99, slot), status::kUnsupportedParamSet);
+  EXPECT_EQ(slot.privateBlob, before.privateBlob);
+  EXPECT_EQ(slot.publicKey, before.publicKey);
+
+  ClearKeySlot(slot);
+  EXPECT_TRUE(slot.privateBlob.empty());
+  EXPECT_TRUE(slot.publicKey.empty());
+  Bytes out;
+  EXPECT_NE(Sign(slot, Bytes(32, 1), out), status::kOk);
+}
+
 }  // namespace
 }  // namespace tokensim::crypto

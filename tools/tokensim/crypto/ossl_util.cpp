@@ -56,6 +56,25 @@ Bytes BnToLittleEndian(const BIGNUM* bn, size_t len) {
   return out;
 }
 
+ParamBldPtr NewParamBld() { return ParamBldPtr(NotNull(OSSL_PARAM_BLD_new(), "OSSL_PARAM_BLD_new")); }
+
+PkeyPtr PkeyFromParams(const char* type, OSSL_PARAM_BLD* bld, int selection) {
+  struct ParamFree {
+    void operator()(OSSL_PARAM* p) const { OSSL_PARAM_free(p); }
+  };
+  std::unique_ptr<OSSL_PARAM, ParamFree> params(NotNull(OSSL_PARAM_BLD_to_param(bld), "OSSL_PARAM_BLD_to_param"));
+  PkeyCtxPtr ctx(NotNull(EVP_PKEY_CTX_new_from_name(nullptr, type, nullptr), "EVP_PKEY_CTX_new_from_name"));
+  Check(EVP_PKEY_fromdata_init(ctx.get()), "EVP_PKEY_fromdata_init");
+  EVP_PKEY* key = nullptr;
+  if (EVP_PKEY_fromdata(ctx.get(), &key, selection, params.get()) <= 0)
+    throw CryptoError(status::kInvalidKey, "key parameters refused");
+  return PkeyPtr(key);
+}
+
+PkeyCtxPtr NewPkeyCtx(EVP_PKEY* key) {
+  return PkeyCtxPtr(NotNull(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr), "EVP_PKEY_CTX_new_from_pkey"));
+}
+
 void Wipe(Bytes& bytes) {
   if (!bytes.empty()) OPENSSL_cleanse(bytes.data(), bytes.size());
   bytes.clear();

@@ -4,6 +4,7 @@
 #include <openssl/bn.h>
 #include <openssl/ec.h>
 #include <openssl/evp.h>
+#include <openssl/param_build.h>
 
 #include <cstddef>
 #include <cstdint>
@@ -33,12 +34,17 @@ struct PkeyCtxFree {
   void operator()(EVP_PKEY_CTX* c) const { EVP_PKEY_CTX_free(c); }
 };
 
+struct ParamBldFree {
+  void operator()(OSSL_PARAM_BLD* b) const { OSSL_PARAM_BLD_free(b); }
+};
+
 using BnPtr = std::unique_ptr<BIGNUM, BnFree>;
 using BnCtxPtr = std::unique_ptr<BN_CTX, BnCtxFree>;
 using GroupPtr = std::unique_ptr<EC_GROUP, GroupFree>;
 using PointPtr = std::unique_ptr<EC_POINT, PointFree>;
 using PkeyPtr = std::unique_ptr<EVP_PKEY, PkeyFree>;
 using PkeyCtxPtr = std::unique_ptr<EVP_PKEY_CTX, PkeyCtxFree>;
+using ParamBldPtr = std::unique_ptr<OSSL_PARAM_BLD, ParamBldFree>;
 
 // Every allocation failure becomes status 11 (internal error).
 BnPtr NewBn();
@@ -52,6 +58,12 @@ BnPtr BnFromLittleEndian(const uint8_t* data, size_t len);
 // Fixed-width encodings; a value wider than `len` is an internal error.
 Bytes BnToBigEndian(const BIGNUM* bn, size_t len);
 Bytes BnToLittleEndian(const BIGNUM* bn, size_t len);
+
+ParamBldPtr NewParamBld();
+// An EVP key of `type` ("RSA", "EC") from the parameters pushed to `bld`; `selection` is
+// EVP_PKEY_PUBLIC_KEY or EVP_PKEY_KEYPAIR. Parameters OpenSSL refuses answer 37 (invalid key).
+PkeyPtr PkeyFromParams(const char* type, OSSL_PARAM_BLD* bld, int selection);
+PkeyCtxPtr NewPkeyCtx(EVP_PKEY* key);
 
 // Overwrites a byte string before it is dropped.
 void Wipe(Bytes& bytes);

@@ -1,7 +1,6 @@
 #include "rsa_algorithm.h"
 
 #include <openssl/core_names.h>
-#include <openssl/param_build.h>
 #include <openssl/rsa.h>
 
 #include <array>
@@ -77,17 +76,9 @@ void CheckModulus(const BIGNUM* n, size_t modulusBytes) {
     throw CryptoError(status::kInvalidKey, "modulus does not fit the parameter set");
 }
 
-struct ParamBldFree {
-  void operator()(OSSL_PARAM_BLD* b) const { OSSL_PARAM_BLD_free(b); }
-};
-struct ParamFree {
-  void operator()(OSSL_PARAM* p) const { OSSL_PARAM_free(p); }
-};
-
 // An EVP key from n alone (public) or from all seven components (private).
 PkeyPtr MakeKey(const BIGNUM* n, const Components* parts) {
-  std::unique_ptr<OSSL_PARAM_BLD, ParamBldFree> bld(OSSL_PARAM_BLD_new());
-  Check(bld != nullptr, "OSSL_PARAM_BLD_new");
+  ParamBldPtr bld = NewParamBld();
   BnPtr e = NewBn();
   Check(BN_set_word(e.get(), kPublicExponent), "BN_set_word");
   Check(OSSL_PARAM_BLD_push_BN(bld.get(), OSSL_PKEY_PARAM_RSA_N, n), "n");
@@ -96,16 +87,7 @@ PkeyPtr MakeKey(const BIGNUM* n, const Components* parts) {
     for (size_t i = 1; i < kComponents.size(); ++i)
       Check(OSSL_PARAM_BLD_push_BN(bld.get(), kComponents[i], (*parts)[i].get()), kComponents[i]);
   }
-  std::unique_ptr<OSSL_PARAM, ParamFree> params(OSSL_PARAM_BLD_to_param(bld.get()));
-  Check(params != nullptr, "OSSL_PARAM_BLD_to_param");
-  PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_name(nullptr, "RSA", nullptr));
-  Check(ctx != nullptr, "EVP_PKEY_CTX_new_from_name");
-  Check(EVP_PKEY_fromdata_init(ctx.get()), "EVP_PKEY_fromdata_init");
-  EVP_PKEY* key = nullptr;
-  if (EVP_PKEY_fromdata(ctx.get(), &key, parts != nullptr ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY,
-                        params.get()) <= 0)
-    throw CryptoError(status::kInvalidKey, "RSA key not accepted");
-  return PkeyPtr(key);
+  return PkeyFromParams("RSA", bld.get(), parts != nullptr ? EVP_PKEY_KEYPAIR : EVP_PKEY_PUBLIC_KEY);
 }
 
 BnPtr ParsePublicBlob(uint8_t paramSet, const Bytes& blob) {
@@ -135,8 +117,7 @@ Bytes Block(const Bytes& data, const BIGNUM* n, size_t modulusBytes) {
 enum class Direction { kPublic, kPrivate };
 
 Bytes RawOperation(EVP_PKEY* key, Direction direction, const Bytes& block) {
-  PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, key, nullptr));
-  Check(ctx != nullptr, "EVP_PKEY_CTX_new_from_pkey");
+  PkeyCtxPtr ctx = NewPkeyCtx(key);
   const bool isPublic = direction == Direction::kPublic;
   Check(isPublic ? EVP_PKEY_encrypt_init(ctx.get()) : EVP_PKEY_decrypt_init(ctx.get()), "init");
   Check(EVP_PKEY_CTX_set_rsa_padding(ctx.get(), RSA_NO_PADDING), "RSA_NO_PADDING");
@@ -190,8 +171,7 @@ void RsaAlgorithm::Generate(uint8_t paramSet, Bytes& privateBlob, Bytes& publicK
 void RsaAlgorithm::Load(uint8_t paramSet, const Bytes& blob, Bytes& privateBlob, Bytes& publicKey) const {
   PrivateKey k = LoadPrivate(paramSet, blob);
   // The components must form one key: p q = n, e d = 1 and the CRT values.
-  PkeyCtxPtr ctx(EVP_PKEY_CTX_new_from_pkey(nullptr, k.key.get(), nullptr));
-  Check(ctx != nullptr, "EVP_PKEY_CTX_new_from_pkey");
+  PkeyCtxPtr ctx = NewPkeyCtx(k.key.get());
   if (EVP_PKEY_pairwise_check(ctx.get()) != 1) throw CryptoError(status::kInvalidKey, "RSA components disagree");
   publicKey = PublicBlob(k.parts[0].get(), k.modulusBytes);
   privateBlob = blob;

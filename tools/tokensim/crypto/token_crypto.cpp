@@ -79,6 +79,12 @@ uint8_t GetCommonKey(const KeySlot& slot, const Bytes& peerPoint, uint8_t cofact
   });
 }
 
+void ClearKeySlot(KeySlot& slot) {
+  Wipe(slot.privateBlob);
+  slot.publicKey.clear();
+  slot.paramSet = 0;
+}
+
 void RandomBytes(uint8_t* out, size_t n) {
   if (n == 0) return;
   if (RAND_bytes(out, static_cast<int>(n)) != 1) throw std::runtime_error("random generator failed");

@@ -58,6 +58,9 @@ uint8_t GetCommonKey(const KeySlot& slot, const Bytes& peerPoint, uint8_t cofact
                      const Bytes& firstBlock, uint32_t word, const Bytes& secondBlock,
                      Bytes& sharedKey);
 
+// Overwrites the slot's private blob and empties the slot (key deleted or slot reused).
+void ClearKeySlot(KeySlot& slot);
+
 // Fills `out` with random bytes from OpenSSL's generator.
 void RandomBytes(uint8_t* out, size_t n);
 
