@@ -1,0 +1,56 @@
+#include "cryptoki/session.h"
+
+#include "cryptoki/slot.h"
+#include "cryptoki/token.h"
+
+namespace zrck {
+
+Session::Session(const std::weak_ptr<Token>& token) : mToken(token) {
+    TokenPtr strong = mToken.lock();
+    if (!strong) throw Exception(CKR_DEVICE_REMOVED);
+    mSecondaryOperationAllowed = strong->IsSecondaryOperationAllowed();
+    mSlotID = strong->GetSlot()->GetSlotID();
+}
+
+Session::~Session() {
+    if (IsClosed()) return;
+    try {
+        Close();
+    } catch (...) {
+        // A session going away must not fail.
+    }
+}
+
+Token* Session::GetOwnerToken() { return mToken.lock().get(); }
+
+bool Session::CouldSeePrivateObjects() const {
+    TokenPtr token = mToken.lock();
+    return token && token->IsUserLogged();
+}
+
+void Session::Close() {
+    TokenPtr token = mToken.lock();
+    std::lock_guard<std::recursive_mutex> call(GetCallMutex());
+    SessionFrame::Close(token.get());
+}
+
+void Session::FillSessionInfo(CK_SESSION_INFO_PTR info) {
+    TokenPtr token = mToken.lock();
+    std::lock_guard<std::recursive_mutex> call(GetCallMutex());
+    ApplyPendingLogout();
+    SessionFrame::FillSessionInfo(token.get(), info);
+}
+
+CK_STATE Session::GetState() {
+    return WithToken([this](Token* token) { return SessionFrame::GetState(token); });
+}
+
+void Session::SeedRandom(const tru::Buffer& seed) {
+    WithToken([&](Token* token) { SessionFrame::SeedRandom(token, seed); });
+}
+
+void Session::GenerateRandom(tru::Buffer& output) {
+    WithToken([&](Token* token) { SessionFrame::GenerateRandom(token, output); });
+}
+
+}  // namespace zrck

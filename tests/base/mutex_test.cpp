@@ -1,0 +1,128 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <stdexcept>
+#include <thread>
+
+#include "support/mutex.h"
+#include "support/thread.h"
+#include "support/vdk_exception.h"
+
+namespace {
+
+using vdk::MutexFactory;
+using vdk::MutexIntf;
+
+class MutexFactoryTest : public ::testing::Test {
+protected:
+    void SetUp() override { MutexFactory::DestroyInstance(); }
+    void TearDown() override { MutexFactory::DestroyInstance(); }
+};
+
+class CountingMutex : public MutexIntf {
+public:
+    void Lock() override { ++locks; }
+    void Unlock() override { ++unlocks; }
+    std::string ToString() const override { return "counting"; }
+    int locks = 0;
+    int unlocks = 0;
+};
+
+TEST_F(MutexFactoryTest, RecordLifecycleAndRegistration)
+{
+    MutexFactory::DestroyInstance();  // no record: nothing happens
+    EXPECT_EQ(nullptr, MutexFactory::GetInstance());
+    EXPECT_THROW(MutexFactory::NewMutex("x"), vdk::Exception);  // creates a bare record
+    ASSERT_NE(nullptr, MutexFactory::GetInstance());
+    EXPECT_EQ(0u, MutexFactory::GetInstance()->GetFlags());
+
+    MutexFactory::Instance().SetFlags(MutexFactory::FLAG_RECURSIVE);
+    vdk::MutexLinuxFactory::RegisterFactory();
+    EXPECT_EQ(1u, MutexFactory::Instance().GetFlags());
+    EXPECT_EQ(&vdk::MutexLinuxFactory::GenerateLocalMutex, MutexFactory::Instance().GetGenerator());
+    vdk::MutexNullFactory::RegisterFactory();
+    EXPECT_EQ(1u, MutexFactory::Instance().GetFlags());
+    EXPECT_EQ(&vdk::MutexNullFactory::GenerateLocalMutex, MutexFactory::Instance().GetGenerator());
+    auto nullMutex = MutexFactory::NewMutex("StorageMutex");
+    EXPECT_NE(nullptr, dynamic_cast<vdk::MutexNullFactory::NullMutex*>(nullMutex.get()));
+    EXPECT_EQ("", nullMutex->ToString());
+
+    MutexFactory::DestroyInstance();
+    EXPECT_EQ(nullptr, MutexFactory::GetInstance());
+    EXPECT_EQ(0u, MutexFactory::Instance().GetFlags());
+    EXPECT_EQ(nullptr, MutexFactory::Instance().GetGenerator());
+    nullMutex->Lock();  // mutexes made earlier outlive the record
+    nullMutex->Unlock();
+}
+
+TEST_F(MutexFactoryTest, RecursiveLinuxMutexExcludesOtherThreadsUntilFullyReleased)
+{
+    MutexFactory::Instance().SetFlags(MutexFactory::FLAG_RECURSIVE);
+    vdk::MutexLinuxFactory::RegisterFactory();
+    auto mutex = MutexFactory::NewMutex("MutexForSlot");
+    EXPECT_EQ("", mutex->ToString());
+
+    mutex->Lock();
+    mutex->Lock();  // re-entry on one thread does not block
+    std::atomic<bool> acquired{false};
+    std::thread other([&] {
+        MutexIntf::GuardNL guard(*mutex);
+        acquired = true;
+    });
+    mutex->Unlock();
+    vdk::Thread::Sleep(50000);
+    EXPECT_FALSE(acquired.load()) << "taken while still held once";
+    mutex->Unlock();
+    other.join();
+    EXPECT_TRUE(acquired.load());
+}
+
+TEST(MutexGuardTest, GuardsLockForTheirScopeAndIgnoreNull)
+{
+    CountingMutex m;
+    {
+        MutexIntf::Guard a(m, "AddSessionObject");
+        MutexIntf::GuardNL b(m);
+        MutexIntf::GuardIfAvailable c(&m, "label");
+        MutexIntf::GuardNLIfAvailable d(&m);
+        EXPECT_EQ(4, m.locks);
+        EXPECT_EQ(0, m.unlocks);
+    }
+    EXPECT_EQ(4, m.unlocks);
+    {
+        MutexIntf::GuardIfAvailable c(nullptr, "label");
+        MutexIntf::GuardNLIfAvailable d(nullptr);
+    }
+    try {
+        MutexIntf::Guard g(m, "throws");
+        throw std::runtime_error("pass");
+    } catch (const std::runtime_error&) {
+    }
+    EXPECT_EQ(5, m.locks);
+    EXPECT_EQ(5, m.unlocks);
+}
+
+void* SetFlag(void* argument)
+{
+    static_cast<std::atomic<int>*>(argument)->store(7);
+    return vdk::Thread::THREAD_OK;
+}
+
+TEST(ThreadTest, RunsStartFunctionAndJoins)
+{
+    std::atomic<int> value{0};
+    vdk::Thread thread(&SetFlag, &value);
+    thread.Join();
+    EXPECT_EQ(7, value.load());
+    EXPECT_THROW(thread.Join(), vdk::Exception);
+    EXPECT_TRUE(vdk::Thread::Sleep(0));
+
+    // Destroyed without Join while the thread may still be starting: the
+    // thread must not read the gone object.
+    std::atomic<int> other{0};
+    { vdk::Thread detached(&SetFlag, &other); }
+    while (other.load() != 7)
+        vdk::Thread::Sleep(100);
+}
+
+}  // namespace

@@ -1,0 +1,9 @@
+// Decodes arbitrary bytes as Gost34311Params; accepted values must survive a DER round trip.
+#include "../asn1/asn1_round_trip.h"
+#include "zrasn1/Gost34311Params.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
+{
+    asn1_test::DecodeAndRoundTrip(asn_DEF_Gost34311Params, data, size);
+    return 0;
+}
