@@ -123,7 +123,7 @@ TEST_F(RigTest, ForcedStatusesMalformedAnswersAndCounters) {
   struct {
     const char* kind;
     const char* expected;
-  } malformed[] = {{"sw-only", "9000"}, {"bad-marker", "02009000"}, {"bad-sw", "01006A82"}};
+  } malformed[] = {{"sw-only", "9000"}, {"bad-marker", "02009000"}, {"bad-sw", "01006A82"}, {"one-byte", "90"}};
   for (const auto& m : malformed) {
     ctl.Malformed(m.kind, 1);
     Bytes answer;
@@ -139,11 +139,17 @@ TEST_F(RigTest, ForcedStatusesMalformedAnswersAndCounters) {
   EXPECT_EQ(c->Command(cmd::kGetAttr, {attr::kVersion}).status, 0);
   ctl.SetDelayMs(0);
 
+  // A one-byte APDU cannot be told from a vpcd control; it still gets an answer.
+  Bytes oneByte;
+  ASSERT_EQ(c->Transmit({0x05}, oneByte), SCARD_S_SUCCESS);
+  EXPECT_EQ(ToHex(oneByte), "6700");
+  EXPECT_THROW(ctl.Malformed("empty", 1), rig::RigError);
+
   auto counters = ctl.Counters();
   EXPECT_EQ(counters["OpenSession"], 1u);
-  EXPECT_EQ(counters["GetAttr"], 8u);
-  EXPECT_EQ(counters["total"], 9u);
-  EXPECT_EQ(ctl.Count("0x10"), 8u);
+  EXPECT_EQ(counters["GetAttr"], 9u);
+  EXPECT_EQ(counters["total"], 10u);
+  EXPECT_EQ(ctl.Count("0x10"), 9u);
   ctl.ResetCounters();
   EXPECT_EQ(ctl.Count("GetAttr"), 0u);
   EXPECT_THROW(ctl.Request("no-such-request"), rig::RigError);

@@ -127,7 +127,11 @@ bool Simulator::HandleFrame(const Bytes& payload, Bytes& answer) {
       case kPowerOn: return false;
       case kReset: return false;  // warm reset: sessions and logins stay
       case kSendAtr: answer = atr_; return true;
-      default: return false;
+      default:
+        // vpcd sends no other controls: this is a one-byte APDU from a client, and the
+        // client waits for an answer.
+        answer = StatusWordOnly(0x6700);
+        return true;
     }
   }
   answer = AnswerApdu(payload);

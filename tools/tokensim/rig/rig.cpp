@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -66,12 +67,16 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& logPath) {
   args.push_back(nullptr);
   int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (log < 0) throw RigError(Errno("rig: cannot open " + logPath));
+  pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) {
     close(log);
     throw RigError(Errno("rig: fork"));
   }
   if (pid == 0) {
+    // A test killed by its timeout never runs the destructor: its children must not outlive it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(1);
     int devnull = open("/dev/null", O_RDONLY);
     if (devnull >= 0) dup2(devnull, 0);
     dup2(log, 1);
