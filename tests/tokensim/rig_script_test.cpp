@@ -28,6 +28,7 @@ TEST_F(RigScriptTest, CommandSeesTheCardAndItsExitStatusComesBack) {
   // The command talks to the simulator and checks the card is in the reader pcscd lists.
   EXPECT_EQ(RunScript("--sim '--serial SCRIPT1' -- sh -c '"
                       "tokensim-ctl \"$TOKENSIM_CONTROL\" status | grep -q serial=SCRIPT1 && "
+                      "tokensim-ctl --reset \"$TOKENSIM_READER_0\" && "
                       "test \"$TOKENSIM_READER_0\" = \"Virtual PCD 00 00\" && exit 7'"),
             7);
 }

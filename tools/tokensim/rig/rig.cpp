@@ -363,12 +363,14 @@ void Rig::SwapCard(const std::string& serial, size_t index) {
   if (!WaitCardPresent(index, true, options_.readyTimeout)) throw RigError("rig: pcscd did not see the new card");
 }
 
-void Rig::ResetCard(size_t index) {
+void Rig::ResetCard(size_t index) { ResetReader(ReaderName(index)); }
+
+void Rig::ResetReader(const std::string& reader) {
   PcscContext ctx;
   if (!ctx.Establish()) throw RigError("rig: no PC/SC context for the reset");
   SCARDHANDLE card = 0;
   DWORD protocol = 0;
-  LONG rv = SCardConnect(ctx.get(), ReaderName(index).c_str(), SCARD_SHARE_SHARED,
+  LONG rv = SCardConnect(ctx.get(), reader.c_str(), SCARD_SHARE_SHARED,
                          SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
   if (rv != SCARD_S_SUCCESS) throw RigError("rig: connect for the reset failed: " + std::string(pcsc_stringify_error(rv)));
   rv = SCardReconnect(card, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, SCARD_RESET_CARD, &protocol);
