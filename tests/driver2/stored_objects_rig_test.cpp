@@ -251,6 +251,31 @@ TEST_F(DriverRig, StoredFlagsReadBackAsStored) {
     EXPECT_EQ(seen[0]->GetSubject().ToString(), "subject");
 }
 
+TEST_F(DriverRig, HostileIndexAndAttributeFilesNeverBreakASearch) {
+    {
+        qel::TokenStorage& storage = *token->GetStorage();
+        qel::TokenStorage::GlobalBusyGuard guard(storage, "test");
+        const uint8_t shortFlags[] = {1, 0, 0};
+        const qel::storage::Attribute records[] = {{0x8EFF, shortFlags, 3}, {CKA_LABEL, "bad", 3}};
+        storage.WriteAttributeFile(2, records, 2);
+        storage.AddToIndexFile(qel::PublicObject, qel::DATA, 1, 2);
+        storage.AddToIndexFile(qel::PublicObject, 6, 3, 4);   // an item type without a class
+        storage.AddToIndexFile(qel::PublicObject, 16, 5, 6);  // beyond the known types
+        storage.IncTokenDataRevision();
+    }
+    other = OtherConnection();
+    auto seen = Search<qel::TokData>(*other);
+    ASSERT_EQ(seen.size(), 1u) << "the object is kept with what could be read";
+    size_t total = 0;
+    other->zrck::Slot::EnumerateObjects(
+        [&](zrck::TokObject& object, zrck::Slot::ObjEnumerationData*) {
+            total += object.GetLifeTime() == zrck::TokObject::LIFETIME_TOKEN ? 1 : 0;
+            return true;
+        },
+        nullptr);
+    EXPECT_EQ(total, 1u) << "records without a class yield no object";
+}
+
 TEST_F(DriverRig, MechanismTableTakesTheRegisteredRowsTheTokenOffers) {
     ASSERT_TRUE(layerRegistered);
     ASSERT_EQ(token->GetMechanismCount(), 1u);

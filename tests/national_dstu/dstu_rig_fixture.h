@@ -93,7 +93,9 @@ protected:
     uint64_t TotalCommands() const
     {
         uint64_t total = 0;
-        for (const auto& entry : Sim().Counters()) total += entry.second;
+        for (const auto& entry : Sim().Counters()) {
+            if (entry.first != "total") total += entry.second;
+        }
         return total;
     }
 

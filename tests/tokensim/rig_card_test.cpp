@@ -2,6 +2,8 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <fstream>
+#include <iterator>
 
 #include "device_protocol.h"
 #include "rig_fixture.h"
@@ -121,7 +123,7 @@ TEST_F(RigTest, ForcedStatusesMalformedAnswersAndCounters) {
   struct {
     const char* kind;
     const char* expected;
-  } malformed[] = {{"sw-only", "9000"}, {"bad-marker", "02009000"}, {"bad-sw", "01006A82"}};
+  } malformed[] = {{"sw-only", "9000"}, {"bad-marker", "02009000"}, {"bad-sw", "01006A82"}, {"one-byte", "90"}};
   for (const auto& m : malformed) {
     ctl.Malformed(m.kind, 1);
     Bytes answer;
@@ -137,14 +139,30 @@ TEST_F(RigTest, ForcedStatusesMalformedAnswersAndCounters) {
   EXPECT_EQ(c->Command(cmd::kGetAttr, {attr::kVersion}).status, 0);
   ctl.SetDelayMs(0);
 
+  // A one-byte APDU cannot be told from a vpcd control; it still gets an answer.
+  Bytes oneByte;
+  ASSERT_EQ(c->Transmit({0x05}, oneByte), SCARD_S_SUCCESS);
+  EXPECT_EQ(ToHex(oneByte), "6700");
+  EXPECT_THROW(ctl.Malformed("empty", 1), rig::RigError);
+
   auto counters = ctl.Counters();
   EXPECT_EQ(counters["OpenSession"], 1u);
-  EXPECT_EQ(counters["GetAttr"], 8u);
-  EXPECT_EQ(counters["total"], 9u);
-  EXPECT_EQ(ctl.Count("0x10"), 8u);
+  EXPECT_EQ(counters["GetAttr"], 9u);
+  EXPECT_EQ(counters["total"], 10u);
+  EXPECT_EQ(ctl.Count("0x10"), 9u);
   ctl.ResetCounters();
   EXPECT_EQ(ctl.Count("GetAttr"), 0u);
   EXPECT_THROW(ctl.Request("no-such-request"), rig::RigError);
+}
+
+TEST_F(RigTest, TraceShowsEachCommandAndAnswer) {
+  StartRig({{}}, true);
+  Connect()->Command(cmd::kGetAttr, {attr::kVersion});
+  std::ifstream log(rig_->WorkDir() + "/tokensim-0.log");
+  std::string text((std::istreambuf_iterator<char>(log)), std::istreambuf_iterator<char>());
+  EXPECT_NE(text.find("> GetAttr"), std::string::npos) << text;
+  EXPECT_NE(text.find("8100000003011007001605"), std::string::npos) << text;
+  EXPECT_NE(text.find("status 0 010004"), std::string::npos) << text;
 }
 
 TEST_F(RigTest, StateFileKeepsContentsAcrossRestarts) {

@@ -16,11 +16,12 @@ namespace tokensim::test {
 class RigTest : public ::testing::Test {
  protected:
   // Starts the rig with one simulator per entry of `simulators`.
-  void StartRig(std::vector<std::vector<std::string>> simulators = {{}}) {
+  void StartRig(std::vector<std::vector<std::string>> simulators = {{}}, bool trace = false) {
     std::string why = rig::Rig::WhyUnavailable();
     if (!why.empty()) GTEST_SKIP() << why;
     rig::RigOptions options;
     options.simulators = std::move(simulators);
+    options.simulatorTrace = trace;
     rig_ = std::make_unique<rig::Rig>(options);
   }
   std::unique_ptr<PcscClient> Connect(size_t index = 0) {

@@ -37,7 +37,7 @@ Bytes CommandProcessor::DeleteFile(ByteReader& in) {
   Finish(in);
   DeviceSession& s = SessionOf(handle);
   CheckFileAccess(id, s);
-  size_t erased = fileid::IsKeySlot(id) ? card_.state.keys.erase(id) : card_.state.files.erase(id);
+  size_t erased = fileid::IsKeySlot(id) ? card_.state.EraseKey(id) : card_.state.files.erase(id);
   if (erased == 0) throw DeviceStatus{st::kFileNotFound};
   card_.contentChanged = true;
   return {};

@@ -40,9 +40,10 @@ Bytes CommandProcessor::GenerateKey(ByteReader& in) {
   crypto::KeySlot key;
   Check(crypto::GenerateKey(paramSet, key));
   key.paramSet = paramSet;
-  card_.state.keys[slot] = key;  // a slot no index names may be taken again: overwrite
+  Bytes publicKey = key.publicKey;
+  card_.state.StoreKey(slot, std::move(key));  // a slot no index names may be taken again: overwrite
   card_.contentChanged = true;
-  return ByteWriter().LongBlock(key.publicKey).Release();
+  return ByteWriter().LongBlock(publicKey).Release();
 }
 
 Bytes CommandProcessor::LoadKey(ByteReader& in) {
@@ -57,7 +58,7 @@ Bytes CommandProcessor::LoadKey(ByteReader& in) {
   crypto::KeySlot key;
   Check(crypto::LoadKey(paramSet, blob, key));
   key.paramSet = paramSet;
-  card_.state.keys[slot] = key;
+  card_.state.StoreKey(slot, std::move(key));
   card_.contentChanged = true;
   return {};
 }

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Demo of the token library: starts the simulated token in a private PC/SC rig and runs a short
-# session with OpenSC's pkcs11-tool against libzrcryptokiqel: library and token information,
-# login, then a data object written and listed.
+# session with OpenSC's pkcs11-tool against libzrcryptokiqel: library, token and mechanism
+# information, login with random data from the token, then a data object written and listed.
 #
 #   tools/tokensim/demo.sh [BUILD_DIR]     (default: <repository>/build)
 set -euo pipefail
@@ -36,6 +36,7 @@ exec bash "$here/rig.sh" --sim "$sim" -- bash -c '
   status=0
   tool -I || status=1
   tool -T || status=1
+  tool -M || status=1
   tool --login --pin 12345678 --generate-random 16 --output-file "$work/random.bin" &&
     echo "16 random bytes from the token: $(od -An -tx1 "$work/random.bin" | tr -d " \n")" || status=1
   printf "hello from the demo" > "$work/data.txt"

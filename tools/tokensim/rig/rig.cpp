@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -66,12 +67,16 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& logPath) {
   args.push_back(nullptr);
   int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (log < 0) throw RigError(Errno("rig: cannot open " + logPath));
+  pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) {
     close(log);
     throw RigError(Errno("rig: fork"));
   }
   if (pid == 0) {
+    // A test killed by its timeout never runs the destructor: its children must not outlive it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(1);
     int devnull = open("/dev/null", O_RDONLY);
     if (devnull >= 0) dup2(devnull, 0);
     dup2(log, 1);
@@ -109,6 +114,7 @@ void CopyFile(const std::string& from, const std::string& to) {
 }
 
 bool Exited(pid_t pid) {
+  if (pid <= 0) return true;  // never waitpid(-1): that would reap any child
   int status = 0;
   return waitpid(pid, &status, WNOHANG) == pid;
 }
@@ -287,11 +293,18 @@ void Rig::WaitReady(std::chrono::steady_clock::time_point deadline) {
   }
   for (size_t i = 0; i < sims_.size(); ++i) sims_[i].reader = readers[2 * i];
   for (size_t i = 0; i < sims_.size(); ++i) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (!WaitCardPresent(i, true, std::max(left, std::chrono::milliseconds(0)))) {
-      throw RigError("rig: the card of simulator " + std::to_string(i) + " was not seen in reader \"" +
-                     sims_[i].reader + "\" in time; simulator log:" +
-                     LogTail("tokensim-" + std::to_string(i) + ".log") + "\npcscd log:" + LogTail("pcscd.log"));
+    // Short waits, so a simulator that gives up is reported at once rather than at the deadline.
+    while (!WaitCardPresent(i, true, std::chrono::milliseconds(100))) {
+      if (Exited(sims_[i].pid)) {
+        sims_[i].pid = -1;
+        throw RigError("rig: simulator " + std::to_string(i) + " exited at start; its log:" +
+                       LogTail("tokensim-" + std::to_string(i) + ".log"));
+      }
+      if (std::chrono::steady_clock::now() >= deadline) {
+        throw RigError("rig: the card of simulator " + std::to_string(i) + " was not seen in reader \"" +
+                       sims_[i].reader + "\" in time; simulator log:" +
+                       LogTail("tokensim-" + std::to_string(i) + ".log") + "\npcscd log:" + LogTail("pcscd.log"));
+      }
     }
   }
 }
@@ -350,12 +363,14 @@ void Rig::SwapCard(const std::string& serial, size_t index) {
   if (!WaitCardPresent(index, true, options_.readyTimeout)) throw RigError("rig: pcscd did not see the new card");
 }
 
-void Rig::ResetCard(size_t index) {
+void Rig::ResetCard(size_t index) { ResetReader(ReaderName(index)); }
+
+void Rig::ResetReader(const std::string& reader) {
   PcscContext ctx;
   if (!ctx.Establish()) throw RigError("rig: no PC/SC context for the reset");
   SCARDHANDLE card = 0;
   DWORD protocol = 0;
-  LONG rv = SCardConnect(ctx.get(), ReaderName(index).c_str(), SCARD_SHARE_SHARED,
+  LONG rv = SCardConnect(ctx.get(), reader.c_str(), SCARD_SHARE_SHARED,
                          SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
   if (rv != SCARD_S_SUCCESS) throw RigError("rig: connect for the reset failed: " + std::string(pcsc_stringify_error(rv)));
   rv = SCardReconnect(card, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, SCARD_RESET_CARD, &protocol);
