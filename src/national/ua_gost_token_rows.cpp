@@ -97,11 +97,9 @@ void RegisterUAGostClasses(Token* token)
     Register<TokUAGostSecretKey>(token, CKO_SECRET_KEY);
 }
 
-namespace {
-const bool tablesRegistered = RegisterTokenTables(
-    {&UAGostMechanismRows, &UAGostStoredClassRows, &UAGostFixedDomainParamsRows, &RegisterUAGostClasses});
-}  // namespace
-
-bool UAGostTokenTablesRegistered() { return tablesRegistered; }
+TokenTables UAGostTokenTables()
+{
+    return {&UAGostMechanismRows, &UAGostStoredClassRows, &UAGostFixedDomainParamsRows, &RegisterUAGostClasses};
+}
 
 }  // namespace qel

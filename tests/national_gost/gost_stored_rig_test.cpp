@@ -13,7 +13,7 @@
 #include "national/tok_ua_gost_cipher_mechanisms.h"
 #include "national/tok_ua_gost_domain_params.h"
 #include "national/tok_ua_gost_secret_key.h"
-#include "national/ua_gost_token_rows.h"
+#include "gost_rig_tables.h"
 #include "national/ua_gost_utl.h"
 #include "objects/object_test_util.h"
 #include "qelcrypt/gost_test_util.h"
@@ -57,7 +57,7 @@ protected:
     {
         const std::string why = tokensim::rig::Rig::WhyUnavailable();
         if (!why.empty()) GTEST_SKIP() << why;
-        ASSERT_TRUE(qel::UAGostTokenTablesRegistered());
+        ASSERT_TRUE(gost_test::EnsureGostTablesRegistered());
         tokensim::rig::RigOptions options;
         options.simulators = {driver2test::InitialisedToken()};
         rig = std::make_unique<tokensim::rig::Rig>(options);
