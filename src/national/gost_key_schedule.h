@@ -2,6 +2,7 @@
 // of its S-box, both held only while an operation runs.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 
@@ -36,6 +37,14 @@ private:
 // The token's GOST key behind a key handed to a GOST mechanism: CKR_KEY_TYPE_INCONSISTENT for
 // any other key class.
 TokUAGostSecretKey& AsGostKey(zrck::TokKey& key);
+
+// Compares check values without an early exit, so timing tells nothing of where they differ.
+inline bool SameBytes(const uint8_t* a, const uint8_t* b, size_t length)
+{
+    uint8_t difference = 0;
+    for (size_t i = 0; i < length; ++i) difference |= static_cast<uint8_t>(a[i] ^ b[i]);
+    return difference == 0;
+}
 
 // Wipes a routine context or any other plain record.
 template <class Record>
