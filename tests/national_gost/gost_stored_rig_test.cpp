@@ -9,35 +9,19 @@
 #include "driver/qel_slot.h"
 #include "driver/qel_slot_factory.h"
 #include "driver/qel_token.h"
-#include "module_rig_fixture.h"
-#include "national/tok_ua_gost_cipher_mechanisms.h"
-#include "national/tok_ua_gost_domain_params.h"
-#include "national/tok_ua_gost_secret_key.h"
 #include "gost_rig_tables.h"
-#include "national/ua_gost_utl.h"
-#include "objects/object_test_util.h"
-#include "qelcrypt/gost_test_util.h"
+#include "gost_test_token.h"
+#include "module_rig_fixture.h"
 
 namespace {
 
+using gost_test::Der;
+using gost_test::DerOid;
 using gost_test::Hex;
+using gost_test::Text;
 using gost_test::ToHex;
 
 const std::string kCustomOid("\x06\x03\x2A\x03\x04", 5);  // 1.2.3.4
-
-std::string Der(unsigned n)
-{
-    const tru::Buffer& dke = qel::UAGostUtl::GetInstance()->GetDKE(n);
-    return std::string(reinterpret_cast<const char*>(dke.Data()), dke.Size());
-}
-
-std::string DerOid(unsigned n)
-{
-    const tru::Buffer& oid = qel::UAGostUtl::GetInstance()->GetDKEOID(n);
-    return std::string(reinterpret_cast<const char*>(oid.Data()), oid.Size());
-}
-
-std::string Text(const tru::Buffer& bytes) { return std::string(reinterpret_cast<const char*>(bytes.Data()), bytes.Size()); }
 
 class NoSession : public zrck::SessionFrame {
 public:
@@ -109,13 +93,7 @@ protected:
     std::string EncryptBlock(qel::TokUAGostSecretKey& key)
     {
         NoSession session;
-        qel::TokUAGostEcbMechanism ecb;
-        ecb.EncryptInit(session, zrck::MechanismParameter(0, tru::Buffer()), key);
-        const std::vector<uint8_t> block = Hex("0001020304050607");
-        std::vector<uint8_t> out(8);
-        unsigned long length = out.size();
-        ecb.Encrypt(session, tru::Buffer(block.data(), 8), out.data(), &length);
-        return ToHex(out);
+        return gost_test::EncryptBlock(session, key);
     }
 
     std::unique_ptr<tokensim::rig::Rig> rig;
