@@ -11,8 +11,8 @@ namespace qel {
 
 class Token;
 
-// CKM_GOST34311 always; ECB, counter, CFB, MAC, key wrap and key generation when the token
-// offers national key agreement.
+// CKM_GOST34311 always; key generation, ECB, counter, CFB, MAC and key wrap when the token
+// offers national key agreement (in the order of the token's table).
 const std::vector<MechanismRow>& UAGostMechanismRows();
 // Item types 9 (domain parameters) and 10 (secret key).
 const std::vector<StoredClassRow>& UAGostStoredClassRows();
