@@ -374,8 +374,9 @@ CK_RV Library::SetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperat
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionPtr session = GetUser()->GetSession(hSession, false);
     SlotPtr slot = GetSlot(*session);
-    PresentToken(*slot);
-    return CKR_SAVED_STATE_INVALID;
+    TokenPtr token = PresentToken(*slot);
+    // Restoring saved states comes with the session's cryptographic functions.
+    return token->IsOperationStateSaveable() ? CKR_SAVED_STATE_INVALID : CKR_STATE_UNSAVEABLE;
 }
 
 CK_RV Library::SetLibraryAttributes(CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {

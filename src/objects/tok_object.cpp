@@ -1,6 +1,7 @@
 #include "objects/tok_object.h"
 
 #include "cryptoki/exception.h"
+#include "cryptoki/token.h"
 #include "objects/attribute_value.h"
 
 namespace zrck {
@@ -159,6 +160,12 @@ TokStorageObject* TokStorageObject::AsTokStorageObject(TokObject* object) {
     auto* storage = dynamic_cast<TokStorageObject*>(object);
     if (storage == nullptr) throw Exception(CKR_OK);
     return storage;
+}
+
+int TokRandomGenerator::GetNext(tru::Buffer& output) {
+    if (mpToken == nullptr) throw Exception(CKR_GENERAL_ERROR);
+    mpToken->GenerateUserRandom(output);
+    return 0;
 }
 
 }  // namespace zrck

@@ -118,6 +118,18 @@ private:
     ObjectVisibilityEnum mVisibility = VISIBILITY_PUBLIC;
 };
 
+// Hands the token's user random generator to code that needs random bytes (PKCS#1 padding).
+class TokRandomGenerator {
+public:
+    explicit TokRandomGenerator(Token* token) : mpToken(token) {}
+    virtual ~TokRandomGenerator() = default;
+    // Fills the whole buffer; 0 on success, failures are thrown by the token.
+    virtual int GetNext(tru::Buffer& output);
+
+private:
+    Token* mpToken;
+};
+
 }  // namespace zrck
 
 #endif  // ZR_OBJECTS_TOK_OBJECT_H

@@ -111,8 +111,6 @@ private:
     std::atomic<bool> mPresent;
     zrck::MutexPtr mSlotMutex;
     std::mutex mInitMutex;
-    std::mutex mPresenceMutex;
-    bool mRemovalReported = true;
 };
 
 class FakeSlotFactory : public zrck::SlotFactory {

@@ -2,6 +2,7 @@
 #ifndef ZR_TESTS_FAKE_OBJECTS_H
 #define ZR_TESTS_FAKE_OBJECTS_H
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -141,6 +142,100 @@ public:
 private:
     int mFreed = 0;
 };
+
+// Storage and key-level accessors shared by the fake key classes; flags live in a map by the
+// attribute they stand for.
+template <class Base>
+class FakeKeyFields : public Base {
+public:
+    zrck::TokObject* GenerateCopy() override { return nullptr; }
+    void InitDefaults() override {}
+    CK_BBOOL IsModifiable() const override { return Flag(CKA_MODIFIABLE, CK_TRUE); }
+    const tru::Buffer& GetLabel() const override { return mLabel.View(); }
+    CK_BBOOL IsCopyable() const override { return Flag(CKA_COPYABLE, CK_TRUE); }
+    void SetCopyable(bool value) override { mFlags[CKA_COPYABLE] = value; }
+    CK_ULONG GetObjectSize() override { return 64; }
+    void SetModifiable(bool value) override { mFlags[CKA_MODIFIABLE] = value; }
+    void SetLabel(const tru::Buffer& label) override { mLabel.Assign(label); }
+    const tru::Buffer& GetKeyID() const override { return mId.View(); }
+    void SetKeyID(const tru::Buffer& id) override { mId.Assign(id); }
+    CK_DATE GetStartDate() const override { return mStart; }
+    void SetStartDate(const CK_DATE& date) override { mStart = date; }
+    CK_DATE GetEndDate() const override { return mEnd; }
+    void SetEndDate(const CK_DATE& date) override { mEnd = date; }
+    bool IsGenerationDateSupported() const override { return false; }
+    const CK_ZR_DATETIME* GetGenerationDate() const override { return nullptr; }
+    void SetGenerationDate(const CK_ZR_DATETIME&) override {}
+    bool IsGenerationUTCSupported() const override { return false; }
+    CK_BBOOL GetCouldDerive() const override { return Flag(CKA_DERIVE); }
+    void SetCouldDerive(CK_BBOOL value) override { mFlags[CKA_DERIVE] = value; }
+    CK_BBOOL GetLocal() const override { return Flag(CKA_LOCAL); }
+    void SetLocal(CK_BBOOL value) override { mFlags[CKA_LOCAL] = value; }
+    CK_MECHANISM_TYPE GetKeyGenMechanism() const override { return mKeyGen; }
+    void SetKeyGenMechanism(CK_MECHANISM_TYPE type) override { mKeyGen = type; }
+    tru::Buffer GetAllowedMechanisms() const override { return tru::Buffer(); }
+    bool IsMechanismAllowed(CK_MECHANISM_TYPE) const override { return true; }
+    void AddDefaultUsageAttributes() override {}
+    CK_KEY_TYPE GetKeyType() const override { return CKK_EC; }
+    CK_RV GetAttributes(zrck::AttributeTemplate& attributes) override { return this->FillAll(attributes); }
+    void SetupAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override {
+        this->SetupAll(token, attributes);
+    }
+    void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override {
+        this->SetupAll(token, attributes);
+    }
+
+    CK_BBOOL Flag(CK_ATTRIBUTE_TYPE type, CK_BBOOL otherwise = CK_FALSE) const {
+        auto found = mFlags.find(type);
+        return found == mFlags.end() ? otherwise : found->second;
+    }
+
+protected:
+    std::map<CK_ATTRIBUTE_TYPE, CK_BBOOL> mFlags;
+    Bytes mLabel, mId, mSubject;
+    CK_DATE mStart{{' ', ' ', ' ', ' '}, {' ', ' '}, {' ', ' '}};
+    CK_DATE mEnd{{' ', ' ', ' ', ' '}, {' ', ' '}, {' ', ' '}};
+    CK_MECHANISM_TYPE mKeyGen = 0;
+};
+
+#define ZR_FAKE_FLAG(getter, setter, type)                       \
+    CK_BBOOL getter() const override { return this->Flag(type); } \
+    void setter(CK_BBOOL value) override { this->mFlags[type] = value; }
+
+class FakePrivateKey : public FakeKeyFields<zrck::TokPrivateKey> {
+public:
+    const char* GetObjectClassName() const override { return "FakePrivateKey"; }
+    const tru::Buffer& GetSubject() const override { return mSubject.View(); }
+    void SetSubject(const tru::Buffer& subject) override { mSubject.Assign(subject); }
+    ZR_FAKE_FLAG(GetIsSensitive, SetIsSensitive, CKA_SENSITIVE)
+    ZR_FAKE_FLAG(GetCouldDecrypt, SetCouldDecrypt, CKA_DECRYPT)
+    ZR_FAKE_FLAG(GetCouldSign, SetCouldSign, CKA_SIGN)
+    ZR_FAKE_FLAG(GetCouldSignRecover, SetCouldSignRecover, CKA_SIGN_RECOVER)
+    ZR_FAKE_FLAG(GetCouldUnwrap, SetCouldUnwrap, CKA_UNWRAP)
+    ZR_FAKE_FLAG(GetIsExtractable, SetIsExtractable, CKA_EXTRACTABLE)
+    ZR_FAKE_FLAG(GetIsAlwaysSensitive, SetIsAlwaysSensitive, CKA_ALWAYS_SENSITIVE)
+    ZR_FAKE_FLAG(GetIsNeverExtractable, SetIsNeverExtractable, CKA_NEVER_EXTRACTABLE)
+    ZR_FAKE_FLAG(GetCouldUnwrapOnlyWithTrusted, SetCouldUnwrapOnlyWithTrusted, CKA_WRAP_WITH_TRUSTED)
+    ZR_FAKE_FLAG(GetNeedAlwaysAuthenticate, SetNeedAlwaysAuthenticate, CKA_ALWAYS_AUTHENTICATE)
+    tru::Buffer GetValueToWrap() override { return tru::Buffer(); }
+    void AddDefaultSensitiveAttributes() override {}
+    void AddGeneratedSensitiveAttributes(const zrck::SessionFrame&) override {}
+};
+
+class FakePublicKey : public FakeKeyFields<zrck::TokPublicKey> {
+public:
+    const char* GetObjectClassName() const override { return "FakePublicKey"; }
+    const tru::Buffer& GetSubject() const override { return mSubject.View(); }
+    void SetSubject(const tru::Buffer& subject) override { mSubject.Assign(subject); }
+    ZR_FAKE_FLAG(GetCouldEncrypt, SetCouldEncrypt, CKA_ENCRYPT)
+    ZR_FAKE_FLAG(GetCouldVerify, SetCouldVerify, CKA_VERIFY)
+    ZR_FAKE_FLAG(GetCouldVerifyRecover, SetCouldVerifyRecover, CKA_VERIFY_RECOVER)
+    ZR_FAKE_FLAG(GetCouldWrap, SetCouldWrap, CKA_WRAP)
+    ZR_FAKE_FLAG(GetIsTrusted, SetIsTrusted, CKA_TRUSTED)
+    bool IsAlgOIDAcceptable(const char*, int) override { return false; }
+};
+
+#undef ZR_FAKE_FLAG
 
 // A session without a token, enough for the registry and for calls that take a session.
 class BareSession : public zrck::SessionFrame {

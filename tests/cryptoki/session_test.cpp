@@ -127,6 +127,7 @@ TEST_F(SessionTest, OperationStateIsNotSaveable) {
     EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, p11->C_GetOperationState(session, nullptr, &length));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, p11->C_SetOperationState(session, state, 0, 0, 0));
     EXPECT_EQ(CKR_ARGUMENTS_BAD, p11->C_SetOperationState(session, nullptr, 4, 0, 0));
+    EXPECT_EQ(CKR_STATE_UNSAVEABLE, p11->C_SetOperationState(session, state, sizeof state, 0, 0));
 }
 
 TEST_F(SessionTest, PulledTokenClosesItsSessionsOnceAndReinsertionStartsAfresh) {

@@ -3,6 +3,7 @@
 
 #include "fake_objects.h"
 #include "object_test_util.h"
+#include "objects/tok_mechanism.h"
 
 namespace {
 
@@ -128,5 +129,92 @@ TEST(KeyTest, GenericSecretKeySizes) {
     EXPECT_TRUE(key.IsKeySizeAcceptable(2097152));
     EXPECT_FALSE(key.IsKeySizeAcceptable(2097153));
 }
+
+}  // namespace
+
+namespace {
+
+using zrtest::FakePrivateKey;
+using zrtest::FakePublicKey;
+
+template <class Key>
+CK_RV Update(Key& key, Records& records) {
+    AttributeTemplate attributes(records.Array(), records.Count());
+    return key.UpdateAttributes(attributes);
+}
+
+TEST(PrivateKeyTest, OneWayAttributesAndTheRestOfTheTemplate) {
+    FakePrivateKey key;
+    key.SetCouldSign(CK_TRUE);
+    key.SetCouldDecrypt(CK_TRUE);
+    Records allowed, wrongWay, trusted, fixed;
+    allowed.Bool(CKA_SENSITIVE, true).Bool(CKA_DECRYPT, false);
+    EXPECT_EQ(CKR_OK, Update(key, allowed));
+    EXPECT_EQ(CK_TRUE, key.GetIsSensitive());
+    EXPECT_EQ(CK_FALSE, key.GetCouldDecrypt());
+    wrongWay.Bool(CKA_EXTRACTABLE, true).Bool(CKA_SIGN, false);
+    EXPECT_EQ(CKR_ATTRIBUTE_VALUE_INVALID, Update(key, wrongWay));
+    EXPECT_EQ(CK_FALSE, key.GetCouldSign());
+    trusted.Bool(CKA_WRAP_WITH_TRUSTED, false);
+    EXPECT_EQ(CKR_ATTRIBUTE_VALUE_INVALID, Update(key, trusted));
+    fixed.Bool(CKA_ALWAYS_AUTHENTICATE, true);
+    EXPECT_EQ(CKR_ATTRIBUTE_READ_ONLY, Update(key, fixed));
+}
+
+TEST(PrivateKeyTest, AlwaysAuthenticateOnlyForPrivateObjects) {
+    FakePrivateKey key;
+    key.SetNeedAlwaysAuthenticate(CK_TRUE);
+    auto read = [&] {
+        CK_BBOOL value = 9;
+        CK_ATTRIBUTE record = {CKA_ALWAYS_AUTHENTICATE, &value, 1};
+        AttributeTemplate attributes(&record, 1);
+        EXPECT_EQ(CKR_OK, key.GetAttributes(attributes));
+        return value;
+    };
+    EXPECT_EQ(CK_FALSE, read());
+    key.SetVisibility(zrck::TokObject::VISIBILITY_PRIVATE);
+    EXPECT_EQ(CK_TRUE, read());
+}
+
+TEST(PublicKeyTest, UpdateRules) {
+    FakePublicKey key;
+    Records encrypt, wrapTemplate, trusted;
+    encrypt.Bool(CKA_ENCRYPT, true);
+    EXPECT_EQ(CKR_OK, Update(key, encrypt));
+    EXPECT_EQ(CK_TRUE, key.GetCouldEncrypt());
+    wrapTemplate.Raw(CKA_WRAP_TEMPLATE, "");
+    EXPECT_EQ(CKR_ATTRIBUTE_TYPE_INVALID, Update(key, wrapTemplate));
+    trusted.Bool(CKA_TRUSTED, true);
+    EXPECT_EQ(CKR_ATTRIBUTE_READ_ONLY, Update(key, trusted));
+    EXPECT_EQ(CK_TRUE, key.GetIsExtractable());
+}
+
+struct DerivedCase {
+    CK_BBOOL baseAlwaysSensitive, baseNeverExtractable, derivedSensitive, derivedExtractable;
+    CK_BBOOL alwaysSensitive, neverExtractable;
+    const char* name;
+};
+
+class DerivedSensitivityTest : public ::testing::TestWithParam<DerivedCase> {};
+
+TEST_P(DerivedSensitivityTest, FollowsTheBaseKey) {
+    const DerivedCase& c = GetParam();
+    FakePrivateKey base;
+    FakeSecretKey derived;
+    base.SetIsAlwaysSensitive(c.baseAlwaysSensitive);
+    base.SetIsNeverExtractable(c.baseNeverExtractable);
+    derived.SetIsSensitive(c.derivedSensitive);
+    derived.SetIsExtractable(c.derivedExtractable);
+    zrck::TokMechanism::FillDerivedSensitivities(base, derived);
+    EXPECT_EQ(c.alwaysSensitive, derived.GetIsAlwaysSensitive());
+    EXPECT_EQ(c.neverExtractable, derived.GetIsNeverExtractable());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Mechanism, DerivedSensitivityTest,
+    ::testing::Values(DerivedCase{CK_TRUE, CK_TRUE, CK_TRUE, CK_FALSE, CK_TRUE, CK_TRUE, "KeptFromAProtectedBase"},
+                      DerivedCase{CK_FALSE, CK_FALSE, CK_TRUE, CK_FALSE, CK_FALSE, CK_FALSE, "LostWithAnExposedBase"},
+                      DerivedCase{CK_TRUE, CK_TRUE, CK_FALSE, CK_TRUE, CK_FALSE, CK_FALSE, "LostWithAnExposedKey"}),
+    [](const ::testing::TestParamInfo<DerivedCase>& info) { return std::string(info.param.name); });
 
 }  // namespace
