@@ -1,0 +1,88 @@
+// Abstract RSA mechanisms. The token performs the raw operation; the concrete classes pad,
+// encode DigestInfo and hash on the host. None takes a parameter: the concrete Inits call
+// EnsureParameterEmpty and check the key type themselves.
+#ifndef ZR_OBJECTS_TOK_RSA_MECHANISMS_H
+#define ZR_OBJECTS_TOK_RSA_MECHANISMS_H
+
+#include "objects/tok_mechanism.h"
+
+namespace zrck {
+
+class TokRsaPkcs1v15Mechanism : public TokMechanism {
+public:
+    using TokMechanism::DecryptInit;
+    using TokMechanism::EncryptInit;
+    using TokMechanism::SignInit;
+    using TokMechanism::VerifyInit;
+
+    const char* GetObjectClassName() const override { return "TokRsaPkcs1v15Mechanism"; }
+    void SetParameter(const MechanismParameter&) override {}
+    void SetDefaultParameter() override {}
+
+    void EncryptInit(SessionFrame& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
+    bool Encrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+                 unsigned long* outLen) override = 0;
+    void DecryptInit(SessionFrame& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
+    bool Decrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+                 unsigned long* outLen) override = 0;
+    void SignInit(SessionFrame& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
+    bool Sign(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
+    void VerifyInit(SessionFrame& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
+    bool Verify(SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature) override = 0;
+};
+
+class TokRsaX509Mechanism : public TokRsaPkcs1v15Mechanism {
+public:
+    const char* GetObjectClassName() const override { return "TokRsaX509Mechanism"; }
+
+    void SignRecoverInit(SessionFrame& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
+    bool SignRecover(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+                     unsigned long* outLen) override = 0;
+    void VerifyRecoverInit(SessionFrame& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
+    bool VerifyRecover(SessionFrame& session, const tru::Buffer& signature, unsigned char* out,
+                       unsigned long* outLen) override = 0;
+};
+
+// Signatures over a SHA hash of the data, single- and multi-part.
+class TokShaRsaPkcsMechanism : public TokMechanism {
+public:
+    using TokMechanism::SignInit;
+    using TokMechanism::VerifyInit;
+
+    void SetParameter(const MechanismParameter&) override {}
+    void SetDefaultParameter() override {}
+
+    void SignInit(SessionFrame& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
+    bool Sign(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
+    void SignUpdate(SessionFrame& session, const tru::Buffer& data) override = 0;
+    bool SignFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen) override = 0;
+    void VerifyInit(SessionFrame& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
+    bool Verify(SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature) override = 0;
+    void VerifyUpdate(SessionFrame& session, const tru::Buffer& data) override = 0;
+    bool VerifyFinal(SessionFrame& session, const tru::Buffer& signature) override = 0;
+};
+
+class TokSha1RsaPkcsMechanism : public TokShaRsaPkcsMechanism {
+public:
+    const char* GetObjectClassName() const override { return "TokSha1RsaPkcsMechanism"; }
+};
+class TokSha224RsaPkcsMechanism : public TokShaRsaPkcsMechanism {
+public:
+    const char* GetObjectClassName() const override { return "TokSha224RsaPkcsMechanism"; }
+};
+class TokSha256RsaPkcsMechanism : public TokShaRsaPkcsMechanism {
+public:
+    const char* GetObjectClassName() const override { return "TokSha256RsaPkcsMechanism"; }
+};
+class TokSha384RsaPkcsMechanism : public TokShaRsaPkcsMechanism {
+public:
+    const char* GetObjectClassName() const override { return "TokSha384RsaPkcsMechanism"; }
+};
+class TokSha512RsaPkcsMechanism : public TokShaRsaPkcsMechanism {
+public:
+    const char* GetObjectClassName() const override { return "TokSha512RsaPkcsMechanism"; }
+};
+
+}  // namespace zrck
+
+#endif  // ZR_OBJECTS_TOK_RSA_MECHANISMS_H
