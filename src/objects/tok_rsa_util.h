@@ -4,7 +4,7 @@
 #define ZR_OBJECTS_TOK_RSA_UTIL_H
 
 #include "cryptoki/framework_types.h"
-#include "objects/tok_random_generator.h"
+#include "objects/tok_object.h"
 
 namespace zrck {
 
