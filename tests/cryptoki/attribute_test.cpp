@@ -115,6 +115,20 @@ TEST(AttributeTest, TryToPlaceValue) {
     EXPECT_EQ(1u, room.ulValueLen);
 }
 
+TEST(AttributeTest, SetValueWritesIntoTheCallersBuffer) {
+    char room[4] = {0};
+    CK_ATTRIBUTE record = {CKA_LABEL, room, sizeof room};
+    Attribute attribute(&record);
+    attribute.SetValue(tru::Buffer("ab", 2));
+    EXPECT_EQ(2u, record.ulValueLen);
+    EXPECT_EQ('b', room[1]);
+    EXPECT_EQ(CKR_GENERAL_ERROR, CodeOf([&] { attribute.SetValue(tru::Buffer("abc", 3)); }));  // now 2 bytes long
+    CK_ATTRIBUTE none = {CKA_LABEL, nullptr, 8};
+    EXPECT_EQ(CKR_GENERAL_ERROR, CodeOf([&] { Attribute(&none).SetValue(tru::Buffer("a", 1)); }));
+    Attribute(&none).SetValue(tru::Buffer());
+    EXPECT_EQ(0u, none.ulValueLen);
+}
+
 CK_BBOOL BoolAt(const AttributeTemplate& t, CK_ULONG index) {
     return *static_cast<const CK_BBOOL*>(t[index].GetValue());
 }

@@ -82,6 +82,21 @@ TEST_F(SlotObjectsTest, DeletionOfAnObjectInUseCompletesWhenTheLastUserLetsGo) {
     EXPECT_EQ(0u, other->GetLockLevel());
 }
 
+TEST_F(SlotObjectsTest, EnumerationAndDroppingPrivateObjects) {
+    const CK_ULONG mechanisms = slot->GetObjectCount();
+    auto privateObject = std::make_shared<FakeDataObject>();
+    privateObject->SetVisibility(zrck::TokObject::VISIBILITY_PRIVATE);
+    slot->AddObject(privateObject);
+    AddData();
+    int visited = 0;
+    EXPECT_FALSE(slot->EnumerateObjects([&](zrck::TokObject&, zrck::Slot::ObjEnumerationData*) { return ++visited < 2; },
+                                        nullptr));
+    EXPECT_EQ(2, visited);
+    slot->DeleteAllSlotPrivateMemoryObjects();
+    EXPECT_EQ(mechanisms + 1, slot->GetObjectCount());  // mechanisms and the public object stay
+    EXPECT_FALSE(slot->GetBlockObjectIfExists(privateObject->GetHandle()));
+}
+
 TEST_F(SlotObjectsTest, ClassFactoryChoosesByKeyThenInRegistrationOrder) {
     zrck::TokObjectClassFactory& factory = *token->GetClassFactory();
     int refusingCalls = 0;
