@@ -30,6 +30,7 @@ FakeToken::FakeToken(FakeSlot* slot, const ZrFakeConfig& config)
     mMechanisms.push_back(std::make_shared<ToyMechanism>(CKM_SHA_1, CKF_DIGEST, 0, 0));
     mMechanisms.push_back(std::make_shared<ToyMechanism>(CKM_SHA256, CKF_DIGEST, 0, 0));
     mMechanisms.push_back(std::make_shared<ToyMechanism>(CKM_SHA_1_HMAC, CKF_SIGN | CKF_VERIFY, 16, 64));
+    InstallToys(*this, mMechanisms);
     for (const auto& mechanism : mMechanisms) mechanism->SetTokenPtr(this);
 }
 

@@ -13,6 +13,7 @@
 #include "cryptoki/slot.h"
 #include "cryptoki/token.h"
 #include "fake_module_control.h"
+#include "toy_mechanisms.h"
 
 namespace zrtest {
 
@@ -29,7 +30,7 @@ public:
     bool IsTokenPresent() override;
     void Update(bool) override { ++mUpdates; }
     void Refresh() override {}
-    void SetDirty(zrck::TokObject*, zrck::AttributeTemplate*) override {}
+    void SetDirty(zrck::TokObject* object, zrck::AttributeTemplate*) override { RefuseNoRoom(object); }
     bool IsTokenInitialized() override { return true; }
     bool IsUserPinInitialized() override { return mUserPinInitialized.load(); }
     CK_ULONG GetMinPasswordLen() const override { return 6; }
