@@ -29,6 +29,14 @@ public:
     bool IsBusy() const override { return false; }
     bool IsTokenPresent() override;
     void Update(bool) override { ++mUpdates; }
+    bool IsOperationStateSaveable() override { return ToyStateSaveable().load(); }
+    void EnvelopeSessionState(const tru::Buffer& state, tru::BufferDynamic& envelope) override {
+        ToyEnvelope(state, envelope);
+    }
+    CK_ULONG EstimateSessionStateSize(const tru::Buffer& state) override { return state.Size() + 32; }
+    void UnwrapSessionStateEnvelope(const tru::Buffer& envelope, tru::BufferDynamic& state) override {
+        ToyUnwrapEnvelope(envelope, state);
+    }
     void Refresh() override {}
     void SetDirty(zrck::TokObject* object, zrck::AttributeTemplate*) override { RefuseNoRoom(object); }
     bool IsTokenInitialized() override { return true; }

@@ -59,3 +59,5 @@ ZR_CONTROL CK_ULONG ZrFake_SlotRefreshes(void) {
     auto* library = dynamic_cast<FakeLibrary*>(zrck::LibraryFrame::globalLibraryPtr.load());
     return library != nullptr && library->GetFakeFactory() != nullptr ? library->GetFakeFactory()->GetRefreshCount() : 0;
 }
+
+ZR_CONTROL void ZrFake_SetStateSaveable(CK_BBOOL saveable) { zrtest::ToyStateSaveable().store(saveable != CK_FALSE); }

@@ -12,20 +12,20 @@ namespace zrtest {
 
 namespace {
 
-using Bytes = std::vector<unsigned char>;
+using ByteVector = std::vector<unsigned char>;
 
-Bytes AsBytes(const tru::Buffer& buffer) { return Bytes(buffer.Data(), buffer.Data() + buffer.Size()); }
+ByteVector AsBytes(const tru::Buffer& buffer) { return ByteVector(buffer.Data(), buffer.Data() + buffer.Size()); }
 
 // Little-endian 32-bit sum of the bytes.
-Bytes ByteSum(const Bytes& data) {
+ByteVector ByteSum(const ByteVector& data) {
     uint32_t sum = 0;
     for (unsigned char byte : data) sum += byte;
-    return Bytes{static_cast<unsigned char>(sum), static_cast<unsigned char>(sum >> 8),
+    return ByteVector{static_cast<unsigned char>(sum), static_cast<unsigned char>(sum >> 8),
                  static_cast<unsigned char>(sum >> 16), static_cast<unsigned char>(sum >> 24)};
 }
 
 // The output convention of every mechanism data call.
-bool Deliver(const Bytes& bytes, unsigned char* out, unsigned long* outLen) {
+bool Deliver(const ByteVector& bytes, unsigned char* out, unsigned long* outLen) {
     if (out == nullptr) {
         *outLen = bytes.size();
         return true;
@@ -74,12 +74,18 @@ public:
     }
 
 protected:
-    Bytes mPending;
+    ByteVector mPending;
     unsigned char mPad = 0;
 };
 
 class ToyCipher : public Toy<ToyCipher> {
 public:
+    void GetMechanismSessionState(tru::BufferDynamic& state) override { state.Set(1, &mPad); }
+    void SetMechanismSessionState(zrck::SessionFrame&, zrck::CryptoStateEnum, const tru::Buffer& state,
+                                  zrck::TokKey* key) override {
+        if (key == nullptr || state.Size() != 1) throw zrck::Exception(CKR_SAVED_STATE_INVALID);
+        mPad = state.Data()[0];
+    }
     ToyCipher() : Toy(TOY_CIPHER, CKF_ENCRYPT | CKF_DECRYPT | CKF_WRAP | CKF_UNWRAP) {}
     void EncryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter, zrck::TokSecretKey& key) override {
         Start(parameter, key);
@@ -95,7 +101,7 @@ public:
         return Deliver(Xor(data), out, outLen);
     }
     bool EncryptFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen) override {
-        return Deliver(Bytes(), out, outLen);
+        return Deliver(ByteVector(), out, outLen);
     }
     bool Decrypt(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override {
         return Deliver(Xor(data), out, outLen);
@@ -105,7 +111,7 @@ public:
         return Deliver(Xor(data), out, outLen);
     }
     bool DecryptFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen) override {
-        return Deliver(Bytes(), out, outLen);
+        return Deliver(ByteVector(), out, outLen);
     }
 
 private:
@@ -115,8 +121,8 @@ private:
         const tru::Buffer value = key.GetValueToWrap();
         mPad = value.Size() != 0 ? value.Data()[0] : 0x5A;
     }
-    Bytes Xor(const tru::Buffer& data) const {
-        Bytes bytes = AsBytes(data);
+    ByteVector Xor(const tru::Buffer& data) const {
+        ByteVector bytes = AsBytes(data);
         for (unsigned char& byte : bytes) byte ^= mPad;
         return bytes;
     }
@@ -159,8 +165,8 @@ public:
 
 private:
     void Append(const tru::Buffer& data) { mPending.insert(mPending.end(), data.Data(), data.Data() + data.Size()); }
-    static Bytes Reversed(const tru::Buffer& data) {
-        Bytes bytes = AsBytes(data);
+    static ByteVector Reversed(const tru::Buffer& data) {
+        ByteVector bytes = AsBytes(data);
         std::reverse(bytes.begin(), bytes.end());
         return bytes;
     }
@@ -169,6 +175,14 @@ private:
 class ToyDigest : public Toy<ToyDigest> {
 public:
     ToyDigest() : Toy(TOY_DIGEST, CKF_DIGEST) {}
+    void GetMechanismSessionState(tru::BufferDynamic& state) override {
+        state.Set(static_cast<uint32_t>(mPending.size()), mPending.data());
+    }
+    void SetMechanismSessionState(zrck::SessionFrame&, zrck::CryptoStateEnum kind, const tru::Buffer& state,
+                                  zrck::TokKey*) override {
+        if (kind != zrck::CRYPTO_STATE_DIGEST) throw zrck::Exception(CKR_SAVED_STATE_INVALID);
+        mPending = AsBytes(state);
+    }
     bool IsDigestNullDataAvailable() const override { return true; }
     void DigestInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter) override {
         EnsureParameterEmpty(parameter);
@@ -200,7 +214,7 @@ public:
         AddClass(attributes, SECRET_CLASS, &GENERIC_TYPE);
         KeyPointer object = session.CreateObject(attributes, true);
         auto& key = dynamic_cast<ToySecretKey&>(*object);
-        const Bytes value(16, 0x11);
+        const ByteVector value(16, 0x11);
         key.SetValue(tru::Buffer(value.data(), static_cast<uint32_t>(value.size())));
         key.SetValueLen(value.size());
         MarkGenerated(key, TOY_KEY_GEN);
@@ -231,8 +245,8 @@ public:
     ToyDerive() : Toy(TOY_DERIVE, CKF_DERIVE) {}
     KeyPointer DeriveKey(zrck::SessionFrame& session, zrck::MechanismParameter& parameter,
                          zrck::TokGenericSecretKey& baseKey, zrck::AttributeTemplate& attributes) override {
-        Bytes value = AsBytes(baseKey.GetValue());
-        const Bytes data = AsBytes(parameter.GetParameter());
+        ByteVector value = AsBytes(baseKey.GetValue());
+        const ByteVector data = AsBytes(parameter.GetParameter());
         value.insert(value.end(), data.begin(), data.end());
         return MakeSecret(session, value, attributes);
     }
@@ -244,7 +258,7 @@ public:
     }
 
 private:
-    static KeyPointer MakeSecret(zrck::SessionFrame& session, const Bytes& value, zrck::AttributeTemplate& attributes) {
+    static KeyPointer MakeSecret(zrck::SessionFrame& session, const ByteVector& value, zrck::AttributeTemplate& attributes) {
         AddClass(attributes, SECRET_CLASS, &GENERIC_TYPE);
         KeyPointer object = session.CreateObject(attributes, true);
         auto& key = dynamic_cast<ToySecretKey&>(*object);
@@ -280,6 +294,39 @@ void InstallToys(zrck::Token& token, std::vector<std::shared_ptr<zrck::TokMechan
     mechanisms.push_back(std::make_shared<ToyKeyGen>());
     mechanisms.push_back(std::make_shared<ToyKeyPairGen>());
     mechanisms.push_back(std::make_shared<ToyDerive>());
+}
+
+void ToySecretKey::GetKeyMark(tru::BufferDynamic& mark) {
+    const std::string prefix = "mark:";
+    ByteVector bytes(prefix.begin(), prefix.end());
+    const ByteVector label = AsBytes(GetLabel());
+    bytes.insert(bytes.end(), label.begin(), label.end());
+    mark.Set(static_cast<uint32_t>(bytes.size()), bytes.data());
+}
+
+namespace {
+const char ENVELOPE_HEADER[] = "fake token saved state envelope";  // 31 characters and its terminator
+}
+
+std::atomic<bool>& ToyStateSaveable() {
+    static std::atomic<bool> saveable{false};
+    return saveable;
+}
+
+void ToyEnvelope(const tru::Buffer& record, tru::BufferDynamic& envelope) {
+    ByteVector bytes(ENVELOPE_HEADER, ENVELOPE_HEADER + sizeof ENVELOPE_HEADER);
+    const ByteVector body = AsBytes(record);
+    bytes.insert(bytes.end(), body.begin(), body.end());
+    envelope.Set(static_cast<uint32_t>(bytes.size()), bytes.data());
+}
+
+void ToyUnwrapEnvelope(const tru::Buffer& envelope, tru::BufferDynamic& record) {
+    if (envelope.Size() < sizeof ENVELOPE_HEADER ||
+        std::memcmp(envelope.Data(), ENVELOPE_HEADER, sizeof ENVELOPE_HEADER) != 0) {
+        throw zrck::Exception(CKR_SAVED_STATE_INVALID);
+    }
+    record.Set(envelope.Size() - static_cast<uint32_t>(sizeof ENVELOPE_HEADER),
+               envelope.Data() + sizeof ENVELOPE_HEADER);
 }
 
 void RefuseNoRoom(zrck::TokObject* object) {

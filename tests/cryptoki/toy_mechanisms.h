@@ -3,6 +3,7 @@
 #ifndef ZR_TESTS_TOY_MECHANISMS_H
 #define ZR_TESTS_TOY_MECHANISMS_H
 
+#include <atomic>
 #include <memory>
 #include <vector>
 
@@ -39,6 +40,8 @@ public:
     void SetCouldUnwrap(CK_BBOOL value) override { mUnwrap = value; }
     bool IsMechanismAllowed(CK_MECHANISM_TYPE type) const override { return type != TOY_DIGEST; }
     zrck::TokObject* GenerateCopy() override { return nullptr; }
+    // The label stands for the key: a renamed key has changed.
+    void GetKeyMark(tru::BufferDynamic& mark) override;
 
 private:
     CK_BBOOL mEncrypt = CK_FALSE, mDecrypt = CK_FALSE, mWrap = CK_FALSE, mUnwrap = CK_FALSE;
@@ -46,6 +49,12 @@ private:
 
 // The fake token's write: an object labelled TOY_NO_ROOM_LABEL does not fit.
 void RefuseNoRoom(zrck::TokObject* object);
+
+// Saved operation states of the fake token: whether it saves them, and its envelope (a fixed
+// 32-byte header before the record).
+std::atomic<bool>& ToyStateSaveable();
+void ToyEnvelope(const tru::Buffer& record, tru::BufferDynamic& envelope);
+void ToyUnwrapEnvelope(const tru::Buffer& envelope, tru::BufferDynamic& record);
 
 // Registers the toy object classes with the token and appends the toy mechanisms.
 void InstallToys(zrck::Token& token, std::vector<std::shared_ptr<zrck::TokMechanism>>& mechanisms);
