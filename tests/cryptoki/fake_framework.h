@@ -21,6 +21,11 @@ class FakeSlot;
 
 class FakeToken : public zrck::Token {
 public:
+    // More object classes and mechanisms for every new token (the fake-token module installs
+    // the toys); none by default.
+    using Extension = void (*)(zrck::Token&, std::vector<std::shared_ptr<zrck::TokMechanism>>&);
+    static std::atomic<Extension>& TokenExtension();
+
     FakeToken(FakeSlot* slot, const ZrFakeConfig& config);
 
     void InitializeStorage() override {}
@@ -31,10 +36,15 @@ public:
     void Update(bool) override { ++mUpdates; }
     bool IsOperationStateSaveable() override { return ToyStateSaveable().load(); }
     void EnvelopeSessionState(const tru::Buffer& state, tru::BufferDynamic& envelope) override {
+        if (!IsOperationStateSaveable()) return Token::EnvelopeSessionState(state, envelope);
         ToyEnvelope(state, envelope);
     }
-    CK_ULONG EstimateSessionStateSize(const tru::Buffer& state) override { return state.Size() + 32; }
+    CK_ULONG EstimateSessionStateSize(const tru::Buffer& state) override {
+        if (!IsOperationStateSaveable()) return Token::EstimateSessionStateSize(state);
+        return state.Size() + 32;
+    }
     void UnwrapSessionStateEnvelope(const tru::Buffer& envelope, tru::BufferDynamic& state) override {
+        if (!IsOperationStateSaveable()) return Token::UnwrapSessionStateEnvelope(envelope, state);
         ToyUnwrapEnvelope(envelope, state);
     }
     void Refresh() override {}

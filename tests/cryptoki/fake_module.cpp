@@ -8,7 +8,10 @@ namespace {
 
 // Installs the creator hook when the module is loaded, as the token driver does.
 struct HookInstaller {
-    HookInstaller() { zrck::LibraryFrame::LibraryCreatorFuncPtr = &FakeLibrary::Create; }
+    HookInstaller() {
+        zrck::LibraryFrame::LibraryCreatorFuncPtr = &FakeLibrary::Create;
+        zrtest::FakeToken::TokenExtension().store(&zrtest::InstallToys);
+    }
 } installer;
 
 std::shared_ptr<zrtest::FakeSlot> SlotOf(CK_SLOT_ID slot) {
