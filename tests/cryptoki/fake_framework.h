@@ -118,16 +118,18 @@ public:
     CK_SESSION_HANDLE CreateRegisteredSession() override;
     zrck::SessionFrame* CreateUnregisteredSession() override;
     void DetachToken() override;
-    void RegisterObject(zrck::TokObject&) override {}
+    void RegisterObject(zrck::TokObject&) override { ++mRegistrations; }
     void UnregisterObject(zrck::TokObject&) override {}
 
     void Remove() { mPresent.store(false); }
+    CK_ULONG GetRegistrationCount() const { return mRegistrations.load(); }
     void Insert() { mPresent.store(true); }
     std::mutex& InitMutex() { return mInitMutex; }
 
 private:
     ZrFakeConfig mConfig;
     std::atomic<bool> mPresent;
+    std::atomic<CK_ULONG> mRegistrations{0};
     zrck::MutexPtr mSlotMutex;
     std::mutex mInitMutex;
 };

@@ -64,3 +64,10 @@ ZR_CONTROL CK_ULONG ZrFake_SlotRefreshes(void) {
 }
 
 ZR_CONTROL void ZrFake_SetStateSaveable(CK_BBOOL saveable) { zrtest::ToyStateSaveable().store(saveable != CK_FALSE); }
+
+// How often the slot registered an object (once when it gets its handle, once more at commit
+// for a token object).
+ZR_CONTROL CK_ULONG ZrFake_ObjectRegistrations(CK_SLOT_ID slot) {
+    auto fake = SlotOf(slot);
+    return fake ? fake->GetRegistrationCount() : 0;
+}

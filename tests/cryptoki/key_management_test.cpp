@@ -1,5 +1,7 @@
 // Key generation, key pairs, derivation, wrapping and unwrapping through the C_ functions on
 // the toy mechanisms, with the object rules and the creation transaction.
+#include <dlfcn.h>
+
 #include "object_fixture.h"
 
 namespace {
@@ -62,6 +64,17 @@ TEST_F(KeyTest, GenerateKeyChecksTheCompletedTemplateFirst) {
     EXPECT_EQ(CKR_SESSION_READ_ONLY, Generate(ro, Template(), &key));
     EXPECT_EQ(before, KeyCount());
     EXPECT_EQ(CKR_ARGUMENTS_BAD, Generate(rw, Template(), nullptr));
+}
+
+TEST_F(KeyTest, AKeyIncubatedTwiceIsRegisteredOnce) {
+    auto registrations = reinterpret_cast<CK_ULONG (*)(CK_SLOT_ID)>(dlsym(module.handle, "ZrFake_ObjectRegistrations"));
+    ASSERT_NE(nullptr, registrations);
+    ASSERT_EQ(CKR_OK, UserLogin(rw));
+    const CK_ULONG before = registrations(0);
+    CK_OBJECT_HANDLE key = 0;
+    // The toy makes the key through the session, and the key operation incubates it again.
+    ASSERT_EQ(CKR_OK, Generate(rw, Template().Bool(CKA_TOKEN, true), &key));
+    EXPECT_EQ(before + 2, registrations(0));  // with its handle, then at commit
 }
 
 TEST_F(KeyTest, KeyPairsAndTheirRollback) {
