@@ -259,7 +259,9 @@ void SessionFrame::DeleteTokObject(Token* token, CK_OBJECT_HANDLE handle, const 
                 User* user = library != nullptr ? library->GetUserIfExists() : nullptr;
                 if (user == nullptr) throw Exception(CKR_CRYPTOKI_NOT_INITIALIZED);
                 // Held by shared ownership while its set changes, even if it is closed meanwhile.
-                if (SessionPtr ownerSession = user->GetSessionIfExists(owner)) ownerSession->RemoveSessionObject(handle);
+                if (SessionPtr ownerSession = user->GetSessionIfExists(owner)) {
+                    ownerSession->RemoveSessionObject(handle);
+                }
             }
         }
         slot->UnregisterObject(object);

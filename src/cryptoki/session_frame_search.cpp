@@ -33,7 +33,9 @@ bool SearchCallback(TokObject& object, Slot::ObjEnumerationData* record) {
     return true;
 }
 
-bool IsSearchableClass(CK_OBJECT_CLASS objectClass) { return objectClass <= CKO_MECHANISM || objectClass == CKO_ZR_CRL; }
+bool IsSearchableClass(CK_OBJECT_CLASS objectClass) {
+    return objectClass <= CKO_MECHANISM || objectClass == CKO_ZR_CRL;
+}
 
 }  // namespace
 
@@ -100,7 +102,9 @@ CK_ULONG SessionFrame::Search(CK_OBJECT_HANDLE* handles, CK_ULONG maximum) {
     ApplyPendingLogout();
     if (!mSearchActive) throw Exception(CKR_OPERATION_NOT_INITIALIZED);
     CK_ULONG count = 0;
-    while (count < maximum && mSearchPosition < mSearchResults.size()) handles[count++] = mSearchResults[mSearchPosition++];
+    while (count < maximum && mSearchPosition < mSearchResults.size()) {
+        handles[count++] = mSearchResults[mSearchPosition++];
+    }
     return count;
 }
 
