@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cstring>
-#include <tuple>
 
 #include "cryptoki/attribute.h"
 #include "cryptoki/exception.h"
@@ -357,26 +356,28 @@ CK_RV Library::GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pRandomDat
     return CKR_OK;
 }
 
-CK_RV Library::GetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR, CK_ULONG_PTR pulOperationStateLen) {
+CK_RV Library::GetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState,
+                                 CK_ULONG_PTR pulOperationStateLen) {
     if (pulOperationStateLen == nullptr) return CKR_ARGUMENTS_BAD;
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionPtr session = GetUser()->GetSession(hSession, false);
     SlotPtr slot = GetSlot(*session);
-    TokenPtr token = PresentToken(*slot);
-    // Saved operation states come with the session's object and cryptographic functions.
-    if (!session->GetPrimaryOperation().InUse()) return CKR_OPERATION_NOT_INITIALIZED;
-    return CKR_STATE_UNSAVEABLE;
+    PresentToken(*slot);
+    session->GetOperationState(pOperationState, pulOperationStateLen);
+    return CKR_OK;
 }
 
 CK_RV Library::SetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperationState, CK_ULONG ulOperationStateLen,
-                                 CK_OBJECT_HANDLE, CK_OBJECT_HANDLE) {
+                                 CK_OBJECT_HANDLE hEncryptionKey, CK_OBJECT_HANDLE hAuthenticationKey) {
     if (ulOperationStateLen == 0 || pOperationState == nullptr) return CKR_ARGUMENTS_BAD;
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionPtr session = GetUser()->GetSession(hSession, false);
     SlotPtr slot = GetSlot(*session);
     TokenPtr token = PresentToken(*slot);
-    // Restoring saved states comes with the session's cryptographic functions.
-    return token->IsOperationStateSaveable() ? CKR_SAVED_STATE_INVALID : CKR_STATE_UNSAVEABLE;
+    session->SetOperationState(MakeView(pOperationState, ulOperationStateLen), hEncryptionKey, hAuthenticationKey);
+    slot->CheckPendingRemoves();
+    token->Update(true);
+    return CKR_OK;
 }
 
 CK_RV Library::SetLibraryAttributes(CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount) {
@@ -405,20 +406,5 @@ void Library::UpdateTokens() {
 void Library::RefreshToken(Slot& slot) {
     if (TokenPtr token = slot.GetToken()) token->Refresh();
 }
-
-// Object, key and cryptographic bodies: until they are built, each resolves its session as
-// every body does and answers CKR_FUNCTION_NOT_SUPPORTED.
-#define ZR_DEFINE_NOT_YET(name, params, args)                      \
-    CK_RV Library::name params {                                   \
-        const auto arguments = std::make_tuple args;               \
-        (void)arguments;                                           \
-        if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;       \
-        SessionPtr session = GetUser()->GetSession(hSession, false); \
-        SlotPtr slot = GetSlot(*session);                          \
-        PresentToken(*slot);                                       \
-        return CKR_FUNCTION_NOT_SUPPORTED;                         \
-    }
-ZR_CK_OBJECT_CRYPTO_OPERATIONS(ZR_DEFINE_NOT_YET)
-#undef ZR_DEFINE_NOT_YET
 
 }  // namespace zrck

@@ -40,6 +40,9 @@ public:
     // The slot of the session's token; CKR_DEVICE_REMOVED when the token or its slot is gone.
     SlotPtr GetSlot(SessionFrame& session) const;
     ExternalRandomCallback GetExternalRandomCallback() const { return mExternalRandom; }
+    // Runs the part of an object or key operation that writes to the token. A driver takes
+    // its device lock here; the framework's default just runs it. The name labels the lock.
+    virtual void RunStorageOperation(const char* name, const std::function<void()>& body);
 
 protected:
     // The initialisation every library object runs: count, configuration text, locking model

@@ -30,11 +30,7 @@ protected:
     // token is CKR_SESSION_CLOSED.
     template <class Body>
     auto WithToken(Body body) -> decltype(body(static_cast<Token*>(nullptr))) {
-        TokenPtr token = mToken.lock();
-        if (!token) throw Exception(CKR_SESSION_CLOSED);
-        std::lock_guard<std::recursive_mutex> call(GetCallMutex());
-        ApplyPendingLogout();
-        return body(token.get());
+        return InSession(body);
     }
 
 private:

@@ -5,12 +5,18 @@
 
 #include <array>
 #include <atomic>
+#include <functional>
+#include <list>
 #include <memory>
 #include <mutex>
 #include <unordered_set>
+#include <utility>
+#include <vector>
 
 #include "cryptoki/base_access.h"
+#include "cryptoki/exception.h"
 #include "cryptoki/framework_types.h"
+#include "cryptoki/slot.h"
 #include "objects/tok_mechanism.h"
 
 namespace zrck {
@@ -65,6 +71,24 @@ public:
         bool mActive = true;
     };
 
+    // Commits the objects a creating call made, or rolls them back when the call fails.
+    class IncubatorGuard {
+    public:
+        explicit IncubatorGuard(SessionFrame& frame);
+        ~IncubatorGuard();
+        IncubatorGuard(const IncubatorGuard&) = delete;
+        IncubatorGuard& operator=(const IncubatorGuard&) = delete;
+        void Clear();
+
+    private:
+        SessionFrame& mFrame;
+        bool mCommitted = false;
+    };
+
+    // Runs the steps of an object operation that write to the token; a driver takes its
+    // device lock around them. The default just runs them.
+    using StorageRunner = std::function<void(const std::function<void()>&)>;
+
     SessionFrame();
     SessionFrame(const SessionFrame&) = delete;
     SessionFrame& operator=(const SessionFrame&) = delete;
@@ -80,6 +104,69 @@ public:
     virtual CK_STATE GetState() = 0;
     virtual void SeedRandom(const tru::Buffer& seed) = 0;
     virtual void GenerateRandom(tru::Buffer& output) = 0;
+
+    // Object, search, key and cryptographic calls of the session: each runs with the token
+    // held and the session's calls serialised (CKR_SESSION_CLOSED when the token is gone).
+    virtual TokObjectPtr CreateObject(AttributeTemplate& attributes, bool initialize);
+    CK_OBJECT_HANDLE CreateTokObject(AttributeTemplate& attributes);
+    CK_OBJECT_HANDLE CopyTokObject(CK_OBJECT_HANDLE source, AttributeTemplate& attributes);
+    void DeleteTokObject(CK_OBJECT_HANDLE handle, const std::string& reason, const StorageRunner& storage = nullptr);
+    CK_RV GetAttributes(CK_OBJECT_HANDLE handle, AttributeTemplate& attributes);
+    CK_RV UpdateAttributes(CK_OBJECT_HANDLE handle, AttributeTemplate& attributes);
+    CK_ULONG GetObjectSize(CK_OBJECT_HANDLE handle);
+    void ClearIncubator();
+    void FixIncubator();
+    // Null objects are not kept; an object already incubated is kept once.
+    void PutToIncubator(const TokObjectPtr& object);
+
+    void StartSearch(AttributeTemplate& attributes);
+    CK_ULONG Search(CK_OBJECT_HANDLE* handles, CK_ULONG maximum);
+    bool IsSearchActive() const { return mSearchActive; }
+    // Drops the results and ends the search.
+    void EndSearch();
+
+    CK_OBJECT_HANDLE GenerateKey(const MechanismParameter& parameter, AttributeTemplate& attributes);
+    std::pair<CK_OBJECT_HANDLE, CK_OBJECT_HANDLE> GenerateKeyPair(const MechanismParameter& parameter,
+                                                                  AttributeTemplate& publicAttributes,
+                                                                  AttributeTemplate& privateAttributes);
+    CK_OBJECT_HANDLE DeriveKey(const MechanismParameter& parameter, TokKey& baseKey, AttributeTemplate& attributes);
+    void WrapKey(const MechanismParameter& parameter, TokKey* wrappingKey, TokKey& key, unsigned char* out,
+                 CK_ULONG* outLen);
+    CK_OBJECT_HANDLE UnwrapKey(const MechanismParameter& parameter, TokKey* unwrappingKey, const tru::Buffer& wrapped,
+                               AttributeTemplate& attributes);
+
+    void GetOperationState(unsigned char* out, CK_ULONG* outLen);
+    void SetOperationState(const tru::Buffer& envelope, CK_OBJECT_HANDLE encryptionKey,
+                           CK_OBJECT_HANDLE authenticationKey);
+
+    void OperationInit(CryptoStateEnum kind, const MechanismParameter& parameter, TokKey& key);
+    void DigestInit(const MechanismParameter& parameter);
+    // The single-part, update and final calls that produce output.
+    void Encrypt(const tru::Buffer& data, unsigned char* out, CK_ULONG* outLen);
+    void EncryptUpdate(const tru::Buffer& data, unsigned char* out, CK_ULONG* outLen);
+    void EncryptFinal(unsigned char* out, CK_ULONG* outLen);
+    void Decrypt(const tru::Buffer& data, unsigned char* out, CK_ULONG* outLen);
+    void DecryptUpdate(const tru::Buffer& data, unsigned char* out, CK_ULONG* outLen);
+    void DecryptFinal(unsigned char* out, CK_ULONG* outLen);
+    void Sign(const tru::Buffer& data, unsigned char* out, CK_ULONG* outLen);
+    void SignUpdate(const tru::Buffer& data);
+    void SignFinal(unsigned char* out, CK_ULONG* outLen);
+    bool Verify(const tru::Buffer& data, const tru::Buffer& signature);
+    void VerifyUpdate(const tru::Buffer& data);
+    bool VerifyFinal(const tru::Buffer& signature);
+    void SignRecover(const tru::Buffer& data, unsigned char* out, CK_ULONG* outLen);
+    void VerifyRecover(const tru::Buffer& signature, unsigned char* out, CK_ULONG* outLen);
+    void Digest(const tru::Buffer& data, unsigned char* out, CK_ULONG* outLen);
+    void DigestUpdate(const tru::Buffer& data);
+    void DigestKey(TokSecretKey& key);
+    void DigestFinal(unsigned char* out, CK_ULONG* outLen);
+    // Dual updates: kind of the first operation, kind of the second.
+    void DualUpdate(CryptoStateEnum first, CryptoStateEnum second, const tru::Buffer& data, unsigned char* out,
+                    CK_ULONG* outLen);
+
+    // Creation rules of a template: true when it asks for a token object.
+    virtual bool VerifyTokenAttr(const AttributeTemplate& attributes);
+    virtual bool VerifyObjUpdateAllowed(TokObject& object, const AttributeTemplate& attributes);
 
     // Engine members.
     TokMechanism* GetCurrentMechanism(CryptoStateEnum kind, OperationModeEnum mode, bool final);
@@ -116,6 +203,45 @@ public:
     std::recursive_mutex& GetCallMutex() { return mCallMutex; }
 
 protected:
+    // Runs body(token) with the token held and the session's calls serialised.
+    template <class Body>
+    auto InSession(Body body) -> decltype(body(static_cast<Token*>(nullptr))) {
+        TokenPtr token = LockToken();
+        if (!token) throw Exception(CKR_SESSION_CLOSED);
+        std::lock_guard<std::recursive_mutex> call(GetCallMutex());
+        ApplyPendingLogout();
+        return body(token.get());
+    }
+
+    // Object members (the token is the session's, held for the call).
+    TokObjectPtr CreateObject(Token* token, AttributeTemplate& attributes, bool initialize);
+    TokObjectPtr CopyObject(Token* token, TokObject& source, AttributeTemplate& attributes);
+    void DeleteTokObject(Token* token, CK_OBJECT_HANDLE handle, const std::string& reason,
+                         const StorageRunner& storage);
+    void ClearIncubator(Token* token);
+    void FixIncubator(Token* token);
+    void AddSessionObject(TokObject& object);
+    void RemoveSessionObject(CK_OBJECT_HANDLE handle);
+    bool IsUserLogged(Token* token) const;
+    // Checks a new object (read-only session, private without login), gives it its handle
+    // and writes it to the token or keeps it as this session's object.
+    CK_OBJECT_HANDLE PlaceNewObject(Token* token, const TokObjectPtr& object, AttributeTemplate* written,
+                                    const char* readOnlyText, const char* privateText);
+    void ExecuteSearch(Token* token, Slot::SearchAccelerator& accelerator, const AttributeTemplate& attributes);
+
+    // Cryptographic engine: a guarded data call of kind, mode and final flag.
+    enum CallCheck { CHECK_LOGIN = 1, CHECK_EMPTY_SIGN = 2, CHECK_EMPTY_DIGEST = 4, CHECK_LOGIN_FIRST = 8 };
+    void CheckCall(TokMechanism& mechanism, int checks, const tru::Buffer* input) const;
+    // Runs call on the active operation of the kind; false from it is a short buffer. With
+    // ends the operation ends after success.
+    void GuardedCall(CryptoStateEnum kind, OperationModeEnum mode, bool final, int checks, const tru::Buffer* input,
+                     bool ends, const std::function<bool(TokMechanism&)>& call);
+    bool VerifyCall(OperationModeEnum mode, bool final, const tru::Buffer* input,
+                    const std::function<bool(TokMechanism&)>& call);
+    TokMechanism* InitMechanism(Token* token, CryptoStateEnum kind, CK_MECHANISM_TYPE type);
+    void StartKeyOperation(CryptoStateEnum kind, TokMechanism& mechanism, const MechanismParameter& parameter,
+                           TokKey& key);
+
     void FillSessionInfo(Token* token, CK_SESSION_INFO_PTR info);
     CK_STATE GetState(Token* token);
     void SeedRandom(Token* token, const tru::Buffer& seed);
@@ -135,6 +261,9 @@ protected:
     MutexPtr mpMutexForSessionObjects;
     std::unordered_set<CK_OBJECT_HANDLE> mSessionObjects;
     bool mSearchActive = false;
+    std::vector<CK_OBJECT_HANDLE> mSearchResults;
+    size_t mSearchPosition = 0;
+    std::list<TokObjectPtr> mIncubator;
     TOperationParams mPrimary;
     TOperationParams mSecondary;
     int mContextLoginState = CONTEXT_LOGIN_NONE;

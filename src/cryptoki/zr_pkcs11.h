@@ -23,6 +23,11 @@ typedef struct CK_ZR_DATETIME {
     CK_CHAR second[2];
 } CK_ZR_DATETIME;
 
+/* PKCS#11 2.30 result the p11-kit header lacks (a copy refused by CKA_COPYABLE false). */
+#ifndef CKR_COPY_PROHIBITED
+#define CKR_COPY_PROHIBITED ((CK_RV)0x1AUL)
+#endif
+
 /* ---- ZR vendor range: object classes ---- */
 #define CKO_ZR_CRL ((CK_OBJECT_CLASS)0x8E000000UL)
 

@@ -4,6 +4,7 @@
 #include "cryptoki/library_frame.h"
 #include "driver/qel_library.h"
 #include "driver/qel_token_tables.h"
+#include "national/ua_gost_token_rows.h"
 #include "national/ua_sgn_token_rows.h"
 
 namespace {
@@ -13,6 +14,8 @@ struct TokenLibraryParts {
         zrck::LibraryFrame::LibraryCreatorFuncPtr = &qel::Library::Create;
         qel::RegisterTokenTables({&qel::UASgnMechanismRows, &qel::UASgnStoredClassRows,
                                   &qel::UASgnFixedDomainParamsRows, &qel::RegisterUASgnClasses});
+        // The GOST layer registers its tables itself; naming it links it in.
+        static_cast<void>(qel::UAGostTokenTablesRegistered());
     }
 } tokenLibraryParts;
 

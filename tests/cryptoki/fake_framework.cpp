@@ -30,7 +30,13 @@ FakeToken::FakeToken(FakeSlot* slot, const ZrFakeConfig& config)
     mMechanisms.push_back(std::make_shared<ToyMechanism>(CKM_SHA_1, CKF_DIGEST, 0, 0));
     mMechanisms.push_back(std::make_shared<ToyMechanism>(CKM_SHA256, CKF_DIGEST, 0, 0));
     mMechanisms.push_back(std::make_shared<ToyMechanism>(CKM_SHA_1_HMAC, CKF_SIGN | CKF_VERIFY, 16, 64));
+    if (Extension extend = TokenExtension().load()) extend(*this, mMechanisms);
     for (const auto& mechanism : mMechanisms) mechanism->SetTokenPtr(this);
+}
+
+std::atomic<FakeToken::Extension>& FakeToken::TokenExtension() {
+    static std::atomic<Extension> extension{nullptr};
+    return extension;
 }
 
 bool FakeToken::IsTokenPresent() { return mpFakeSlot->IsTokenPresent(); }

@@ -13,6 +13,7 @@
 #include "cryptoki/slot.h"
 #include "cryptoki/token.h"
 #include "fake_module_control.h"
+#include "toy_mechanisms.h"
 
 namespace zrtest {
 
@@ -20,6 +21,11 @@ class FakeSlot;
 
 class FakeToken : public zrck::Token {
 public:
+    // More object classes and mechanisms for every new token (the fake-token module installs
+    // the toys); none by default.
+    using Extension = void (*)(zrck::Token&, std::vector<std::shared_ptr<zrck::TokMechanism>>&);
+    static std::atomic<Extension>& TokenExtension();
+
     FakeToken(FakeSlot* slot, const ZrFakeConfig& config);
 
     void InitializeStorage() override {}
@@ -28,8 +34,21 @@ public:
     bool IsBusy() const override { return false; }
     bool IsTokenPresent() override;
     void Update(bool) override { ++mUpdates; }
+    bool IsOperationStateSaveable() override { return ToyStateSaveable().load(); }
+    void EnvelopeSessionState(const tru::Buffer& state, tru::BufferDynamic& envelope) override {
+        if (!IsOperationStateSaveable()) return Token::EnvelopeSessionState(state, envelope);
+        ToyEnvelope(state, envelope);
+    }
+    CK_ULONG EstimateSessionStateSize(const tru::Buffer& state) override {
+        if (!IsOperationStateSaveable()) return Token::EstimateSessionStateSize(state);
+        return state.Size() + 32;
+    }
+    void UnwrapSessionStateEnvelope(const tru::Buffer& envelope, tru::BufferDynamic& state) override {
+        if (!IsOperationStateSaveable()) return Token::UnwrapSessionStateEnvelope(envelope, state);
+        ToyUnwrapEnvelope(envelope, state);
+    }
     void Refresh() override {}
-    void SetDirty(zrck::TokObject*, zrck::AttributeTemplate*) override {}
+    void SetDirty(zrck::TokObject* object, zrck::AttributeTemplate*) override { RefuseNoRoom(object); }
     bool IsTokenInitialized() override { return true; }
     bool IsUserPinInitialized() override { return mUserPinInitialized.load(); }
     CK_ULONG GetMinPasswordLen() const override { return 6; }
@@ -99,16 +118,18 @@ public:
     CK_SESSION_HANDLE CreateRegisteredSession() override;
     zrck::SessionFrame* CreateUnregisteredSession() override;
     void DetachToken() override;
-    void RegisterObject(zrck::TokObject&) override {}
+    void RegisterObject(zrck::TokObject&) override { ++mRegistrations; }
     void UnregisterObject(zrck::TokObject&) override {}
 
     void Remove() { mPresent.store(false); }
+    CK_ULONG GetRegistrationCount() const { return mRegistrations.load(); }
     void Insert() { mPresent.store(true); }
     std::mutex& InitMutex() { return mInitMutex; }
 
 private:
     ZrFakeConfig mConfig;
     std::atomic<bool> mPresent;
+    std::atomic<CK_ULONG> mRegistrations{0};
     zrck::MutexPtr mSlotMutex;
     std::mutex mInitMutex;
 };

@@ -8,7 +8,10 @@ namespace {
 
 // Installs the creator hook when the module is loaded, as the token driver does.
 struct HookInstaller {
-    HookInstaller() { zrck::LibraryFrame::LibraryCreatorFuncPtr = &FakeLibrary::Create; }
+    HookInstaller() {
+        zrck::LibraryFrame::LibraryCreatorFuncPtr = &FakeLibrary::Create;
+        zrtest::FakeToken::TokenExtension().store(&zrtest::InstallToys);
+    }
 } installer;
 
 std::shared_ptr<zrtest::FakeSlot> SlotOf(CK_SLOT_ID slot) {
@@ -58,4 +61,13 @@ ZR_CONTROL CK_ULONG ZrFake_TokenUpdates(CK_SLOT_ID slot) {
 ZR_CONTROL CK_ULONG ZrFake_SlotRefreshes(void) {
     auto* library = dynamic_cast<FakeLibrary*>(zrck::LibraryFrame::globalLibraryPtr.load());
     return library != nullptr && library->GetFakeFactory() != nullptr ? library->GetFakeFactory()->GetRefreshCount() : 0;
+}
+
+ZR_CONTROL void ZrFake_SetStateSaveable(CK_BBOOL saveable) { zrtest::ToyStateSaveable().store(saveable != CK_FALSE); }
+
+// How often the slot registered an object (once when it gets its handle, once more at commit
+// for a token object).
+ZR_CONTROL CK_ULONG ZrFake_ObjectRegistrations(CK_SLOT_ID slot) {
+    auto fake = SlotOf(slot);
+    return fake ? fake->GetRegistrationCount() : 0;
 }

@@ -101,7 +101,7 @@ TEST_F(ToolRig, TokenLifeFromANewToken) {
         {"--login --login-type so --so-pin 87654321 --init-pin --pin 12345678", {"User PIN successfully initialized"}, {}},
         {"-L", {"Slot 0", "Virtual PCD", "drv2token", "PIN initialized", "ZRTOOL0000000001"}, {}},
         {"-T", {"drv2token", "token initialized", "pin min/max        : 6/80"}, {}},
-        {"-M", {"Supported mechanisms", "mechtype-0x80420031", "mechtype-0x80420042"}, {"0x80420043"}},
+        {"-M", {"Supported mechanisms", "mechtype-0x80420021", "mechtype-0x80420031", "mechtype-0x80420042"}, {"0x80420043"}},
         {"--login --pin 12345678 --change-pin --new-pin 11223344", {"PIN successfully changed"}, {}},
         {"--login --pin 11223344 --generate-random 32 --output-file $W/random.bin", {}, {"error"}},
     });

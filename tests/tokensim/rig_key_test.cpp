@@ -49,11 +49,13 @@ TEST_F(KeyTest, SignedOnTheTokenVerifiedByTheToken) {
       {"RSA 512", paramset::kRsa512, 71},
   };
   uint8_t slot = fileid::kFirstKeySlot;
+  Bytes firstPublicKey;  // DSTU 4145 key in the first slot
   for (const SignCase& sc : cases) {
     SCOPED_TRACE(sc.name);
     Reply g = Generate(sc.paramSet, slot);
     ASSERT_EQ(g.status, 0);
     Bytes publicKey = Block(g);
+    if (firstPublicKey.empty()) firstPublicKey = publicKey;
     if (sc.publicKeySize != 0) {
       EXPECT_EQ(publicKey.size(), sc.publicKeySize);
     }
@@ -65,6 +67,14 @@ TEST_F(KeyTest, SignedOnTheTokenVerifiedByTheToken) {
     EXPECT_EQ(Verify(sc.paramSet, publicKey, signature, digest), st::kSignatureInvalid);
     ++slot;
   }
+  // Requests over 255 bytes travel with the three-byte Lc through pcscd.
+  Bytes large(600);
+  for (size_t i = 0; i < large.size(); ++i) large[i] = static_cast<uint8_t>(i);
+  ASSERT_GT(BuildApdu(cmd::kSign, Concat({s_, {fileid::kFirstKeySlot}, Long(large)})).size(), 600u);
+  Reply big = Sign(fileid::kFirstKeySlot, large);
+  ASSERT_EQ(big.status, 0);
+  EXPECT_EQ(Verify(paramset::kDstu163, firstPublicKey, Block(big), large), 0);
+
   EXPECT_EQ(c_->Command(cmd::kGetFileSize, Concat({s_, {fileid::kFirstKeySlot}})).fields, U16(0));
   ASSERT_EQ(c_->Command(cmd::kDeleteFile, Concat({s_, {fileid::kFirstKeySlot}})).status, 0);
   EXPECT_EQ(Sign(fileid::kFirstKeySlot, digest).status, st::kFileNotFound);
