@@ -97,9 +97,11 @@ void RegisterUAGostClasses(Token* token)
     Register<TokUAGostSecretKey>(token, CKO_SECRET_KEY);
 }
 
-TokenTables UAGostTokenTables()
-{
-    return {&UAGostMechanismRows, &UAGostStoredClassRows, &UAGostFixedDomainParamsRows, &RegisterUAGostClasses};
-}
+namespace {
+const bool tablesRegistered = RegisterTokenTables(
+    {&UAGostMechanismRows, &UAGostStoredClassRows, &UAGostFixedDomainParamsRows, &RegisterUAGostClasses});
+}  // namespace
+
+bool UAGostTokenTablesRegistered() { return tablesRegistered; }
 
 }  // namespace qel

@@ -20,7 +20,9 @@ const std::vector<StoredClassRow>& UAGostStoredClassRows();
 const std::vector<FixedDomainParamsRow>& UAGostFixedDomainParamsRows();
 // GOST 28147-89 secret keys and domain parameters in the token's class factory.
 void RegisterUAGostClasses(Token* token);
-// The four above as one registration for RegisterTokenTables (the token library makes it once).
-TokenTables UAGostTokenTables();
+// True once the rows above are registered with the token tables; a static initialiser of this
+// unit registers them, so every token built after the program started offers them. Naming it
+// links the unit in.
+bool UAGostTokenTablesRegistered();
 
 }  // namespace qel

@@ -12,7 +12,7 @@
 #include "cryptoki/library_frame.h"
 #include "cryptoki/zr_pkcs11.h"
 #include "driver/qel_library.h"
-#include "gost_rig_tables.h"
+#include "national/ua_gost_token_rows.h"
 #include "qelcrypt/gost_test_util.h"
 #include "rig.h"
 
@@ -29,7 +29,7 @@ protected:
     {
         const std::string why = tokensim::rig::Rig::WhyUnavailable();
         if (!why.empty()) GTEST_SKIP() << why;
-        ASSERT_TRUE(gost_test::EnsureGostTablesRegistered());
+        ASSERT_TRUE(qel::UAGostTokenTablesRegistered());
         tokensim::rig::RigOptions options;
         options.simulators = {{"--serial", "ZRGOST0001", "--so-pin", "87654321", "--user-pin", kUserPin}};
         rig = std::make_unique<tokensim::rig::Rig>(options);

@@ -6,10 +6,10 @@
 
 #include "cryptoki/session_frame.h"
 #include "driver/qel_library.h"
+#include "national/ua_gost_token_rows.h"
 #include "driver/qel_slot.h"
 #include "driver/qel_slot_factory.h"
 #include "driver/qel_token.h"
-#include "gost_rig_tables.h"
 #include "gost_test_token.h"
 #include "module_rig_fixture.h"
 
@@ -41,7 +41,7 @@ protected:
     {
         const std::string why = tokensim::rig::Rig::WhyUnavailable();
         if (!why.empty()) GTEST_SKIP() << why;
-        ASSERT_TRUE(gost_test::EnsureGostTablesRegistered());
+        ASSERT_TRUE(qel::UAGostTokenTablesRegistered());
         tokensim::rig::RigOptions options;
         options.simulators = {driver2test::InitialisedToken()};
         rig = std::make_unique<tokensim::rig::Rig>(options);
