@@ -1,6 +1,6 @@
 // GOST mechanisms through the Cryptoki functions of the token library in this process, over the
-// real pcscd and the simulated token. The known answers run once the framework's object and
-// cryptographic bodies answer; until then those tests are skipped.
+// real pcscd and the simulated token. Tests that need the framework's object or cryptographic
+// bodies skip themselves where those answer CKR_FUNCTION_NOT_SUPPORTED.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -13,6 +13,7 @@
 #include "cryptoki/zr_pkcs11.h"
 #include "driver/qel_library.h"
 #include "national/ua_gost_token_rows.h"
+#include "national/ua_gost_utl.h"
 #include "qelcrypt/gost_test_util.h"
 #include "rig.h"
 
@@ -69,6 +70,33 @@ protected:
         return ToHex(out);
     }
 
+    // A session GOST key with the 00..1F value; 0 when the framework cannot create objects yet.
+    CK_OBJECT_HANDLE CreateKey(CK_RV* rv = nullptr)
+    {
+        static std::vector<uint8_t> value = [] {
+            std::vector<uint8_t> bytes(32);
+            for (unsigned i = 0; i < 32; ++i) bytes[i] = uint8_t(i);
+            return bytes;
+        }();
+        static CK_OBJECT_CLASS keyClass = CKO_SECRET_KEY;
+        static CK_KEY_TYPE keyType = CKK_GOST28147_NAT;
+        static CK_BBOOL yes = CK_TRUE;
+        CK_ATTRIBUTE attributes[] = {{CKA_CLASS, &keyClass, sizeof keyClass},
+                                     {CKA_KEY_TYPE, &keyType, sizeof keyType},
+                                     {CKA_ENCRYPT, &yes, sizeof yes},
+                                     {CKA_DECRYPT, &yes, sizeof yes},
+                                     {CKA_SIGN, &yes, sizeof yes},
+                                     {CKA_VERIFY, &yes, sizeof yes},
+                                     {CKA_WRAP, &yes, sizeof yes},
+                                     {CKA_UNWRAP, &yes, sizeof yes},
+                                     {CKA_EXTRACTABLE, &yes, sizeof yes},
+                                     {CKA_VALUE, value.data(), value.size()}};
+        CK_OBJECT_HANDLE key = 0;
+        const CK_RV created = C_CreateObject(session, attributes, 10, &key);
+        if (rv != nullptr) *rv = created;
+        return created == CKR_OK ? key : 0;
+    }
+
     std::unique_ptr<tokensim::rig::Rig> rig;
     bool initialized = false;
     CK_SLOT_ID slot = 0;
@@ -120,18 +148,8 @@ TEST_F(GostCryptokiRig, DigestKnownAnswers)
 // Source of the known answers: the GOST 28147-89 vectors of the issue (DKE1, key 00..1F).
 TEST_F(GostCryptokiRig, EncryptKnownAnswers)
 {
-    std::vector<uint8_t> value(32);
-    for (unsigned i = 0; i < 32; ++i) value[i] = uint8_t(i);
-    CK_OBJECT_CLASS keyClass = CKO_SECRET_KEY;
-    CK_KEY_TYPE keyType = CKK_GOST28147_NAT;
-    CK_BBOOL yes = CK_TRUE;
-    CK_ATTRIBUTE attributes[] = {{CKA_CLASS, &keyClass, sizeof keyClass},
-                                 {CKA_KEY_TYPE, &keyType, sizeof keyType},
-                                 {CKA_ENCRYPT, &yes, sizeof yes},
-                                 {CKA_DECRYPT, &yes, sizeof yes},
-                                 {CKA_VALUE, value.data(), value.size()}};
-    CK_OBJECT_HANDLE key = 0;
-    const CK_RV created = C_CreateObject(session, attributes, 5, &key);
+    CK_RV created = CKR_OK;
+    const CK_OBJECT_HANDLE key = CreateKey(&created);
     if (Unsupported(created)) GTEST_SKIP() << "the framework's object bodies are not built yet";
     ASSERT_EQ(created, CKR_OK);
 
@@ -159,6 +177,86 @@ TEST_F(GostCryptokiRig, EncryptKnownAnswers)
         ASSERT_EQ(C_Decrypt(session, out.data(), out.size(), back.data(), &length), CKR_OK);
         EXPECT_EQ(back, plain);
     }
+}
+
+TEST_F(GostCryptokiRig, DigestLengthRules)
+{
+    CK_MECHANISM mechanism{CKM_GOST34311, nullptr, 0};
+    const CK_RV probe = C_DigestInit(session, &mechanism);
+    if (Unsupported(probe)) GTEST_SKIP() << "the framework's digest bodies are not built yet";
+    ASSERT_EQ(probe, CKR_OK);
+    std::vector<uint8_t> out(32);
+    CK_ULONG length = 31;
+    EXPECT_EQ(C_Digest(session, (CK_BYTE_PTR) "abc", 3, out.data(), &length), CKR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(length, 32u);
+    length = 32;
+    EXPECT_EQ(C_Digest(session, (CK_BYTE_PTR) "abc", 3, out.data(), &length), CKR_OK) << "operation kept";
+    EXPECT_EQ(ToHex(out), "A34A53504D8BA070CB73A583146167A0A3C226D793440D9CEA24465FE02251F2");
+
+    const std::vector<uint8_t> badParameter = Hex("0401");
+    CK_MECHANISM bad{CKM_GOST34311, const_cast<uint8_t*>(badParameter.data()), badParameter.size()};
+    EXPECT_EQ(C_DigestInit(session, &bad), CKR_MECHANISM_PARAM_INVALID);
+}
+
+TEST_F(GostCryptokiRig, MacWrapAndReadOnlyValue)
+{
+    CK_RV created = CKR_OK;
+    const CK_OBJECT_HANDLE key = CreateKey(&created);
+    if (Unsupported(created)) GTEST_SKIP() << "the framework's object bodies are not built yet";
+    ASSERT_EQ(created, CKR_OK);
+
+    // MAC over 9 bytes and more only.
+    CK_MECHANISM mac{CKM_GOST28147_MAC_NAT, nullptr, 0};
+    std::vector<uint8_t> data(20, 0x42);
+    std::vector<uint8_t> tag(4);
+    CK_ULONG length = tag.size();
+    ASSERT_EQ(C_SignInit(session, &mac, key), CKR_OK);
+    EXPECT_EQ(C_Sign(session, data.data(), 8, tag.data(), &length), CKR_DATA_LEN_RANGE);
+    ASSERT_EQ(C_SignInit(session, &mac, key), CKR_OK);
+    length = tag.size();
+    ASSERT_EQ(C_Sign(session, data.data(), data.size(), tag.data(), &length), CKR_OK);
+    ASSERT_EQ(C_VerifyInit(session, &mac, key), CKR_OK);
+    EXPECT_EQ(C_Verify(session, data.data(), data.size(), tag.data(), tag.size()), CKR_OK);
+    tag[0] ^= 1;
+    ASSERT_EQ(C_VerifyInit(session, &mac, key), CKR_OK);
+    EXPECT_EQ(C_Verify(session, data.data(), data.size(), tag.data(), tag.size()), CKR_SIGNATURE_INVALID);
+
+    // Wrap a generated key and unwrap it into a key that encrypts alike.
+    CK_MECHANISM keyGen{CKM_GOST28147_KEY_GEN_NAT, nullptr, 0};
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE genTemplate[] = {{CKA_ENCRYPT, &yes, sizeof yes}, {CKA_EXTRACTABLE, &yes, sizeof yes}};
+    CK_OBJECT_HANDLE generated = 0;
+    ASSERT_EQ(C_GenerateKey(session, &keyGen, genTemplate, 2, &generated), CKR_OK);
+    CK_MECHANISM wrap{CKM_GOST28147_WRAP, nullptr, 0};
+    std::vector<uint8_t> blob(44);
+    length = 43;
+    EXPECT_EQ(C_WrapKey(session, &wrap, key, generated, blob.data(), &length), CKR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(length, 44u);
+    ASSERT_EQ(C_WrapKey(session, &wrap, key, generated, blob.data(), &length), CKR_OK);
+    CK_ATTRIBUTE unwrapTemplate[] = {{CKA_ENCRYPT, &yes, sizeof yes}};
+    CK_OBJECT_HANDLE unwrapped = 0;
+    ASSERT_EQ(C_UnwrapKey(session, &wrap, key, blob.data(), blob.size(), unwrapTemplate, 1, &unwrapped), CKR_OK);
+    blob[10] ^= 0x80;
+    CK_OBJECT_HANDLE refused = 0;
+    EXPECT_EQ(C_UnwrapKey(session, &wrap, key, blob.data(), blob.size(), unwrapTemplate, 1, &refused),
+              CKR_SIGNATURE_INVALID);
+    CK_MECHANISM ecb{CKM_GOST28147_ECB_NAT, nullptr, 0};
+    std::vector<uint8_t> plain(8, 0x33), first(8), second(8);
+    for (auto* pair : {&first, &second}) {
+        ASSERT_EQ(C_EncryptInit(session, &ecb, pair == &first ? generated : unwrapped), CKR_OK);
+        length = 8;
+        ASSERT_EQ(C_Encrypt(session, plain.data(), 8, pair->data(), &length), CKR_OK);
+    }
+    EXPECT_EQ(first, second);
+
+    // The value and the S-box cannot change once the key exists.
+    std::vector<uint8_t> other(32, 0x77);
+    const tru::Buffer& dke4 = qel::UAGostUtl::GetInstance()->GetDKEOID(4);
+    std::vector<uint8_t> sBox(dke4.Data(), dke4.Data() + dke4.Size());
+    CK_ATTRIBUTE change[] = {{CKA_VALUE, other.data(), other.size()}};
+    EXPECT_EQ(C_SetAttributeValue(session, key, change, 1), CKR_ATTRIBUTE_READ_ONLY);
+    CK_ATTRIBUTE changeSBox[] = {{CKA_GOST_SBOXES, sBox.data(), sBox.size()}};
+    EXPECT_EQ(C_SetAttributeValue(session, key, changeSBox, 1), CKR_ATTRIBUTE_READ_ONLY);
 }
 
 }  // namespace
