@@ -1,5 +1,7 @@
 // Creating, copying, reading, changing and destroying objects through the C_ functions,
 // with the token, private and read-only rules of a session.
+#include <thread>
+
 #include "object_fixture.h"
 
 namespace {
@@ -58,6 +60,20 @@ TEST_F(ObjectTest, BadCreationTemplatesAreRefused) {
 TEST_F(ObjectTest, AFailedWriteLeavesNoObject) {
     ASSERT_EQ(CKR_OK, UserLogin(rw));
     EXPECT_EQ(CKR_DEVICE_MEMORY, Create(rw, Data(zrtest::TOY_NO_ROOM_LABEL, true, false)));
+    EXPECT_EQ(0u, CountLabelled(rw, zrtest::TOY_NO_ROOM_LABEL));
+}
+
+TEST_F(ObjectTest, TransactionsOfOneSessionDoNotMix) {
+    ASSERT_EQ(CKR_OK, UserLogin(rw));
+    const int rounds = 200;
+    std::thread failing([&] {
+        for (int i = 0; i < rounds; ++i) {
+            EXPECT_EQ(CKR_DEVICE_MEMORY, Create(rw, Data(zrtest::TOY_NO_ROOM_LABEL, true, false)));
+        }
+    });
+    for (int i = 0; i < rounds; ++i) EXPECT_EQ(CKR_OK, Create(rw, Data("kept", true, false)));
+    failing.join();
+    EXPECT_EQ(static_cast<size_t>(rounds), CountLabelled(rw, "kept"));
     EXPECT_EQ(0u, CountLabelled(rw, zrtest::TOY_NO_ROOM_LABEL));
 }
 
