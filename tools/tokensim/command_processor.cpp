@@ -88,17 +88,21 @@ void CommandProcessor::Finish(const ByteReader& in) {
   if (!in.AtEnd()) throw DeviceStatus{st::kBadLength};
 }
 
-DeviceSession& CommandProcessor::ReadSession(ByteReader& in) {
+SessionHandle CommandProcessor::ReadHandle(ByteReader& in) {
   SessionHandle h;
   Bytes raw = in.Take(h.size());
   std::copy(raw.begin(), raw.end(), h.begin());
-  DeviceSession* s = card_.sessions.Find(h);
+  return h;
+}
+
+DeviceSession& CommandProcessor::SessionOf(const SessionHandle& handle) {
+  DeviceSession* s = card_.sessions.Find(handle);
   if (s == nullptr) throw DeviceStatus{st::kInvalidSession};
   return *s;
 }
 
-DeviceSession& CommandProcessor::ReadUserSession(ByteReader& in) {
-  DeviceSession& s = ReadSession(in);
+DeviceSession& CommandProcessor::UserSessionOf(const SessionHandle& handle) {
+  DeviceSession& s = SessionOf(handle);
   if (!s.userLoggedIn) throw DeviceStatus{st::kNotAuthorized};
   return s;
 }
@@ -117,18 +121,17 @@ Bytes CommandProcessor::OpenSession(ByteReader& in) {
 }
 
 Bytes CommandProcessor::CloseSession(ByteReader& in) {
-  SessionHandle h;
-  Bytes raw = in.Take(h.size());
+  SessionHandle h = ReadHandle(in);
   Finish(in);
-  std::copy(raw.begin(), raw.end(), h.begin());
   if (!card_.sessions.Close(h)) throw DeviceStatus{st::kInvalidSession};
   return {};
 }
 
 Bytes CommandProcessor::Login(ByteReader& in) {
-  DeviceSession& s = ReadSession(in);
+  SessionHandle handle = ReadHandle(in);
   Bytes pin = in.ShortBlock();
   Finish(in);
+  DeviceSession& s = SessionOf(handle);
   if (!card_.state.userPinInitialized) throw DeviceStatus{st::kNotInitialized};
   s.userLoggedIn = false;  // a failed login leaves the session logged out
   CheckPin(card_.state.user, card_.state.maxTries, pin);
@@ -137,15 +140,17 @@ Bytes CommandProcessor::Login(ByteReader& in) {
 }
 
 Bytes CommandProcessor::Logout(ByteReader& in) {
-  DeviceSession& s = ReadSession(in);
+  SessionHandle handle = ReadHandle(in);
   Finish(in);
+  DeviceSession& s = SessionOf(handle);
   s.userLoggedIn = false;
   return {};
 }
 
 Bytes CommandProcessor::GetSessionState(ByteReader& in) {
-  DeviceSession& s = ReadSession(in);
+  SessionHandle handle = ReadHandle(in);
   Finish(in);
+  DeviceSession& s = SessionOf(handle);
   return ByteWriter().U32(s.userLoggedIn ? kStateUserLoggedIn : 0).Release();
 }
 
@@ -223,10 +228,11 @@ Bytes CommandProcessor::ResetDevice(ByteReader& in) {
 }
 
 Bytes CommandProcessor::GetRand(ByteReader& in) {
-  ReadUserSession(in);
+  SessionHandle handle = ReadHandle(in);
   uint8_t n = in.U8();
   in.ShortBlock();  // the host's seed; OpenSSL's generator needs none
   Finish(in);
+  UserSessionOf(handle);
   Bytes out(n);
   crypto::RandomBytes(out.data(), out.size());
   return out;

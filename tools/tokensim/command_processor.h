@@ -70,8 +70,11 @@ class CommandProcessor {
   Bytes GetCommonKey(ByteReader& in);
 
   // Shared checks; each throws DeviceStatus on failure.
-  DeviceSession& ReadSession(ByteReader& in);
-  DeviceSession& ReadUserSession(ByteReader& in);  // session with the user logged in
+  // Requests are parsed whole before anything is checked, so a malformed request always
+  // answers "bad length", whatever else is wrong with it.
+  static SessionHandle ReadHandle(ByteReader& in);
+  DeviceSession& SessionOf(const SessionHandle& handle);
+  DeviceSession& UserSessionOf(const SessionHandle& handle);  // the user must be logged in
   static void Finish(const ByteReader& in);       // nothing may follow the fields
   void CheckPin(PinState& pin, uint32_t maxTries, const Bytes& given);
   static void CheckNewPinLength(const Bytes& pin);

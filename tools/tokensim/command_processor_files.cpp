@@ -19,9 +19,10 @@ void CheckFileAccess(uint8_t id, const DeviceSession& s) {
 }  // namespace
 
 Bytes CommandProcessor::CreateFile(ByteReader& in) {
-  DeviceSession& s = ReadSession(in);
+  SessionHandle handle = ReadHandle(in);
   uint8_t id = ReadFileId(in);
   Finish(in);
+  DeviceSession& s = SessionOf(handle);
   CheckFileAccess(id, s);
   if (!fileid::IsFile(id)) throw DeviceStatus{st::kBadFileIndex};
   if (card_.state.files.count(id) != 0) throw DeviceStatus{st::kFileExists};
@@ -31,20 +32,22 @@ Bytes CommandProcessor::CreateFile(ByteReader& in) {
 }
 
 Bytes CommandProcessor::DeleteFile(ByteReader& in) {
-  DeviceSession& s = ReadSession(in);
+  SessionHandle handle = ReadHandle(in);
   uint8_t id = ReadFileId(in);
   Finish(in);
+  DeviceSession& s = SessionOf(handle);
   CheckFileAccess(id, s);
-  size_t erased = fileid::IsKeySlot(id) ? card_.state.keys.erase(id) : card_.state.files.erase(id);
+  size_t erased = fileid::IsKeySlot(id) ? card_.state.EraseKey(id) : card_.state.files.erase(id);
   if (erased == 0) throw DeviceStatus{st::kFileNotFound};
   card_.contentChanged = true;
   return {};
 }
 
 Bytes CommandProcessor::GetFileSize(ByteReader& in) {
-  DeviceSession& s = ReadSession(in);
+  SessionHandle handle = ReadHandle(in);
   uint8_t id = ReadFileId(in);
   Finish(in);
+  DeviceSession& s = SessionOf(handle);
   CheckFileAccess(id, s);
   if (fileid::IsKeySlot(id)) {
     // A key slot holds a key, not bytes: it exists with size 0.
@@ -57,11 +60,12 @@ Bytes CommandProcessor::GetFileSize(ByteReader& in) {
 }
 
 Bytes CommandProcessor::WriteFile(ByteReader& in) {
-  DeviceSession& s = ReadSession(in);
+  SessionHandle handle = ReadHandle(in);
   uint8_t id = ReadFileId(in);
   uint16_t offset = in.U16();
   Bytes data = in.ShortBlock();
   Finish(in);
+  DeviceSession& s = SessionOf(handle);
   CheckFileAccess(id, s);
   if (!fileid::IsFile(id)) throw DeviceStatus{st::kBadFileIndex};
   auto it = card_.state.files.find(id);
@@ -80,11 +84,12 @@ Bytes CommandProcessor::WriteFile(ByteReader& in) {
 }
 
 Bytes CommandProcessor::ReadFile(ByteReader& in) {
-  DeviceSession& s = ReadSession(in);
+  SessionHandle handle = ReadHandle(in);
   uint8_t id = ReadFileId(in);
   uint16_t offset = in.U16();
   uint8_t n = in.U8();
   Finish(in);
+  DeviceSession& s = SessionOf(handle);
   CheckFileAccess(id, s);
   if (!fileid::IsFile(id)) throw DeviceStatus{st::kBadFileIndex};
   auto it = card_.state.files.find(id);

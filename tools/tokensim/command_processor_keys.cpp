@@ -8,11 +8,6 @@ namespace tokensim {
 
 namespace {
 
-uint8_t ReadKeySlot(ByteReader& in) {
-  uint8_t slot = in.U8();
-  return slot;
-}
-
 void RequireKeySlot(uint8_t slot) {
   if (!fileid::IsKeySlot(slot)) throw DeviceStatus{st::kBadFileIndex};
 }
@@ -35,41 +30,45 @@ void CommandProcessor::RequireParamSet(uint8_t paramSet) const {
 }
 
 Bytes CommandProcessor::GenerateKey(ByteReader& in) {
-  ReadUserSession(in);
+  SessionHandle handle = ReadHandle(in);
   uint8_t paramSet = in.U8();
-  uint8_t slot = ReadKeySlot(in);
+  uint8_t slot = in.U8();
   Finish(in);
+  UserSessionOf(handle);
   RequireKeySlot(slot);
   RequireParamSet(paramSet);
   crypto::KeySlot key;
   Check(crypto::GenerateKey(paramSet, key));
   key.paramSet = paramSet;
-  card_.state.keys[slot] = key;  // a slot no index names may be taken again: overwrite
+  Bytes publicKey = key.publicKey;
+  card_.state.StoreKey(slot, std::move(key));  // a slot no index names may be taken again: overwrite
   card_.contentChanged = true;
-  return ByteWriter().LongBlock(key.publicKey).Release();
+  return ByteWriter().LongBlock(publicKey).Release();
 }
 
 Bytes CommandProcessor::LoadKey(ByteReader& in) {
-  ReadUserSession(in);
+  SessionHandle handle = ReadHandle(in);
   uint8_t paramSet = in.U8();
   Bytes blob = in.LongBlock();
-  uint8_t slot = ReadKeySlot(in);
+  uint8_t slot = in.U8();
   Finish(in);
+  UserSessionOf(handle);
   RequireKeySlot(slot);
   RequireParamSet(paramSet);
   crypto::KeySlot key;
   Check(crypto::LoadKey(paramSet, blob, key));
   key.paramSet = paramSet;
-  card_.state.keys[slot] = key;
+  card_.state.StoreKey(slot, std::move(key));
   card_.contentChanged = true;
   return {};
 }
 
 Bytes CommandProcessor::Sign(ByteReader& in) {
-  ReadUserSession(in);
-  uint8_t slot = ReadKeySlot(in);
+  SessionHandle handle = ReadHandle(in);
+  uint8_t slot = in.U8();
   Bytes data = in.LongBlock();
   Finish(in);
+  UserSessionOf(handle);
   const crypto::KeySlot& key = KeyIn(slot);
   Bytes signature;
   Check(crypto::Sign(key, data, signature));
@@ -77,24 +76,26 @@ Bytes CommandProcessor::Sign(ByteReader& in) {
 }
 
 Bytes CommandProcessor::Verify(ByteReader& in) {
-  ReadSession(in);
+  SessionHandle handle = ReadHandle(in);
   uint8_t paramSet = in.U8();
   Bytes publicKey = in.LongBlock();
   Bytes signature = in.LongBlock();
   Bytes data = in.LongBlock();
   Finish(in);
+  SessionOf(handle);
   RequireParamSet(paramSet);
   Check(crypto::Verify(paramSet, publicKey, signature, data));
   return {};
 }
 
 Bytes CommandProcessor::Encrypt(ByteReader& in) {
-  ReadSession(in);
+  SessionHandle handle = ReadHandle(in);
   uint8_t paramSet = in.U8();
   Bytes publicKey = in.LongBlock();
   Bytes data = in.LongBlock();
   in.Take(2);  // filler
   Finish(in);
+  SessionOf(handle);
   RequireParamSet(paramSet);
   Bytes result;
   Check(crypto::Encrypt(paramSet, publicKey, data, result));
@@ -102,10 +103,11 @@ Bytes CommandProcessor::Encrypt(ByteReader& in) {
 }
 
 Bytes CommandProcessor::Decrypt(ByteReader& in) {
-  ReadUserSession(in);
-  uint8_t slot = ReadKeySlot(in);
+  SessionHandle handle = ReadHandle(in);
+  uint8_t slot = in.U8();
   Bytes data = in.LongBlock();
   Finish(in);
+  UserSessionOf(handle);
   const crypto::KeySlot& key = KeyIn(slot);
   Bytes result;
   Check(crypto::Decrypt(key, data, result));
@@ -113,14 +115,15 @@ Bytes CommandProcessor::Decrypt(ByteReader& in) {
 }
 
 Bytes CommandProcessor::GetCommonKey(ByteReader& in) {
-  ReadUserSession(in);
-  uint8_t slot = ReadKeySlot(in);
+  SessionHandle handle = ReadHandle(in);
+  uint8_t slot = in.U8();
   Bytes peer = in.LongBlock();
   uint8_t cofactor = in.U8();
   Bytes first = in.LongBlock();
   uint32_t word = in.U32();
   Bytes second = in.LongBlock();
   Finish(in);
+  UserSessionOf(handle);
   if (!card_.state.SupportsKeyAgreement()) throw DeviceStatus{st::kNotImplemented};
   const crypto::KeySlot& key = KeyIn(slot);
   Bytes shared;

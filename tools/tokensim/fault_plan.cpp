@@ -9,7 +9,7 @@ bool ParseMalformation(const std::string& name, Malformation& out) {
   else if (name == "bad-marker") out = Malformation::kBadMarker;
   else if (name == "bad-sw") out = Malformation::kBadStatusWord;
   else if (name == "truncated") out = Malformation::kTruncated;
-  else if (name == "empty") out = Malformation::kEmpty;
+  else if (name == "one-byte") out = Malformation::kOneByte;
   else return false;
   return true;
 }
@@ -47,7 +47,7 @@ void FaultPlan::ApplyMalformation(uint8_t command, Bytes& answer) {
       if (answer.size() > 4) answer.erase(answer.end() - 3);  // keep 90 00
       else answer = {0x01, 0x90, 0x00};
       break;
-    case Malformation::kEmpty: answer.clear(); break;
+    case Malformation::kOneByte: answer = {0x90}; break;
   }
 }
 

@@ -15,7 +15,8 @@ enum class Malformation {
   kBadMarker,       // 02 00 90 00
   kBadStatusWord,   // 01 00 6A 82
   kTruncated,       // the right answer less the last byte before 90 00
-  kEmpty            // a frame of length 0
+  kOneByte          // 90 alone
+  // No empty answer: vpcd then waits for ever and hangs the reader.
 };
 
 bool ParseMalformation(const std::string& name, Malformation& out);

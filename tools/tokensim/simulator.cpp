@@ -117,12 +117,21 @@ int Simulator::Run(const volatile std::sig_atomic_t& stop) {
 
 bool Simulator::HandleFrame(const Bytes& payload, Bytes& answer) {
   if (payload.size() == 1) {
+    // vpcd asks for the ATR at every presence poll: only the power events are traced.
+    if (options_.trace && payload[0] != kSendAtr) {
+      static const char* const kNames[] = {"power off", "power on", "reset"};
+      std::fprintf(stderr, "tokensim: * %s\n", payload[0] < 3 ? kNames[payload[0]] : "unknown control");
+    }
     switch (payload[0]) {
       case kPowerOff: PowerOff(); return false;
       case kPowerOn: return false;
       case kReset: return false;  // warm reset: sessions and logins stay
       case kSendAtr: answer = atr_; return true;
-      default: return false;
+      default:
+        // vpcd sends no other controls: this is a one-byte APDU from a client, and the
+        // client waits for an answer.
+        answer = StatusWordOnly(0x6700);
+        return true;
     }
   }
   answer = AnswerApdu(payload);

@@ -84,8 +84,22 @@ bool TokenState::SupportsKeyAgreement() const {
   return liteModel || major == 2 || major >= 4;
 }
 
+void TokenState::StoreKey(uint8_t slot, crypto::KeySlot key) {
+  EraseKey(slot);
+  keys.emplace(slot, std::move(key));
+}
+
+size_t TokenState::EraseKey(uint8_t slot) {
+  auto it = keys.find(slot);
+  if (it == keys.end()) return 0;
+  crypto::ClearKeySlot(it->second);
+  keys.erase(it);
+  return 1;
+}
+
 void TokenState::EraseContent() {
   files.clear();
+  for (auto& k : keys) crypto::ClearKeySlot(k.second);
   keys.clear();
   userPinInitialized = false;
   user = PinState();

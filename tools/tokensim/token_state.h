@@ -51,6 +51,9 @@ class TokenState {
   // Whether this model and firmware run key operations on the parameter set.
   bool SupportsParamSet(uint8_t paramSet) const;
   bool SupportsKeyAgreement() const;
+  // Keys replaced or deleted are wiped first.
+  void StoreKey(uint8_t slot, crypto::KeySlot key);
+  size_t EraseKey(uint8_t slot);
   // Token initialisation: every file and key slot goes, the user PIN is no longer set.
   void EraseContent();
 

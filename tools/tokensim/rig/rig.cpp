@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/mount.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -28,10 +29,12 @@ constexpr const char* kVpcdDriver = "/usr/lib/pcsc/drivers/serial/libifdvpcd.so"
 constexpr const char* kPcscdRunDir = "/run/pcscd";
 // pcscd cleans its own folder; the rig keeps its files on a second private tmpfs.
 constexpr const char* kRigDir = "/run/tokensim-rig";
-// vpcd's default port. Each reader entry serves ports P and P+1 as two readers, but with several
-// entries vpcd did not always accept the second one: every simulator gets an entry of its
-// own and uses its first reader (port P), the entries' ports 2 apart.
+// vpcd's default port. Each reader entry serves ports P and P+1 as two readers. Entries that
+// share one loaded driver did not work reliably (cards went unseen), so every simulator gets
+// an entry of its own with its own copy of the driver, and uses the entry's first reader.
 constexpr uint16_t kFirstPort = 0x8C7B;
+// pcscd serves 16 readers; each entry gives two.
+constexpr size_t kMaxSimulators = 8;
 uint16_t PortOf(size_t simulator) { return static_cast<uint16_t>(kFirstPort + 2 * simulator); }
 constexpr auto kStopGrace = std::chrono::seconds(5);
 
@@ -64,12 +67,16 @@ pid_t Spawn(const std::vector<std::string>& argv, const std::string& logPath) {
   args.push_back(nullptr);
   int log = open(logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (log < 0) throw RigError(Errno("rig: cannot open " + logPath));
+  pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) {
     close(log);
     throw RigError(Errno("rig: fork"));
   }
   if (pid == 0) {
+    // A test killed by its timeout never runs the destructor: its children must not outlive it.
+    prctl(PR_SET_PDEATHSIG, SIGTERM);
+    if (getppid() != parent) _exit(1);
     int devnull = open("/dev/null", O_RDONLY);
     if (devnull >= 0) dup2(devnull, 0);
     dup2(log, 1);
@@ -99,7 +106,15 @@ void Stop(pid_t& pid) {
   pid = -1;
 }
 
+void CopyFile(const std::string& from, const std::string& to) {
+  std::ifstream in(from, std::ios::binary);
+  std::ofstream out(to, std::ios::binary | std::ios::trunc);
+  out << in.rdbuf();
+  if (!in || !out) throw RigError("rig: cannot copy " + from + " to " + to);
+}
+
 bool Exited(pid_t pid) {
+  if (pid <= 0) return true;  // never waitpid(-1): that would reap any child
   int status = 0;
   return waitpid(pid, &status, WNOHANG) == pid;
 }
@@ -158,7 +173,10 @@ std::string Rig::WhyUnavailable(const std::string& simulatorBinary) {
 
 Rig::Rig(RigOptions options) : options_(std::move(options)) {
   simBinary_ = options_.simulatorBinary.empty() ? DefaultSimulatorBinary() : options_.simulatorBinary;
-  if (options_.simulators.empty()) throw RigError("rig: at least one simulator is needed");
+  if (options_.simulators.empty() || options_.simulators.size() > kMaxSimulators) {
+    throw RigError("rig: 1 to " + std::to_string(kMaxSimulators) + " simulators, not " +
+                   std::to_string(options_.simulators.size()));
+  }
   std::string why = WhyUnavailable(simBinary_);
   if (!why.empty()) throw RigError("rig unavailable: " + why);
   auto deadline = std::chrono::steady_clock::now() + options_.readyTimeout;
@@ -199,15 +217,22 @@ void Rig::Isolate() {
 void Rig::WriteReaderConfig() {
   std::string dir = workDir_ + "/reader.conf.d";
   if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST) throw RigError(Errno("rig: mkdir " + dir));
+  std::string drivers = workDir_ + "/drivers";
+  if (mkdir(drivers.c_str(), 0755) != 0 && errno != EEXIST) throw RigError(Errno("rig: mkdir " + drivers));
   std::ofstream conf(dir + "/vpcd");
   for (size_t e = 0; e < sims_.size(); ++e) {
+    std::string driver = kVpcdDriver;
+    if (e > 0) {
+      driver = drivers + "/libifdvpcd-" + std::to_string(e) + ".so";
+      CopyFile(kVpcdDriver, driver);
+    }
     char port[16];
     std::snprintf(port, sizeof port, "0x%04X", static_cast<unsigned>(PortOf(e)));
     // pcscd numbers readers per name: entries need names of their own to be told apart.
     std::string name = e == 0 ? "Virtual PCD" : "Virtual PCD " + std::to_string(e + 1);
     conf << "FRIENDLYNAME \"" << name << "\"\n"
          << "DEVICENAME   /dev/null:" << port << "\n"
-         << "LIBPATH      " << kVpcdDriver << "\n"
+         << "LIBPATH      " << driver << "\n"
          << "CHANNELID    " << port << "\n\n";
   }
   if (!conf) throw RigError("rig: cannot write " + dir + "/vpcd");
@@ -268,11 +293,18 @@ void Rig::WaitReady(std::chrono::steady_clock::time_point deadline) {
   }
   for (size_t i = 0; i < sims_.size(); ++i) sims_[i].reader = readers[2 * i];
   for (size_t i = 0; i < sims_.size(); ++i) {
-    auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-    if (!WaitCardPresent(i, true, std::max(left, std::chrono::milliseconds(0)))) {
-      throw RigError("rig: the card of simulator " + std::to_string(i) + " was not seen in reader \"" +
-                     sims_[i].reader + "\" in time; simulator log:" +
-                     LogTail("tokensim-" + std::to_string(i) + ".log") + "\npcscd log:" + LogTail("pcscd.log"));
+    // Short waits, so a simulator that gives up is reported at once rather than at the deadline.
+    while (!WaitCardPresent(i, true, std::chrono::milliseconds(100))) {
+      if (Exited(sims_[i].pid)) {
+        sims_[i].pid = -1;
+        throw RigError("rig: simulator " + std::to_string(i) + " exited at start; its log:" +
+                       LogTail("tokensim-" + std::to_string(i) + ".log"));
+      }
+      if (std::chrono::steady_clock::now() >= deadline) {
+        throw RigError("rig: the card of simulator " + std::to_string(i) + " was not seen in reader \"" +
+                       sims_[i].reader + "\" in time; simulator log:" +
+                       LogTail("tokensim-" + std::to_string(i) + ".log") + "\npcscd log:" + LogTail("pcscd.log"));
+      }
     }
   }
 }
@@ -331,12 +363,14 @@ void Rig::SwapCard(const std::string& serial, size_t index) {
   if (!WaitCardPresent(index, true, options_.readyTimeout)) throw RigError("rig: pcscd did not see the new card");
 }
 
-void Rig::ResetCard(size_t index) {
+void Rig::ResetCard(size_t index) { ResetReader(ReaderName(index)); }
+
+void Rig::ResetReader(const std::string& reader) {
   PcscContext ctx;
   if (!ctx.Establish()) throw RigError("rig: no PC/SC context for the reset");
   SCARDHANDLE card = 0;
   DWORD protocol = 0;
-  LONG rv = SCardConnect(ctx.get(), ReaderName(index).c_str(), SCARD_SHARE_SHARED,
+  LONG rv = SCardConnect(ctx.get(), reader.c_str(), SCARD_SHARE_SHARED,
                          SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, &card, &protocol);
   if (rv != SCARD_S_SUCCESS) throw RigError("rig: connect for the reset failed: " + std::string(pcsc_stringify_error(rv)));
   rv = SCardReconnect(card, SCARD_SHARE_SHARED, SCARD_PROTOCOL_T0 | SCARD_PROTOCOL_T1, SCARD_RESET_CARD, &protocol);

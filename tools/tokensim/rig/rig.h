@@ -49,6 +49,8 @@ class Rig {
   // A warm reset through a connection of the rig's own: other connections see
   // SCARD_W_RESET_CARD on their next call.
   void ResetCard(size_t index = 0);
+  // The same for any reader pcscd lists (tokensim-ctl --reset READER).
+  static void ResetReader(const std::string& reader);
   // Stops one simulator and starts it again with other options (for example to test a state
   // file across restarts); waits for the card.
   void RestartSimulator(size_t index, const std::vector<std::string>& simulatorOptions);

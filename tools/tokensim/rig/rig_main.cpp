@@ -4,7 +4,10 @@
 // The command sees TOKENSIM_RIG_DIR, TOKENSIM_CONTROL (the first simulator's control socket),
 // TOKENSIM_CONTROL_<i> and TOKENSIM_READER_<i>. Exit status: the command's, or 125 when the
 // rig could not be set up.
+#include <sys/prctl.h>
 #include <sys/wait.h>
+
+#include <csignal>
 #include <unistd.h>
 
 #include <cstdio>
@@ -37,9 +40,12 @@ int RunCommand(const std::vector<std::string>& command) {
   std::vector<char*> argv;
   for (const std::string& a : command) argv.push_back(const_cast<char*>(a.c_str()));
   argv.push_back(nullptr);
+  pid_t parent = getpid();
   pid_t pid = fork();
   if (pid < 0) return kRigFailed;
   if (pid == 0) {
+    prctl(PR_SET_PDEATHSIG, SIGTERM);  // the command goes with the rig
+    if (getppid() != parent) _exit(127);
     execvp(argv[0], argv.data());
     std::perror(argv[0]);
     _exit(127);

@@ -1,0 +1,79 @@
+#include "driver/lazy_data.h"
+
+#include "cryptoki/exception.h"
+#include "driver/token_storage.h"
+
+namespace qel {
+
+namespace {
+
+void Assign(vdk::SafeBuffer& target, const tru::Buffer& source)
+{
+    const tru::TResult rc = target.Set(source.Size(), source.Data());
+    if (rc != tru::SUCCESS) {
+        throw tru::Exception(rc);
+    }
+}
+
+}  // namespace
+
+void LazyData::AssignStorageParams(long fileId)
+{
+    fileId_ = fileId;
+    loaded_ = false;
+}
+
+void LazyData::SetData(const tru::Buffer& data)
+{
+    Assign(value_, data);
+    set_ = true;
+}
+
+void LazyData::RefreshData(const LazyData& other)
+{
+    if (!other.loaded_ && !other.set_) {
+        loaded_ = false;
+        set_ = false;
+        value_.Clear();
+        return;
+    }
+    Assign(value_, other.value_);
+    set_ = true;
+}
+
+void LazyData::CopyData(LazyData& other, TokenStorage* storage)
+{
+    other.GetData(storage);
+    if (!other.loaded_ && !other.set_) {
+        // An unbound twin has no value anywhere.
+        loaded_ = false;
+        set_ = false;
+        value_.Clear();
+        return;
+    }
+    Assign(value_, other.value_);
+    set_ = true;
+}
+
+void LazyData::Reload(TokenStorage* storage)
+{
+    if (storage == nullptr) {
+        throw zrck::Exception(CKR_FUNCTION_FAILED);
+    }
+    if (fileId_ == 0) {
+        return;  // file 0 is the revision file, never a value
+    }
+    const std::shared_ptr<tru::Buffer> data = storage->ReadDataFileM(fileId_);
+    Assign(value_, *data);
+    loaded_ = true;
+}
+
+const tru::Buffer& LazyData::GetData(TokenStorage* storage)
+{
+    if (!loaded_ && !set_ && fileId_ != 0) {
+        Reload(storage);
+    }
+    return value_;
+}
+
+}  // namespace qel

@@ -1,0 +1,45 @@
+#pragma once
+
+#include "support/safe_buffer.h"
+
+namespace qel {
+
+class TokenStorage;
+
+// One large attribute value kept in a token data file and read only when first asked for.
+// States: unbound (file ID 0), bound and unread, in memory (loaded from the file or set).
+class LazyData {
+public:
+    LazyData() = default;
+    LazyData(const LazyData&) = delete;
+    LazyData& operator=(const LazyData&) = delete;
+    virtual ~LazyData() = default;  // the value wipes itself
+
+    // Binds the value to a data file; a loaded value goes back to unread, a set one stays.
+    void AssignStorageParams(long fileId);
+    // The value as it stands, without touching the token.
+    const vdk::SafeBuffer& GetBuffer() const { return value_; }
+    void SetData(const tru::Buffer& data);
+    // Takes over a twin's state: an unread, unset twin empties this value and clears both flags.
+    void RefreshData(const LazyData& other);
+    // For a copy of an object: a twin that was never read is read first, so the copy carries
+    // the value.
+    void CopyData(LazyData& other, TokenStorage* storage);
+    // Reads the data file; an unbound value reads nothing. zrck::Exception CKR_FUNCTION_FAILED
+    // without a storage.
+    void Reload(TokenStorage* storage);
+    // The value, read first unless it is in memory or bound to no file.
+    const tru::Buffer& GetData(TokenStorage* storage);
+
+    long GetFileId() const { return fileId_; }
+    bool IsLoaded() const { return loaded_; }
+    bool IsSet() const { return set_; }
+
+private:
+    long fileId_ = 0;
+    bool loaded_ = false;
+    bool set_ = false;
+    vdk::SafeBuffer value_;
+};
+
+}  // namespace qel

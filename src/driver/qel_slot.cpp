@@ -1,0 +1,325 @@
+#include "driver/qel_slot.h"
+
+#include <cstring>
+
+#include "cryptoki/exception.h"
+#include "cryptoki/session.h"
+#include "cryptoki/user.h"
+#include "driver/qel_brand.h"
+#include "driver/qel_library.h"
+#include "driver/qel_token.h"
+#include "driver/token_stored_object.h"
+
+namespace qel {
+
+namespace {
+
+// attribute file << 16 | object file; 0 for an object without files.
+uint32_t StorageIdOf(const TokenStoredObject& stored) {
+    if (stored.GetStorageID() != 0) return stored.GetStorageID();
+    return static_cast<uint32_t>(stored.GetAttributeFile()) << 16 | static_cast<uint32_t>(stored.GetObjectFile() & 0xFFFF);
+}
+
+std::string Padded(const std::string& text, size_t width) {
+    std::string field(width, ' ');
+    field.replace(0, std::min(width, text.size()), text, 0, std::min(width, text.size()));
+    return field;
+}
+
+}  // namespace
+
+Slot::Slot(zrck::LibraryFrame* library, CK_SLOT_ID slotID, const std::string& readerName)
+    : zrck::Slot(library, slotID), readerName_(readerName), mutex_(zrck::CreateNamedMutex("MutexForSlot")) {}
+
+Slot::~Slot() {
+    std::lock_guard<std::mutex> lock(indexMutex_);
+    storedObjects_.clear();
+}
+
+std::shared_ptr<Token> Slot::GetDriverToken() const { return std::dynamic_pointer_cast<Token>(GetToken()); }
+
+Library* Slot::GetDriverLibrary() const { return dynamic_cast<Library*>(GetLibrary()); }
+
+uint32_t Slot::GetBrand() const {
+    Library* library = GetDriverLibrary();
+    return library != nullptr ? library->GetBrand() : kBrandZorvane;
+}
+
+std::string Slot::GetReaderName() const {
+    std::lock_guard<std::mutex> lock(readerNameMutex_);
+    return readerName_;
+}
+
+bool Slot::IsInitialized() {
+    std::shared_ptr<Token> token = GetDriverToken();
+    return token && token->IsObjectsInitialized();
+}
+
+CK_RV Slot::InitializeToken() {
+    std::shared_ptr<Token> token = GetDriverToken();
+    // An attached slot has no reader to connect to: its token comes only with a card handle.
+    if (!token && GetReaderName().empty()) return CKR_TOKEN_NOT_PRESENT;
+    if (!token) {
+        token = std::make_shared<Token>(this);
+        SetToken(token);
+    }
+    return token->InitializeReaderStorage();
+}
+
+void Slot::PostInit() {
+    std::shared_ptr<Token> token = GetDriverToken();
+    if (!token || !token->IsTokenPresent()) return;
+    tokenSeen_.store(true);
+    token->PostInit();
+    SetSlotEvent();
+}
+
+bool Slot::IsTokenPresent() {
+    std::shared_ptr<Token> token = GetDriverToken();
+    return token && token->IsTokenPresent();
+}
+
+CK_RV Slot::TestTokenPresence() {
+    std::shared_ptr<Token> token = GetDriverToken();
+    if (token) {
+        bool present = false;
+        try {
+            present = token->IsTokenPresent();
+        } catch (const zrck::Exception&) {
+        }
+        if (present) return CKR_OK;
+    }
+    // Only the caller that drops the token reports the removal.
+    if (token && !DropToken(token)) return CKR_TOKEN_NOT_PRESENT;
+    try {
+        CloseAllSessions();
+    } catch (const zrck::Exception&) {
+    }
+    DropAllObjects();
+    return tokenSeen_.exchange(false) ? CKR_DEVICE_REMOVED : CKR_TOKEN_NOT_PRESENT;
+}
+
+void Slot::UpdateTokenPresence() {
+    std::shared_ptr<Token> token = GetDriverToken();
+    bool present = false;
+    if (token) {
+        try {
+            present = token->IsTokenPresent();
+        } catch (const zrck::Exception&) {
+        }
+    }
+    if (present) {
+        if (token->GetStorage() != nullptr) token->GetStorage()->ResetDeviceCache();
+        return;
+    }
+    DropAllObjects();
+    ResetToken();
+    tokenSeen_.store(false);
+}
+
+void Slot::UpdateReaderName(const std::string& name) {
+    {
+        std::lock_guard<std::mutex> lock(readerNameMutex_);
+        if (readerName_ == name) return;
+        readerName_ = name;
+    }
+    ResetToken();
+}
+
+void Slot::DropAllObjects() {
+    DeleteAllSlotMemoryObjects();
+    std::lock_guard<std::mutex> lock(indexMutex_);
+    storedObjects_.clear();
+}
+
+void Slot::ResetToken() { SetToken(zrck::TokenPtr()); }
+
+bool Slot::ReadSlotAttribute(const std::shared_ptr<Token>& token, uint32_t attributeId, tru::BufferDynamic& value) {
+    if (!token || token->GetStorage() == nullptr) return false;
+    return token->GetStorage()->GetSlotAttr(attributeId, value) && !value.Empty();
+}
+
+std::string Slot::GetDescription() {
+    const std::string reader = GetReaderName();
+    if (!reader.empty()) return Padded(reader, 64);
+    std::string text(64, ' ');
+    SlotMutexGuard guard(*this, "GetDescription");
+    std::shared_ptr<Token> token = GetDriverToken();
+    if (!token) return text;
+    try {
+        tru::BufferDynamic name;
+        if (ReadSlotAttribute(token, kAttrFriendlyName, name)) {
+            return Padded(std::string(reinterpret_cast<const char*>(name.Data()), name.Size()), 64);
+        }
+        const BrandTexts& texts = GetBrandTexts(GetBrand());
+        const bool model = token->GetStorage() != nullptr && token->GetStorage()->GetModelFlag() != 0;
+        text = Padded(std::string(model ? texts.attachedStemModel : texts.attachedStem) + std::to_string(GetSlotID()), 64);
+    } catch (const std::exception&) {
+        ResetToken();
+    }
+    return text;
+}
+
+std::string Slot::GetManufacturerId() {
+    SlotMutexGuard guard(*this, "GetManufacturerId");
+    if (std::shared_ptr<Token> token = GetDriverToken()) {
+        try {
+            tru::BufferDynamic vendor;
+            if (ReadSlotAttribute(token, kAttrVendorName, vendor)) {
+                return Padded(std::string(reinterpret_cast<const char*>(vendor.Data()), vendor.Size()), 32);
+            }
+        } catch (const std::exception&) {
+            ResetToken();
+        }
+    }
+    const std::string reader = GetReaderName();
+    return Padded(reader.empty() ? GetBrandTexts(GetBrand()).manufacturer : reader, 32);
+}
+
+std::string Slot::GetHWSerial() {
+    std::shared_ptr<Token> token = GetDriverToken();
+    tru::BufferDynamic serial;
+    try {
+        if (ReadSlotAttribute(token, kAttrVendorIfdSerial, serial)) {
+            return std::string(reinterpret_cast<const char*>(serial.Data()), serial.Size());
+        }
+    } catch (const std::exception&) {
+    }
+    return std::string();
+}
+
+CK_VERSION Slot::GetHardwareVersion() {
+    SlotMutexGuard guard(*this, "GetHardwareVersion");
+    CK_VERSION version{0, 0};
+    std::shared_ptr<Token> token = GetDriverToken();
+    if (!token) return version;
+    try {
+        tru::BufferDynamic value;
+        if (!ReadSlotAttribute(token, kAttrVendorIfdVersion, value) || value.Size() != 4) return version;
+        uint32_t word = 0;
+        std::memcpy(&word, value.Data(), sizeof word);  // host order, as the reader driver reports it
+        version.major = static_cast<CK_BYTE>(word >> 24);
+        version.minor = static_cast<CK_BYTE>((word >> 16) & 0xFF);
+        const std::string prefix = GetBrandTexts(GetBrand()).readerPrefix;
+        if (version.major == 0 && version.minor == 0 && GetReaderName().compare(0, prefix.size(), prefix) == 0) {
+            version.major = 1;
+        }
+    } catch (const std::exception&) {
+        ResetToken();
+        version = CK_VERSION{0, 0};
+    }
+    return version;
+}
+
+void Slot::VerifyStringArgument(const tru::Buffer& argument) {
+    if (argument.Size() > kMaxStringArgument) throw zrck::Exception(CKR_ARGUMENTS_BAD);
+}
+
+void Slot::VerifyTemplateArgument(const zrck::AttributeTemplate& attributes) {
+    for (CK_ULONG i = 0; i < attributes.GetCount(); ++i) {
+        const CK_ATTRIBUTE* record = attributes[i].GetRecord();
+        if (record->pValue != nullptr && record->ulValueLen > kMaxAttributeValue) {
+            throw zrck::Exception(CKR_ARGUMENTS_BAD);
+        }
+    }
+}
+
+CK_SESSION_HANDLE Slot::CreateRegisteredSession() {
+    auto* library = dynamic_cast<zrck::Library*>(GetLibrary());
+    if (library == nullptr || library->GetUserIfExists() == nullptr) throw zrck::Exception(CKR_CRYPTOKI_NOT_INITIALIZED);
+    return library->GetUserIfExists()->RegisterSession(*CreateUnregisteredSession());
+}
+
+zrck::SessionFrame* Slot::CreateUnregisteredSession() {
+    zrck::TokenPtr token = GetToken();
+    if (!token) throw zrck::Exception(CKR_TOKEN_NOT_PRESENT);
+    return new zrck::Session(token);
+}
+
+void Slot::AttachToken(SCARDHANDLE cardHandle) {
+    SlotMutexGuard guard(*this, "AttachToken");
+    if (IsInitialized()) throw zrck::Exception(CKR_FUNCTION_FAILED);
+    auto token = std::make_shared<Token>(this);
+    SetToken(token);
+    token->InitializeStorage(cardHandle);
+}
+
+void Slot::ReattachToken(SCARDHANDLE cardHandle) {
+    SlotMutexGuard guard(*this, "ReattachToken");
+    std::shared_ptr<Token> token = GetDriverToken();
+    if (!token) throw zrck::Exception(CKR_DEVICE_REMOVED);
+    if (!IsInitialized()) throw zrck::Exception(CKR_FUNCTION_FAILED);
+    token->ReinitializeStorage(cardHandle);
+}
+
+void Slot::DetachToken() {
+    if (!GetToken()) return;
+    SlotMutexGuard guard(*this, "DetachToken");
+    ResetToken();
+}
+
+void Slot::DeleteTokenObject(CK_OBJECT_HANDLE handle, int lockCount, const std::string& reason) {
+    LockObjInfo info = GetDelBlockObjectIfExists(handle);
+    if (!info.object) return;
+    const int held = lockCount + 1;
+    try {
+        auto* stored = dynamic_cast<TokenStoredObject*>(info.object.get());
+        if (!info.object->IsLocked(static_cast<unsigned int>(held)) &&
+            info.object->GetLifeTime() == zrck::TokObject::LIFETIME_TOKEN && stored != nullptr) {
+            std::shared_ptr<Token> token = GetDriverToken();
+            if (!token) throw zrck::Exception(CKR_FUNCTION_FAILED);
+            token->DeleteObject(stored);
+        }
+    } catch (const zrck::Exception& e) {
+        zrck::Slot::DeleteTokenObject(handle, 1, reason);
+        throw;
+    }
+    zrck::Slot::DeleteTokenObject(handle, held, reason);
+}
+
+bool Slot::EnumerateObjects(const ObjectCallback& callback, ObjEnumerationData* data) {
+    std::shared_ptr<Token> token = GetDriverToken();
+    if (token && data != nullptr && data->accelerator != nullptr && data->accelerator->tokenObjectsWanted) {
+        const SearchAccelerator& filter = *data->accelerator;
+        // Mechanisms, hardware features and vendor classes are never kept in token files.
+        const bool noStoredClass =
+            filter.classGiven && (filter.objectClass > CKO_DOMAIN_PARAMETERS || filter.objectClass == CKO_HW_FEATURE);
+        if (!noStoredClass) token->RefreshObjects(data);
+    }
+    return zrck::Slot::EnumerateObjects(callback, data);
+}
+
+void Slot::RegisterObject(zrck::TokObject& object) {
+    auto* stored = dynamic_cast<TokenStoredObject*>(&object);
+    if (stored == nullptr) return;
+    const uint32_t id = StorageIdOf(*stored);
+    if (id == 0) return;
+    {
+        std::lock_guard<std::mutex> lock(indexMutex_);
+        storedObjects_[id] = object.GetHandle();
+    }
+    stored->SetRefreshLock(false);
+}
+
+void Slot::UnregisterObject(zrck::TokObject& object) {
+    auto* stored = dynamic_cast<TokenStoredObject*>(&object);
+    if (stored == nullptr) return;
+    const uint32_t id = StorageIdOf(*stored);
+    std::lock_guard<std::mutex> lock(indexMutex_);
+    auto found = storedObjects_.find(id);
+    // Only the object's own entry goes: a replacement may already stand under the ID.
+    if (found != storedObjects_.end() && found->second == object.GetHandle()) storedObjects_.erase(found);
+}
+
+zrck::TokObjectPtr Slot::GetBlockObjectIfExistsByID(uint32_t storageId) {
+    CK_OBJECT_HANDLE handle = 0;
+    {
+        std::lock_guard<std::mutex> lock(indexMutex_);
+        auto found = storedObjects_.find(storageId);
+        if (found == storedObjects_.end()) return zrck::TokObjectPtr();
+        handle = found->second;
+    }
+    return GetBlockObjectIfExists(handle);
+}
+
+}  // namespace qel

@@ -1,0 +1,379 @@
+#include <algorithm>
+#include <cstring>
+#include <set>
+
+#include "cryptoki/exception.h"
+#include "driver/qel_slot.h"
+#include "driver/qel_token.h"
+#include "driver/qel_token_tables.h"
+#include "driver/so_token_properties.h"
+#include "driver/token_stored_object.h"
+#include "objects/tok_domain_params.h"
+#include "objects/tok_mechanism.h"
+#include "support/math.h"
+
+namespace qel {
+
+namespace {
+
+// Bits of the flags word (token attribute 0x8EFF) after CKA_MODIFIABLE (0) and CKA_COPYABLE (1).
+struct FlagBit {
+    unsigned bit;
+    CK_ATTRIBUTE_TYPE type;
+};
+const FlagBit kFlagBits[] = {
+    {2, CKA_TRUSTED},           {3, CKA_DERIVE},         {4, CKA_ENCRYPT},
+    {5, CKA_VERIFY},            {6, CKA_VERIFY_RECOVER}, {7, CKA_WRAP},
+    {9, CKA_DECRYPT},           {10, CKA_SIGN},          {11, CKA_SIGN_RECOVER},
+    {12, CKA_UNWRAP},           {13, CKA_EXTRACTABLE},   {14, CKA_ALWAYS_SENSITIVE},
+    {15, CKA_NEVER_EXTRACTABLE}, {16, CKA_WRAP_WITH_TRUSTED}, {17, CKA_ALWAYS_AUTHENTICATE},
+};
+const unsigned kLocalBit = 18;
+const unsigned kSensitiveBit = 8;
+
+bool IsKeyClass(CK_OBJECT_CLASS objectClass) {
+    return objectClass == CKO_PUBLIC_KEY || objectClass == CKO_PRIVATE_KEY || objectClass == CKO_SECRET_KEY;
+}
+
+const zrck::TokObject::ObjectLifeTimeEnum kNoLifeTime = static_cast<zrck::TokObject::ObjectLifeTimeEnum>(0);
+
+}  // namespace
+
+// ---- mechanism table ----
+
+void Token::CreateMechanisms() {
+    for (const MechanismRow& row : MechanismRows()) {
+        bool offered = true;
+        switch (row.condition) {
+            case TokenCondition::Always: break;
+            case TokenCondition::NotModel: offered = storage_->GetModelFlag() == 0; break;
+            case TokenCondition::DH: offered = storage_->IsDHSupportedM(); break;
+            case TokenCondition::DSTU431: offered = storage_->IsDSTU_431Supported(); break;
+        }
+        if (!offered) continue;
+        if (zrck::TokMechanism* mechanism = row.make(*this)) AddMechanism(mechanism);
+    }
+}
+
+void Token::AddMechanism(zrck::TokMechanism* mechanism) {
+    std::shared_ptr<zrck::TokMechanism> owned(mechanism);
+    const CK_MECHANISM_TYPE type = owned->GetMechanismType();
+    auto found = mechanisms_.find(type);
+    if (found != mechanisms_.end() && found->second != 0) {
+        slot_->DeleteSlotMemoryObject(found->second);
+        found->second = 0;
+    }
+    owned->SetTokenPtr(this);
+    mechanisms_[type] = slot_->AddObject(owned);
+}
+
+CK_ULONG Token::GetMechanismCount() { return mechanisms_.size(); }
+
+bool Token::IsMechanismSupported(CK_MECHANISM_TYPE type) { return mechanisms_.count(type) != 0; }
+
+zrck::TokMechanism* Token::GetMechanismIfSupported(CK_MECHANISM_TYPE type) {
+    auto found = mechanisms_.find(type);
+    if (found == mechanisms_.end() || found->second == 0) return nullptr;
+    zrck::TokObjectPtr object = slot_->GetBlockObjectIfExists(found->second);
+    if (!object) return nullptr;
+    slot_->ReleaseObject(object);
+    if (object->GetClass() != CKO_MECHANISM) return nullptr;
+    // The registry keeps the object alive; the table only names it.
+    return static_cast<zrck::TokMechanism*>(object.get());
+}
+
+void Token::FillMechanismList(CK_MECHANISM_TYPE_PTR list, CK_ULONG length) {
+    if (GetMechanismCount() > length) throw zrck::BufferTooSmallException();
+    std::fill(list, list + length, 0);
+    CK_ULONG i = 0;
+    for (const auto& entry : mechanisms_) list[i++] = entry.first;
+}
+
+void Token::FillMechanismInfo(CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR info) {
+    auto found = mechanisms_.find(type);
+    if (found == mechanisms_.end()) throw zrck::Exception(CKR_MECHANISM_INVALID);
+    zrck::TokObjectPtr object = slot_->GetBlockObjectIfExists(found->second);
+    if (!object) throw zrck::Exception(CKR_FUNCTION_FAILED);
+    struct Release {
+        Slot& slot;
+        const zrck::TokObjectPtr& object;
+        ~Release() { slot.ReleaseObject(object); }
+    } release{*slot_, object};
+    auto* mechanism = dynamic_cast<zrck::TokMechanism*>(object.get());
+    if (mechanism == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
+    mechanism->FillMechanismInfo(info);
+}
+
+void Token::DestroyAllObjects() {
+    vdk::MutexIntf::Guard guard(GetOperationMutex(), "DestroyAllObjects");
+    slot_->DropAllObjects();
+    mechanisms_.clear();
+    publicListed_ = privateListed_ = 0;
+    objectsInitialized_.store(false);
+}
+
+// ---- fixed objects ----
+
+bool Token::IsHWObjectExists(CK_HW_FEATURE_TYPE featureType) {
+    bool found = false;
+    slot_->zrck::Slot::EnumerateObjects(
+        [&](zrck::TokObject& object, zrck::Slot::ObjEnumerationData*) {
+            auto* feature = dynamic_cast<zrck::TokHWFeature*>(&object);
+            found = object.GetClass() == CKO_HW_FEATURE && feature != nullptr && feature->GetFeatureType() == featureType;
+            return !found;
+        },
+        nullptr);
+    return found;
+}
+
+bool Token::IsDMObjectExists(CK_OBJECT_CLASS objectClass, CK_KEY_TYPE keyType, const char* label) {
+    const tru::Buffer wanted(label, static_cast<uint32_t>(std::strlen(label)));
+    bool found = false;
+    slot_->zrck::Slot::EnumerateObjects(
+        [&](zrck::TokObject& object, zrck::Slot::ObjEnumerationData*) {
+            auto* params = dynamic_cast<zrck::TokDomainParams*>(&object);
+            found = object.GetClass() == objectClass && params != nullptr && params->GetKeyType() == keyType &&
+                    params->GetLabel() == wanted;
+            return !found;
+        },
+        nullptr);
+    return found;
+}
+
+void Token::SetInfiniteOptions(zrck::TokDomainParams* params) {
+    params->SetTokenPtr(this);
+    params->SetLocal(CK_TRUE);
+    params->SetVisibility(zrck::TokObject::VISIBILITY_PUBLIC);
+    params->SetModifiable(false);
+    params->SetLifeTime(zrck::TokObject::LIFETIME_FIXED);
+}
+
+int Token::AddTemporaryPreliminaryObjects() {
+    int added = 0;
+    if (storage_->IsEcDsaSupportedM() && !IsHWObjectExists(CKH_ZR_SO_PROPERTIES)) {
+        auto properties = std::make_shared<SOTokenProperties>();
+        properties->SetTokenPtr(this);
+        slot_->AddObject(properties);
+        ++added;
+    }
+    for (const FixedDomainParamsRow& row : FixedDomainParamsRows()) {
+        bool offered = true;
+        switch (row.condition) {
+            case TokenCondition::Always: break;
+            case TokenCondition::NotModel: offered = storage_->GetModelFlag() == 0; break;
+            case TokenCondition::DH: offered = storage_->IsDHSupportedM(); break;
+            case TokenCondition::DSTU431: offered = storage_->IsDSTU_431Supported(); break;
+        }
+        if (!offered || IsDMObjectExists(CKO_DOMAIN_PARAMETERS, row.keyType, row.label)) continue;
+        std::shared_ptr<zrck::TokDomainParams> params(row.make(*this, row.label));
+        SetInfiniteOptions(params.get());
+        slot_->AddObject(params);
+        ++added;
+    }
+    return added;
+}
+
+// ---- objects kept in token files ----
+
+std::shared_ptr<zrck::TokObject> Token::ReadObject(const storage::IndexFileRecord& record) {
+    const std::vector<StoredClassRow> rows = StoredClassRows();
+    auto row = std::find_if(rows.begin(), rows.end(),
+                            [&](const StoredClassRow& candidate) { return candidate.itemType == record.itemType; });
+    if (row == rows.end()) return std::shared_ptr<zrck::TokObject>();
+    std::shared_ptr<zrck::TokObject> object(row->make());
+    auto* stored = dynamic_cast<TokenStoredObject*>(object.get());
+    if (stored == nullptr) return std::shared_ptr<zrck::TokObject>();
+    object->SetTokenPtr(this);
+    stored->SetObjectFile(record.objectFile);
+    stored->SetAttributeFile(record.attributeFile);
+    stored->SetStorageID(static_cast<uint32_t>(record.attributeFile) << 16 | record.objectFile);
+    object->SetVisibility(record.objectFile > 0x7F ? zrck::TokObject::VISIBILITY_PRIVATE
+                                                   : zrck::TokObject::VISIBILITY_PUBLIC);
+    object->SetLifeTime(zrck::TokObject::LIFETIME_TOKEN);
+    try {
+        stored->ReadAttributes();
+    } catch (const zrck::Exception&) {
+        // Kept with what could be read: the object stays visible and deletable.
+    }
+    return object;
+}
+
+void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
+    if (!storage_) return;
+    // Read under the storage guard, then match with the registry without it: a search holds
+    // the registry lock while objects read their values from the storage.
+    std::vector<std::pair<uint32_t, std::shared_ptr<zrck::TokObject>>> read;
+    bool publicRefreshed = false;
+    bool privateRefreshed = false;
+    CK_RV privateFailure = CKR_OK;
+    {
+        TokenStorage::BusyGuard busy(*storage_, "Token::RefreshObjects");
+        const bool changed = storage_->IsTokenDataChangedM();
+        const uint32_t revision = storage_->GetTokenDataRevision();
+        std::vector<storage::IndexFileRecord> records;
+        if (publicListed_ == 0 || changed || publicListRevision_ != revision) {
+            publicListed_ = storage_->ListObjectsM(PublicObject, 0, records);
+            publicListRevision_ = revision;
+            publicRefreshed = true;
+        }
+        const zrck::Slot::SearchAccelerator* filter = data != nullptr ? data->accelerator : nullptr;
+        if (filter == nullptr || filter->visibility == 2 || filter->visibility == 3) {
+            const bool current = privateListed_ != 0 && privateListRevision_ == revision;
+            if (!current) {
+                try {
+                    if (IsUserSession() || privateListed_ != 0) {
+                        privateListed_ = storage_->ListObjectsM(PrivateObject, 0, records);
+                        privateListRevision_ = revision;
+                        privateRefreshed = true;
+                    }
+                } catch (const zrck::Exception& e) {
+                    privateFailure = e.GetCode() != CKR_OK ? e.GetCode() : CKR_GENERAL_ERROR;
+                }
+            }
+        }
+        for (const storage::IndexFileRecord& record : records) {
+            if (record.itemType == TOKEN_DATA) continue;
+            std::shared_ptr<zrck::TokObject> created = ReadObject(record);
+            if (created) read.emplace_back(static_cast<uint32_t>(record.attributeFile) << 16 | record.objectFile, created);
+        }
+    }
+
+    std::set<CK_OBJECT_HANDLE> kept;
+    for (auto& entry : read) {
+        std::shared_ptr<zrck::TokObject>& created = entry.second;
+        zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry.first);
+        struct Release {
+            Slot& slot;
+            zrck::TokObjectPtr& object;
+            ~Release() { slot.ReleaseObject(object); }
+        } release{*slot_, existing};
+        if (!existing) {
+            kept.insert(slot_->AddObject(created));
+        } else if (existing->GetClass() == created->GetClass() &&
+                   std::strcmp(existing->GetObjectClassName(), created->GetObjectClassName()) == 0) {
+            kept.insert(existing->GetHandle());
+            auto* current = dynamic_cast<TokenStoredObject*>(existing.get());
+            auto* fresh = dynamic_cast<TokenStoredObject*>(created.get());
+            if (current != nullptr && fresh != nullptr) current->RefreshFrom(*fresh);
+        } else {
+            // The storage ID now holds another kind of object.
+            existing->SetLifeTime(kNoLifeTime);
+            slot_->DeleteSlotMemoryObject(existing->GetHandle());
+            kept.insert(slot_->AddObject(created));
+        }
+    }
+    if (privateFailure != CKR_OK) throw zrck::Exception(privateFailure);
+    if (!publicRefreshed && !privateRefreshed) return;
+
+    std::vector<CK_OBJECT_HANDLE> drop;
+    slot_->zrck::Slot::EnumerateObjects(
+        [&](zrck::TokObject& object, zrck::Slot::ObjEnumerationData*) {
+            auto* stored = dynamic_cast<TokenStoredObject*>(&object);
+            const bool isPrivate = object.GetVisibility() == zrck::TokObject::VISIBILITY_PRIVATE;
+            const bool listed = isPrivate ? privateRefreshed : publicRefreshed;
+            if (object.GetLifeTime() == zrck::TokObject::LIFETIME_TOKEN && listed && stored != nullptr &&
+                !stored->IsRefreshLocked() && kept.count(object.GetHandle()) == 0) {
+                drop.push_back(object.GetHandle());
+            }
+            return true;
+        },
+        nullptr);
+    for (CK_OBJECT_HANDLE handle : drop) {
+        zrck::TokObjectPtr object = slot_->GetBlockObjectIfExists(handle);
+        if (!object) continue;
+        object->SetLifeTime(kNoLifeTime);
+        slot_->ReleaseObject(object);
+        slot_->DeleteSlotMemoryObject(handle);
+    }
+}
+
+void Token::Update(bool) {
+    if (!storage_) return;
+    TokenStorage::BusyGuard busy(*storage_, "Token::Update");
+    IndexCache& cache = storage_->GetIndexCache();
+    if (cache.ReserveSize() == 0 && !cache.IsChanged()) return;
+    const uint32_t before = storage_->GetTokenDataRevision();
+    if (!storage_->CheckAndUpdateRevision()) return;
+    const uint32_t after = storage_->GetTokenDataRevision();
+    if (after == before + 1) {
+        // Only this process changed the token: what it changed is already in the slot.
+        publicListRevision_ = after;
+        if (IsUserSession()) privateListRevision_ = after;
+    }
+}
+
+void Token::SetDirty(zrck::TokObject* object, zrck::AttributeTemplate*) {
+    if (object == nullptr || object->GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) return;
+    auto* stored = dynamic_cast<TokenStoredObject*>(object);
+    if (stored == nullptr) return;
+    const bool hadFiles = stored->GetObjectFile() != 0;
+    stored->StoreAttributes();
+    if (!hadFiles) {
+        // New files: index the object under them at once, so a re-read of the index finds it
+        // instead of adding a twin.
+        stored->SetStorageID(static_cast<uint32_t>(stored->GetAttributeFile()) << 16 |
+                             static_cast<uint32_t>(stored->GetObjectFile()));
+        if (object->GetHandle() != 0) slot_->RegisterObject(*object);
+    }
+}
+
+void Token::DeleteObject(TokenStoredObject* stored) {
+    auto* object = dynamic_cast<zrck::TokObject*>(stored);
+    if (object == nullptr || object->GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) return;
+    storage_->DeleteStorageObject(stored->GetStorageID(), true);
+}
+
+void Token::ConvertAttributesFromToken(CK_OBJECT_CLASS objectClass, const std::vector<storage::AttributeBuff>& records,
+                                       zrck::AttributeTemplate& attributes, const zrck::TokObject* target) {
+    std::vector<zrck::Attribute> converted;
+    auto addBool = [&](CK_ATTRIBUTE_TYPE type, bool value) {
+        for (zrck::Attribute& entry : converted) {
+            if (entry.GetType() == type) {
+                entry.SetupOwnBool(type, value);
+                return;
+            }
+        }
+        converted.emplace_back();
+        converted.back().SetupOwnBool(type, value);
+    };
+    auto addValue = [&](CK_ATTRIBUTE_TYPE type, const vdk::SafeBuffer& value) {
+        for (zrck::Attribute& entry : converted) {
+            if (entry.GetType() == type) {
+                entry.SetupOwn(type, value.Data(), value.Size());
+                return;
+            }
+        }
+        converted.emplace_back();
+        converted.back().SetupOwn(type, value.Data(), value.Size());
+    };
+    for (const storage::AttributeBuff& record : records) {
+        if (!record.value) continue;
+        switch (record.id) {
+            case tokattr::kGostSboxes: addValue(CKA_GOST_SBOXES, *record.value); break;
+            case tokattr::kKeyGenerationDate: addValue(CKA_ZR_KEY_GENERATION_DATE, *record.value); break;
+            case tokattr::kFlags: {
+                if (record.value->Size() != 4) throw zrck::Exception(CKR_GENERAL_ERROR);
+                const uint32_t flags = vdk::Math::GetUInt(vdk::Math::LITTLE_ENDIAN_ORDER, record.value->Data());
+                addBool(CKA_MODIFIABLE, (flags & 1u) != 0);
+                addBool(CKA_COPYABLE, (flags & 2u) != 0);
+                for (const FlagBit& flag : kFlagBits) {
+                    const bool set = (flags & (1u << flag.bit)) != 0;
+                    // A cleared flag is given only to an object that answers it.
+                    if (set || (target != nullptr && target->IsMyAttributeType(flag.type))) addBool(flag.type, set);
+                }
+                if (IsKeyClass(objectClass) || objectClass == CKO_DOMAIN_PARAMETERS) {
+                    const bool local = (flags & (1u << kLocalBit)) != 0;
+                    if (local || (target != nullptr && target->IsMyAttributeType(CKA_LOCAL))) addBool(CKA_LOCAL, local);
+                }
+                if (objectClass == CKO_PRIVATE_KEY || objectClass == CKO_SECRET_KEY) {
+                    addBool(CKA_SENSITIVE, (flags & (1u << kSensitiveBit)) != 0);
+                }
+                break;
+            }
+            default: addValue(record.id, *record.value); break;
+        }
+    }
+    attributes.AddOrReplaceAttributes(converted.data(), static_cast<CK_ULONG>(converted.size()));
+}
+
+}  // namespace qel

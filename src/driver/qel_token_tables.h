@@ -1,0 +1,69 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "cryptoki/zr_pkcs11.h"
+#include "device/device_types.h"
+#include "driver/storage_types.h"
+
+namespace zrck {
+class TokDomainParams;
+class TokMechanism;
+class TokObject;
+}  // namespace zrck
+
+namespace qel {
+
+class Token;
+
+// What a token offers depends on its model and its device's capabilities.
+enum class TokenCondition {
+    Always,
+    NotModel,     // the model flag is clear (RSA, ECDSA and SHA mechanisms)
+    DH,           // national key agreement: the model flag, or device version 2, 4 or 5
+    DSTU431,      // the m = 431 curve: model flag clear, version above 3, next byte above 13
+};
+
+// One mechanism of the token's table; the token adds them in table order.
+struct MechanismRow {
+    CK_MECHANISM_TYPE type;
+    TokenCondition condition;
+    zrck::TokMechanism* (*make)(Token& token);
+};
+
+// One class of object kept in token files, by the item type of its index record.
+struct StoredClassRow {
+    uint16_t itemType;
+    zrck::TokObject* (*make)();
+};
+
+// One domain-parameters object the token shows without storing it.
+struct FixedDomainParamsRow {
+    CK_KEY_TYPE keyType;
+    const char* label;  // identifier text, also what tells whether the object exists already
+    TokenCondition condition;
+    // A filled object (label and parameters set); the token marks it fixed and registers it.
+    zrck::TokDomainParams* (*make)(Token& token, const char* label);
+};
+
+// The rows an algorithm layer adds to every token; any member may be null.
+struct TokenTables {
+    const std::vector<MechanismRow>& (*mechanisms)();
+    const std::vector<StoredClassRow>& (*storedClasses)();
+    const std::vector<FixedDomainParamsRow>& (*fixedDomainParams)();
+    // Registers the layer's creation classes with the token's class factory.
+    void (*registerClasses)(Token* token);
+};
+
+// Adds a layer's tables, one call per layer (for instance from a static initialiser of the
+// layer, or of the library that links it); answers true so it can initialise a constant.
+bool RegisterTokenTables(const TokenTables& tables);
+const std::vector<TokenTables>& RegisteredTokenTables();
+
+// The driver's own rows followed by those of every registered layer, in registration order.
+std::vector<MechanismRow> MechanismRows();
+std::vector<StoredClassRow> StoredClassRows();
+std::vector<FixedDomainParamsRow> FixedDomainParamsRows();
+
+}  // namespace qel

@@ -1,0 +1,605 @@
+#include "driver/token_storage.h"
+
+#include <cstring>
+#include <mutex>
+
+#include "cryptoki/exception.h"
+#include "cryptoki/slot.h"
+#include "driver/atr_acceptors.h"
+#include "driver/token_storage_internal.h"
+#include "driver/token_storage_utl.h"
+
+namespace qel {
+
+using namespace detail;
+
+namespace {
+
+constexpr uint32_t kAttrAtrString = 0x90303;  // SCARD_ATTR_ATR_STRING
+
+// Reader attribute results that mean "not available" rather than a failure.
+constexpr uint32_t kSlotAttrNotAvailable[] = {0x80070032, 7, 1200, 0x80100017, 0x8010001F, 0x8010000B, 0x80100001};
+
+// The lost-session list outlives every storage and every library instance; its mutex is a
+// leaf of the lock order.
+std::mutex& LostSessionMutex()
+{
+    static std::mutex* mutex = new std::mutex;
+    return *mutex;
+}
+
+std::vector<TokenStorage::LostSession>& LostSessions()
+{
+    static auto* sessions = new std::vector<TokenStorage::LostSession>;
+    return *sessions;
+}
+
+bool AllBytes(const uint8_t* data, size_t size, uint8_t value)
+{
+    for (size_t i = 0; i < size; ++i) {
+        if (data[i] != value) {
+            return false;
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
+// ---- guards ----
+
+TokenStorage::BusyGuard::BusyGuard(TokenStorage& storage, const char*) : storage_(storage)
+{
+    storage_.Lock();
+    ++storage_.busy_;
+}
+
+TokenStorage::BusyGuard::~BusyGuard()
+{
+    unsigned pending = 0;
+    if (--storage_.busy_ == 0) {
+        pending = storage_.pendingNotifications_;
+        storage_.pendingNotifications_ = 0;
+    }
+    storage_.Unlock();
+    // Delivered with the storage mutex released: the host takes slot locks.
+    try {
+        if (pending & kNotifyConnected) {
+            storage_.host_.OnTokenConnected();
+        }
+        if (pending & kNotifySlotEvent) {
+            storage_.host_.OnSlotEvent();
+        }
+    } catch (...) {
+    }
+}
+
+TokenStorage::TokenTransaction::TokenTransaction(TokenStorage& storage) : storage_(storage)
+{
+    if (++storage_.transactionDepth_ == 1) {
+        try {
+            storage_.BeginTransactionD();
+        } catch (...) {
+            --storage_.transactionDepth_;
+            throw;
+        }
+    }
+}
+
+TokenStorage::TokenTransaction::~TokenTransaction()
+{
+    if (--storage_.transactionDepth_ == 0) {
+        storage_.EndTransactionD();
+    }
+}
+
+TokenStorage::GlobalBusyGuard::GlobalBusyGuard(TokenStorage& storage, const char* operation)
+    : busy_(storage, operation), transaction_(storage)
+{
+    storage.indexCache_.ClearReserve();
+}
+
+TokenStorage::GlobalBusyGuard::~GlobalBusyGuard() = default;
+
+void TokenStorage::Lock()
+{
+    if (mutex_) {
+        mutex_->Lock();
+    }
+}
+
+void TokenStorage::Unlock()
+{
+    if (mutex_) {
+        mutex_->Unlock();
+    }
+}
+
+void TokenStorage::QueueNotification(unsigned notification)
+{
+    pendingNotifications_ |= notification;
+    if (busy_.load() == 0) {
+        // Called outside any guard: nothing of ours is locked.
+        const unsigned pending = pendingNotifications_;
+        pendingNotifications_ = 0;
+        if (pending & kNotifyConnected) {
+            host_.OnTokenConnected();
+        }
+        if (pending & kNotifySlotEvent) {
+            host_.OnSlotEvent();
+        }
+    }
+}
+
+// ---- construction ----
+
+TokenStorage::TokenStorage(TokenStorageHost& host, unsigned readerIndex)
+    : host_(host), readerIndex_(readerIndex), indexCache_(*this)
+{
+    Construct();
+}
+
+TokenStorage::TokenStorage(TokenStorageHost& host, unsigned readerIndex, SCARDHANDLE cardHandle)
+    : host_(host), cardHandle_(cardHandle), handleMode_(true), readerIndex_(readerIndex), indexCache_(*this)
+{
+    Construct();
+}
+
+void TokenStorage::Construct()
+{
+    vdk::MutexFactory& factory = vdk::MutexFactory::Instance();
+    if (factory.GetGenerator() != nullptr) {
+        mutex_ = vdk::MutexFactory::NewMutex("StorageMutex");
+    }
+    std::memset(serial_.Data(), ' ', serial_.Size());
+    const tru::TResult rc = randomPool_.Alloc(32);
+    if (rc != tru::SUCCESS) {
+        throw tru::Exception(rc);
+    }
+}
+
+TokenStorage::~TokenStorage()
+{
+    if (sessionOpen_ && device_) {
+        try {
+            CloseSessionD(true);
+        } catch (...) {
+        }
+    }
+    std::memset(session_, 0, sizeof(session_));
+    sessionOpen_ = false;
+    try {
+        soPin_.Clear();
+        extRandomness_.Clear();
+        device_.reset();  // disconnects with SCARD_LEAVE_CARD when the connection is ours
+        mutex_.reset();
+    } catch (...) {
+    }
+}
+
+void TokenStorage::InitData()
+{
+    present_ = false;
+    recognized_ = false;
+    sessionOpen_ = false;
+    std::memset(session_, 0, sizeof(session_));
+    device_.reset(new ZrPlinqToken());
+    randomFill_ = 0;
+    randomPool_.WipeData();
+    label_.clear();
+    revision_ = 0;
+    revisionTime_ = 0;
+    loginStateTime_ = 0;
+    infoTime_ = 0;
+    presenceTime_ = 0;
+    userLogged_ = false;
+    versionWord_ = 0;
+    extRandomness_.Clear();
+}
+
+// ---- device command loop and error conversion ----
+
+bool TokenStorage::CheckDeviceError(uint32_t result, uint32_t tolerated)
+{
+    if (result == 0) {
+        return true;
+    }
+    uint32_t effective = result;
+    if (result == kInvalidSession) {
+        ResetDevice();
+    } else if (result == kCardReset && device_) {
+        effective = device_->Reopen();
+    }
+    if (effective == tolerated && effective != 0) {
+        return false;
+    }
+    InvalidateCaches();
+    throw zrck::Exception(TokenStorageUtl::ConvertDeviceError(result));
+}
+
+void TokenStorage::InvalidateCaches()
+{
+    revisionTime_ = 0;
+    loginStateTime_ = 0;
+    infoTime_ = 0;
+    presenceTime_ = 0;
+}
+
+void TokenStorage::DropSoPin()
+{
+    soPin_.Clear();
+}
+
+// ---- connection ----
+
+void TokenStorage::ConnectToken()
+{
+    errorMark_ = 0;
+    if (!device_) {
+        device_.reset(new ZrPlinqToken());
+    }
+    const uint32_t rc = handleMode_ ? device_->OpenByHandle(cardHandle_)
+                                    : device_->Open(readerIndex_, SCARD_SHARE_SHARED);
+    if (rc != 0) {
+        present_ = false;
+        return;
+    }
+    present_ = true;
+    if (!TryToRecognizeToken()) {
+        return;
+    }
+
+    uint8_t buffer[256];
+    size_t length = 16;
+    uint32_t read = GetAttrD(AttrSerialNumber, buffer, length, true);
+    if ((read == devrc::kSize || read == devrc::kMoreData) && length <= sizeof(buffer)) {
+        read = GetAttrD(AttrSerialNumber, buffer, length, true);
+    }
+    CheckDeviceError(read);
+    tru::BufferStatic<16> serial;
+    std::memset(serial.Data(), ' ', 16);
+    std::memcpy(serial.Data(), buffer, std::min<size_t>(16, length));
+
+    if (sessionOpen_ && serial != serial_) {
+        // The session belonged to the card that was in the reader before.
+        SaveLostSession(serial_, session_);
+        MarkSessionClosed();
+    }
+    serial_ = serial;
+    CheckForLostSessions(serial_);
+    DropSoPin();
+    InvalidateCaches();
+    QueueNotification(kNotifyConnected);
+    ReadTokenInfoD();
+}
+
+void TokenStorage::ConnectTokenM()
+{
+    BusyGuard guard(*this, "ConnectTokenM");
+    ConnectToken();
+}
+
+void TokenStorage::SetSmartcardCtxM(SCARDHANDLE cardHandle)
+{
+    BusyGuard guard(*this, "SetSmartcardCtxM");
+    cardHandle_ = cardHandle;
+    handleMode_ = true;
+    device_.reset(new ZrPlinqToken());
+    CheckDeviceError(Run([&] { return device_->OpenByHandle(cardHandle_); }, OnInvalidSession::Check));
+}
+
+bool TokenStorage::TryToRecognizeToken()
+{
+    recognized_ = false;
+    modelFlag_ = 0;
+    tru::BufferDynamic atr;
+    if (!GetCardATR(atr)) {
+        return false;
+    }
+    const AtrAcceptor* table = nullptr;
+    switch (host_.GetBrand()) {
+    case 0:
+        table = ZorvaneKeyAcceptors;
+        break;
+    case 1:
+        table = UlmarKeyAcceptors;
+        break;
+    default:
+        throw zrck::Exception(CKR_GENERAL_ERROR);
+    }
+    for (const AtrAcceptor* a = table; a->length != 0; ++a) {
+        if (zrck::Slot::IsATRAcceptable(atr, a->pattern, a->mask, a->length)) {
+            recognized_ = true;
+            modelFlag_ = a->modelFlag;
+            break;
+        }
+    }
+    return recognized_;
+}
+
+bool TokenStorage::GetCardATR(tru::BufferDynamic& atr)
+{
+    if (GetSlotAttr(kAttrAtrString, atr)) {
+        return true;
+    }
+    tru::BufferDynamic reader;
+    uint32_t state = 0;
+    ReadCardStatusD(reader, state, atr);
+    return !atr.Empty();
+}
+
+void TokenStorage::ReadCardStatusD(tru::BufferDynamic& readerName, uint32_t& state, tru::BufferDynamic& atr)
+{
+    CheckDeviceError(
+        Run([&] { return device_->ReadCardStatus(readerName, &state, atr); }, OnInvalidSession::Check));
+}
+
+void TokenStorage::CloseDeviceD()
+{
+    if (device_) {
+        device_->Close();
+    }
+}
+
+bool TokenStorage::GetSlotAttr(uint32_t attributeId, tru::BufferDynamic& value)
+{
+    tru::TResult alloc = value.Alloc(256);
+    if (alloc != tru::SUCCESS) {
+        throw tru::Exception(alloc);
+    }
+    size_t length = value.Size();
+    const uint32_t rc = device_->GetSlotAttr(attributeId, value.Data(), &length);
+    for (uint32_t na : kSlotAttrNotAvailable) {
+        if (rc == na) {
+            value.Alloc(0);
+            return false;
+        }
+    }
+    CheckDeviceError(rc);
+    alloc = value.Realloc(static_cast<uint32_t>(std::min<size_t>(length, value.Size())));
+    if (alloc != tru::SUCCESS) {
+        throw tru::Exception(alloc);
+    }
+    return true;
+}
+
+// ---- presence ----
+
+bool TokenStorage::IsTokenPresentM()
+{
+    if (IsBusy()) {
+        return true;
+    }
+    BusyGuard guard(*this, "IsTokenPresentM");
+    if (present_ && !recognized_) {
+        return true;
+    }
+    if (IsFresh(presenceTime_)) {
+        return present_;
+    }
+    if (!present_) {
+        try {
+            ConnectToken();
+        } catch (const zrck::Exception&) {
+            present_ = false;
+        }
+        return present_;
+    }
+    try {
+        const tru::BufferStatic<16> before = serial_;
+        tru::BufferStatic<16> serial;
+        GetTokenSerialNumInt(serial);
+        presenceTime_ = time(nullptr);
+        if (serial == before) {
+            return true;
+        }
+        // Another token in the reader: take it over, but report this one gone.
+        ConnectToken();
+        GetTokenSerialNumInt(serial);
+        presenceTime_ = time(nullptr);
+        if (serial != before) {
+            present_ = false;
+        }
+    } catch (const zrck::Exception&) {
+        present_ = false;
+    }
+    return present_;
+}
+
+CK_RV TokenStorage::VerifyTokenPresence()
+{
+    if (IsBusy()) {
+        return CKR_OK;
+    }
+    BusyGuard guard(*this, "VerifyTokenPresence");
+    if (!present_) {
+        try {
+            ConnectToken();
+        } catch (const zrck::Exception&) {
+            present_ = false;
+        }
+        return CKR_OK;
+    }
+    if (!recognized_) {
+        return CKR_TOKEN_NOT_RECOGNIZED;
+    }
+    tru::BufferStatic<16> serial;
+    if (ReadSerialQuiet(serial)) {
+        if (serial == serial_) {
+            return CKR_OK;
+        }
+        try {
+            ConnectToken();
+        } catch (const zrck::Exception&) {
+            present_ = false;
+        }
+    } else {
+        present_ = false;
+    }
+    QueueNotification(kNotifySlotEvent);
+    return CKR_DEVICE_REMOVED;
+}
+
+void TokenStorage::ResetDevice()
+{
+    vdk::MutexIntf::GuardIfAvailable lock(mutex_.get(), "ResetDevice");
+    DropSoPin();
+    if (sessionOpen_) {
+        SaveLostSession(serial_, session_);
+    }
+    MarkSessionClosed();
+    label_.clear();
+    revisionTime_ = 0;
+    loginStateTime_ = 0;
+    infoTime_ = 0;
+    presenceTime_ = 0;
+}
+
+void TokenStorage::ResetDeviceCache()
+{
+    InvalidateCaches();
+}
+
+// ---- device session ----
+
+void TokenStorage::OpenDevSessionInt()
+{
+    if (sessionOpen_) {
+        return;
+    }
+    if (!recognized_) {
+        throw zrck::Exception(CKR_TOKEN_NOT_RECOGNIZED);
+    }
+    OpenDevSessionMicroIntD();
+    DropSoPin();
+    ReadTokenDataRevision();
+}
+
+void TokenStorage::OpenDevSessionMicroIntD()
+{
+    uint8_t fresh[kDeviceSessionSize] = {};
+    CheckDeviceError(Run([&] { return device_->OpenSession(fresh); }, OnInvalidSession::Check));
+    std::memcpy(session_, fresh, sizeof(session_));
+    sessionOpen_ = true;
+    // A fresh device session carries no login.
+    userLogged_ = false;
+    loginStateTime_ = time(nullptr);
+}
+
+void TokenStorage::CloseSessionD(bool quiet)
+{
+    const uint32_t rc = Run([&] { return device_->CloseSession(session_); }, OnInvalidSession::Success);
+    if (rc == 0) {
+        return;
+    }
+    if (quiet) {
+        SaveLostSession(serial_, session_);
+        return;
+    }
+    CheckDeviceError(rc);
+}
+
+void TokenStorage::ClearDevSessionInt()
+{
+    if (sessionOpen_) {
+        CloseSessionD(true);
+        MarkSessionClosed();
+    }
+}
+
+void TokenStorage::ClearDevSessionM()
+{
+    BusyGuard guard(*this, "ClearDevSessionM");
+    ClearDevSessionInt();
+}
+
+void TokenStorage::CloseDevSessionInt()
+{
+    if (sessionOpen_) {
+        CloseSessionD(true);
+    }
+    MarkSessionClosed();
+    DropSoPin();
+}
+
+void TokenStorage::MarkSessionClosed()
+{
+    std::memset(session_, 0, sizeof(session_));
+    sessionOpen_ = false;
+}
+
+// ---- lost sessions ----
+
+void TokenStorage::SaveLostSession(const tru::Buffer& serial, const uint8_t* session)
+{
+    if (serial.Size() != 16 || AllBytes(session, kDeviceSessionSize, 0) || AllBytes(serial.Data(), 16, ' ')) {
+        return;
+    }
+    LostSession lost;
+    std::memcpy(lost.serial, serial.Data(), 16);
+    std::memcpy(lost.session, session, kDeviceSessionSize);
+    std::lock_guard<std::mutex> lock(LostSessionMutex());
+    LostSessions().push_back(lost);
+}
+
+void TokenStorage::CheckForLostSessions(const tru::Buffer& serial)
+{
+    if (serial.Size() != 16) {
+        return;
+    }
+    std::vector<LostSession> mine;
+    {
+        std::lock_guard<std::mutex> lock(LostSessionMutex());
+        auto& all = LostSessions();
+        for (auto it = all.begin(); it != all.end();) {
+            if (std::memcmp(it->serial, serial.Data(), 16) == 0) {
+                mine.push_back(*it);
+                it = all.erase(it);
+            } else {
+                ++it;
+            }
+        }
+    }
+    for (const LostSession& lost : mine) {
+        CloseLostSession(lost.session);
+    }
+}
+
+size_t TokenStorage::LostSessionCount()
+{
+    std::lock_guard<std::mutex> lock(LostSessionMutex());
+    return LostSessions().size();
+}
+
+void TokenStorage::CloseLostSession(const uint8_t* session)
+{
+    Run([&] { return device_->CloseSession(session); }, OnInvalidSession::Success);
+}
+
+// ---- transactions and response delay ----
+
+void TokenStorage::BeginTransactionD()
+{
+    CheckDeviceError(Run([&] { return device_->BeginTransaction(); }, OnInvalidSession::Check));
+}
+
+void TokenStorage::EndTransactionD()
+{
+    if (device_) {
+        Run([&] { return device_->EndTransaction(); }, OnInvalidSession::Success);
+    }
+}
+
+void TokenStorage::SetupResponseDelay(uint16_t delay)
+{
+    uint32_t rc = 0;
+    for (unsigned attempt = 0; attempt < kMaxResponseDelayAttempts; ++attempt) {
+        rc = Run([&] { return device_->SetResponseDelay(delay); }, OnInvalidSession::Check);
+        if (rc == 0) {
+            return;
+        }
+    }
+    CheckDeviceError(rc);
+}
+
+}  // namespace qel

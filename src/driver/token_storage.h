@@ -1,0 +1,307 @@
+#pragma once
+
+#include <PCSC/winscard.h>
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cryptoki/zr_pkcs11.h"
+#include "device/token_info.h"
+#include "device/zr_plinq_token.h"
+#include "driver/index_cache.h"
+#include "driver/storage_types.h"
+#include "driver/token_storage_host.h"
+#include "support/mutex.h"
+#include "support/safe_buffer.h"
+
+namespace qel {
+
+// The driver's only door to one token: serialises device access, keeps the token's single
+// device session, retries after card resets, converts device results into zrck::Exception and
+// keeps the PKCS#11 objects in index, attribute and data files on the token.
+//
+// Operation names: ...D sends one device command in a retry loop and takes no lock; ...M takes
+// a BusyGuard (and opens the device session when the command needs one); ...Int is a step made
+// of D operations, run inside a caller's guard.
+//
+// Lock order (outermost first; every mutex is recursive):
+//   "MutexForInit" (slot table) -> "MutexForSlot" (slot) -> "mpOperationMutex" (token)
+//     -> "StorageMutex" (this storage) -> the lost-session list mutex (a leaf).
+// The storage never calls back into the slot or the token while it holds "StorageMutex":
+// the host notifications of a new connection (drop objects, close sessions) and of a slot
+// event are queued and delivered when the outermost guard of this storage lets the mutex go.
+// ResetDevice takes "StorageMutex" itself. The busy state is a nesting counter read atomically,
+// so a presence check never waits for a running operation.
+class TokenStorage {
+public:
+    // Process-wide record of a device session that could not be closed.
+    struct LostSession {
+        uint8_t serial[16];
+        uint8_t session[kDeviceSessionSize];
+    };
+
+    class BusyGuard {
+    public:
+        BusyGuard(TokenStorage& storage, const char* operation);
+        ~BusyGuard();
+        BusyGuard(const BusyGuard&) = delete;
+        BusyGuard& operator=(const BusyGuard&) = delete;
+
+    private:
+        TokenStorage& storage_;
+    };
+
+    class TokenTransaction {
+    public:
+        explicit TokenTransaction(TokenStorage& storage);
+        ~TokenTransaction();
+        TokenTransaction(const TokenTransaction&) = delete;
+        TokenTransaction& operator=(const TokenTransaction&) = delete;
+
+    private:
+        TokenStorage& storage_;
+    };
+
+    // Storage mutex, busy state and one PC/SC transaction around an object- or PIN-changing
+    // library call; empties the reserve of new IDs.
+    class GlobalBusyGuard {
+    public:
+        GlobalBusyGuard(TokenStorage& storage, const char* operation);
+        ~GlobalBusyGuard();
+        GlobalBusyGuard(const GlobalBusyGuard&) = delete;
+        GlobalBusyGuard& operator=(const GlobalBusyGuard&) = delete;
+
+    private:
+        BusyGuard busy_;
+        TokenTransaction transaction_;
+    };
+
+    // Reader mode: connects to the reader with this index of the PC/SC reader list.
+    TokenStorage(TokenStorageHost& host, unsigned readerIndex);
+    // Handle mode: adopts an application's card handle (never released by the storage).
+    TokenStorage(TokenStorageHost& host, unsigned readerIndex, SCARDHANDLE cardHandle);
+    ~TokenStorage();
+    TokenStorage(const TokenStorage&) = delete;
+    TokenStorage& operator=(const TokenStorage&) = delete;
+
+    // Connection and recognition.
+    void InitData();
+    void ConnectToken();
+    void ConnectTokenM();
+    void SetSmartcardCtxM(SCARDHANDLE cardHandle);
+    bool TryToRecognizeToken();
+    bool GetCardATR(tru::BufferDynamic& atr);
+    bool GetSlotAttr(uint32_t attributeId, tru::BufferDynamic& value);
+    void ReadCardStatusD(tru::BufferDynamic& readerName, uint32_t& state, tru::BufferDynamic& atr);
+    void CloseDeviceD();
+
+    // Presence.
+    bool IsTokenPresentM();
+    CK_RV VerifyTokenPresence();
+    void ResetDevice();
+    void ResetDeviceCache();
+
+    // Device session.
+    void OpenDevSessionInt();
+    void ClearDevSessionInt();
+    void ClearDevSessionM();
+    // Closes the device session and forgets the SO PIN.
+    void CloseDevSessionInt();
+    bool IsSessionOpened() const { return sessionOpen_; }
+    void MarkSessionOpened() { sessionOpen_ = true; }
+
+    // Lost sessions (process-wide).
+    static void SaveLostSession(const tru::Buffer& serial, const uint8_t* session);
+    void CheckForLostSessions(const tru::Buffer& serial);
+    static size_t LostSessionCount();
+
+    // Login, PINs and SO commands. InitPIN, InitializeSO and ChangePIN run inside the caller's
+    // GlobalBusyGuard.
+    void LoginUserM(const tru::Buffer& pin);
+    void LoginSoM(const tru::Buffer& pin);
+    void VerifyUserPassword(const tru::Buffer& pin);
+    void LogoutUserM();
+    void ReadDeviceLoggedM();
+    void InitPIN(const tru::Buffer& userPin);
+    void InitializeSO(const tru::Buffer& soPin, const tru::Buffer& label);
+    void ChangePIN(const tru::Buffer& oldPin, const tru::Buffer& newPin);
+    void SetUserAuthMaxCountM(uint32_t count);
+    uint32_t GetUserAuthMaxCountM();
+    bool IsSoPinKept() const { return !soPin_.Empty(); }
+    bool IsUserLoggedCached() const { return userLogged_; }
+
+    // Random data.
+    void GenerateUserRandomM(tru::Buffer& out);
+    void SeedUserRandomM(const tru::Buffer& seed);
+    // 64 bytes from the token's external random source, kept in a wiping buffer.
+    void PrepareExtRandomness();
+    const vdk::SafeBuffer& GetExtRandomness() const { return extRandomness_; }
+
+    // Token information and capabilities.
+    void ReadTokenInternalInfoM();
+    std::string GetTokenLabelM();
+    const tru::Buffer& GetSerialNumber() const { return serial_; }
+    bool IsRSA512Supported();
+    bool IsEcDsaSupportedM();
+    bool IsDSTU_431Supported();
+    bool IsDHSupportedM();
+
+    // Token data revision (file 0).
+    void ReadTokenDataRevision();
+    uint32_t GetTokenDataRevision();
+    bool IsTokenDataChangedM();
+    void IncTokenDataRevision();
+    bool CheckAndUpdateRevision();
+
+    // Files, device level.
+    uint32_t ReadFileD(long fileId, tru::BufferDynamic& contents);
+    void WriteFileD(long fileId, uint32_t offset, const uint8_t* data, uint32_t length);
+    void CreateFileD(long fileId, EPersistence persistence);
+    void DeleteObjectD(long fileId);
+    uint32_t GetFileSizeD(long fileId);
+    bool IsFileExistsD(long fileId);
+    uint32_t GetFileSizeM(long fileId);
+    bool IsFileExistsM(long fileId);
+    void WriteFileHeader(long fileId, tru::Buffer& header);
+    // A zero-filled file of that size starting with an empty header.
+    void AllocateFileHeader(long fileId, uint32_t size);
+    // The index file that lists an object file: 126 for IDs 1..126, else 179.
+    static long GetIndexFileIDFor(long fileId);
+
+    // On-token cryptography.
+    void GenerateSignatureM(long keySlot, const tru::Buffer& data, tru::BufferDynamic& signature);
+    bool VerifySignatureM(const tru::Buffer& publicKey, EParamSet paramSet, const tru::Buffer& data,
+                          const tru::Buffer& signature);
+    void EncryptM(const tru::Buffer& publicKey, EParamSet paramSet, const tru::Buffer& data,
+                  tru::BufferDynamic& result);
+    void DecryptM(long keySlot, const tru::Buffer& data, tru::BufferDynamic& result);
+    // The peer point may carry its DER OCTET STRING tag (04 L); the device gets the bare point.
+    void DeriveCommonKeyM(long keySlot, const tru::Buffer& peerPoint, const tru::Buffer& first,
+                          const tru::Buffer& second, bool cofactor, tru::BufferDynamic& key);
+
+    // Transactions and response delay.
+    void BeginTransactionD();
+    void EndTransactionD();
+    void SetupResponseDelay(uint16_t delay);
+
+    // Throws zrck::Exception for any result but 0 and a non-zero tolerated result (then false).
+    bool CheckDeviceError(uint32_t result, uint32_t tolerated = 0);
+    void InitDefaults() {}
+    CK_RV AddPreliminaryObjects() { return CKR_OK; }
+
+    // On-token object store (token_storage_store.cpp).
+    void WriteDataFileM(long fileId, const tru::Buffer& value);
+    std::shared_ptr<tru::Buffer> ReadDataFileM(long fileId);
+    void WriteAttributeFile(long fileId, const storage::Attribute* records, unsigned count);
+    unsigned ReadAttributeFile(long fileId, std::vector<storage::AttributeBuff>& list);
+    // Files the record in the index its object file belongs to (179 for IDs from 128 up).
+    void AddToIndexFile(EVisibility visibility, uint16_t itemType, long objectFile, long attributeFile);
+    void AddToIndexFileByID(long indexFile, uint16_t itemType, long objectFile, long attributeFile);
+    bool DeleteFromIndexFile(long indexFile, long objectFile);
+    void DeleteStorageObject(uint32_t storageId, bool markChanged);
+    unsigned ListObjectsM(EVisibility visibility, uint16_t itemFilter, std::vector<storage::IndexFileRecord>& list);
+    unsigned GetObjectsListInt(long indexFile, uint16_t itemFilter, std::vector<storage::IndexFileRecord>& list);
+    long GetFreeFileID(EVisibility visibility);
+    void GetFreeFileAttrID(EVisibility visibility, long& objectFile, long& attributeFile);
+    void ReserveNewObject(uint16_t itemType, EVisibility visibility, long& objectFile, long& attributeFile);
+    void ReserveNewKey(uint16_t itemType, long& keySlot, long& attributeFile);
+    void LoadKeyM(EParamSet paramSet, EPersistence persistence, const tru::Buffer& blob, long& keySlot,
+                  long& attributeFile, uint16_t itemType = 0);
+    // publicVisibility: where a kept public key is filed (PrivateObject for a public key marked
+    // private).
+    void GenerateKeyPairM(EParamSet paramSet, EPersistence privatePersistence, EPersistence publicPersistence,
+                          tru::BufferDynamic& publicKey, long& keySlot, long& publicObjectFile,
+                          long& privateAttributeFile, long& publicAttributeFile,
+                          EVisibility publicVisibility = PublicObject);
+    void GenerateKeyPairM(EParamSet paramSet, EPersistence persistence, tru::BufferDynamic& publicKey,
+                          long& keySlot, long& attributeFile);
+
+    IndexCache& GetIndexCache() { return indexCache_; }
+
+    // State read by the token and the slot.
+    bool IsPresent() const { return present_; }
+    bool IsRecognized() const { return recognized_; }
+    uint32_t GetModelFlag() const { return modelFlag_; }
+    bool IsBusy() const { return busy_.load() != 0; }
+    uint32_t GetStorageErrorMark() const { return errorMark_; }
+    const _TokenInfo_Struct& GetTokenInfo() const { return tokenInfo_; }
+    time_t GetInfoTime() const { return infoTime_; }
+    void SetInfoTime(time_t t) { infoTime_ = t; }
+
+private:
+    enum class OnInvalidSession { Check, NewSession, Success };
+    enum Notification : unsigned { kNotifyConnected = 1, kNotifySlotEvent = 2 };
+
+    void Construct();
+    void Lock();
+    void Unlock();
+    void QueueNotification(unsigned notification);
+    // Sends a device command, reconnecting and repeating after a card reset (bounded) and
+    // applying the invalid-session rule; returns the last result.
+    template <typename Command>
+    uint32_t Run(Command&& command, OnInvalidSession rule);
+
+    void InvalidateCaches();
+    void DropSoPin();
+    void OpenDevSessionMicroIntD();
+    void CloseSessionD(bool quiet);
+    void MarkSessionClosed();
+    void CloseLostSession(const uint8_t* session);
+    void LoginUserD(const tru::Buffer& pin);
+    void LogoutUserD();
+    void CheckPinResult(uint32_t result);
+    void RequireUserLoggedForRandom();
+    void ReadTokenInfoD();
+    uint32_t GetAttrD(uint8_t attributeId, uint8_t* out, size_t& length, bool quiet);
+    uint32_t ReadAttributeWord(uint8_t attributeId);
+    void GetTokenSerialNumInt(tru::Buffer& serial);
+    bool ReadSerialQuiet(tru::Buffer& serial);
+    uint32_t VersionWord();
+    void SaveTokenDataRevision();
+    void ReadStoreFile(long fileId, tru::BufferDynamic& contents);
+    uint32_t ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
+                       std::vector<storage::IndexFileRecord>& records, bool createHeader);
+    void MarkUsedIds(long indexFile, const char* operation, bool (&used)[256]);
+    // Sends the command into an output of firstSize bytes; a "buffer too small" answer is repeated
+    // with the reported size up to maxResizes times.
+    void CryptoWithResize(uint32_t firstSize, tru::BufferDynamic& out,
+                          const std::function<uint32_t(uint8_t*, size_t*)>& command, unsigned maxResizes);
+
+    TokenStorageHost& host_;
+    SCARDHANDLE cardHandle_ = 0;
+    bool handleMode_ = false;
+    unsigned readerIndex_ = 0;
+    uint32_t revision_ = 0;
+    time_t revisionTime_ = 0;
+    bool userLogged_ = false;
+    time_t loginStateTime_ = 0;
+    std::string label_;
+    _TokenInfo_Struct tokenInfo_{};
+    time_t infoTime_ = 0;
+    time_t presenceTime_ = 0;
+    unsigned transactionDepth_ = 0;
+    uint8_t session_[kDeviceSessionSize] = {};
+    bool sessionOpen_ = false;
+    std::unique_ptr<ZrPlinqToken> device_;
+    bool present_ = false;
+    bool recognized_ = false;
+    uint32_t modelFlag_ = 0;
+    std::unique_ptr<vdk::MutexIntf> mutex_;
+    std::atomic<unsigned> busy_{0};
+    unsigned pendingNotifications_ = 0;
+    tru::BufferStatic<16> serial_;
+    uint32_t versionWord_ = 0;
+    vdk::SafeBuffer soPin_;
+    vdk::SafeBuffer extRandomness_;
+    uint32_t errorMark_ = 0;
+    vdk::SafeBuffer randomPool_;  // 32 bytes; the first randomFill_ are unused device random
+    uint32_t randomFill_ = 0;
+    IndexCache indexCache_;
+};
+
+}  // namespace qel

@@ -1,0 +1,488 @@
+// The on-token object store: index, attribute and data files, free IDs, reservations and keys
+// held in device key slots.
+#include <cstring>
+
+#include "cryptoki/exception.h"
+#include "driver/store_file.h"
+#include "driver/token_storage_internal.h"
+#include "support/vdk_exception.h"
+
+namespace qel {
+
+using namespace detail;
+
+namespace {
+
+struct IdRange {
+    long first;
+    long last;
+    long index;
+};
+
+IdRange RangeOf(EVisibility visibility)
+{
+    switch (visibility) {
+    case PublicObject:
+        return {fileid::kPublicFirst, fileid::kPublicLast, fileid::kPublicIndex};
+    case PrivateObject:
+        return {fileid::kPrivateFirst, fileid::kPrivateLast, fileid::kPrivateIndex};
+    case KeyPairObject:
+        return {fileid::kKeySlotFirst, fileid::kKeySlotLast, fileid::kPrivateIndex};
+    }
+    throw zrck::Exception(CKR_GENERAL_ERROR);
+}
+
+long IndexOfObjectFile(long objectFile)
+{
+    return objectFile < fileid::kPrivateFirst ? fileid::kPublicIndex : fileid::kPrivateIndex;
+}
+
+// Item types of the private and public key of a key pair.
+struct PairTypes {
+    uint16_t privateType;
+    uint16_t publicType;
+};
+
+}  // namespace
+
+// ---- data and attribute files ----
+
+void TokenStorage::WriteDataFileM(long fileId, const tru::Buffer& value)
+{
+    BusyGuard guard(*this, "WriteDataFileM");
+    OpenDevSessionInt();
+    if (value.Size() > 0xFFFF) {
+        throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID,
+                              "Size " + std::to_string(value.Size()) + " too big for unsigned short");
+    }
+    vdk::SafeBuffer image;
+    StoreFile::BuildDataFile(value, image);
+    // A file cannot shrink: a non-empty one is made anew.
+    if (GetFileSizeD(fileId) != 0) {
+        DeleteObjectD(fileId);
+        CreateFileD(fileId, TokenObject);
+    } else if (!IsFileExistsD(fileId)) {
+        CreateFileD(fileId, TokenObject);
+    }
+    WriteFileD(fileId, 0, image.Data(), image.Size());
+    indexCache_.SetChanged();
+}
+
+std::shared_ptr<tru::Buffer> TokenStorage::ReadDataFileM(long fileId)
+{
+    BusyGuard guard(*this, "ReadDataFileM");
+    OpenDevSessionInt();
+    vdk::SafeBuffer file;
+    ReadFileD(fileId, file);
+    if (file.Empty()) {
+        return std::make_shared<vdk::SafeBuffer>();
+    }
+    const uint32_t dataSize = StoreFile::CheckedDataSize(file, StoreFile::Kind::Data, "ReadDataFileM", errorMark_);
+    return std::make_shared<vdk::SafeBuffer>(file.Data() + StoreFile::kHeaderSize, dataSize);
+}
+
+void TokenStorage::WriteAttributeFile(long fileId, const storage::Attribute* records, unsigned count)
+{
+    vdk::SafeBuffer image;
+    try {
+        StoreFile::BuildAttributeFile(records, count, image);
+    } catch (const vdk::Exception& e) {
+        throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID, e.what());
+    }
+    // Written in place: zeros cover whatever an older, longer content left behind.
+    const uint32_t oldSize = GetFileSizeD(fileId);
+    if (oldSize > kMaxDeviceOutput) {
+        throw zrck::Exception(CKR_DEVICE_ERROR);
+    }
+    if (oldSize > image.Size()) {
+        const uint32_t newSize = image.Size();
+        const tru::TResult rc = image.Realloc(oldSize);
+        if (rc != tru::SUCCESS) {
+            throw tru::Exception(rc);
+        }
+        std::memset(image.Data() + newSize, 0, oldSize - newSize);
+    }
+    WriteFileD(fileId, 0, image.Data(), image.Size());
+    indexCache_.SetChanged();
+}
+
+unsigned TokenStorage::ReadAttributeFile(long fileId, std::vector<storage::AttributeBuff>& list)
+{
+    vdk::SafeBuffer file;
+    ReadFileD(fileId, file);
+    if (file.Empty()) {
+        return 0;
+    }
+    const uint32_t dataSize =
+        StoreFile::CheckedDataSize(file, StoreFile::Kind::Attribute, "ReadAttributeFileD", errorMark_);
+    StoreFile::ParseAttributeFile(file, dataSize, list);
+    return static_cast<unsigned>(list.size());
+}
+
+// ---- index files ----
+
+uint32_t TokenStorage::ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
+                                 std::vector<storage::IndexFileRecord>& records, bool createHeader)
+{
+    records.clear();
+    ReadFileD(indexFile, file);
+    if (file.Empty()) {
+        if (!createHeader) {
+            return 0;
+        }
+        uint8_t header[StoreFile::kHeaderSize];
+        StoreFile::PutHeader(header, 0);
+        WriteFileD(indexFile, 0, header, sizeof(header));
+        file.Set(sizeof(header), header);
+    }
+    const uint32_t dataSize = StoreFile::CheckedDataSize(file, StoreFile::Kind::Index, operation, errorMark_);
+    records = StoreFile::ParseIndex(file, dataSize);
+    return dataSize;
+}
+
+void TokenStorage::AddToIndexFile(EVisibility, uint16_t itemType, long objectFile, long attributeFile)
+{
+    AddToIndexFileByID(IndexOfObjectFile(objectFile), itemType, objectFile, attributeFile);
+}
+
+void TokenStorage::AddToIndexFileByID(long indexFile, uint16_t itemType, long objectFile, long attributeFile)
+{
+    tru::BufferDynamic file;
+    std::vector<storage::IndexFileRecord> records;
+    const uint32_t dataSize = ReadIndex(indexFile, "AddToIndexFileByID", file, records, true);
+    uint8_t bytes[storage::kIndexRecordSize];
+    StoreFile::PutIndexRecord(bytes, {itemType, static_cast<uint16_t>(objectFile), static_cast<uint16_t>(attributeFile)});
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (records[i].itemType == ItemFree) {
+            WriteFileD(indexFile, StoreFile::kHeaderSize + static_cast<uint32_t>(i) * storage::kIndexRecordSize, bytes,
+                       sizeof(bytes));
+            return;
+        }
+    }
+    if (dataSize + storage::kIndexRecordSize > 0xFFFF) {
+        throw zrck::Exception(CKR_DEVICE_MEMORY);
+    }
+    // The record first, then the header that makes it visible.
+    WriteFileD(indexFile, StoreFile::kHeaderSize + dataSize, bytes, sizeof(bytes));
+    uint8_t header[StoreFile::kHeaderSize];
+    StoreFile::PutHeader(header, static_cast<uint16_t>(dataSize + storage::kIndexRecordSize));
+    WriteFileD(indexFile, 0, header, sizeof(header));
+}
+
+bool TokenStorage::DeleteFromIndexFile(long indexFile, long objectFile)
+{
+    if (objectFile == 0) {
+        return false;  // 0 is the object file of every free record
+    }
+    tru::BufferDynamic file;
+    std::vector<storage::IndexFileRecord> records;
+    const uint32_t dataSize = ReadIndex(indexFile, "DeleteFromIndexFile", file, records, false);
+    for (size_t i = 0; i < records.size(); ++i) {
+        if (records[i].objectFile != objectFile) {
+            continue;
+        }
+        const uint32_t shift = static_cast<uint32_t>(i) * storage::kIndexRecordSize;
+        if (shift + storage::kIndexRecordSize >= dataSize) {
+            uint8_t header[StoreFile::kHeaderSize];
+            StoreFile::PutHeader(header, static_cast<uint16_t>(dataSize - storage::kIndexRecordSize));
+            WriteFileD(indexFile, 0, header, sizeof(header));
+        }
+        const uint8_t zeros[storage::kIndexRecordSize] = {};
+        WriteFileD(indexFile, StoreFile::kHeaderSize + shift, zeros, sizeof(zeros));
+        return true;
+    }
+    return false;
+}
+
+void TokenStorage::DeleteStorageObject(uint32_t storageId, bool markChanged)
+{
+    const long objectFile = storageId & 0xFFFF;
+    const long attributeFile = storageId >> 16;
+    indexCache_.DeleteFromReserve(objectFile);
+
+    // Every step is tried; the last failure is reported.
+    CK_RV failure = CKR_OK;
+    auto attempt = [&failure](const std::function<void()>& step) {
+        try {
+            step();
+        } catch (const zrck::Exception& e) {
+            failure = e.GetCode() != CKR_OK ? e.GetCode() : CKR_GENERAL_ERROR;
+        }
+    };
+    if (objectFile != 0) {
+        attempt([&] { DeleteObjectD(objectFile); });
+    }
+    if (attributeFile != 0) {
+        attempt([&] { DeleteObjectD(attributeFile); });
+    }
+    attempt([&] {
+        if (DeleteFromIndexFile(IndexOfObjectFile(objectFile), objectFile) && markChanged) {
+            indexCache_.SetChanged();
+        }
+    });
+    if (failure != CKR_OK) {
+        throw zrck::Exception(failure);
+    }
+}
+
+unsigned TokenStorage::ListObjectsM(EVisibility visibility, uint16_t itemFilter,
+                                    std::vector<storage::IndexFileRecord>& list)
+{
+    BusyGuard guard(*this, "ListObjectsM");
+    OpenDevSessionInt();
+    return GetObjectsListInt(RangeOf(visibility).index, itemFilter, list);
+}
+
+unsigned TokenStorage::GetObjectsListInt(long indexFile, uint16_t itemFilter,
+                                         std::vector<storage::IndexFileRecord>& list)
+{
+    tru::BufferDynamic file;
+    std::vector<storage::IndexFileRecord> records;
+    ReadIndex(indexFile, "GetObjectsListInt", file, records, false);
+    unsigned appended = 0;
+    for (const auto& r : records) {
+        if (r.itemType != ItemFree && (itemFilter == 0 || r.itemType == itemFilter)) {
+            list.push_back(r);
+            ++appended;
+        }
+    }
+    return appended;
+}
+
+// ---- free IDs and reservations ----
+
+void TokenStorage::MarkUsedIds(long indexFile, const char* operation, bool (&used)[256])
+{
+    tru::BufferDynamic file;
+    std::vector<storage::IndexFileRecord> records;
+    ReadIndex(indexFile, operation, file, records, false);
+    for (const auto& r : records) {
+        if (r.itemType == ItemFree) {
+            continue;
+        }
+        // IDs above 255 cannot name a device file: ignored.
+        if (r.objectFile < 256) {
+            used[r.objectFile] = true;
+        }
+        if (r.attributeFile < 256) {
+            used[r.attributeFile] = true;
+        }
+    }
+    indexCache_.MarkReservedIds(used);
+}
+
+long TokenStorage::GetFreeFileID(EVisibility visibility)
+{
+    const IdRange range = RangeOf(visibility);
+    bool used[256] = {};
+    MarkUsedIds(range.index, "GetFreeFileID", used);
+    for (long id = range.first; id <= range.last; ++id) {
+        if (!used[id]) {
+            return id;
+        }
+    }
+    throw zrck::Exception(CKR_DEVICE_MEMORY);
+}
+
+void TokenStorage::GetFreeFileAttrID(EVisibility visibility, long& objectFile, long& attributeFile)
+{
+    objectFile = 0;
+    attributeFile = 0;
+    if (visibility != PublicObject && visibility != PrivateObject) {
+        throw zrck::Exception(CKR_GENERAL_ERROR);
+    }
+    const IdRange range = RangeOf(visibility);
+    bool used[256] = {};
+    MarkUsedIds(range.index, "GetFreeFileAttrID", used);
+    for (long id = range.first; id <= range.last && attributeFile == 0; ++id) {
+        if (used[id]) {
+            continue;
+        }
+        if (objectFile == 0) {
+            objectFile = id;
+        } else {
+            attributeFile = id;
+        }
+    }
+    if (objectFile == 0 || attributeFile == 0) {
+        objectFile = 0;
+        attributeFile = 0;
+        throw zrck::Exception(CKR_DEVICE_MEMORY);
+    }
+}
+
+void TokenStorage::ReserveNewObject(uint16_t itemType, EVisibility visibility, long& objectFile, long& attributeFile)
+{
+    GetFreeFileAttrID(visibility, objectFile, attributeFile);
+    indexCache_.AddToReserve(visibility, itemType, objectFile, attributeFile);
+}
+
+void TokenStorage::ReserveNewKey(uint16_t itemType, long& keySlot, long& attributeFile)
+{
+    keySlot = GetFreeFileID(KeyPairObject);
+    attributeFile = GetFreeFileID(PrivateObject);
+    indexCache_.AddToReserve(PrivateObject, itemType, keySlot, attributeFile);
+}
+
+// ---- keys in device key slots ----
+
+void TokenStorage::LoadKeyM(EParamSet paramSet, EPersistence persistence, const tru::Buffer& blob, long& keySlot,
+                            long& attributeFile, uint16_t itemType)
+{
+    keySlot = 0;
+    attributeFile = 0;
+    BusyGuard guard(*this, "LoadKeyM");
+    OpenDevSessionInt();
+    if (!present_) {
+        throw zrck::Exception(CKR_DEVICE_REMOVED);
+    }
+    if (itemType == 0) {
+        switch (paramSet) {
+        case RSA_sign_512:
+        case RSA_sign_1024:
+        case RSA_sign_1536:
+        case RSA_sign_2048:
+            itemType = RSA_PRIVATE_KEY;
+            break;
+        case DSTU4145_POLYNOMIAL_0:
+        case DSTU4145_POLYNOMIAL_4:
+        case DSTU4145_POLYNOMIAL_6:
+        case DSTU4145_POLYNOMIAL_9:
+            itemType = UA_SGN_PRIVATE_KEY;
+            break;
+        default:
+            throw zrck::Exception(CKR_FUNCTION_NOT_SUPPORTED);
+        }
+    }
+    long slot = 0;
+    long attr = 0;
+    ReserveNewKey(itemType, slot, attr);
+    try {
+        CreateFileD(attr, TokenObject);
+        const uint8_t slotByte = static_cast<uint8_t>(slot);
+        const uint32_t rc = Run(
+            [&] { return device_->LoadKey(session_, paramSet, persistence, blob.Data(), blob.Size(), slotByte); },
+            OnInvalidSession::Check);
+        if (rc == kInvalidSession) {
+            throw zrck::Exception(CKR_USER_NOT_LOGGED_IN);
+        }
+        CheckDeviceError(rc);
+    } catch (...) {
+        // Nothing of a failed load stays behind: neither the reservation nor the file.
+        indexCache_.DeleteFromReserve(slot);
+        try {
+            DeleteObjectD(attr);
+        } catch (...) {
+        }
+        throw;
+    }
+    keySlot = slot;
+    attributeFile = attr;
+}
+
+void TokenStorage::GenerateKeyPairM(EParamSet paramSet, EPersistence privatePersistence,
+                                    EPersistence publicPersistence, tru::BufferDynamic& publicKey, long& keySlot,
+                                    long& publicObjectFile, long& privateAttributeFile, long& publicAttributeFile,
+                                    EVisibility publicVisibility)
+{
+    keySlot = 0;
+    publicObjectFile = 0;
+    privateAttributeFile = 0;
+    publicAttributeFile = 0;
+    const bool keepPublic = publicPersistence == TokenObject;
+    BusyGuard guard(*this, "GenerateKeyPairM");
+    OpenDevSessionInt();
+
+    PairTypes types{};
+    switch (paramSet) {
+    case RSA_sign_1024:
+    case RSA_sign_1536:
+    case RSA_sign_2048:
+    case RSA_sign_512:
+        types = {RSA_PRIVATE_KEY, RSA_PUBLIC_KEY};
+        break;
+    case DSA_ECP_SECP192R1:
+    case DSA_ECP_SECP256R1:
+    case DSA_ECP_SECP521R1:
+        if (!IsEcDsaSupportedM()) {
+            throw zrck::Exception(CKR_FUNCTION_NOT_SUPPORTED);
+        }
+        types = {EC_DSA_PRIVATE_KEY, EC_DSA_PUBLIC_KEY};
+        break;
+    case DSTU4145_POLYNOMIAL_0:
+    case DSTU4145_POLYNOMIAL_4:
+    case DSTU4145_POLYNOMIAL_6:
+    case DSTU4145_POLYNOMIAL_9:
+        types = {UA_SGN_PRIVATE_KEY, UA_SGN_PUBLIC_KEY};
+        break;
+    default:
+        throw zrck::Exception(CKR_FUNCTION_NOT_SUPPORTED);
+    }
+    if (keepPublic && publicVisibility != PublicObject && publicVisibility != PrivateObject) {
+        throw zrck::Exception(CKR_GENERAL_ERROR);
+    }
+
+    long slot = 0, privAttr = 0, pubObj = 0, pubAttr = 0;
+    try {
+        ReserveNewKey(types.privateType, slot, privAttr);
+        if (keepPublic) {
+            ReserveNewObject(types.publicType, publicVisibility, pubObj, pubAttr);
+        }
+        CreateFileD(privAttr, TokenObject);
+        if (keepPublic) {
+            CreateFileD(pubObj, TokenObject);
+            CreateFileD(pubAttr, TokenObject);
+        }
+        const tru::TResult alloc = publicKey.Alloc(512);
+        if (alloc != tru::SUCCESS) {
+            throw tru::Exception(alloc);
+        }
+        size_t length = publicKey.Size();
+        const uint8_t slotByte = static_cast<uint8_t>(slot);
+        CheckDeviceError(Run(
+            [&] {
+                length = publicKey.Size();
+                return device_->GenerateKeyPair(session_, paramSet, privatePersistence, publicKey.Data(), &length,
+                                                slotByte);
+            },
+            OnInvalidSession::NewSession));
+        if (length > publicKey.Size()) {
+            throw zrck::Exception(CKR_DEVICE_ERROR);
+        }
+        if (length != publicKey.Size()) {
+            const tru::TResult rc = publicKey.Realloc(static_cast<uint32_t>(length));
+            if (rc != tru::SUCCESS) {
+                throw tru::Exception(rc);
+            }
+        }
+    } catch (...) {
+        if (pubObj != 0) {
+            try {
+                DeleteStorageObject(static_cast<uint32_t>(pubAttr) << 16 | static_cast<uint32_t>(pubObj), false);
+            } catch (...) {
+            }
+        }
+        if (slot != 0) {
+            try {
+                DeleteStorageObject(static_cast<uint32_t>(privAttr) << 16 | static_cast<uint32_t>(slot), false);
+            } catch (...) {
+            }
+        }
+        throw;
+    }
+    keySlot = slot;
+    privateAttributeFile = privAttr;
+    publicObjectFile = pubObj;
+    publicAttributeFile = pubAttr;
+}
+
+void TokenStorage::GenerateKeyPairM(EParamSet paramSet, EPersistence persistence, tru::BufferDynamic& publicKey,
+                                    long& keySlot, long& attributeFile)
+{
+    long publicObjectFile = 0;
+    long publicAttributeFile = 0;
+    GenerateKeyPairM(paramSet, persistence, NotKeptObject, publicKey, keySlot, publicObjectFile, attributeFile,
+                     publicAttributeFile);
+}
+
+}  // namespace qel

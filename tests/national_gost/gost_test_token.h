@@ -1,0 +1,169 @@
+// An in-memory token that offers the GOST objects (its parameter storage is a map; it has no
+// device storage, so nothing can be stored through it), a session over it, and helpers that create GOST keys the way C_CreateObject does.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "cryptoki/exception.h"
+#include "cryptoki/session_frame.h"
+#include "cryptoki/token.h"
+#include "national/gost_token_access.h"
+#include "national/tok_ua_gost_domain_params.h"
+#include "national/tok_ua_gost_secret_key.h"
+#include "national/ua_gost_utl.h"
+#include "objects/object_test_util.h"
+#include "qelcrypt/gost_test_util.h"
+#include "support/mutex.h"
+
+namespace gost_test {
+
+// The framework's token needs a mutex factory before its constructor runs.
+struct MutexFactoryReady {
+    MutexFactoryReady() { vdk::MutexLinuxFactory::RegisterFactory(); }
+};
+
+class GostTestToken : private MutexFactoryReady, public zrck::Token, public qel::GostTokenServices {
+public:
+    GostTestToken() : zrck::Token(nullptr)
+    {
+        GetClassFactory()->RegisterClass(CKO_SECRET_KEY, CKK_GOST28147_NAT, &qel::TokUAGostSecretKey::ClassCouldBeCreated,
+                                         &qel::TokUAGostSecretKey::GenerateTokObject);
+        GetClassFactory()->RegisterClass(CKO_DOMAIN_PARAMETERS, CKK_GOST28147_NAT,
+                                         &qel::TokUAGostDomainParams::ClassCouldBeCreated,
+                                         &qel::TokUAGostDomainParams::GenerateTokObject);
+    }
+
+    // GOST services.
+    bool IsNationalSupported() override { return nationalSupported; }
+    bool FindParam(const tru::Buffer& id, CK_KEY_TYPE keyType, tru::BufferDynamic& value) override
+    {
+        auto found = params.find({Text(id), keyType});
+        if (found == params.end()) return false;
+        value.Set(found->second);
+        return true;
+    }
+    void AddParam(const tru::Buffer& id, CK_KEY_TYPE keyType, const tru::Buffer& value) override
+    {
+        params[{Text(id), keyType}] = Text(value);
+    }
+
+    // Random bytes: a counter, or zeros for the first zeroDraws calls.
+    void GenerateUserRandom(tru::Buffer& output) override
+    {
+        ++draws;
+        for (uint32_t i = 0; i < output.Size(); ++i) {
+            output.Data()[i] = draws <= zeroDraws ? 0 : static_cast<uint8_t>(draws * 31 + i);
+        }
+    }
+
+    bool nationalSupported = true;
+    unsigned long zeroDraws = 0;
+    unsigned long draws = 0;
+    std::map<std::pair<std::string, CK_KEY_TYPE>, std::string> params;
+
+    // The rest of the token is not used by the GOST classes.
+    void InitializeStorage() override {}
+    void PostInit() override {}
+    bool IsObjectsInitialized() override { return true; }
+    bool IsBusy() const override { return false; }
+    bool IsTokenPresent() override { return true; }
+    void Update(bool) override {}
+    void Refresh() override {}
+    void SetDirty(zrck::TokObject*, zrck::AttributeTemplate*) override {}
+    bool IsTokenInitialized() override { return true; }
+    bool IsUserPinInitialized() override { return true; }
+    CK_ULONG GetMinPasswordLen() const override { return 6; }
+    CK_ULONG GetMaxPasswordLen() const override { return 80; }
+    void InitializeSO(const tru::Buffer&, CK_UTF8CHAR_PTR) override {}
+    void FillTokenInfo(CK_TOKEN_INFO_PTR) override {}
+    CK_ULONG GetMechanismCount() override { return 0; }
+    bool IsMechanismSupported(CK_MECHANISM_TYPE) override { return false; }
+    void FillMechanismList(CK_MECHANISM_TYPE_PTR, CK_ULONG) override {}
+    void FillMechanismInfo(CK_MECHANISM_TYPE, CK_MECHANISM_INFO_PTR) override {}
+    CK_ULONG GetDeviceError() override { return 0; }
+    void OpenSessionNotify(bool) override {}
+    void CloseSessionNotify(bool) override {}
+    CK_ULONG GetMaxSessionsCount() override { return 10; }
+    CK_ULONG GetMaxRwSessionsCount() override { return 10; }
+    bool IsLogged() override { return false; }
+    void VerifyUserPassword(const tru::Buffer&) override {}
+    void Login(CK_USER_TYPE, const tru::Buffer&) override {}
+    void Logout() override {}
+    void InitPin(const tru::Buffer&) override {}
+    void ChangePin(const tru::Buffer&, const tru::Buffer&) override {}
+    zrck::TokMechanism* GetMechanismIfSupported(CK_MECHANISM_TYPE) override { return nullptr; }
+    void SeedUserRandom(const tru::Buffer&) override {}
+    void SetUserPinInitialized(bool) override {}
+    void DestroyAllObjects() override {}
+
+private:
+    static std::string Text(const tru::Buffer& bytes)
+    {
+        return std::string(reinterpret_cast<const char*>(bytes.Data()), bytes.Size());
+    }
+};
+
+class GostTestSession : public zrck::SessionFrame {
+public:
+    explicit GostTestSession(GostTestToken& token) : token_(token) {}
+    zrck::Token* GetOwnerToken() override { return &token_; }
+    zrck::TokenPtr LockToken() const override { return nullptr; }
+    bool CouldSeePrivateObjects() const override { return true; }
+    void Close() override {}
+    void FillSessionInfo(CK_SESSION_INFO_PTR) override {}
+    CK_STATE GetState() override { return 0; }
+    void SeedRandom(const tru::Buffer&) override {}
+    void GenerateRandom(tru::Buffer& output) override { token_.GenerateUserRandom(output); }
+
+private:
+    GostTestToken& token_;
+};
+
+inline std::string Bytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+inline std::vector<uint8_t> Vec(const tru::Buffer& b) { return std::vector<uint8_t>(b.Data(), b.Data() + b.Size()); }
+
+// The 00..1F key of the known answers.
+inline std::string KeyValue0To31()
+{
+    std::string value(32, '\0');
+    for (int i = 0; i < 32; ++i) value[i] = char(i);
+    return value;
+}
+
+inline zrtest::Records GostKeyTemplate(const std::string& value)
+{
+    zrtest::Records records;
+    records.ULong(CKA_CLASS, CKO_SECRET_KEY).ULong(CKA_KEY_TYPE, CKK_GOST28147_NAT).Raw(CKA_VALUE, value);
+    return records;
+}
+
+// Creates an object through the token's class factory, as C_CreateObject does.
+inline std::unique_ptr<zrck::TokObject> Create(GostTestToken& token, zrtest::Records& records)
+{
+    zrck::AttributeTemplate attributes(records.Array(), records.Count());
+    std::unique_ptr<zrck::TokObject> object(token.GetClassFactory()->Generate(attributes));
+    if (!object) throw zrck::Exception(CKR_TEMPLATE_INCONSISTENT);
+    object->InitializeWithAttributes(&token, attributes);
+    return object;
+}
+
+inline std::unique_ptr<qel::TokUAGostSecretKey> CreateKey(GostTestToken& token, zrtest::Records& records)
+{
+    std::unique_ptr<zrck::TokObject> object = Create(token, records);
+    return std::unique_ptr<qel::TokUAGostSecretKey>(&dynamic_cast<qel::TokUAGostSecretKey&>(*object.release()));
+}
+
+inline std::unique_ptr<qel::TokUAGostSecretKey> CreateKey(GostTestToken& token, const std::string& value)
+{
+    zrtest::Records records = GostKeyTemplate(value);
+    return CreateKey(token, records);
+}
+
+inline std::string Der(unsigned dke) { return Bytes(Vec(qel::UAGostUtl::GetInstance()->GetDKE(dke))); }
+inline std::string DerOid(unsigned dke) { return Bytes(Vec(qel::UAGostUtl::GetInstance()->GetDKEOID(dke))); }
+
+}  // namespace gost_test
