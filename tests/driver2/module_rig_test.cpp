@@ -175,8 +175,9 @@ TEST_F(ModuleRig, RemovalIsReportedOnceThenTheTokenReturns) {
     const CK_SESSION_HANDLE session = Open();
     ASSERT_EQ(Login(session, CKU_USER, kUserPin), CKR_OK);
     rig->RemoveCard(0);
-    // The storage believes a presence answer for five seconds.
-    std::this_thread::sleep_for(std::chrono::milliseconds(5500));
+    // The storage believes a presence answer for five seconds, counted in whole seconds of
+    // time(): up to six seconds can pass before it asks again.
+    std::this_thread::sleep_for(std::chrono::milliseconds(6500));
     CK_TOKEN_INFO token;
     EXPECT_EQ(p11->C_GetTokenInfo(0, &token), CKR_DEVICE_REMOVED);
     EXPECT_EQ(p11->C_GetTokenInfo(0, &token), CKR_TOKEN_NOT_PRESENT);
