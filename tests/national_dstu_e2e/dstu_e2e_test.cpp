@@ -7,6 +7,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstring>
 
 using namespace dstue2e;
@@ -326,4 +327,226 @@ TEST_F(DstuE2eTest, KeyGeneratedInAnotherProcessSignsHere)
     const Bytes signature = Sign(CKM_GOST34311_DSTU4145, privateKey, document);
     EXPECT_EQ(signature.size(), 48u);
     EXPECT_EQ(Verify(CKM_GOST34311_DSTU4145, publicKey, document, signature), CKR_OK);
+}
+
+TEST_F(DstuE2eTest, SignatureBufferTooSmallKeepsTheOperation)
+{
+    const KeyPair pair = Generate(CurveParams(kCurves[2]), "small");
+    const Bytes document = {'a', 'b', 'c'};
+    CK_MECHANISM hashed{CKM_GOST34311_DSTU4145, nullptr, 0};
+    Bytes signature(10);
+    CK_ULONG length = signature.size();
+    const uint64_t signsBefore = Count("Sign");
+    ASSERT_EQ(p11->C_SignInit(session, &hashed, pair.privateKey), CKR_OK);
+    EXPECT_EQ(p11->C_Sign(session, const_cast<uint8_t*>(document.data()), document.size(), signature.data(), &length),
+              CKR_BUFFER_TOO_SMALL);
+    EXPECT_EQ(length, 64u);
+    signature.resize(length);
+    ASSERT_EQ(p11->C_Sign(session, const_cast<uint8_t*>(document.data()), document.size(), signature.data(), &length),
+              CKR_OK);
+    EXPECT_EQ(Count("Sign"), signsBefore + 1);
+    EXPECT_EQ(Verify(CKM_GOST34311_DSTU4145, pair.publicKey, document, signature), CKR_OK);
+
+    // In parts: the same hash input as in one part.
+    ASSERT_EQ(p11->C_SignInit(session, &hashed, pair.privateKey), CKR_OK);
+    ASSERT_EQ(p11->C_SignUpdate(session, const_cast<uint8_t*>(document.data()), 1), CKR_OK);
+    ASSERT_EQ(p11->C_SignUpdate(session, const_cast<uint8_t*>(document.data()) + 1, 2), CKR_OK);
+    length = signature.size();
+    ASSERT_EQ(p11->C_SignFinal(session, signature.data(), &length), CKR_OK);
+    EXPECT_EQ(Verify(CKM_GOST34311_DSTU4145, pair.publicKey, document, signature), CKR_OK);
+}
+
+TEST_F(DstuE2eTest, VerificationTakesZeroPaddedHalvesOnly)
+{
+    const KeyPair pair = Generate(CurveParams(kCurves[0]), "padded");
+    const Bytes hash(32, 0x42);
+    const Bytes signature = Sign(CKM_DSTU4145, pair.privateKey, hash);
+    ASSERT_EQ(signature.size(), 42u);
+    Bytes padded(signature.begin(), signature.begin() + 21);
+    padded.push_back(0);
+    padded.insert(padded.end(), signature.begin() + 21, signature.end());
+    padded.push_back(0);
+    EXPECT_EQ(Verify(CKM_DSTU4145, pair.publicKey, hash, padded), CKR_OK);
+    padded.back() = 1;
+    EXPECT_EQ(Verify(CKM_DSTU4145, pair.publicKey, hash, padded), CKR_SIGNATURE_INVALID);
+    EXPECT_EQ(Verify(CKM_DSTU4145, pair.publicKey, hash, Bytes(signature.begin(), signature.end() - 1)),
+              CKR_SIGNATURE_LEN_RANGE);
+}
+
+TEST_F(DstuE2eTest, KeyAgreementRefusesBadParametersBeforeTheToken)
+{
+    const KeyPair pair = Generate(CurveParams(kCurves[2]), "bad-agreement", true);
+    Bytes point = Attribute(pair.publicKey, CKA_EC_POINT);
+    Bytes ukm(64, 1);
+    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+    CK_OBJECT_CLASS dataClass = CKO_DATA;
+    CK_KEY_TYPE gost = CKK_GOST28147_NAT;
+    CK_KEY_TYPE des3 = CKK_DES3;
+    Bytes value(32, 9);
+    const CK_ECDH1_DERIVE_PARAMS good{CKD_GOST34311_KDF, 0, nullptr, point.size(), point.data()};
+    struct Case {
+        const char* name;
+        CK_ECDH1_DERIVE_PARAMS params;
+        CK_ULONG paramsLength;
+        CK_ATTRIBUTE extra;
+        CK_RV expected;
+    };
+    const CK_ATTRIBUTE none{CKA_TOKEN, nullptr, 0};
+    const Case cases[] = {
+        {"no parameter", good, 0, none, CKR_MECHANISM_PARAM_INVALID},
+        {"short parameter", good, sizeof good - 4, none, CKR_MECHANISM_PARAM_INVALID},
+        {"other kdf", {CKD_NULL, 0, nullptr, point.size(), point.data()}, sizeof good, none, CKR_MECHANISM_PARAM_INVALID},
+        {"32 bytes of shared data", {CKD_GOST34311_KDF, 32, ukm.data(), point.size(), point.data()}, sizeof good, none,
+         CKR_MECHANISM_PARAM_INVALID},
+        {"shared data without bytes", {CKD_GOST34311_KDF, 64, nullptr, point.size(), point.data()}, sizeof good, none,
+         CKR_MECHANISM_PARAM_INVALID},
+        {"peer point without bytes", {CKD_GOST34311_KDF, 0, nullptr, point.size(), nullptr}, sizeof good, none,
+         CKR_MECHANISM_PARAM_INVALID},
+        {"data class", good, sizeof good, {CKA_CLASS, &dataClass, sizeof dataClass}, CKR_TEMPLATE_INCONSISTENT},
+        {"DES3 key type", good, sizeof good, {CKA_KEY_TYPE, &des3, sizeof des3}, CKR_ATTRIBUTE_VALUE_INVALID},
+        {"a value", good, sizeof good, {CKA_VALUE, value.data(), value.size()}, CKR_ATTRIBUTE_TYPE_INVALID},
+    };
+    const uint64_t before = Count("GetCommonKey");
+    for (const Case& c : cases) {
+        CK_ECDH1_DERIVE_PARAMS params = c.params;
+        CK_MECHANISM mechanism{CKM_DSTUDH_COFACTOR_DERIVE, c.paramsLength != 0 ? &params : nullptr, c.paramsLength};
+        std::vector<CK_ATTRIBUTE> attributes = {{CKA_CLASS, &secretClass, sizeof secretClass},
+                                                {CKA_KEY_TYPE, &gost, sizeof gost}};
+        if (c.extra.pValue != nullptr) {
+            auto same = std::find_if(attributes.begin(), attributes.end(),
+                                     [&](const CK_ATTRIBUTE& a) { return a.type == c.extra.type; });
+            if (same != attributes.end()) *same = c.extra;
+            else attributes.push_back(c.extra);
+        }
+        CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+        EXPECT_EQ(p11->C_DeriveKey(session, &mechanism, pair.privateKey, attributes.data(), attributes.size(), &key),
+                  c.expected)
+            << c.name;
+        EXPECT_EQ(key, CK_INVALID_HANDLE) << c.name;
+    }
+    EXPECT_EQ(Count("GetCommonKey"), before);
+}
+
+TEST_F(DstuE2eTest, StoredAgreedKeyDecryptsAfterReload)
+{
+    const Bytes params = CurveParams(kCurves[2]);
+    const KeyPair alice = Generate(params, "stored-alice", true);
+    const KeyPair bob = Generate(params, "stored-bob", true);
+    Bytes bobPoint = Attribute(bob.publicKey, CKA_EC_POINT);
+    Bytes alicePoint = Attribute(alice.publicKey, CKA_EC_POINT);
+    const std::string label = "agreed";
+    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+    CK_KEY_TYPE gost = CKK_GOST28147_NAT;
+    CK_BBOOL yes = CK_TRUE;
+    auto derive = [&](CK_OBJECT_HANDLE base, Bytes& peer, CK_BBOOL onToken) {
+        CK_ECDH1_DERIVE_PARAMS parameter{CKD_GOST34311_KDF, 0, nullptr, peer.size(), peer.data()};
+        CK_MECHANISM mechanism{CKM_DSTUDH_COFACTOR_DERIVE, &parameter, sizeof parameter};
+        CK_ATTRIBUTE attributes[] = {{CKA_CLASS, &secretClass, sizeof secretClass},
+                                     {CKA_KEY_TYPE, &gost, sizeof gost},
+                                     {CKA_TOKEN, &onToken, sizeof onToken},
+                                     {CKA_PRIVATE, &yes, sizeof yes},
+                                     {CKA_LABEL, const_cast<char*>(label.data()), label.size()},
+                                     {CKA_ENCRYPT, &yes, sizeof yes},
+                                     {CKA_DECRYPT, &yes, sizeof yes}};
+        CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+        EXPECT_EQ(p11->C_DeriveKey(session, &mechanism, base, attributes, 7, &key), CKR_OK);
+        return key;
+    };
+    const CK_OBJECT_HANDLE aliceKey = derive(alice.privateKey, bobPoint, CK_FALSE);
+    ASSERT_NE(derive(bob.privateKey, alicePoint, CK_TRUE), CK_INVALID_HANDLE);
+    Bytes plain(16, 0x5A);
+    Bytes cipher(16);
+    CK_ULONG length = cipher.size();
+    CK_MECHANISM ecb{CKM_GOST28147_ECB_NAT, nullptr, 0};
+    ASSERT_EQ(p11->C_EncryptInit(session, &ecb, aliceKey), CKR_OK);
+    ASSERT_EQ(p11->C_Encrypt(session, plain.data(), plain.size(), cipher.data(), &length), CKR_OK);
+
+    Reload();
+    CK_KEY_TYPE keyType = CKK_GOST28147_NAT;
+    const std::vector<CK_OBJECT_HANDLE> found = Find({{CKA_CLASS, &secretClass, sizeof secretClass},
+                                                      {CKA_KEY_TYPE, &keyType, sizeof keyType},
+                                                      {CKA_LABEL, const_cast<char*>(label.data()), label.size()}});
+    ASSERT_EQ(found.size(), 1u);  // the session key is gone, the token key is kept
+    Bytes back(16);
+    length = back.size();
+    ASSERT_EQ(p11->C_DecryptInit(session, &ecb, found[0]), CKR_OK);
+    ASSERT_EQ(p11->C_Decrypt(session, cipher.data(), cipher.size(), back.data(), &length), CKR_OK);
+    EXPECT_EQ(back, plain);
+}
+
+TEST_F(DstuE2eTest, CopiesAfterReload)
+{
+    const KeyPair pair = Generate(CurveParams(kCurves[3]), "copied");
+    const Bytes point = Attribute(pair.publicKey, CKA_EC_POINT);
+    Reload();
+
+    // The point of a key read from the token stays in its file until needed; the copy reads it.
+    const CK_OBJECT_HANDLE publicKey = FindKey(CKO_PUBLIC_KEY, "copied");
+    const CK_OBJECT_HANDLE privateKey = FindKey(CKO_PRIVATE_KEY, "copied");
+    CK_BBOOL no = CK_FALSE;
+    CK_ATTRIBUTE sessionCopy{CKA_TOKEN, &no, sizeof no};
+    CK_OBJECT_HANDLE copy = CK_INVALID_HANDLE;
+    ASSERT_EQ(p11->C_CopyObject(session, publicKey, &sessionCopy, 1, &copy), CKR_OK);
+    EXPECT_EQ(Attribute(copy, CKA_EC_POINT), point);
+    const Bytes hash(32, 0x77);
+    EXPECT_EQ(Verify(CKM_DSTU4145, copy, hash, Sign(CKM_DSTU4145, privateKey, hash)), CKR_OK);
+
+    CK_OBJECT_HANDLE privateCopy = CK_INVALID_HANDLE;
+    EXPECT_EQ(p11->C_CopyObject(session, privateKey, nullptr, 0, &privateCopy), CKR_COPY_PROHIBITED);
+    EXPECT_EQ(privateCopy, CK_INVALID_HANDLE);
+}
+
+TEST_F(DstuE2eTest, CreationRefusesKeysThatCannotWork)
+{
+    Bytes params = CurveParams(kCurves[2]);
+    ImportedValue imported = ImportableKey(kCurves[2]);
+    Bytes shortPoint(imported.point.begin() + 2, imported.point.end());  // no 04 L header
+    CK_OBJECT_CLASS privateClass = CKO_PRIVATE_KEY;
+    CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY;
+    CK_KEY_TYPE keyType = CKK_DSTU4145;
+    CK_BBOOL yes = CK_TRUE;
+    CK_BBOOL no = CK_FALSE;
+    const Bytes unknownCurve = {0x30, 0x0F, 0x06, 0x0D, 0x2A, 0x86, 0x24, 0x02, 0x01,
+                                0x01, 0x01, 0x01, 0x03, 0x01, 0x01, 0x02, 0x01};
+    struct Case {
+        const char* name;
+        std::vector<CK_ATTRIBUTE> attributes;
+        CK_RV expected;
+    };
+    const Case cases[] = {
+        {"public point without header",
+         {{CKA_CLASS, &publicClass, sizeof publicClass},
+          {CKA_KEY_TYPE, &keyType, sizeof keyType},
+          {CKA_EC_PARAMS, params.data(), params.size()},
+          {CKA_EC_POINT, shortPoint.data(), shortPoint.size()}},
+         CKR_ATTRIBUTE_VALUE_INVALID},
+        {"public key without point",
+         {{CKA_CLASS, &publicClass, sizeof publicClass},
+          {CKA_KEY_TYPE, &keyType, sizeof keyType},
+          {CKA_EC_PARAMS, params.data(), params.size()}},
+         CKR_TEMPLATE_INCOMPLETE},
+        {"private session key",
+         {{CKA_CLASS, &privateClass, sizeof privateClass},
+          {CKA_KEY_TYPE, &keyType, sizeof keyType},
+          {CKA_TOKEN, &no, sizeof no},
+          {CKA_PRIVATE, &yes, sizeof yes},
+          {CKA_EC_PARAMS, params.data(), params.size()},
+          {CKA_VALUE, imported.value.data(), imported.value.size()}},
+         CKR_ATTRIBUTE_VALUE_INVALID},
+        {"private key of another curve",
+         {{CKA_CLASS, &privateClass, sizeof privateClass},
+          {CKA_KEY_TYPE, &keyType, sizeof keyType},
+          {CKA_TOKEN, &yes, sizeof yes},
+          {CKA_PRIVATE, &yes, sizeof yes},
+          {CKA_EC_PARAMS, const_cast<uint8_t*>(unknownCurve.data()), unknownCurve.size()},
+          {CKA_VALUE, imported.value.data(), imported.value.size()}},
+         CKR_ATTRIBUTE_VALUE_INVALID},
+    };
+    const uint64_t loadsBefore = Count("LoadKey");
+    for (const Case& c : cases) {
+        std::vector<CK_ATTRIBUTE> attributes = c.attributes;
+        CK_OBJECT_HANDLE handle = CK_INVALID_HANDLE;
+        EXPECT_EQ(p11->C_CreateObject(session, attributes.data(), attributes.size(), &handle), c.expected) << c.name;
+    }
+    EXPECT_EQ(Count("LoadKey"), loadsBefore);
 }
