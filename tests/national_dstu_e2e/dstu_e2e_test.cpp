@@ -19,6 +19,9 @@ namespace {
 // What one signature command carries at most: 1300 data bytes less the command head, the
 // session (34 bytes), the key slot and the data's two-byte length.
 constexpr size_t kMaxRawSignData = 1263;
+// A verification on the 257-bit curve: the session, the parameter set, then the 33-byte point,
+// the 64-byte signature and the data, each with a two-byte length.
+constexpr size_t kMaxRawVerifyData257 = 1300 - 34 - 1 - 3 * 2 - 33 - 64;
 
 class DstuCurveTest : public DstuE2eTest, public ::testing::WithParamInterface<Curve> {
 protected:
@@ -26,6 +29,25 @@ protected:
 };
 
 std::string CurveName(const ::testing::TestParamInfo<Curve>& info) { return info.param.name; }
+
+// Runs the key-generation helper as a second application on the same token and waits for it.
+::testing::AssertionResult GenerateInAnotherProcess(const std::string& label, const Bytes& params)
+{
+    std::vector<std::string> arguments = {ZR_E2E_KEYGEN, ZR_REAL_MODULE, kUserPin, label, ToHex(params)};
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    pid_t child = -1;
+    if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        return ::testing::AssertionFailure() << "cannot start " << argv[0];
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return ::testing::AssertionFailure() << "lost the helper process";
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return ::testing::AssertionFailure() << "key generation in the other process failed, status " << status;
+    }
+    return ::testing::AssertionSuccess();
+}
 
 // A private value below every curve's order, least significant byte first, and its public point
 // in CKA_EC_POINT form, computed off the token.
@@ -302,6 +324,14 @@ TEST_F(DstuE2eTest, RawSignatureRefusesOverlongDataBeforeSending)
     data.pop_back();
     EXPECT_EQ(Sign(CKM_DSTU4145, pair.privateKey, data).size(), 64u);
     EXPECT_EQ(Count("Sign"), signsBefore + 1);
+
+    // A verification carries the 33-byte point and the signature beside the data.
+    const Bytes signature64 = Sign(CKM_DSTU4145, pair.privateKey, Bytes(32, 1));
+    const uint64_t verifiesBefore = Count("Verify");
+    EXPECT_EQ(Verify(CKM_DSTU4145, pair.publicKey, Bytes(kMaxRawVerifyData257 + 1, 1), signature64), CKR_DATA_LEN_RANGE);
+    EXPECT_EQ(Count("Verify"), verifiesBefore);
+    EXPECT_EQ(Verify(CKM_DSTU4145, pair.publicKey, Bytes(kMaxRawVerifyData257, 1), signature64), CKR_SIGNATURE_INVALID);
+    EXPECT_EQ(Count("Verify"), verifiesBefore + 1);
 }
 
 TEST_F(DstuE2eTest, KeyGeneratedInAnotherProcessSignsHere)
@@ -309,15 +339,7 @@ TEST_F(DstuE2eTest, KeyGeneratedInAnotherProcessSignsHere)
     const Bytes params = CurveParams(kCurves[1]);
     const std::string label = "other-process";
     // This process already runs with the library initialised and logged in.
-    std::vector<std::string> arguments = {ZR_E2E_KEYGEN, ZR_REAL_MODULE, kUserPin, label, ToHex(params)};
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(&argument[0]);
-    argv.push_back(nullptr);
-    pid_t child = -1;
-    ASSERT_EQ(posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ), 0);
-    int status = 0;
-    ASSERT_EQ(waitpid(child, &status, 0), child);
-    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "key generation in the other process failed";
+    ASSERT_TRUE(GenerateInAnotherProcess(label, params));
 
     const CK_OBJECT_HANDLE privateKey = FindKey(CKO_PRIVATE_KEY, label);
     const CK_OBJECT_HANDLE publicKey = FindKey(CKO_PUBLIC_KEY, label);
@@ -354,6 +376,10 @@ TEST_F(DstuE2eTest, SignatureBufferTooSmallKeepsTheOperation)
     length = signature.size();
     ASSERT_EQ(p11->C_SignFinal(session, signature.data(), &length), CKR_OK);
     EXPECT_EQ(Verify(CKM_GOST34311_DSTU4145, pair.publicKey, document, signature), CKR_OK);
+    ASSERT_EQ(p11->C_VerifyInit(session, &hashed, pair.publicKey), CKR_OK);
+    ASSERT_EQ(p11->C_VerifyUpdate(session, const_cast<uint8_t*>(document.data()), 2), CKR_OK);
+    ASSERT_EQ(p11->C_VerifyUpdate(session, const_cast<uint8_t*>(document.data()) + 2, 1), CKR_OK);
+    EXPECT_EQ(p11->C_VerifyFinal(session, signature.data(), signature.size()), CKR_OK);
 }
 
 TEST_F(DstuE2eTest, VerificationTakesZeroPaddedHalvesOnly)
@@ -549,4 +575,94 @@ TEST_F(DstuE2eTest, CreationRefusesKeysThatCannotWork)
         EXPECT_EQ(p11->C_CreateObject(session, attributes.data(), attributes.size(), &handle), c.expected) << c.name;
     }
     EXPECT_EQ(Count("LoadKey"), loadsBefore);
+}
+
+TEST_F(DstuE2eTest, GenerationTemplatesAreCheckedBeforeTheToken)
+{
+    Bytes params = CurveParams(kCurves[2]);
+    Bytes otherParams = CurveParams(kCurves[0]);
+    CK_BBOOL yes = CK_TRUE;
+    CK_BBOOL no = CK_FALSE;
+    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+    Bytes point(35, 4);
+    const CK_ATTRIBUTE curve{CKA_EC_PARAMS, params.data(), params.size()};
+    struct Case {
+        const char* name;
+        std::vector<CK_ATTRIBUTE> publicTemplate;
+        std::vector<CK_ATTRIBUTE> privateTemplate;
+        CK_RV expected;
+    };
+    const Case cases[] = {
+        {"no curve", {}, {}, CKR_TEMPLATE_INCOMPLETE},
+        {"two curves", {curve}, {{CKA_EC_PARAMS, otherParams.data(), otherParams.size()}}, CKR_TEMPLATE_INCONSISTENT},
+        {"private public key", {curve, {CKA_PRIVATE, &yes, sizeof yes}}, {}, CKR_ATTRIBUTE_VALUE_INVALID},
+        {"private session key", {curve}, {{CKA_TOKEN, &no, sizeof no}}, CKR_ATTRIBUTE_VALUE_INVALID},
+        {"public private key", {curve}, {{CKA_PRIVATE, &no, sizeof no}}, CKR_ATTRIBUTE_VALUE_INVALID},
+        {"a given point", {curve, {CKA_EC_POINT, point.data(), point.size()}}, {}, CKR_ATTRIBUTE_TYPE_INVALID},
+        {"secret class", {curve, {CKA_CLASS, &secretClass, sizeof secretClass}}, {}, CKR_TEMPLATE_INCONSISTENT},
+        {"unknown curve", {{CKA_EC_PARAMS, params.data(), 17}}, {}, CKR_ATTRIBUTE_VALUE_INVALID},
+    };
+    const uint64_t before = Count("GenerateKey");
+    for (const Case& c : cases) {
+        std::vector<CK_ATTRIBUTE> publicTemplate = c.publicTemplate;
+        std::vector<CK_ATTRIBUTE> privateTemplate = c.privateTemplate;
+        CK_MECHANISM mechanism{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
+        CK_OBJECT_HANDLE publicKey = CK_INVALID_HANDLE, privateKey = CK_INVALID_HANDLE;
+        EXPECT_EQ(p11->C_GenerateKeyPair(session, &mechanism, publicTemplate.data(), publicTemplate.size(),
+                                         privateTemplate.data(), privateTemplate.size(), &publicKey, &privateKey),
+                  c.expected)
+            << c.name;
+    }
+    EXPECT_EQ(Count("GenerateKey"), before);
+}
+
+TEST_F(DstuE2eTest, SessionPublicKeyGoesWithTheSession)
+{
+    Bytes params = CurveParams(kCurves[1]);
+    const std::string label = "session-public";
+    CK_BBOOL no = CK_FALSE;
+    CK_ATTRIBUTE publicTemplate[] = {{CKA_EC_PARAMS, params.data(), params.size()},
+                                     {CKA_TOKEN, &no, sizeof no},
+                                     {CKA_LABEL, const_cast<char*>(label.data()), label.size()}};
+    CK_ATTRIBUTE privateTemplate[] = {{CKA_LABEL, const_cast<char*>(label.data()), label.size()}};
+    CK_MECHANISM mechanism{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
+    KeyPair pair;
+    ASSERT_EQ(p11->C_GenerateKeyPair(session, &mechanism, publicTemplate, 3, privateTemplate, 1, &pair.publicKey,
+                                     &pair.privateKey),
+              CKR_OK);
+    EXPECT_EQ(Flag(pair.publicKey, CKA_TOKEN), 0);
+    Bytes point = Attribute(pair.publicKey, CKA_EC_POINT);
+    Reload();
+
+    CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY;
+    EXPECT_TRUE(Find({{CKA_CLASS, &publicClass, sizeof publicClass},
+                      {CKA_LABEL, const_cast<char*>(label.data()), label.size()}})
+                    .empty());
+    const CK_OBJECT_HANDLE privateKey = FindKey(CKO_PRIVATE_KEY, label);
+    CK_KEY_TYPE keyType = CKK_DSTU4145;
+    const CK_OBJECT_HANDLE publicKey = Create({{CKA_CLASS, &publicClass, sizeof publicClass},
+                                               {CKA_KEY_TYPE, &keyType, sizeof keyType},
+                                               {CKA_TOKEN, &no, sizeof no},
+                                               {CKA_EC_PARAMS, params.data(), params.size()},
+                                               {CKA_EC_POINT, point.data(), point.size()}});
+    const Bytes document = {'s'};
+    EXPECT_EQ(Verify(CKM_GOST34311_DSTU4145, publicKey, document, Sign(CKM_GOST34311_DSTU4145, privateKey, document)),
+              CKR_OK);
+}
+
+TEST_F(DstuE2eTest, KeysOfBothProcessesAreKept)
+{
+    const Bytes params = CurveParams(kCurves[2]);
+    // Both processes write the token's index: neither may lose what the other wrote.
+    ASSERT_TRUE(GenerateInAnotherProcess("theirs", params));
+    const KeyPair ours = Generate(params, "ours");
+    ASSERT_NE(ours.privateKey, CK_INVALID_HANDLE);
+
+    Reload();
+    for (const char* label : {"theirs", "ours"}) {
+        const CK_OBJECT_HANDLE privateKey = FindKey(CKO_PRIVATE_KEY, label);
+        const CK_OBJECT_HANDLE publicKey = FindKey(CKO_PUBLIC_KEY, label);
+        const Bytes hash(32, 0x21);
+        EXPECT_EQ(Verify(CKM_DSTU4145, publicKey, hash, Sign(CKM_DSTU4145, privateKey, hash)), CKR_OK) << label;
+    }
 }
