@@ -666,3 +666,63 @@ TEST_F(DstuE2eTest, KeysOfBothProcessesAreKept)
         EXPECT_EQ(Verify(CKM_DSTU4145, publicKey, hash, Sign(CKM_DSTU4145, privateKey, hash)), CKR_OK) << label;
     }
 }
+
+TEST_F(DstuE2eTest, DestroyedKeysGiveBackTheirTokenSpace)
+{
+    // More pairs than the token has key slots, each destroyed before the next.
+    const Bytes params = CurveParams(kCurves[0]);
+    constexpr int kRounds = 70;
+    for (int round = 0; round < kRounds; ++round) {
+        const KeyPair pair = Generate(params, "short-lived");
+        ASSERT_NE(pair.privateKey, CK_INVALID_HANDLE) << "round " << round;
+        ASSERT_EQ(p11->C_DestroyObject(session, pair.privateKey), CKR_OK) << "round " << round;
+        ASSERT_EQ(p11->C_DestroyObject(session, pair.publicKey), CKR_OK) << "round " << round;
+    }
+    Reload();
+    CK_KEY_TYPE keyType = CKK_DSTU4145;
+    EXPECT_TRUE(Find({{CKA_KEY_TYPE, &keyType, sizeof keyType}, {CKA_LABEL, const_cast<char*>("short-lived"), 11}})
+                    .empty());
+}
+
+TEST_F(DstuE2eTest, MechanismsTellWhatTheyDo)
+{
+    const struct {
+        CK_MECHANISM_TYPE type;
+        CK_FLAGS flags;
+    } cases[] = {
+        {CKM_DSTU4145_KEY_PAIR_GEN, CKF_HW | CKF_GENERATE_KEY_PAIR | CKF_EC_NAMEDCURVE},
+        {CKM_DSTU4145, CKF_SIGN | CKF_VERIFY},
+        {CKM_GOST34311_DSTU4145, CKF_SIGN | CKF_VERIFY},
+        {CKM_DSTUDH_COFACTOR_DERIVE, CKF_DERIVE},
+    };
+    for (const auto& c : cases) {
+        CK_MECHANISM_INFO info{};
+        ASSERT_EQ(p11->C_GetMechanismInfo(0, c.type, &info), CKR_OK) << std::hex << c.type;
+        EXPECT_EQ(info.flags & c.flags, c.flags) << std::hex << c.type;
+        EXPECT_EQ(info.ulMinKeySize, 163u) << std::hex << c.type;
+        EXPECT_GE(info.ulMaxKeySize, 431u) << std::hex << c.type;
+    }
+}
+
+TEST_F(DstuE2eTest, KeyAgreementNeedsADerivingKeyAndAPointOfItsCurve)
+{
+    const KeyPair signingOnly = Generate(CurveParams(kCurves[2]), "no-derive");
+    const KeyPair deriving = Generate(CurveParams(kCurves[2]), "derive", true);
+    const KeyPair otherCurve = Generate(CurveParams(kCurves[0]), "other-curve", true);
+    Bytes point = Attribute(deriving.publicKey, CKA_EC_POINT);
+    Bytes otherPoint = Attribute(otherCurve.publicKey, CKA_EC_POINT);
+    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+    CK_KEY_TYPE gost = CKK_GOST28147_NAT;
+    CK_ATTRIBUTE attributes[] = {{CKA_CLASS, &secretClass, sizeof secretClass}, {CKA_KEY_TYPE, &gost, sizeof gost}};
+    auto derive = [&](CK_OBJECT_HANDLE base, Bytes& peer) {
+        CK_ECDH1_DERIVE_PARAMS parameter{CKD_GOST34311_KDF, 0, nullptr, peer.size(), peer.data()};
+        CK_MECHANISM mechanism{CKM_DSTUDH_COFACTOR_DERIVE, &parameter, sizeof parameter};
+        CK_OBJECT_HANDLE key = CK_INVALID_HANDLE;
+        const CK_RV rv = p11->C_DeriveKey(session, &mechanism, base, attributes, 2, &key);
+        EXPECT_EQ(key == CK_INVALID_HANDLE, rv != CKR_OK);
+        return rv;
+    };
+    EXPECT_EQ(derive(signingOnly.privateKey, point), CKR_KEY_FUNCTION_NOT_PERMITTED);
+    EXPECT_NE(derive(deriving.privateKey, otherPoint), CKR_OK);
+    EXPECT_EQ(derive(deriving.privateKey, point), CKR_OK);  // the session still works
+}
