@@ -338,7 +338,9 @@ TEST_F(DstuE2eTest, KeyGeneratedInAnotherProcessSignsHere)
 {
     const Bytes params = CurveParams(kCurves[1]);
     const std::string label = "other-process";
-    // This process already runs with the library initialised and logged in.
+    // This process already runs with the library initialised, logged in and its lists read.
+    CK_OBJECT_CLASS privateClass = CKO_PRIVATE_KEY;
+    Find({{CKA_CLASS, &privateClass, sizeof privateClass}});
     ASSERT_TRUE(GenerateInAnotherProcess(label, params));
 
     const CK_OBJECT_HANDLE privateKey = FindKey(CKO_PRIVATE_KEY, label);
@@ -653,18 +655,29 @@ TEST_F(DstuE2eTest, SessionPublicKeyGoesWithTheSession)
 TEST_F(DstuE2eTest, KeysOfBothProcessesAreKept)
 {
     const Bytes params = CurveParams(kCurves[2]);
-    // Both processes write the token's index: neither may lose what the other wrote.
+    // This process has read the token's lists and made a pair when the other one makes its own;
+    // then this one makes another at once. Each writes files and index records: none may take
+    // the other's.
+    const KeyPair before = Generate(params, "ours-before");
+    ASSERT_NE(before.privateKey, CK_INVALID_HANDLE);
+    FindKey(CKO_PRIVATE_KEY, "ours-before");
+    FindKey(CKO_PUBLIC_KEY, "ours-before");
     ASSERT_TRUE(GenerateInAnotherProcess("theirs", params));
-    const KeyPair ours = Generate(params, "ours");
-    ASSERT_NE(ours.privateKey, CK_INVALID_HANDLE);
+    const KeyPair after = Generate(params, "ours-after");
+    ASSERT_NE(after.privateKey, CK_INVALID_HANDLE);
 
     Reload();
-    for (const char* label : {"theirs", "ours"}) {
+    std::vector<Bytes> points;
+    for (const char* label : {"ours-before", "theirs", "ours-after"}) {
         const CK_OBJECT_HANDLE privateKey = FindKey(CKO_PRIVATE_KEY, label);
         const CK_OBJECT_HANDLE publicKey = FindKey(CKO_PUBLIC_KEY, label);
         const Bytes hash(32, 0x21);
         EXPECT_EQ(Verify(CKM_DSTU4145, publicKey, hash, Sign(CKM_DSTU4145, privateKey, hash)), CKR_OK) << label;
+        points.push_back(Attribute(publicKey, CKA_EC_POINT));
     }
+    EXPECT_NE(points[0], points[1]);
+    EXPECT_NE(points[1], points[2]);
+    EXPECT_NE(points[0], points[2]);
 }
 
 TEST_F(DstuE2eTest, DestroyedKeysGiveBackTheirTokenSpace)
