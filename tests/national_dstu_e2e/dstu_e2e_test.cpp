@@ -234,6 +234,20 @@ TEST_P(DstuCurveTest, AgreedKeyEncryptsOnOneSideAndDecryptsOnTheOther)
             CK_KEY_TYPE keyType = 0;
             std::memcpy(&keyType, typeBytes.data(), sizeof keyType);
             EXPECT_EQ(keyType, CKK_GOST28147_NAT);
+            // The base key's S-box (the curve's DKE) as a DER Dke; the value stays on the token.
+            Bytes sbox = {0x04, 0x40};
+            sbox.insert(sbox.end(), params.end() - 64, params.end());
+            EXPECT_EQ(Attribute(aliceKey, CKA_GOST_SBOXES), sbox);
+            EXPECT_EQ(Flag(aliceKey, CKA_LOCAL), 1);
+            EXPECT_EQ(Flag(aliceKey, CKA_NEVER_EXTRACTABLE), 1);  // as its base key
+            CK_RV valueRead = CKR_OK;
+            EXPECT_TRUE(Attribute(aliceKey, CKA_VALUE, &valueRead).empty());
+            EXPECT_EQ(valueRead, CKR_ATTRIBUTE_SENSITIVE);
+            const Bytes mechanismBytes = Attribute(aliceKey, CKA_KEY_GEN_MECHANISM);
+            ASSERT_EQ(mechanismBytes.size(), sizeof(CK_MECHANISM_TYPE));
+            CK_MECHANISM_TYPE madeBy = 0;
+            std::memcpy(&madeBy, mechanismBytes.data(), sizeof madeBy);
+            EXPECT_EQ(madeBy, agreement);
 
             Bytes plain(24);
             for (size_t i = 0; i < plain.size(); ++i) plain[i] = static_cast<uint8_t>(0xA0 + i);
@@ -297,11 +311,16 @@ TEST_F(DstuE2eTest, FlagsStoredFalseReadBackFalseAfterReload)
     } flags[] = {{CKO_PRIVATE_KEY, CKA_ALWAYS_SENSITIVE, 0}, {CKO_PRIVATE_KEY, CKA_NEVER_EXTRACTABLE, 0},
                  {CKO_PRIVATE_KEY, CKA_DERIVE, 0},          {CKO_PRIVATE_KEY, CKA_SENSITIVE, 1},
                  {CKO_PRIVATE_KEY, CKA_SIGN, 1},            {CKO_PUBLIC_KEY, CKA_VERIFY, 0}};
+    // A label changed afterwards is kept with the flags.
+    const std::string renamed = "flags-renamed";
+    CK_ATTRIBUTE rename{CKA_LABEL, const_cast<char*>(renamed.data()), renamed.size()};
+    ASSERT_EQ(p11->C_SetAttributeValue(session, FindKey(CKO_PRIVATE_KEY, label), &rename, 1), CKR_OK);
     for (bool reloaded : {false, true}) {
         if (reloaded) Reload();
         if (HasFatalFailure()) return;
         for (const auto& f : flags) {
-            EXPECT_EQ(Flag(FindKey(f.objectClass, label), f.flag), f.expected)
+            EXPECT_EQ(Flag(FindKey(f.objectClass, f.objectClass == CKO_PRIVATE_KEY ? renamed : label), f.flag),
+                      f.expected)
                 << "class " << f.objectClass << " flag 0x" << std::hex << f.flag << (reloaded ? " after reload" : "");
         }
     }
@@ -738,4 +757,38 @@ TEST_F(DstuE2eTest, KeyAgreementNeedsADerivingKeyAndAPointOfItsCurve)
     EXPECT_EQ(derive(signingOnly.privateKey, point), CKR_KEY_FUNCTION_NOT_PERMITTED);
     EXPECT_NE(derive(deriving.privateKey, otherPoint), CKR_OK);
     EXPECT_EQ(derive(deriving.privateKey, point), CKR_OK);  // the session still works
+}
+
+TEST_F(DstuE2eTest, KeyWithoutSBoxSignsOnlyWhatNeedsNoHostHashing)
+{
+    // Only the named curve's identifier: the curve is known, its S-box is not.
+    Bytes params = {0x30, 0x0F, 0x06, 0x0D, 0x2A, 0x86, 0x24, 0x02, 0x01, 0x01,
+                    0x01, 0x01, 0x03, 0x01, 0x01, 0x02, 0x06};
+    ImportedValue imported = ImportableKey(kCurves[2]);
+    CK_OBJECT_CLASS privateClass = CKO_PRIVATE_KEY;
+    CK_OBJECT_CLASS publicClass = CKO_PUBLIC_KEY;
+    CK_KEY_TYPE keyType = CKK_DSTU4145;
+    CK_BBOOL yes = CK_TRUE;
+    const CK_OBJECT_HANDLE privateKey = Create({{CKA_CLASS, &privateClass, sizeof privateClass},
+                                                {CKA_KEY_TYPE, &keyType, sizeof keyType},
+                                                {CKA_TOKEN, &yes, sizeof yes},
+                                                {CKA_PRIVATE, &yes, sizeof yes},
+                                                {CKA_DERIVE, &yes, sizeof yes},
+                                                {CKA_EC_PARAMS, params.data(), params.size()},
+                                                {CKA_VALUE, imported.value.data(), imported.value.size()}});
+    const CK_OBJECT_HANDLE publicKey = Create({{CKA_CLASS, &publicClass, sizeof publicClass},
+                                               {CKA_KEY_TYPE, &keyType, sizeof keyType},
+                                               {CKA_EC_PARAMS, params.data(), params.size()},
+                                               {CKA_EC_POINT, imported.point.data(), imported.point.size()}});
+    const Bytes hash(32, 0x3C);
+    EXPECT_EQ(Verify(CKM_DSTU4145, publicKey, hash, Sign(CKM_DSTU4145, privateKey, hash)), CKR_OK);
+
+    CK_MECHANISM hashed{CKM_GOST34311_DSTU4145, nullptr, 0};
+    EXPECT_EQ(p11->C_SignInit(session, &hashed, privateKey), CKR_MECHANISM_PARAM_INVALID);
+    CK_ECDH1_DERIVE_PARAMS parameter{CKD_GOST34311_KDF, 0, nullptr, imported.point.size(), imported.point.data()};
+    CK_MECHANISM agreement{CKM_DSTUDH_COFACTOR_DERIVE, &parameter, sizeof parameter};
+    CK_OBJECT_HANDLE derived = CK_INVALID_HANDLE;
+    const uint64_t before = Count("GetCommonKey");
+    EXPECT_EQ(p11->C_DeriveKey(session, &agreement, privateKey, nullptr, 0, &derived), CKR_KEY_TYPE_INCONSISTENT);
+    EXPECT_EQ(Count("GetCommonKey"), before);
 }
