@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Demo of the token library: starts the simulated token in a private PC/SC rig and runs a short
 # session with OpenSC's pkcs11-tool against libzrcryptokiqel: library, token and mechanism
-# information, login with random data from the token, then a data object written and listed.
+# information, login with random data from the token, a data object written and listed, then
+# a document signed and verified with a DSTU 4145 key on the token through the Cryptoki functions,
+# with the APDUs each call sent.
 #
 #   tools/tokensim/demo.sh [BUILD_DIR]     (default: <repository>/build)
 set -euo pipefail
@@ -21,6 +23,11 @@ fi
 
 export TOKENSIM_BUILD_DIR="$build"
 export DEMO_MODULE="$module"
+export DEMO_SIGNER="$build/bench/main_road/main_road"
+if [ ! -x "$DEMO_SIGNER" ]; then
+  echo "demo: $DEMO_SIGNER not found; build the main_road target" >&2
+  exit 1
+fi
 sim="--serial DEMO000000000001 --label demo-token --so-pin 87654321 --user-pin 12345678"
 
 exec bash "$here/rig.sh" --sim "$sim" -- bash -c '
@@ -40,10 +47,10 @@ exec bash "$here/rig.sh" --sim "$sim" -- bash -c '
   tool --login --pin 12345678 --generate-random 16 --output-file "$work/random.bin" &&
     echo "16 random bytes from the token: $(od -An -tx1 "$work/random.bin" | tr -d " \n")" || status=1
   printf "hello from the demo" > "$work/data.txt"
-  if tool --login --pin 12345678 --write-object "$work/data.txt" --type data --label demo-data; then
-    tool --login --pin 12345678 --list-objects --type data || status=1
-  else
-    echo "(writing objects needs the object functions of the Cryptoki framework)"
-  fi
+  tool --login --pin 12345678 --write-object "$work/data.txt" --type data --label demo-data || status=1
+  tool --login --pin 12345678 --list-objects --type data || status=1
+  echo
+  echo "\$ main_road \"A document to sign\"   (DSTU 4145 key on the token, GOST 34.311 hash on the host)"
+  "$DEMO_SIGNER" "A document to sign" "$DEMO_MODULE" || status=1
   exit $status
 '
