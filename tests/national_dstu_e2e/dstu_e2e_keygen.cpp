@@ -21,7 +21,9 @@ bool Check(const char* call, CK_RV rv)
 std::vector<CK_BYTE> FromHex(const std::string& text)
 {
     std::vector<CK_BYTE> out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2) out.push_back(static_cast<CK_BYTE>(std::stoul(text.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i + 1 < text.size(); i += 2) {
+        out.push_back(static_cast<CK_BYTE>(std::stoul(text.substr(i, 2), nullptr, 16)));
+    }
     return out;
 }
 

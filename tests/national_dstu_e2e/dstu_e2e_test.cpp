@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 
 #include <algorithm>
+#include <functional>
 #include <cstring>
 
 using namespace dstue2e;
@@ -347,7 +348,8 @@ TEST_F(DstuE2eTest, RawSignatureRefusesOverlongDataBeforeSending)
     // A verification carries the 33-byte point and the signature beside the data.
     const Bytes signature64 = Sign(CKM_DSTU4145, pair.privateKey, Bytes(32, 1));
     const uint64_t verifiesBefore = Count("Verify");
-    EXPECT_EQ(Verify(CKM_DSTU4145, pair.publicKey, Bytes(kMaxRawVerifyData257 + 1, 1), signature64), CKR_DATA_LEN_RANGE);
+    EXPECT_EQ(Verify(CKM_DSTU4145, pair.publicKey, Bytes(kMaxRawVerifyData257 + 1, 1), signature64),
+              CKR_DATA_LEN_RANGE);
     EXPECT_EQ(Count("Verify"), verifiesBefore);
     EXPECT_EQ(Verify(CKM_DSTU4145, pair.publicKey, Bytes(kMaxRawVerifyData257, 1), signature64), CKR_SIGNATURE_INVALID);
     EXPECT_EQ(Count("Verify"), verifiesBefore + 1);
@@ -442,7 +444,8 @@ TEST_F(DstuE2eTest, KeyAgreementRefusesBadParametersBeforeTheToken)
     const Case cases[] = {
         {"no parameter", good, 0, none, CKR_MECHANISM_PARAM_INVALID},
         {"short parameter", good, sizeof good - 4, none, CKR_MECHANISM_PARAM_INVALID},
-        {"other kdf", {CKD_NULL, 0, nullptr, point.size(), point.data()}, sizeof good, none, CKR_MECHANISM_PARAM_INVALID},
+        {"other kdf", {CKD_NULL, 0, nullptr, point.size(), point.data()}, sizeof good, none,
+         CKR_MECHANISM_PARAM_INVALID},
         {"32 bytes of shared data", {CKD_GOST34311_KDF, 32, ukm.data(), point.size(), point.data()}, sizeof good, none,
          CKR_MECHANISM_PARAM_INVALID},
         {"shared data without bytes", {CKD_GOST34311_KDF, 64, nullptr, point.size(), point.data()}, sizeof good, none,
@@ -791,4 +794,75 @@ TEST_F(DstuE2eTest, KeyWithoutSBoxSignsOnlyWhatNeedsNoHostHashing)
     const uint64_t before = Count("GetCommonKey");
     EXPECT_EQ(p11->C_DeriveKey(session, &agreement, privateKey, nullptr, 0, &derived), CKR_KEY_TYPE_INCONSISTENT);
     EXPECT_EQ(Count("GetCommonKey"), before);
+}
+
+TEST_F(DstuE2eTest, MalformedTokenAnswersAreNeverSuccess)
+{
+    const Bytes params = CurveParams(kCurves[2]);
+    const KeyPair pair = Generate(params, "answers", true);
+    Bytes point = Attribute(pair.publicKey, CKA_EC_POINT);
+    const Bytes hash(32, 0x6B);
+    const Bytes signature = Sign(CKM_DSTU4145, pair.privateKey, hash);
+    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+    CK_KEY_TYPE gost = CKK_GOST28147_NAT;
+
+    // Each call runs one token command whose answer comes back damaged. A call may still
+    // succeed only with a result shown to be sound (a signature that verifies).
+    struct Outcome {
+        CK_RV rv;
+        bool sound;
+        CK_OBJECT_HANDLE made;
+    };
+    const struct {
+        const char* command;
+        std::function<Outcome()> call;
+    } calls[] = {
+        {"Sign",
+         [&] {
+             CK_MECHANISM raw{CKM_DSTU4145, nullptr, 0};
+             Bytes out(64);
+             CK_ULONG length = out.size();
+             CK_RV rv = p11->C_SignInit(session, &raw, pair.privateKey);
+             if (rv == CKR_OK) {
+                 rv = p11->C_Sign(session, const_cast<uint8_t*>(hash.data()), hash.size(), out.data(), &length);
+             }
+             out.resize(rv == CKR_OK ? length : 0);
+             return Outcome{rv, rv == CKR_OK && Verify(CKM_DSTU4145, pair.publicKey, hash, out) == CKR_OK,
+                            CK_INVALID_HANDLE};
+         }},
+        {"Verify",
+         [&] { return Outcome{Verify(CKM_DSTU4145, pair.publicKey, hash, signature), false, CK_INVALID_HANDLE}; }},
+        {"GetCommonKey",
+         [&] {
+             CK_ECDH1_DERIVE_PARAMS parameter{CKD_GOST34311_KDF, 0, nullptr, point.size(), point.data()};
+             CK_MECHANISM mechanism{CKM_DSTUDH_COFACTOR_DERIVE, &parameter, sizeof parameter};
+             CK_ATTRIBUTE attributes[] = {{CKA_CLASS, &secretClass, sizeof secretClass},
+                                          {CKA_KEY_TYPE, &gost, sizeof gost}};
+             Outcome outcome{CKR_OK, false, CK_INVALID_HANDLE};
+             outcome.rv = p11->C_DeriveKey(session, &mechanism, pair.privateKey, attributes, 2, &outcome.made);
+             return outcome;
+         }},
+        {"GenerateKey",
+         [&] {
+             CK_ATTRIBUTE publicTemplate[] = {{CKA_EC_PARAMS, const_cast<uint8_t*>(params.data()), params.size()}};
+             CK_MECHANISM mechanism{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
+             CK_OBJECT_HANDLE publicKey = CK_INVALID_HANDLE;
+             Outcome outcome{CKR_OK, false, CK_INVALID_HANDLE};
+             outcome.rv =
+                 p11->C_GenerateKeyPair(session, &mechanism, publicTemplate, 1, nullptr, 0, &publicKey, &outcome.made);
+             if (outcome.made == CK_INVALID_HANDLE) outcome.made = publicKey;
+             return outcome;
+         }},
+    };
+    for (const char* kind : {"sw-only", "bad-marker", "bad-sw", "truncated", "one-byte"}) {
+        for (const auto& c : calls) {
+            rig->Control(0).Malformed(kind, 1, c.command);
+            const Outcome outcome = c.call();
+            rig->Control(0).ClearFaults();
+            EXPECT_TRUE(outcome.rv != CKR_OK || outcome.sound) << kind << " " << c.command;
+            EXPECT_TRUE(outcome.made == CK_INVALID_HANDLE || outcome.rv == CKR_OK) << kind << " " << c.command;
+        }
+    }
+    // The session goes on as before.
+    EXPECT_EQ(Verify(CKM_DSTU4145, pair.publicKey, hash, Sign(CKM_DSTU4145, pair.privateKey, hash)), CKR_OK);
 }
