@@ -1,0 +1,78 @@
+// Generates a DSTU 4145 key pair on the first token in a process of its own, as a second
+// application would: dstu_e2e_keygen MODULE USER_PIN LABEL EC_PARAMS_HEX. Exit status 0 when
+// the pair was made; otherwise the failing call and its code on stderr.
+#include <dlfcn.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "cryptoki/zr_pkcs11.h"
+
+namespace {
+
+bool Check(const char* call, CK_RV rv)
+{
+    if (rv != CKR_OK) std::fprintf(stderr, "%s: 0x%lX\n", call, static_cast<unsigned long>(rv));
+    return rv == CKR_OK;
+}
+
+std::vector<CK_BYTE> FromHex(const std::string& text)
+{
+    std::vector<CK_BYTE> out;
+    for (size_t i = 0; i + 1 < text.size(); i += 2) {
+        out.push_back(static_cast<CK_BYTE>(std::stoul(text.substr(i, 2), nullptr, 16)));
+    }
+    return out;
+}
+
+bool Generate(CK_FUNCTION_LIST_PTR p11, std::string pin, std::string label, std::vector<CK_BYTE> params)
+{
+    CK_SLOT_ID slots[4];
+    CK_ULONG count = 4;
+    if (!Check("C_GetSlotList", p11->C_GetSlotList(CK_TRUE, slots, &count))) return false;
+    if (count == 0) return Check("no token", CKR_TOKEN_NOT_PRESENT);
+    CK_SESSION_HANDLE session = 0;
+    if (!Check("C_OpenSession",
+               p11->C_OpenSession(slots[0], CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session))) {
+        return false;
+    }
+    if (!Check("C_Login", p11->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(&pin[0]), pin.size()))) {
+        return false;
+    }
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE publicTemplate[] = {{CKA_EC_PARAMS, params.data(), params.size()},
+                                     {CKA_LABEL, &label[0], label.size()},
+                                     {CKA_TOKEN, &yes, sizeof yes}};
+    CK_ATTRIBUTE privateTemplate[] = {{CKA_LABEL, &label[0], label.size()}, {CKA_TOKEN, &yes, sizeof yes}};
+    CK_MECHANISM mechanism{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
+    CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
+    return Check("C_GenerateKeyPair", p11->C_GenerateKeyPair(session, &mechanism, publicTemplate, 3, privateTemplate, 2,
+                                                             &publicKey, &privateKey)) &&
+           Check("C_CloseSession", p11->C_CloseSession(session));
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    if (argc != 5) {
+        std::fprintf(stderr, "usage: %s MODULE USER_PIN LABEL EC_PARAMS_HEX\n", argv[0]);
+        return 2;
+    }
+    void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
+    if (module == nullptr) {
+        std::fprintf(stderr, "dlopen: %s\n", dlerror());
+        return 1;
+    }
+    auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
+    CK_FUNCTION_LIST_PTR p11 = nullptr;
+    if (getList == nullptr || !Check("C_GetFunctionList", getList(&p11))) return 1;
+    CK_C_INITIALIZE_ARGS args{};
+    args.flags = CKF_OS_LOCKING_OK;
+    if (!Check("C_Initialize", p11->C_Initialize(&args))) return 1;
+    const bool made = Generate(p11, argv[2], argv[3], FromHex(argv[4]));
+    const bool finished = Check("C_Finalize", p11->C_Finalize(nullptr));
+    return made && finished ? 0 : 1;
+}
