@@ -1,6 +1,7 @@
 // Library bodies of the object, search and key-management functions: argument checks, the
 // session, its slot and present token, the keys held for the call, then the session's work.
 #include <memory>
+#include <mutex>
 
 #include "cryptoki/library.h"
 #include "cryptoki/library_calls.h"
@@ -35,11 +36,17 @@ HeldKey::~HeldKey() = default;
 
 void Library::RunStorageOperation(const char*, const std::function<void()>& body) { body(); }
 
+// The creating and changing bodies below hold the session's call lock for their whole
+// transaction, so another thread's call on the session cannot take part in it; the lock is
+// taken before the storage lock, in the same order as every session call that reaches the
+// device.
+
 CK_RV Library::CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
                             CK_OBJECT_HANDLE_PTR phObject) {
     if (pTemplate == nullptr || ulCount == 0 || phObject == nullptr) return CKR_ARGUMENTS_BAD;
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
+    std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
     RunStorageOperation("Library::CreateObject", [&] {
         call.slot->CheckPendingRemoves();
         AttributeTemplate attributes(pTemplate, ulCount);
@@ -57,6 +64,7 @@ CK_RV Library::CopyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, 
     if (hObject == 0) return CKR_OBJECT_HANDLE_INVALID;
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
+    std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
     RunStorageOperation("Library::CopyObject", [&] {
         call.slot->CheckPendingRemoves();
         AttributeTemplate attributes(pTemplate, ulCount);
@@ -109,6 +117,7 @@ CK_RV Library::SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hO
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
     CK_RV rv = CKR_OK;
+    std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
     RunStorageOperation("Library::SetAttributeValue", [&] {
         call.slot->CheckPendingRemoves();
         AttributeTemplate attributes(pTemplate, ulCount);
@@ -154,6 +163,7 @@ CK_RV Library::GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechani
     if (pMechanism == nullptr || phKey == nullptr || (ulCount != 0 && pTemplate == nullptr)) return CKR_ARGUMENTS_BAD;
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
+    std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
     RunStorageOperation("Library::GenerateKey", [&] {
         AttributeTemplate attributes(pTemplate, ulCount);
         const MechanismParameter mechanism(*pMechanism);
@@ -176,6 +186,7 @@ CK_RV Library::GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMec
     }
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
+    std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
     RunStorageOperation("Library::GenerateKeyPair", [&] {
         AttributeTemplate publicAttributes(pPublicKeyTemplate, ulPublicKeyAttributeCount);
         AttributeTemplate privateAttributes(pPrivateKeyTemplate, ulPrivateKeyAttributeCount);
@@ -197,6 +208,7 @@ CK_RV Library::DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
     CK_RV rv = CKR_OK;
+    std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
     RunStorageOperation("Library::DeriveKey", [&] {
         call.slot->CheckPendingRemoves();
         HeldKey baseKey(*call.slot, hBaseKey, CKR_KEY_HANDLE_INVALID);
@@ -242,6 +254,7 @@ CK_RV Library::UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism
     }
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
+    std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
     RunStorageOperation("Library::UnwrapKey", [&] {
         call.slot->CheckPendingRemoves();
         std::unique_ptr<HeldKey> unwrappingKey;

@@ -121,7 +121,7 @@ public:
 
     void StartSearch(AttributeTemplate& attributes);
     CK_ULONG Search(CK_OBJECT_HANDLE* handles, CK_ULONG maximum);
-    bool IsSearchActive() const { return mSearchActive; }
+    bool IsSearchActive() const { return mSearchActive.load(); }
     // Drops the results and ends the search.
     void EndSearch();
 
@@ -260,7 +260,7 @@ protected:
     CK_NOTIFY mNotify = nullptr;
     MutexPtr mpMutexForSessionObjects;
     std::unordered_set<CK_OBJECT_HANDLE> mSessionObjects;
-    bool mSearchActive = false;
+    std::atomic<bool> mSearchActive{false};
     std::vector<CK_OBJECT_HANDLE> mSearchResults;
     size_t mSearchPosition = 0;
     std::list<TokObjectPtr> mIncubator;

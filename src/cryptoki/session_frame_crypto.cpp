@@ -48,7 +48,8 @@ TokMechanism* SessionFrame::InitMechanism(Token* token, CryptoStateEnum kind, CK
 
 // Picks the mechanism initialisation for the key's class; a class the kind does not take
 // is CKR_KEY_TYPE_INCONSISTENT, a usage flag that is off CKR_KEY_FUNCTION_NOT_PERMITTED.
-// True when the key asks for a context-specific login.
+// A started signature or decryption with a key that asks for it waits for the
+// context-specific login.
 void SessionFrame::StartKeyOperation(CryptoStateEnum kind, TokMechanism& mechanism, const MechanismParameter& parameter,
                                      TokKey& key) {
     const CK_OBJECT_CLASS keyClass = key.GetClass();

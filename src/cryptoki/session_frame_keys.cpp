@@ -54,7 +54,6 @@ bool KeyCouldUnwrap(TokKey& key) {
 CK_OBJECT_HANDLE SessionFrame::GenerateKey(const MechanismParameter& parameter, AttributeTemplate& attributes) {
     return InSession([&](Token* token) {
         token->GetSlot()->VerifyTemplateArgument(attributes);
-        VerifyTokenAttr(attributes);
         attributes.AddDefaultAttributes(CKO_SECRET_KEY);
         // The completed template decides before the mechanism runs, so no key is made on
         // the token only to be dropped again.
@@ -74,12 +73,11 @@ std::pair<CK_OBJECT_HANDLE, CK_OBJECT_HANDLE> SessionFrame::GenerateKeyPair(cons
         Slot* slot = token->GetSlot();
         slot->VerifyTemplateArgument(privateAttributes);
         slot->VerifyTemplateArgument(publicAttributes);
-        VerifyTokenAttr(privateAttributes);
-        VerifyTokenAttr(publicAttributes);
         publicAttributes.AddDefaultAttributes(CKO_PUBLIC_KEY);
         privateAttributes.AddDefaultAttributes(CKO_PRIVATE_KEY);
-        VerifyTokenAttr(publicAttributes);
+        // The completed templates decide before the mechanism runs.
         VerifyTokenAttr(privateAttributes);
+        VerifyTokenAttr(publicAttributes);
         RefuseGeneratedSensitivities(privateAttributes);
         TokMechanism* mechanism = FindMechanism(token, parameter.GetType());
         TokMechanism::KeyPair pair = mechanism->GenerateKeyPair(*this, parameter, publicAttributes, privateAttributes);
@@ -99,7 +97,6 @@ CK_OBJECT_HANDLE SessionFrame::DeriveKey(const MechanismParameter& parameter, To
                                          AttributeTemplate& attributes) {
     return InSession([&](Token* token) -> CK_OBJECT_HANDLE {
         token->GetSlot()->VerifyTemplateArgument(attributes);
-        VerifyTokenAttr(attributes);
         attributes.AddDefaultAttributes(CKO_PRIVATE_KEY);
         VerifyTokenAttr(attributes);
         TokMechanism* mechanism = FindMechanism(token, parameter.GetType());

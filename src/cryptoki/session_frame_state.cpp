@@ -137,8 +137,11 @@ void SessionFrame::SetOperationState(const tru::Buffer& envelope, CK_OBJECT_HAND
             if (hasSecondary) ReadOperation(reader, secondary);
             if (reader.GetRemaining() != 0) throw Exception(CKR_SAVED_STATE_INVALID);
         } catch (const vdk::Exception&) {
+            // A record that ends inside a field is as invalid as one with a wrong format.
             throw Exception(CKR_SAVED_STATE_INVALID);
         }
+        // Two operations cannot be restored into a session that runs one at a time.
+        if (hasSecondary && !mSecondaryOperationAllowed) throw Exception(CKR_SAVED_STATE_INVALID);
         // Kinds and modes a session could never have had make the record invalid.
         if (!IsValidKind(primary.kind) || !IsValidMode(primary.mode) ||
             (hasSecondary && (!IsValidKind(secondary.kind) || !IsValidMode(secondary.mode) ||

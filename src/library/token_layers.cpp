@@ -3,7 +3,6 @@
 // domain parameters and creation classes to every token, one registration each.
 #include "cryptoki/library_frame.h"
 #include "driver/qel_library.h"
-#include "driver/qel_token_tables.h"
 #include "national/ua_gost_token_rows.h"
 #include "national/ua_sgn_token_rows.h"
 
@@ -12,9 +11,8 @@ namespace {
 struct TokenLibraryParts {
     TokenLibraryParts() {
         zrck::LibraryFrame::LibraryCreatorFuncPtr = &qel::Library::Create;
-        qel::RegisterTokenTables({&qel::UASgnMechanismRows, &qel::UASgnStoredClassRows,
-                                  &qel::UASgnFixedDomainParamsRows, &qel::RegisterUASgnClasses});
-        // The GOST layer registers its tables itself; naming it links it in.
+        // Each algorithm layer registers its tables itself; naming it links it in.
+        static_cast<void>(qel::UASgnTokenTablesRegistered());
         static_cast<void>(qel::UAGostTokenTablesRegistered());
     }
 } tokenLibraryParts;

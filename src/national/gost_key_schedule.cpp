@@ -9,9 +9,10 @@
 
 namespace qel {
 
-void GostKeySchedule::Load(const TokUAGostSecretKey& key)
+void GostKeySchedule::Load(TokUAGostSecretKey& key)
 {
     Clear();
+    key.ResolveSBoxIfPending();
     const tru::Buffer& value = key.GetValue();
     if (value.Size() != sizeof words_) throw zrck::Exception(CKR_KEY_SIZE_RANGE);
     table_ = WithFrameworkErrors([&] { return UAGostUtl::GetInstance()->GetKExt(key.GetSBoxValue()); });

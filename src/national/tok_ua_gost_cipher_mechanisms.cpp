@@ -1,12 +1,13 @@
 #include "national/tok_ua_gost_cipher_mechanisms.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 
 #include "cryptoki/exception.h"
-#include "support/safe_buffer.h"
 #include "national/tok_ua_gost_secret_key.h"
 #include "national/ua_gost_utl.h"
+#include "support/safe_buffer.h"
 
 namespace qel {
 
@@ -215,10 +216,13 @@ bool TokUAGostStreamMechanism<Base>::EncryptUpdate(zrck::SessionFrame&, const tr
 
     const uint8_t* in = data.Data();
     uint32_t left = data.Size();
-    // Output runs behind the input by the pending bytes: an output buffer over the input (in
-    // place) would overwrite input not yet read, so such input is read from a copy.
+    // The first block out carries the pending bytes, so output runs ahead of the input it
+    // comes from: an output buffer over the input (in place) would overwrite input not yet
+    // read, so such input is read from a copy.
     vdk::SafeBuffer copy;
-    if (left > 0 && whole > 0 && out < in + left && in < out + whole) {
+    const uintptr_t inStart = reinterpret_cast<uintptr_t>(in);
+    const uintptr_t outStart = reinterpret_cast<uintptr_t>(out);
+    if (left > 0 && whole > 0 && outStart < inStart + left && inStart < outStart + whole) {
         const tru::TResult rc = copy.Set(left, in);
         if (rc != tru::SUCCESS) throw tru::Exception(rc);
         in = copy.Data();
@@ -226,7 +230,7 @@ bool TokUAGostStreamMechanism<Base>::EncryptUpdate(zrck::SessionFrame&, const tr
     CK_ULONG written = 0;
     if (pendingLength_ > 0) {
         const uint32_t take = std::min<uint32_t>(G28147_BLOCK_SIZE - pendingLength_, left);
-        std::memcpy(pending_ + pendingLength_, in, take);
+        if (take > 0) std::memcpy(pending_ + pendingLength_, in, take);
         pendingLength_ += take;
         in += take;
         left -= take;
@@ -238,7 +242,7 @@ bool TokUAGostStreamMechanism<Base>::EncryptUpdate(zrck::SessionFrame&, const tr
     const uint32_t blocks = left - left % G28147_BLOCK_SIZE;
     if (blocks > 0) RunContext(in, out + written, blocks);
     pendingLength_ = left - blocks;
-    std::memcpy(pending_, in + blocks, pendingLength_);
+    if (pendingLength_ > 0) std::memcpy(pending_, in + blocks, pendingLength_);
     return true;
 }
 

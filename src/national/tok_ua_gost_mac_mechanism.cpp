@@ -98,7 +98,7 @@ bool TokUAGostMacMechanism::Verify(zrck::SessionFrame& session, const tru::Buffe
     uint8_t mac[kMacLength];
     unsigned long length = sizeof mac;
     Sign(session, data, mac, &length);
-    return std::memcmp(mac, signature.Data(), kMacLength) == 0;
+    return SameBytes(mac, signature.Data(), kMacLength);
 }
 
 bool TokUAGostMacMechanism::VerifyFinal(zrck::SessionFrame&, const tru::Buffer& signature)
@@ -108,7 +108,7 @@ bool TokUAGostMacMechanism::VerifyFinal(zrck::SessionFrame&, const tru::Buffer& 
     uint8_t mac[kMacLength];
     FinishInto(mac);
     FreeResources();
-    return std::memcmp(mac, signature.Data(), kMacLength) == 0;
+    return SameBytes(mac, signature.Data(), kMacLength);
 }
 
 }  // namespace qel

@@ -159,6 +159,7 @@ void TokUAGostSecretKey::SetSBox(const tru::Buffer& sBox)
     }
     sBoxInUse_ = std::move(dke);
     sBoxAttribute_ = sBox;
+    sBoxPending_ = false;
 }
 
 const tru::Buffer& TokUAGostSecretKey::GetValue() const
@@ -214,6 +215,7 @@ bool TokUAGostSecretKey::RefreshFrom(TokenStoredObject& other)
     if (sBoxAttribute_ != twin->sBoxAttribute_ || sBoxInUse_ != twin->sBoxInUse_) {
         sBoxAttribute_ = twin->sBoxAttribute_;
         sBoxInUse_ = twin->sBoxInUse_;
+        sBoxPending_ = twin->sBoxPending_;
         changed = true;
     }
     value_.RefreshData(twin->value_);
@@ -301,6 +303,36 @@ void TokUAGostSecretKey::ApplyStoredExtras(zrck::AttributeTemplate& attributes)
     attributes.AddAttributesIfNotExist(added, count);
 }
 
+void TokUAGostSecretKey::ApplyStoredSBox(zrck::AttributeTemplate& attributes)
+{
+    zrck::Attribute* entry = attributes.GetAttributeIfExists(CKA_GOST_SBOXES);
+    if (entry == nullptr) return;
+    entry->mProcessed = 1;
+    const tru::Buffer stored(entry->GetValue(), static_cast<uint32_t>(entry->GetLength()));
+    try {
+        SetSBox(stored);
+        sBoxPending_ = false;
+    } catch (const zrck::Exception&) {
+        // Named by domain parameters not read yet: kept as stored and resolved at first use,
+        // never replaced by the default S-box.
+        sBoxAttribute_ = stored;
+        sBoxInUse_.Clear();
+        sBoxPending_ = true;
+    }
+}
+
+void TokUAGostSecretKey::ResolveSBoxIfPending()
+{
+    if (!sBoxPending_) return;
+    const vdk::SafeBuffer stored(sBoxAttribute_);
+    try {
+        SetSBox(stored);
+        sBoxPending_ = false;
+    } catch (const zrck::Exception&) {
+        // Still unknown: the ciphers refuse the empty S-box.
+    }
+}
+
 void TokUAGostSecretKey::ReadAttributes()
 {
     InitDefaults();
@@ -310,6 +342,7 @@ void TokUAGostSecretKey::ReadAttributes()
     zrck::AttributeTemplate attributes;
     StoredObjectUtl::ReadTemplate(*this, *this, CKO_SECRET_KEY, records, attributes);
     ApplyStoredExtras(attributes);
+    ApplyStoredSBox(attributes);
     SetupAttributes(nullptr, attributes);
     if (const zrck::Attribute* date = attributes.GetAttributeIfExists(CKA_ZR_KEY_GENERATION_DATE)) {
         if (date->GetLength() == sizeof(CK_ZR_DATETIME)) {

@@ -105,8 +105,10 @@ public:
 
     const tru::Buffer& GetSubject() const { return subject_; }
     void SetSubject(const tru::Buffer& subject);
-    // The DKE the ciphers use, normally 64 bytes.
+    // The DKE the ciphers use, normally 64 bytes; empty while a stored S-box is unresolved.
     const tru::Buffer& GetSBoxValue() const { return sBoxInUse_; }
+    // A key read from the token may name domain parameters read after it: resolved here.
+    void ResolveSBoxIfPending();
     void CalculateCheckValue() {}
 
     uint16_t GetTokenIndexType() const override { return UA_GOST_SECRET_KEY; }
@@ -127,6 +129,7 @@ private:
     void setFlag(Flag which, CK_BBOOL value) { flags_[which] = Bool(value); }
     uint32_t StoredFlags() const;
     void ApplyStoredExtras(zrck::AttributeTemplate& attributes);
+    void ApplyStoredSBox(zrck::AttributeTemplate& attributes);
 
     CK_DATE startDate_;
     CK_DATE endDate_;
@@ -136,6 +139,7 @@ private:
     CK_BBOOL flags_[kFlagCount] = {};
     vdk::SafeBuffer sBoxAttribute_;
     vdk::SafeBuffer sBoxInUse_;
+    bool sBoxPending_ = false;
     mutable LazyData value_;
     tru::BufferDynamic keyId_;
     tru::BufferDynamic subject_;

@@ -134,7 +134,7 @@ zrck::TokMechanism::KeyPointer TokUAGostWrapMechanism::UnwrapKey(zrck::SessionFr
     Cfb(0, t2.Data(), t2.Data() + kIvLength, wk.Data(), kWrappedKeyLength);
     uint8_t icv[kIcvLength];
     ComputeIcv(wk.Data(), icv);
-    if (std::memcmp(icv, wk.Data() + kKeyLength, kIcvLength) != 0) throw zrck::Exception(CKR_SIGNATURE_INVALID);
+    if (!SameBytes(icv, wk.Data() + kKeyLength, kIcvLength)) throw zrck::Exception(CKR_SIGNATURE_INVALID);
     vdk::SafeBuffer cek(wk.Data(), kKeyLength);
     vdk::SafeBuffer sBox(kek.GetSBox());
 

@@ -55,12 +55,12 @@ const std::vector<MechanismRow>& UAGostMechanismRows()
 {
     static const std::vector<MechanismRow> rows = {
         {CKM_GOST34311, TokenCondition::Always, &MakeMechanism<TokUAGostHashMechanism>},
+        {CKM_GOST28147_KEY_GEN_NAT, TokenCondition::DH, &MakeMechanism<TokUAGostKeyGenMechanism>},
         {CKM_GOST28147_ECB_NAT, TokenCondition::DH, &MakeMechanism<TokUAGostEcbMechanism>},
         {CKM_GOST28147_CNT, TokenCondition::DH, &MakeMechanism<TokUAGostCntMechanism>},
         {CKM_GOST28147_CFB, TokenCondition::DH, &MakeMechanism<TokUAGostCfbMechanism>},
         {CKM_GOST28147_MAC_NAT, TokenCondition::DH, &MakeMechanism<TokUAGostMacMechanism>},
         {CKM_GOST28147_WRAP, TokenCondition::DH, &MakeMechanism<TokUAGostWrapMechanism>},
-        {CKM_GOST28147_KEY_GEN_NAT, TokenCondition::DH, &MakeMechanism<TokUAGostKeyGenMechanism>},
     };
     return rows;
 }

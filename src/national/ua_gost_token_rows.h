@@ -11,8 +11,8 @@ namespace qel {
 
 class Token;
 
-// CKM_GOST34311 always; ECB, counter, CFB, MAC, key wrap and key generation when the token
-// offers national key agreement.
+// CKM_GOST34311 always; key generation, ECB, counter, CFB, MAC and key wrap when the token
+// offers national key agreement (in the order of the token's table).
 const std::vector<MechanismRow>& UAGostMechanismRows();
 // Item types 9 (domain parameters) and 10 (secret key).
 const std::vector<StoredClassRow>& UAGostStoredClassRows();
@@ -21,7 +21,8 @@ const std::vector<FixedDomainParamsRow>& UAGostFixedDomainParamsRows();
 // GOST 28147-89 secret keys and domain parameters in the token's class factory.
 void RegisterUAGostClasses(Token* token);
 // True once the rows above are registered with the token tables; a static initialiser of this
-// unit registers them, so every token built after the program started offers them.
+// unit registers them, so every token built after the program started offers them. Naming it
+// links the unit in.
 bool UAGostTokenTablesRegistered();
 
 }  // namespace qel

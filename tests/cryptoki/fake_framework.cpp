@@ -292,6 +292,11 @@ int FakeLibrary::GetExternalRandom(tru::Buffer& output) {
     return static_cast<int>(callback(output.Data(), output.Size()));
 }
 
+void FakeLibrary::RunStorageOperation(const char* name, const std::function<void()>& body) {
+    if (ToySlowDigests().load() != 0) ++ToyStorageWhileInUse();
+    zrck::Library::RunStorageOperation(name, body);
+}
+
 int FakeLibrary::GetConfigFlag(const char* key) const {
     const std::string& text = GetConfigText();
     if (text.empty()) return -1;

@@ -71,3 +71,6 @@ ZR_CONTROL CK_ULONG ZrFake_ObjectRegistrations(CK_SLOT_ID slot) {
     auto fake = SlotOf(slot);
     return fake ? fake->GetRegistrationCount() : 0;
 }
+
+ZR_CONTROL CK_ULONG ZrFake_SlowDigests(void) { return zrtest::ToySlowDigests().load(); }
+ZR_CONTROL CK_ULONG ZrFake_StorageWhileInUse(void) { return zrtest::ToyStorageWhileInUse().load(); }

@@ -1,5 +1,9 @@
 // Creating, copying, reading, changing and destroying objects through the C_ functions,
 // with the token, private and read-only rules of a session.
+#include <dlfcn.h>
+
+#include <thread>
+
 #include "object_fixture.h"
 
 namespace {
@@ -58,6 +62,20 @@ TEST_F(ObjectTest, BadCreationTemplatesAreRefused) {
 TEST_F(ObjectTest, AFailedWriteLeavesNoObject) {
     ASSERT_EQ(CKR_OK, UserLogin(rw));
     EXPECT_EQ(CKR_DEVICE_MEMORY, Create(rw, Data(zrtest::TOY_NO_ROOM_LABEL, true, false)));
+    EXPECT_EQ(0u, CountLabelled(rw, zrtest::TOY_NO_ROOM_LABEL));
+}
+
+TEST_F(ObjectTest, TransactionsOfOneSessionDoNotMix) {
+    ASSERT_EQ(CKR_OK, UserLogin(rw));
+    const int rounds = 200;
+    std::thread failing([&] {
+        for (int i = 0; i < rounds; ++i) {
+            EXPECT_EQ(CKR_DEVICE_MEMORY, Create(rw, Data(zrtest::TOY_NO_ROOM_LABEL, true, false)));
+        }
+    });
+    for (int i = 0; i < rounds; ++i) EXPECT_EQ(CKR_OK, Create(rw, Data("kept", true, false)));
+    failing.join();
+    EXPECT_EQ(static_cast<size_t>(rounds), CountLabelled(rw, "kept"));
     EXPECT_EQ(0u, CountLabelled(rw, zrtest::TOY_NO_ROOM_LABEL));
 }
 
@@ -159,6 +177,23 @@ TEST_F(ObjectTest, DestroyRules) {
     EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, p11->C_DestroyObject(ro, own));
     EXPECT_EQ(CKR_OK, p11->C_DestroyObject(rw, tokenObject));
     EXPECT_EQ(-1, ReadBool(rw, tokenObject, CKA_TOKEN));
+}
+
+TEST_F(ObjectTest, DestroyWaitsForAnObjectInUseWithoutTheStorageLock) {
+    auto slowDigests = reinterpret_cast<CK_ULONG (*)()>(dlsym(module.handle, "ZrFake_SlowDigests"));
+    auto storageWhileInUse = reinterpret_cast<CK_ULONG (*)()>(dlsym(module.handle, "ZrFake_StorageWhileInUse"));
+    ASSERT_TRUE(slowDigests != nullptr && storageWhileInUse != nullptr);
+    const CK_ULONG before = storageWhileInUse();
+    const CK_OBJECT_HANDLE key = MustCreate(rw, Secret(zrtest::TOY_SLOW_KEY_VALUE, {}));
+    const CK_SESSION_HANDLE other = Open(0);
+    CK_MECHANISM digest{zrtest::TOY_DIGEST, nullptr, 0};
+    ASSERT_EQ(CKR_OK, p11->C_DigestInit(other, &digest));
+    std::thread user([&] { EXPECT_EQ(CKR_OK, p11->C_DigestKey(other, key)); });
+    while (slowDigests() == 0) std::this_thread::yield();
+    EXPECT_EQ(CKR_OK, p11->C_DestroyObject(rw, key));
+    user.join();
+    EXPECT_EQ(before, storageWhileInUse());
+    EXPECT_EQ(-1, ReadBool(rw, key, CKA_TOKEN));
 }
 
 TEST_F(ObjectTest, SessionObjectsBelongToTheirSession) {

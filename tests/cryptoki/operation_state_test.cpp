@@ -92,6 +92,14 @@ TEST_F(OperationStateTest, AFailedRestoreLeavesTheRunningOperation) {
     std::string otherFormat = digestState;
     otherFormat[32] = 2;
     EXPECT_EQ(CKR_SAVED_STATE_INVALID, Restore(second, otherFormat));
+    std::string badKind = digestState;
+    badKind[32 + 1 + 4 + 1] = 9;
+    EXPECT_EQ(CKR_SAVED_STATE_INVALID, Restore(second, badKind));
+    // A second operation (type, mode, kind 5, empty mark and state) for a session that runs one.
+    const uint32_t digestType = TOY_DIGEST;
+    std::string twoOperations = cipherState + std::string(reinterpret_cast<const char*>(&digestType), 4);
+    twoOperations += std::string("\x00\x05\x00\x00\x00\x00", 6);
+    EXPECT_EQ(CKR_SAVED_STATE_INVALID, Restore(second, twoOperations, key));
     EXPECT_EQ(std::string("\xF4\0\0\0", 4), FinishDigest(second));
 
     const CK_SESSION_HANDLE third = Open(0);

@@ -1,7 +1,9 @@
 #include "toy_mechanisms.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 #include "cryptoki/exception.h"
 #include "cryptoki/session_frame.h"
@@ -193,6 +195,12 @@ public:
     }
     void DigestUpdate(zrck::SessionFrame&, const tru::Buffer& data) override {
         mPending.insert(mPending.end(), data.Data(), data.Data() + data.Size());
+        if (data.Size() == std::strlen(TOY_SLOW_KEY_VALUE) &&
+            std::memcmp(data.Data(), TOY_SLOW_KEY_VALUE, data.Size()) == 0) {
+            ++ToySlowDigests();
+            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            --ToySlowDigests();
+        }
     }
     bool DigestFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen) override {
         return Deliver(ByteSum(mPending), out, outLen);
@@ -306,6 +314,16 @@ void ToySecretKey::GetKeyMark(tru::BufferDynamic& mark) {
 
 namespace {
 const char ENVELOPE_HEADER[] = "fake token saved state envelope";  // 31 characters and its terminator
+}
+
+std::atomic<int>& ToySlowDigests() {
+    static std::atomic<int> running{0};
+    return running;
+}
+
+std::atomic<int>& ToyStorageWhileInUse() {
+    static std::atomic<int> count{0};
+    return count;
 }
 
 std::atomic<bool>& ToyStateSaveable() {

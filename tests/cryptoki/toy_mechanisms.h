@@ -50,6 +50,12 @@ private:
 // The fake token's write: an object labelled TOY_NO_ROOM_LABEL does not fit.
 void RefuseNoRoom(zrck::TokObject* object);
 
+// A key whose value is this is digested slowly, holding the key in use meanwhile.
+constexpr const char* TOY_SLOW_KEY_VALUE = "slow-key";
+// Slow digests running now, and storage steps the fake library began meanwhile.
+std::atomic<int>& ToySlowDigests();
+std::atomic<int>& ToyStorageWhileInUse();
+
 // Saved operation states of the fake token: whether it saves them, and its envelope (a fixed
 // 32-byte header before the record).
 std::atomic<bool>& ToyStateSaveable();

@@ -167,6 +167,9 @@ TEST_P(StreamSplit, FiveAndFiveBytesComeOutAsEightThenTwo)
     const std::vector<uint8_t> first(plain.begin(), plain.begin() + 5), second(plain.begin() + 5, plain.end());
     EXPECT_TRUE(mechanism->EncryptUpdate(session, View(first), out.data(), &length));
     EXPECT_EQ(length, 0u);
+    length = out.size();
+    EXPECT_TRUE(mechanism->EncryptUpdate(session, tru::Buffer(), out.data(), &length));
+    EXPECT_EQ(length, 0u) << "empty input keeps the pending bytes";
     length = 7;  // short for the 8 bytes now due: refused, nothing consumed
     EXPECT_FALSE(mechanism->EncryptUpdate(session, View(second), out.data(), &length));
     EXPECT_EQ(length, 8u);

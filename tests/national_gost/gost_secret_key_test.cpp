@@ -2,7 +2,6 @@
 #include <gtest/gtest.h>
 
 #include "gost_test_token.h"
-#include "national/tok_ua_gost_cipher_mechanisms.h"
 #include "national/tok_ua_gost_key_gen_mechanism.h"
 
 using namespace gost_test;
@@ -20,17 +19,7 @@ struct KeyFixture : ::testing::Test {
     GostTestToken token;
     GostTestSession session{token};
 
-    // ECB encryption of one block, to tell S-boxes and values apart by their effect.
-    std::string EncryptBlock(qel::TokUAGostSecretKey& key)
-    {
-        qel::TokUAGostEcbMechanism ecb;
-        ecb.EncryptInit(session, zrck::MechanismParameter(0, tru::Buffer()), key);
-        const std::vector<uint8_t> block = Hex("0001020304050607");
-        std::vector<uint8_t> out(8);
-        unsigned long length = out.size();
-        ecb.Encrypt(session, tru::Buffer(block.data(), 8), out.data(), &length);
-        return ToHex(out);
-    }
+    std::string EncryptBlock(qel::TokUAGostSecretKey& key) { return gost_test::EncryptBlock(session, key); }
 
     std::unique_ptr<qel::TokUAGostSecretKey> KeyWithSBox(const std::string& sBox)
     {

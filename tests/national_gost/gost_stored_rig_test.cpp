@@ -6,38 +6,22 @@
 
 #include "cryptoki/session_frame.h"
 #include "driver/qel_library.h"
+#include "national/ua_gost_token_rows.h"
 #include "driver/qel_slot.h"
 #include "driver/qel_slot_factory.h"
 #include "driver/qel_token.h"
+#include "gost_test_token.h"
 #include "module_rig_fixture.h"
-#include "national/tok_ua_gost_cipher_mechanisms.h"
-#include "national/tok_ua_gost_domain_params.h"
-#include "national/tok_ua_gost_secret_key.h"
-#include "national/ua_gost_token_rows.h"
-#include "national/ua_gost_utl.h"
-#include "objects/object_test_util.h"
-#include "qelcrypt/gost_test_util.h"
 
 namespace {
 
+using gost_test::Der;
+using gost_test::DerOid;
 using gost_test::Hex;
+using gost_test::Text;
 using gost_test::ToHex;
 
 const std::string kCustomOid("\x06\x03\x2A\x03\x04", 5);  // 1.2.3.4
-
-std::string Der(unsigned n)
-{
-    const tru::Buffer& dke = qel::UAGostUtl::GetInstance()->GetDKE(n);
-    return std::string(reinterpret_cast<const char*>(dke.Data()), dke.Size());
-}
-
-std::string DerOid(unsigned n)
-{
-    const tru::Buffer& oid = qel::UAGostUtl::GetInstance()->GetDKEOID(n);
-    return std::string(reinterpret_cast<const char*>(oid.Data()), oid.Size());
-}
-
-std::string Text(const tru::Buffer& bytes) { return std::string(reinterpret_cast<const char*>(bytes.Data()), bytes.Size()); }
 
 class NoSession : public zrck::SessionFrame {
 public:
@@ -109,13 +93,7 @@ protected:
     std::string EncryptBlock(qel::TokUAGostSecretKey& key)
     {
         NoSession session;
-        qel::TokUAGostEcbMechanism ecb;
-        ecb.EncryptInit(session, zrck::MechanismParameter(0, tru::Buffer()), key);
-        const std::vector<uint8_t> block = Hex("0001020304050607");
-        std::vector<uint8_t> out(8);
-        unsigned long length = out.size();
-        ecb.Encrypt(session, tru::Buffer(block.data(), 8), out.data(), &length);
-        return ToHex(out);
+        return gost_test::EncryptBlock(session, key);
     }
 
     std::unique_ptr<tokensim::rig::Rig> rig;
@@ -188,6 +166,39 @@ TEST_F(GostStoredRig, DomainParamsRegisterTheirSBoxWhenReadBack)
     key.SetTokenPtr(token.get());
     key.SetSBox(id);
     EXPECT_EQ(Text(key.GetSBoxValue()), Der(7).substr(2));
+}
+
+// A key read before the domain parameters its S-box names never falls back to DKE1.
+TEST_F(GostStoredRig, KeyReadBeforeItsDomainParamsWaitsForThem)
+{
+    zrtest::Records paramRecords;
+    paramRecords.ULong(CKA_CLASS, CKO_DOMAIN_PARAMETERS).ULong(CKA_KEY_TYPE, CKK_GOST28147_NAT);
+    paramRecords.Raw(CKA_ID, kCustomOid).Raw(CKA_GOST_SBOXES, Der(7));
+    auto params = CreateAndStore<qel::TokUAGostDomainParams>(paramRecords);
+    std::string value(32, '\x5A');
+    zrtest::Records keyRecords;
+    keyRecords.ULong(CKA_CLASS, CKO_SECRET_KEY).ULong(CKA_KEY_TYPE, CKK_GOST28147_NAT).Raw(CKA_VALUE, value);
+    keyRecords.Raw(CKA_GOST_SBOXES, kCustomOid);
+    auto key = CreateAndStore<qel::TokUAGostSecretKey>(keyRecords);
+    const std::string expected = EncryptBlock(*key);
+
+    const tru::Buffer id(kCustomOid.data(), uint32_t(kCustomOid.size()));
+    token->GetParamsStorage().DeleteParam(id, CKK_GOST28147_NAT);
+    qel::TokUAGostSecretKey reread;
+    reread.SetTokenPtr(token.get());
+    reread.SetLifeTime(zrck::TokObject::LIFETIME_TOKEN);
+    reread.SetObjectFile(key->GetObjectFile());
+    reread.SetAttributeFile(key->GetAttributeFile());
+    reread.ReadAttributes();
+    EXPECT_EQ(Text(reread.GetSBox()), kCustomOid);
+    EXPECT_EQ(zrtest::CodeOf([&] { EncryptBlock(reread); }), CKR_MECHANISM_PARAM_INVALID);
+
+    qel::TokUAGostDomainParams laterParams;
+    laterParams.SetTokenPtr(token.get());
+    laterParams.SetLifeTime(zrck::TokObject::LIFETIME_TOKEN);
+    laterParams.SetAttributeFile(params->GetAttributeFile());
+    laterParams.ReadAttributes();
+    EXPECT_EQ(EncryptBlock(reread), expected);
 }
 
 // The token built with the GOST rows: its own mechanisms, classes and named S-boxes.

@@ -12,6 +12,7 @@
 #include "cryptoki/session_frame.h"
 #include "cryptoki/token.h"
 #include "national/gost_token_access.h"
+#include "national/tok_ua_gost_cipher_mechanisms.h"
 #include "national/tok_ua_gost_domain_params.h"
 #include "national/tok_ua_gost_secret_key.h"
 #include "national/ua_gost_utl.h"
@@ -20,6 +21,10 @@
 #include "support/mutex.h"
 
 namespace gost_test {
+
+inline std::string Bytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
+inline std::vector<uint8_t> Vec(const tru::Buffer& b) { return std::vector<uint8_t>(b.Data(), b.Data() + b.Size()); }
+inline std::string Text(const tru::Buffer& b) { return std::string(reinterpret_cast<const char*>(b.Data()), b.Size()); }
 
 // The framework's token needs a mutex factory before its constructor runs.
 struct MutexFactoryReady {
@@ -99,12 +104,6 @@ public:
     void SeedUserRandom(const tru::Buffer&) override {}
     void SetUserPinInitialized(bool) override {}
     void DestroyAllObjects() override {}
-
-private:
-    static std::string Text(const tru::Buffer& bytes)
-    {
-        return std::string(reinterpret_cast<const char*>(bytes.Data()), bytes.Size());
-    }
 };
 
 class GostTestSession : public zrck::SessionFrame {
@@ -122,9 +121,6 @@ public:
 private:
     GostTestToken& token_;
 };
-
-inline std::string Bytes(const std::vector<uint8_t>& v) { return std::string(v.begin(), v.end()); }
-inline std::vector<uint8_t> Vec(const tru::Buffer& b) { return std::vector<uint8_t>(b.Data(), b.Data() + b.Size()); }
 
 // The 00..1F key of the known answers.
 inline std::string KeyValue0To31()
@@ -161,6 +157,18 @@ inline std::unique_ptr<qel::TokUAGostSecretKey> CreateKey(GostTestToken& token, 
 {
     zrtest::Records records = GostKeyTemplate(value);
     return CreateKey(token, records);
+}
+
+// ECB encryption of one block, to tell S-boxes and key values apart by their effect.
+inline std::string EncryptBlock(zrck::SessionFrame& session, qel::TokUAGostSecretKey& key)
+{
+    qel::TokUAGostEcbMechanism ecb;
+    ecb.EncryptInit(session, zrck::MechanismParameter(0, tru::Buffer()), key);
+    const std::vector<uint8_t> block = Hex("0001020304050607");
+    std::vector<uint8_t> out(8);
+    unsigned long length = out.size();
+    ecb.Encrypt(session, tru::Buffer(block.data(), 8), out.data(), &length);
+    return ToHex(out);
 }
 
 inline std::string Der(unsigned dke) { return Bytes(Vec(qel::UAGostUtl::GetInstance()->GetDKE(dke))); }
