@@ -286,7 +286,12 @@ bool Slot::EnumerateObjects(const ObjectCallback& callback, ObjEnumerationData* 
             filter.classGiven && (filter.objectClass > CKO_DOMAIN_PARAMETERS || filter.objectClass == CKO_HW_FEATURE);
         if (!noStoredClass) token->RefreshObjects(data);
     }
-    return zrck::Slot::EnumerateObjects(callback, data);
+    // The callback may read an object's value from the token, which takes "StorageMutex":
+    // walk a snapshot so the registry lock is never held across it (see TokenStorage).
+    for (const zrck::TokObjectPtr& object : mObjects.Snapshot()) {
+        if (!callback(*object, data)) return false;
+    }
+    return true;
 }
 
 void Slot::RegisterObject(zrck::TokObject& object) {

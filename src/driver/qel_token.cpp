@@ -46,7 +46,8 @@ bool Token::IsStorageUsable() const { return storage_ && storage_->IsPresent() &
 
 void Token::ResetListing() {
     publicListRevision_ = privateListRevision_ = 0;
-    publicListed_ = privateListed_ = 0;
+    publicListed_ = false;
+    privateListed_ = false;
 }
 
 // ---- storage set-up ----
@@ -236,7 +237,7 @@ void Token::CloseSessionNotify(bool) {
     Slot::SlotMutexGuard guard(*slot_, "CloseSessionNotify");
     if (GetSessionCount() != 0 || !storage_) return;
     storage_->ClearDevSessionM();
-    privateListed_ = 0;
+    privateListed_ = false;
 }
 
 bool Token::IsUserSession() {
@@ -286,7 +287,7 @@ void Token::Logout() {
         if (IsUserSession() || IsSOLogged()) storage_->LogoutUserM();
         SetSOLogged(false);
         SetUserLogged(false);
-        privateListed_ = 0;
+        privateListed_ = false;
     }
     SignalLogout();
 }

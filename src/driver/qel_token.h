@@ -143,8 +143,10 @@ private:
     std::map<CK_MECHANISM_TYPE, CK_OBJECT_HANDLE> mechanisms_;
     uint32_t publicListRevision_ = 0;
     uint32_t privateListRevision_ = 0;
-    uint32_t publicListed_ = 0;
-    uint32_t privateListed_ = 0;
+    // Whether each index was listed since the last reset; an empty index counts as listed, so
+    // an unchanged token costs a search the revision read alone. Reset outside the storage lock.
+    std::atomic<bool> publicListed_{false};
+    std::atomic<bool> privateListed_{false};
     ParamsStorage params_;
     std::unique_ptr<ObjectClassFactory> classFactory_;
     // Set by PostInit, cleared when the objects are dropped: the slot sets the token up again

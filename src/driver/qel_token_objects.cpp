@@ -108,7 +108,8 @@ void Token::DestroyAllObjects() {
     vdk::MutexIntf::Guard guard(GetOperationMutex(), "DestroyAllObjects");
     slot_->DropAllObjects();
     mechanisms_.clear();
-    publicListed_ = privateListed_ = 0;
+    publicListed_ = false;
+    privateListed_ = false;
     objectsInitialized_.store(false);
 }
 
@@ -211,18 +212,20 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
         const bool changed = storage_->IsTokenDataChangedM();
         const uint32_t revision = storage_->GetTokenDataRevision();
         std::vector<storage::IndexFileRecord> records;
-        if (publicListed_ == 0 || changed || publicListRevision_ != revision) {
-            publicListed_ = storage_->ListObjectsM(PublicObject, 0, records);
+        if (!publicListed_ || changed || publicListRevision_ != revision) {
+            storage_->ListObjectsM(PublicObject, 0, records);
+            publicListed_ = true;
             publicListRevision_ = revision;
             publicRefreshed = true;
         }
         const zrck::Slot::SearchAccelerator* filter = data != nullptr ? data->accelerator : nullptr;
         if (filter == nullptr || filter->visibility == 2 || filter->visibility == 3) {
-            const bool current = privateListed_ != 0 && privateListRevision_ == revision;
+            const bool current = privateListed_ && privateListRevision_ == revision;
             if (!current) {
                 try {
-                    if (IsUserSession() || privateListed_ != 0) {
-                        privateListed_ = storage_->ListObjectsM(PrivateObject, 0, records);
+                    if (IsUserSession() || privateListed_) {
+                        storage_->ListObjectsM(PrivateObject, 0, records);
+                        privateListed_ = true;
                         privateListRevision_ = revision;
                         privateRefreshed = true;
                     }
@@ -292,14 +295,15 @@ void Token::Update(bool) {
     TokenStorage::BusyGuard busy(*storage_, "Token::Update");
     IndexCache& cache = storage_->GetIndexCache();
     if (cache.ReserveSize() == 0 && !cache.IsChanged()) return;
-    const uint32_t before = storage_->GetTokenDataRevision();
-    if (!storage_->CheckAndUpdateRevision()) return;
+    uint32_t found = 0;
+    if (!storage_->CheckAndUpdateRevision(&found)) return;
+    // A listing made at the revision file 0 held just before this change is current with it:
+    // what this process changed is already in the slot. Comparing with the revision found,
+    // not with a cached one plus 1, also covers a first change (0 becomes a random value),
+    // and any other process's change in between still forces the next listing.
     const uint32_t after = storage_->GetTokenDataRevision();
-    if (after == before + 1) {
-        // Only this process changed the token: what it changed is already in the slot.
-        publicListRevision_ = after;
-        if (IsUserSession()) privateListRevision_ = after;
-    }
+    if (publicListed_ && publicListRevision_ == found) publicListRevision_ = after;
+    if (privateListed_ && privateListRevision_ == found) privateListRevision_ = after;
 }
 
 void Token::SetDirty(zrck::TokObject* object, zrck::AttributeTemplate*) {

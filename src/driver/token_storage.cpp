@@ -1,5 +1,6 @@
 #include "driver/token_storage.h"
 
+#include <atomic>
 #include <cstring>
 #include <mutex>
 
@@ -20,19 +21,29 @@ constexpr uint32_t kAttrAtrString = 0x90303;  // SCARD_ATTR_ATR_STRING
 // Reader attribute results that mean "not available" rather than a failure.
 constexpr uint32_t kSlotAttrNotAvailable[] = {0x80070032, 7, 1200, 0x80100017, 0x8010001F, 0x8010000B, 0x80100001};
 
-// The lost-session list outlives every storage and every library instance; its mutex is a
-// leaf of the lock order.
-std::mutex& LostSessionMutex()
+// The process-wide list of device sessions that could not be closed; its mutex is a leaf of the
+// lock order. A static object, not a heap one, so unloading the library frees it. It is built
+// while the library loads, before any library object exists, so it is destroyed after anything
+// that may still close a storage at exit; after that the list answers as empty and a session
+// lost then is dropped with the process.
+struct LostSessionList {
+    std::mutex mutex;
+    std::vector<TokenStorage::LostSession> sessions;
+    ~LostSessionList();
+};
+
+// Constant-initialised and trivially destroyed: readable at any point of the shutdown.
+std::atomic<bool> lostSessionListGone{false};
+
+LostSessionList::~LostSessionList() { lostSessionListGone = true; }
+
+LostSessionList* LostSessions()
 {
-    static std::mutex* mutex = new std::mutex;
-    return *mutex;
+    static LostSessionList list;
+    return lostSessionListGone ? nullptr : &list;
 }
 
-std::vector<TokenStorage::LostSession>& LostSessions()
-{
-    static auto* sessions = new std::vector<TokenStorage::LostSession>;
-    return *sessions;
-}
+[[maybe_unused]] const bool lostSessionListBuilt = LostSessions() != nullptr;
 
 bool AllBytes(const uint8_t* data, size_t size, uint8_t value)
 {
@@ -538,8 +549,12 @@ void TokenStorage::SaveLostSession(const tru::Buffer& serial, const uint8_t* ses
     LostSession lost;
     std::memcpy(lost.serial, serial.Data(), 16);
     std::memcpy(lost.session, session, kDeviceSessionSize);
-    std::lock_guard<std::mutex> lock(LostSessionMutex());
-    LostSessions().push_back(lost);
+    LostSessionList* list = LostSessions();
+    if (list == nullptr) {
+        return;
+    }
+    std::lock_guard<std::mutex> lock(list->mutex);
+    list->sessions.push_back(lost);
 }
 
 void TokenStorage::CheckForLostSessions(const tru::Buffer& serial)
@@ -547,10 +562,14 @@ void TokenStorage::CheckForLostSessions(const tru::Buffer& serial)
     if (serial.Size() != 16) {
         return;
     }
+    LostSessionList* list = LostSessions();
+    if (list == nullptr) {
+        return;
+    }
     std::vector<LostSession> mine;
     {
-        std::lock_guard<std::mutex> lock(LostSessionMutex());
-        auto& all = LostSessions();
+        std::lock_guard<std::mutex> lock(list->mutex);
+        auto& all = list->sessions;
         for (auto it = all.begin(); it != all.end();) {
             if (std::memcmp(it->serial, serial.Data(), 16) == 0) {
                 mine.push_back(*it);
@@ -567,8 +586,12 @@ void TokenStorage::CheckForLostSessions(const tru::Buffer& serial)
 
 size_t TokenStorage::LostSessionCount()
 {
-    std::lock_guard<std::mutex> lock(LostSessionMutex());
-    return LostSessions().size();
+    LostSessionList* list = LostSessions();
+    if (list == nullptr) {
+        return 0;
+    }
+    std::lock_guard<std::mutex> lock(list->mutex);
+    return list->sessions.size();
 }
 
 void TokenStorage::CloseLostSession(const uint8_t* session)

@@ -29,9 +29,16 @@ namespace qel {
 // a BusyGuard (and opens the device session when the command needs one); ...Int is a step made
 // of D operations, run inside a caller's guard.
 //
-// Lock order (outermost first; every mutex is recursive):
-//   "MutexForInit" (slot table) -> "MutexForSlot" (slot) -> "mpOperationMutex" (token)
-//     -> "StorageMutex" (this storage) -> the lost-session list mutex (a leaf).
+// Lock order of the whole driver (outermost first; a thread takes a later one while holding an
+// earlier one, never the reverse; the library's own mutexes are recursive):
+//   a session's call lock -> "MutexForInit" (slot table) -> "MutexForSlot" (slot)
+//     -> "mpOperationMutex" (token) -> "StorageMutex" (this storage)
+//     -> "mpMutexForPendings" (slot's deferred deletes) -> "ObjectHolderSynchronized" (slot's
+//        object registry) -> the slot's storage-ID index -> the lost-session list mutex.
+// An object-changing call holds "StorageMutex" while it adds or drops objects in the registry,
+// so nothing that may reach the storage runs under the registry lock: a search matches the
+// objects of a snapshot of the registry (values read lazily take "StorageMutex"), the lookups
+// run only use-count changes under it, and dropped objects are destroyed after it is released.
 // The storage never calls back into the slot or the token while it holds "StorageMutex":
 // the host notifications of a new connection (drop objects, close sessions) and of a slot
 // event are queued and delivered when the outermost guard of this storage lets the mutex go.
@@ -151,12 +158,15 @@ public:
     bool IsDSTU_431Supported();
     bool IsDHSupportedM();
 
-    // Token data revision (file 0).
+    // Token data revision (file 0). GetTokenDataRevision answers from a 5-second cache;
+    // IsTokenDataChangedM always reads file 0, so a search sees another process's change at once.
     void ReadTokenDataRevision();
     uint32_t GetTokenDataRevision();
     bool IsTokenDataChangedM();
-    void IncTokenDataRevision();
-    bool CheckAndUpdateRevision();
+    // Returns the revision file 0 held before the increment.
+    uint32_t IncTokenDataRevision();
+    // previous (may be null) receives the revision file 0 held before this call's increment.
+    bool CheckAndUpdateRevision(uint32_t* previous = nullptr);
 
     // Files, device level.
     uint32_t ReadFileD(long fileId, tru::BufferDynamic& contents);

@@ -448,7 +448,8 @@ bool TokenStorage::IsTokenDataChangedM()
 {
     BusyGuard guard(*this, "IsTokenDataChangedM");
     const uint32_t before = revision_;
-    return GetTokenDataRevision() != before;
+    ReadTokenDataRevision();
+    return revision_ != before;
 }
 
 void TokenStorage::SaveTokenDataRevision()
@@ -460,9 +461,10 @@ void TokenStorage::SaveTokenDataRevision()
     revisionTime_ = time(nullptr);
 }
 
-void TokenStorage::IncTokenDataRevision()
+uint32_t TokenStorage::IncTokenDataRevision()
 {
     ReadTokenDataRevision();
+    const uint32_t previous = revision_;
     if (revision_ != 0) {
         ++revision_;
     } else {
@@ -472,14 +474,18 @@ void TokenStorage::IncTokenDataRevision()
     }
     SaveTokenDataRevision();
     indexCache_.ClearChanged();
+    return previous;
 }
 
-bool TokenStorage::CheckAndUpdateRevision()
+bool TokenStorage::CheckAndUpdateRevision(uint32_t* previous)
 {
     if (!indexCache_.StoreReserve()) {
         return false;
     }
-    IncTokenDataRevision();
+    const uint32_t before = IncTokenDataRevision();
+    if (previous != nullptr) {
+        *previous = before;
+    }
     return true;
 }
 

@@ -49,6 +49,10 @@ bool TokX509AttrCertificate::ClassCouldBeCreated(const AttributeTemplate& attrib
     return TemplateNamesClass(attributes, CKO_CERTIFICATE, CKA_CERTIFICATE_TYPE, CKC_X_509_ATTR_CERT);
 }
 
+bool TokX509Certificate::IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const {
+    return IsX509Type(type) || TokStorageObject::IsMyAttributeType(type);
+}
+
 bool TokX509Certificate::IsObjectMeetConditions(const AttributeTemplate& search) const {
     if (!TokStorageObject::IsObjectMeetConditions(search)) return false;
     return MatchOwnEntries(

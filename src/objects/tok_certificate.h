@@ -28,6 +28,8 @@ class TokX509Certificate : public TokCertificate {
 public:
     static bool ClassCouldBeCreated(const AttributeTemplate& attributes);
 
+    // Storage types and every X.509 type, CKA_TRUSTED included.
+    bool IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const override;
     bool IsObjectMeetConditions(const AttributeTemplate& search) const override;
     CK_RV GetAttributes(AttributeTemplate& attributes) override;
     // A trusted certificate refuses every change.

@@ -163,6 +163,16 @@ TEST(ConvertAttributes, ClearedFlagsReachAnObjectThatAnswersThem) {
     EXPECT_EQ(out.count(CKA_ENCRYPT), 0u) << "flags the object does not answer stay out";
 }
 
+TEST(ConvertAttributes, CertificateTrustClearedOnTheTokenReadsBackFalse) {
+    qel::TokX509Certificate certificate;
+    EXPECT_TRUE(certificate.IsMyAttributeType(CKA_TRUSTED));
+    EXPECT_TRUE(certificate.IsMyAttributeType(CKA_CERTIFICATE_CATEGORY));
+    EXPECT_FALSE(certificate.IsMyAttributeType(CKA_SIGN));
+    const auto out = Converted(CKO_CERTIFICATE, {Record(0x8EFF, Word(0))}, &certificate);
+    EXPECT_EQ(out.at(CKA_TRUSTED), "F") << "a trusted copy in memory must see the stored false";
+    EXPECT_EQ(out.count(CKA_SIGN), 0u);
+}
+
 // ---- SO properties ----
 
 struct SearchCase {

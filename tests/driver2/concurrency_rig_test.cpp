@@ -1,0 +1,172 @@
+// Threads of one application on one token: signing with a DSTU 4145 key and searching and
+// reading objects while another thread logs out and in and another creates and destroys data
+// objects. No deadlock (a watchdog fails the test instead of hanging), no crash, every failure
+// a result code the moment explains, and the token's objects intact afterwards.
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "cryptoki_rig_fixture.h"
+#include "national/ua_sgn_token_rows.h"
+#include "national/ua_sgn_util.h"
+
+using namespace driver2test;
+
+namespace {
+
+constexpr auto kWatchdogLimit = std::chrono::minutes(3);
+const std::string kSharedValue = "shared value";
+
+class ConcurrencyRig : public CryptokiRigTest {
+protected:
+    // Records a result; codes that logging out (which also ends the sessions' operations) or a
+    // concurrent destroy can explain are fine.
+    void Note(CK_RV rv) {
+        static const std::set<CK_RV> kExplained = {CKR_OK, CKR_USER_NOT_LOGGED_IN, CKR_OBJECT_HANDLE_INVALID,
+                                                   CKR_KEY_HANDLE_INVALID, CKR_OPERATION_NOT_INITIALIZED};
+        if (kExplained.count(rv) != 0) return;
+        std::lock_guard<std::mutex> lock(noteMutex_);
+        unexplained_.insert(rv);
+    }
+
+    std::set<CK_RV> Unexplained() {
+        std::lock_guard<std::mutex> lock(noteMutex_);
+        return unexplained_;
+    }
+
+    // Fails the whole run when the workers do not finish in time: a deadlock never ends.
+    void RunGuarded(std::vector<std::thread>& workers) {
+        std::mutex mutex;
+        std::condition_variable finished;
+        bool done = false;
+        std::thread watchdog([&] {
+            std::unique_lock<std::mutex> lock(mutex);
+            if (!finished.wait_for(lock, kWatchdogLimit, [&] { return done; })) {
+                std::fprintf(stderr, "ConcurrencyRig: the workers did not finish: deadlock\n");
+                rig.reset();
+                std::_Exit(1);
+            }
+        });
+        for (std::thread& worker : workers) worker.join();
+        {
+            std::lock_guard<std::mutex> lock(mutex);
+            done = true;
+        }
+        finished.notify_one();
+        watchdog.join();
+    }
+
+private:
+    std::mutex noteMutex_;
+    std::set<CK_RV> unexplained_;
+};
+
+TEST_F(ConcurrencyRig, SignersSearchersLoginCycleAndObjectChangesShareOneToken) {
+    ASSERT_TRUE(qel::UASgnTokenTablesRegistered());
+    const std::string label = "stress";
+    std::vector<uint8_t> params(qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE.Data(),
+                                qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE.Data() + qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE.Size());
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE publicTemplate[] = {{CKA_EC_PARAMS, params.data(), params.size()},
+                                     {CKA_TOKEN, &yes, sizeof yes},
+                                     {CKA_LABEL, const_cast<char*>(label.data()), label.size()}};
+    CK_ATTRIBUTE privateTemplate[] = {{CKA_LABEL, const_cast<char*>(label.data()), label.size()},
+                                      {CKA_TOKEN, &yes, sizeof yes},
+                                      {CKA_PRIVATE, &yes, sizeof yes}};
+    CK_MECHANISM generation{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
+    CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
+    ASSERT_EQ(C_GenerateKeyPair(session, &generation, publicTemplate, 3, privateTemplate, 3, &publicKey, &privateKey),
+              CKR_OK);
+    for (const char* name : {"shared-1", "shared-2"}) {
+        CK_OBJECT_HANDLE data = 0;
+        ASSERT_EQ(CreateData(session, name, kSharedValue, true, &data), CKR_OK);
+    }
+    CK_OBJECT_HANDLE publicData = 0;
+    ASSERT_EQ(CreateData(session, "shared-3", kSharedValue, false, &publicData), CKR_OK);
+
+    std::atomic<int> signatures{0};
+    std::atomic<int> reads{0};
+    std::vector<std::thread> workers;
+    for (int i = 0; i < 3; ++i) {
+        workers.emplace_back([&] {
+            const CK_SESSION_HANDLE own = OpenSession();
+            for (int round = 0; round < 50; ++round) {
+                std::vector<CK_OBJECT_HANDLE> keys;
+                Note(Find(own, CKO_PRIVATE_KEY, label, keys));
+                if (keys.empty()) continue;  // logged out at that moment
+                CK_MECHANISM hashed{CKM_GOST34311_DSTU4145, nullptr, 0};
+                const CK_RV init = C_SignInit(own, &hashed, keys[0]);
+                Note(init);
+                if (init != CKR_OK) continue;
+                CK_BYTE document[] = "a document";
+                CK_BYTE signature[128];
+                CK_ULONG length = sizeof signature;
+                const CK_RV rv = C_Sign(own, document, sizeof document - 1, signature, &length);
+                Note(rv);
+                if (rv == CKR_OK) ++signatures;
+            }
+        });
+    }
+    for (int i = 0; i < 2; ++i) {
+        workers.emplace_back([&] {
+            const CK_SESSION_HANDLE own = OpenSession();
+            CK_OBJECT_CLASS dataClass = CKO_DATA;
+            CK_ATTRIBUTE byValue[] = {{CKA_CLASS, &dataClass, sizeof dataClass},
+                                      {CKA_VALUE, const_cast<char*>(kSharedValue.data()), kSharedValue.size()}};
+            for (int round = 0; round < 50; ++round) {
+                // Matching by value reads values that were never loaded, inside the search.
+                Note(C_FindObjectsInit(own, byValue, 2));
+                CK_OBJECT_HANDLE found[8];
+                CK_ULONG count = 0;
+                const CK_RV rv = C_FindObjects(own, found, 8, &count);
+                Note(rv);
+                Note(C_FindObjectsFinal(own));
+                for (CK_ULONG k = 0; rv == CKR_OK && k < count; ++k) {
+                    char value[64];
+                    CK_ATTRIBUTE read{CKA_VALUE, value, sizeof value};
+                    const CK_RV got = C_GetAttributeValue(own, found[k], &read, 1);
+                    Note(got);
+                    if (got == CKR_OK && std::string(value, read.ulValueLen) == kSharedValue) ++reads;
+                }
+            }
+        });
+    }
+    workers.emplace_back([&] {
+        const CK_SESSION_HANDLE own = OpenSession();
+        for (int round = 0; round < 20; ++round) {
+            Note(C_Logout(own));
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            Note(Login(own));
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    });
+    workers.emplace_back([&] {
+        const CK_SESSION_HANDLE own = OpenSession();
+        for (int round = 0; round < 40; ++round) {
+            CK_OBJECT_HANDLE created = 0;
+            const CK_RV rv = CreateData(own, "temporary-" + std::to_string(round), "temporary", false, &created);
+            Note(rv);
+            if (rv == CKR_OK) Note(C_DestroyObject(own, created));
+        }
+    });
+    RunGuarded(workers);
+
+    EXPECT_TRUE(Unexplained().empty()) << "first unexplained result: 0x" << std::hex << *Unexplained().begin();
+    EXPECT_GT(signatures.load(), 0);
+    EXPECT_GT(reads.load(), 0);
+    // Nothing lost, nothing doubled: the three shared objects, no temporary one, one key.
+    const CK_SESSION_HANDLE check = OpenSession();
+    const CK_RV login = Login(check);
+    ASSERT_TRUE(login == CKR_OK || login == CKR_USER_ALREADY_LOGGED_IN) << login;
+    std::vector<CK_OBJECT_HANDLE> found;
+    ASSERT_EQ(Find(check, CKO_DATA, "", found), CKR_OK);
+    EXPECT_EQ(found.size(), 3u);
+    ASSERT_EQ(Find(check, CKO_PRIVATE_KEY, label, found), CKR_OK);
+    EXPECT_EQ(found.size(), 1u);
+}
+
+}  // namespace
