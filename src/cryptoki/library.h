@@ -42,7 +42,7 @@ public:
     ExternalRandomCallback GetExternalRandomCallback() const { return mExternalRandom; }
     // Runs the part of an object or key operation that writes to the token. A driver takes
     // its device lock here; the framework's default just runs it. The name labels the lock.
-    virtual void RunStorageOperation(const char* name, const std::function<void()>& body);
+    virtual void RunStorageOperation(Token& token, const char* name, const std::function<void()>& body);
 
 protected:
     // The initialisation every library object runs: count, configuration text, locking model

@@ -34,7 +34,7 @@ HeldKey::HeldKey(Slot& slot, CK_OBJECT_HANDLE handle, CK_RV missing) {
 
 HeldKey::~HeldKey() = default;
 
-void Library::RunStorageOperation(const char*, const std::function<void()>& body) { body(); }
+void Library::RunStorageOperation(Token&, const char*, const std::function<void()>& body) { body(); }
 
 // The creating and changing bodies below hold the session's call lock for their whole
 // transaction, so another thread's call on the session cannot take part in it; the lock is
@@ -47,7 +47,7 @@ CK_RV Library::CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTempla
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
     std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
-    RunStorageOperation("Library::CreateObject", [&] {
+    RunStorageOperation(*call.token, "Library::CreateObject", [&] {
         call.slot->CheckPendingRemoves();
         AttributeTemplate attributes(pTemplate, ulCount);
         SessionFrame::IncubatorGuard transaction(*call.session);
@@ -65,7 +65,7 @@ CK_RV Library::CopyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, 
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
     std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
-    RunStorageOperation("Library::CopyObject", [&] {
+    RunStorageOperation(*call.token, "Library::CopyObject", [&] {
         call.slot->CheckPendingRemoves();
         AttributeTemplate attributes(pTemplate, ulCount);
         SessionFrame::IncubatorGuard transaction(*call.session);
@@ -82,8 +82,8 @@ CK_RV Library::DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObjec
     SessionCall call(*this, hSession);
     call.slot->CheckPendingRemoves();
     // The wait for other users of the object runs before the storage lock is taken.
-    call.session->DeleteTokObject(hObject, "", [this](const std::function<void()>& remove) {
-        RunStorageOperation("Library::DestroyObject", remove);
+    call.session->DeleteTokObject(hObject, "", [this, &call](const std::function<void()>& remove) {
+        RunStorageOperation(*call.token, "Library::DestroyObject", remove);
     });
     call.token->Update(true);
     return CKR_OK;
@@ -118,7 +118,7 @@ CK_RV Library::SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hO
     SessionCall call(*this, hSession);
     CK_RV rv = CKR_OK;
     std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
-    RunStorageOperation("Library::SetAttributeValue", [&] {
+    RunStorageOperation(*call.token, "Library::SetAttributeValue", [&] {
         call.slot->CheckPendingRemoves();
         AttributeTemplate attributes(pTemplate, ulCount);
         rv = call.session->UpdateAttributes(hObject, attributes);
@@ -164,7 +164,7 @@ CK_RV Library::GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechani
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
     std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
-    RunStorageOperation("Library::GenerateKey", [&] {
+    RunStorageOperation(*call.token, "Library::GenerateKey", [&] {
         AttributeTemplate attributes(pTemplate, ulCount);
         const MechanismParameter mechanism(*pMechanism);
         SessionFrame::IncubatorGuard transaction(*call.session);
@@ -187,7 +187,7 @@ CK_RV Library::GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMec
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
     std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
-    RunStorageOperation("Library::GenerateKeyPair", [&] {
+    RunStorageOperation(*call.token, "Library::GenerateKeyPair", [&] {
         AttributeTemplate publicAttributes(pPublicKeyTemplate, ulPublicKeyAttributeCount);
         AttributeTemplate privateAttributes(pPrivateKeyTemplate, ulPrivateKeyAttributeCount);
         const MechanismParameter mechanism(*pMechanism);
@@ -209,7 +209,7 @@ CK_RV Library::DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism
     SessionCall call(*this, hSession);
     CK_RV rv = CKR_OK;
     std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
-    RunStorageOperation("Library::DeriveKey", [&] {
+    RunStorageOperation(*call.token, "Library::DeriveKey", [&] {
         call.slot->CheckPendingRemoves();
         HeldKey baseKey(*call.slot, hBaseKey, CKR_KEY_HANDLE_INVALID);
         AttributeTemplate attributes(pTemplate, ulAttributeCount);
@@ -255,7 +255,7 @@ CK_RV Library::UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
     std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
-    RunStorageOperation("Library::UnwrapKey", [&] {
+    RunStorageOperation(*call.token, "Library::UnwrapKey", [&] {
         call.slot->CheckPendingRemoves();
         std::unique_ptr<HeldKey> unwrappingKey;
         if (hUnwrappingKey != 0) {

@@ -160,40 +160,18 @@ CK_RV Library::AttachOrDetach(const zrck::AttributeTemplate& attributes) {
 
 // ---- object-changing calls ----
 
-template <class Body>
-CK_RV Library::WithStorageGuard(CK_SESSION_HANDLE hSession, const char* operation, Body body) {
-    if (GetUserIfExists() == nullptr) throw zrck::Exception(CKR_CRYPTOKI_NOT_INITIALIZED);
-    zrck::SessionPtr session = GetUser()->GetSession(hSession, false);
-    zrck::TokenPtr owner = session->LockToken();
-    // A token already gone: the framework body reports it as for every other call.
-    if (!owner) return body();
-    auto* token = dynamic_cast<Token*>(owner.get());
+void Library::RunStorageOperation(zrck::Token& owner, const char* name, const std::function<void()>& body) {
+    auto* token = dynamic_cast<Token*>(&owner);
     if (token == nullptr || token->GetStorage() == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
-    TokenStorage::GlobalBusyGuard guard(*token->GetStorage(), operation);
-    return body();
-}
-
-CK_RV Library::SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
-                                 CK_ULONG ulCount) {
-    return WithStorageGuard(hSession, "Library::SetAttributeValue", [&] {
-        return zrck::Library::SetAttributeValue(hSession, hObject, pTemplate, ulCount);
-    });
-}
-
-CK_RV Library::CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
-                            CK_OBJECT_HANDLE_PTR phObject) {
-    return WithStorageGuard(hSession, "Library::CreateObject", [&] {
-        return zrck::Library::CreateObject(hSession, pTemplate, ulCount, phObject);
-    });
+    TokenStorage::GlobalBusyGuard guard(*token->GetStorage(), name);
+    body();
 }
 
 CK_RV Library::CopyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
                           CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phNewObject) {
-    return WithStorageGuard(hSession, "Library::CopyObject", [&] {
-        const CK_RV rv = zrck::Library::CopyObject(hSession, hObject, pTemplate, ulCount, phNewObject);
-        if (rv == CKR_OK && phNewObject != nullptr && *phNewObject != 0) StoreTokenCopy(hSession, *phNewObject);
-        return rv;
-    });
+    const CK_RV rv = zrck::Library::CopyObject(hSession, hObject, pTemplate, ulCount, phNewObject);
+    if (rv == CKR_OK && phNewObject != nullptr && *phNewObject != 0) StoreTokenCopy(hSession, *phNewObject);
+    return rv;
 }
 
 void Library::StoreTokenCopy(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE copyHandle) {
@@ -213,6 +191,9 @@ void Library::StoreTokenCopy(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE copyHa
     if (copy->GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN || stored == nullptr) return;
     // The framework may have written the copy already; a copy never shares its source's files.
     if (stored->GetObjectFile() != 0) return;
+    auto* token = dynamic_cast<Token*>(owner.get());
+    if (token == nullptr || token->GetStorage() == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
+    TokenStorage::GlobalBusyGuard guard(*token->GetStorage(), "Library::CopyObject");
     stored->StoreAttributes();  // reserves the copy's own files first
     stored->SetStorageID(static_cast<uint32_t>(stored->GetAttributeFile()) << 16 |
                          static_cast<uint32_t>(stored->GetObjectFile()));
@@ -220,43 +201,5 @@ void Library::StoreTokenCopy(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE copyHa
     owner->Update(true);
 }
 
-CK_RV Library::DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject) {
-    return WithStorageGuard(hSession, "Library::DestroyObject",
-                            [&] { return zrck::Library::DestroyObject(hSession, hObject); });
-}
-
-CK_RV Library::GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pTemplate,
-                           CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey) {
-    return WithStorageGuard(hSession, "Library::GenerateKey", [&] {
-        return zrck::Library::GenerateKey(hSession, pMechanism, pTemplate, ulCount, phKey);
-    });
-}
-
-CK_RV Library::GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
-                               CK_ATTRIBUTE_PTR pPublicKeyTemplate, CK_ULONG ulPublicKeyAttributeCount,
-                               CK_ATTRIBUTE_PTR pPrivateKeyTemplate, CK_ULONG ulPrivateKeyAttributeCount,
-                               CK_OBJECT_HANDLE_PTR phPublicKey, CK_OBJECT_HANDLE_PTR phPrivateKey) {
-    return WithStorageGuard(hSession, "Library::GenerateKeyPair", [&] {
-        return zrck::Library::GenerateKeyPair(hSession, pMechanism, pPublicKeyTemplate, ulPublicKeyAttributeCount,
-                                              pPrivateKeyTemplate, ulPrivateKeyAttributeCount, phPublicKey,
-                                              phPrivateKey);
-    });
-}
-
-CK_RV Library::DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hBaseKey,
-                         CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
-    return WithStorageGuard(hSession, "Library::DeriveKey", [&] {
-        return zrck::Library::DeriveKey(hSession, pMechanism, hBaseKey, pTemplate, ulAttributeCount, phKey);
-    });
-}
-
-CK_RV Library::UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,
-                         CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate,
-                         CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) {
-    return WithStorageGuard(hSession, "Library::UnwrapKey", [&] {
-        return zrck::Library::UnwrapKey(hSession, pMechanism, hUnwrappingKey, pWrappedKey, ulWrappedKeyLen,
-                                        pTemplate, ulAttributeCount, phKey);
-    });
-}
 
 }  // namespace qel

@@ -38,24 +38,12 @@ public:
     void UpdateTokens() override {}
     int GetConfigFlag(const char* key) const override;
 
-    CK_RV SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
-                            CK_ULONG ulCount) override;
-    CK_RV CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulCount,
-                       CK_OBJECT_HANDLE_PTR phObject) override;
+    // The storage guard (device lock, card transaction, busy flag) around the step of an
+    // object-changing call that writes to the token; the framework calls it inside the
+    // session's call lock, so the session lock always comes before the device lock.
+    void RunStorageOperation(zrck::Token& token, const char* name, const std::function<void()>& body) override;
     CK_RV CopyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, CK_ATTRIBUTE_PTR pTemplate,
                      CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phNewObject) override;
-    CK_RV DestroyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject) override;
-    CK_RV GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_ATTRIBUTE_PTR pTemplate,
-                      CK_ULONG ulCount, CK_OBJECT_HANDLE_PTR phKey) override;
-    CK_RV GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism,
-                          CK_ATTRIBUTE_PTR pPublicKeyTemplate, CK_ULONG ulPublicKeyAttributeCount,
-                          CK_ATTRIBUTE_PTR pPrivateKeyTemplate, CK_ULONG ulPrivateKeyAttributeCount,
-                          CK_OBJECT_HANDLE_PTR phPublicKey, CK_OBJECT_HANDLE_PTR phPrivateKey) override;
-    CK_RV DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hBaseKey,
-                    CK_ATTRIBUTE_PTR pTemplate, CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) override;
-    CK_RV UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism, CK_OBJECT_HANDLE hUnwrappingKey,
-                    CK_BYTE_PTR pWrappedKey, CK_ULONG ulWrappedKeyLen, CK_ATTRIBUTE_PTR pTemplate,
-                    CK_ULONG ulAttributeCount, CK_OBJECT_HANDLE_PTR phKey) override;
 
     uint32_t GetBrand() const { return brand_.load(); }
     // The parsed configuration, or null before C_Initialize.
@@ -65,8 +53,6 @@ public:
     void PrepareDecoration();
 
 private:
-    template <class Body>
-    CK_RV WithStorageGuard(CK_SESSION_HANDLE hSession, const char* operation, Body body);
     // Gives a token copy its own files and index record when the copy has none yet.
     void StoreTokenCopy(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE copy);
     CK_RV AttachOrDetach(const zrck::AttributeTemplate& attributes);

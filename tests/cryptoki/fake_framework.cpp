@@ -292,9 +292,9 @@ int FakeLibrary::GetExternalRandom(tru::Buffer& output) {
     return static_cast<int>(callback(output.Data(), output.Size()));
 }
 
-void FakeLibrary::RunStorageOperation(const char* name, const std::function<void()>& body) {
+void FakeLibrary::RunStorageOperation(zrck::Token& token, const char* name, const std::function<void()>& body) {
     if (ToySlowDigests().load() != 0) ++ToyStorageWhileInUse();
-    zrck::Library::RunStorageOperation(name, body);
+    zrck::Library::RunStorageOperation(token, name, body);
 }
 
 int FakeLibrary::GetConfigFlag(const char* key) const {

@@ -171,7 +171,7 @@ public:
     int GetExternalRandom(tru::Buffer& output) override;
     int GetConfigFlag(const char* key) const override;
     // Counts storage steps that begin while a toy holds an object in use.
-    void RunStorageOperation(const char* name, const std::function<void()>& body) override;
+    void RunStorageOperation(zrck::Token& token, const char* name, const std::function<void()>& body) override;
 
     FakeSlotFactory* GetFakeFactory() const { return static_cast<FakeSlotFactory*>(GetSlotFactory()); }
 };

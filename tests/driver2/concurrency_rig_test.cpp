@@ -65,9 +65,8 @@ private:
     std::set<CK_RV> unexplained_;
 };
 
-TEST_F(ConcurrencyRig, SignersSearchersLoginCycleAndObjectChangesShareOneToken) {
-    ASSERT_TRUE(qel::UASgnTokenTablesRegistered());
-    const std::string label = "stress";
+// A DSTU 4145 key pair on the token (m = 257) under the label.
+CK_RV GenerateSigningKey(CK_SESSION_HANDLE session, const std::string& label, CK_OBJECT_HANDLE* privateKey) {
     std::vector<uint8_t> params(qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE.Data(),
                                 qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE.Data() + qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE.Size());
     CK_BBOOL yes = CK_TRUE;
@@ -78,9 +77,15 @@ TEST_F(ConcurrencyRig, SignersSearchersLoginCycleAndObjectChangesShareOneToken) 
                                       {CKA_TOKEN, &yes, sizeof yes},
                                       {CKA_PRIVATE, &yes, sizeof yes}};
     CK_MECHANISM generation{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
-    CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
-    ASSERT_EQ(C_GenerateKeyPair(session, &generation, publicTemplate, 3, privateTemplate, 3, &publicKey, &privateKey),
-              CKR_OK);
+    CK_OBJECT_HANDLE publicKey = 0;
+    return C_GenerateKeyPair(session, &generation, publicTemplate, 3, privateTemplate, 3, &publicKey, privateKey);
+}
+
+TEST_F(ConcurrencyRig, SignersSearchersLoginCycleAndObjectChangesShareOneToken) {
+    ASSERT_TRUE(qel::UASgnTokenTablesRegistered());
+    const std::string label = "stress";
+    CK_OBJECT_HANDLE privateKey = 0;
+    ASSERT_EQ(GenerateSigningKey(session, label, &privateKey), CKR_OK);
     for (const char* name : {"shared-1", "shared-2"}) {
         CK_OBJECT_HANDLE data = 0;
         ASSERT_EQ(CreateData(session, name, kSharedValue, true, &data), CKR_OK);
@@ -167,6 +172,44 @@ TEST_F(ConcurrencyRig, SignersSearchersLoginCycleAndObjectChangesShareOneToken) 
     EXPECT_EQ(found.size(), 3u);
     ASSERT_EQ(Find(check, CKO_PRIVATE_KEY, label, found), CKR_OK);
     EXPECT_EQ(found.size(), 1u);
+}
+
+// Two threads of one application on ONE session: one signs, the other creates and destroys
+// token objects. The object-changing call takes the device lock inside the session's call lock,
+// in the same order as the signature, so neither waits for the other for ever.
+TEST_F(ConcurrencyRig, SigningAndObjectChangesOnOneSession) {
+    ASSERT_TRUE(qel::UASgnTokenTablesRegistered());
+    CK_OBJECT_HANDLE privateKey = 0;
+    ASSERT_EQ(GenerateSigningKey(session, "one-session", &privateKey), CKR_OK);
+    std::atomic<int> signatures{0};
+    std::atomic<int> changes{0};
+    std::vector<std::thread> workers;
+    workers.emplace_back([&] {
+        for (int round = 0; round < 60; ++round) {
+            CK_MECHANISM hashed{CKM_GOST34311_DSTU4145, nullptr, 0};
+            const CK_RV init = C_SignInit(session, &hashed, privateKey);
+            Note(init);
+            if (init != CKR_OK) continue;
+            CK_BYTE document[] = "a document";
+            CK_BYTE signature[128];
+            CK_ULONG length = sizeof signature;
+            const CK_RV rv = C_Sign(session, document, sizeof document - 1, signature, &length);
+            Note(rv);
+            if (rv == CKR_OK) ++signatures;
+        }
+    });
+    workers.emplace_back([&] {
+        for (int round = 0; round < 30; ++round) {
+            CK_OBJECT_HANDLE created = 0;
+            const CK_RV rv = CreateData(session, "one-session-" + std::to_string(round), "value", false, &created);
+            Note(rv);
+            if (rv == CKR_OK && C_DestroyObject(session, created) == CKR_OK) ++changes;
+        }
+    });
+    RunGuarded(workers);
+    EXPECT_TRUE(Unexplained().empty()) << "first unexplained result: 0x" << std::hex << *Unexplained().begin();
+    EXPECT_EQ(signatures.load(), 60);
+    EXPECT_EQ(changes.load(), 30);
 }
 
 }  // namespace
