@@ -175,6 +175,11 @@ void TokenStorage::CryptoWithResize(uint32_t firstSize, tru::BufferDynamic& out,
     size_t length = out.Size();
     uint32_t rc = Run([&] { return command(out.Data(), &length); }, OnInvalidSession::Check);
     for (unsigned resizes = 0; (rc == devrc::kSize || rc == devrc::kMoreData) && resizes < maxResizes; ++resizes) {
+        // An answer shorter than the length it announced is damaged, not a short buffer: the
+        // token has already acted on the command, so it is never sent again.
+        if (rc == devrc::kSize && length <= out.Size()) {
+            throw zrck::Exception(CKR_DEVICE_ERROR);
+        }
         if (length > kMaxDeviceOutput) {
             throw zrck::Exception(CKR_DEVICE_ERROR);
         }
