@@ -9,6 +9,8 @@ PACKAGES=(
   libmbedtls-dev asn1c libp11-kit-dev libssl-dev
   # test rig and demo
   pcscd vsmartcard-vpcd opensc pcsc-tools iproute2 util-linux
+  # stock PKCS#11 clients checked against the library
+  gnutls-bin libnss3-tools p11-kit libengine-pkcs11-openssl
   # fuzzing and benchmarks
   clang libclang-rt-14-dev libengine-gost-openssl
 )
