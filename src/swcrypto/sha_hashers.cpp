@@ -1,9 +1,11 @@
 #include "swcrypto/sha_hashers.h"
 
+#include <cstddef>
 #include <cstring>
 
 #include <mbedtls/sha1.h>
 #include <mbedtls/sha256.h>
+#include <mbedtls/platform_util.h>
 #include <mbedtls/sha512.h>
 
 #include "cryptoki/exception.h"
@@ -84,7 +86,11 @@ void MdHasher::Update(const tru::Buffer& data)
 void MdHasher::Finish(unsigned char* out)
 {
     RequireStarted();
-    Check(mbedtls_md_finish(&context_, out), CKR_FUNCTION_FAILED);
+    // Through a full-size block: the state decides how many bytes mbed TLS writes.
+    unsigned char digest[MBEDTLS_MD_MAX_SIZE];
+    Check(mbedtls_md_finish(&context_, digest), CKR_FUNCTION_FAILED);
+    std::memcpy(out, digest, GetResultSize());
+    mbedtls_platform_zeroize(digest, sizeof digest);
 }
 
 void MdHasher::Finish(tru::Buffer& out)
@@ -98,6 +104,32 @@ tru::Buffer MdHasher::GetContext()
 {
     RequireStarted();
     return tru::Buffer(context_.md_ctx, StateSize(info_));
+}
+
+void MdHasher::RestoreContext(const tru::Buffer& state)
+{
+    tru::Buffer target = GetContext();
+    if (state.Size() != target.Size()) throw zrck::Exception(CKR_SAVED_STATE_INVALID);
+    // The truncated variants share their context layout with the full ones; the flag inside
+    // decides the digest length and must match this calculator.
+    int truncated = 0;
+    bool flagged = false;
+    switch (mbedtls_md_get_type(info_)) {
+        case MBEDTLS_MD_SHA224:
+        case MBEDTLS_MD_SHA256:
+            flagged = true;
+            std::memcpy(&truncated, state.Data() + offsetof(mbedtls_sha256_context, is224), sizeof truncated);
+            break;
+        case MBEDTLS_MD_SHA384:
+        case MBEDTLS_MD_SHA512:
+            flagged = true;
+            std::memcpy(&truncated, state.Data() + offsetof(mbedtls_sha512_context, is384), sizeof truncated);
+            break;
+        default: break;
+    }
+    const bool wantTruncated = name_ == "SHA224" || name_ == "SHA384";
+    if (flagged && (truncated != 0) != wantTruncated) throw zrck::Exception(CKR_SAVED_STATE_INVALID);
+    std::memcpy(target.Data(), state.Data(), target.Size());
 }
 
 void MdHasher::Reset()

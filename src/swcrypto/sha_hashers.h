@@ -29,6 +29,9 @@ public:
     // View of the running digest state (mbed TLS's SHA context structure as it lies in
     // memory): reading it saves the state, writing into it restores one. Only while started.
     virtual tru::Buffer GetContext() = 0;
+    // Replaces the running state with a saved one: exactly the size of GetContext() and of this
+    // digest (a SHA-256 state is no SHA-224 state), else CKR_SAVED_STATE_INVALID.
+    virtual void RestoreContext(const tru::Buffer& state) = 0;
     // Frees the context; the looked-up digest descriptor is kept.
     virtual void Reset() = 0;
 };
@@ -45,6 +48,7 @@ public:
     void Finish(tru::Buffer& out) override;
     void Finish(unsigned char* out) override;
     tru::Buffer GetContext() override;
+    void RestoreContext(const tru::Buffer& state) override;
     void Reset() override;
 
 protected:

@@ -187,3 +187,32 @@ TEST(ShaHashers, HmacSha1Rfc2202)
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ShaHashers, RestoreRefusesAStateOfAnotherSizeOrLength)
+{
+    mbt::TokSha256Hasher sha256("SHA256");
+    sha256.Start();
+    const tru::BufferDynamic saved(sha256.GetContext());
+    mbt::TokSha256Hasher sha224("SHA224");
+    sha224.Start();
+    const tru::BufferDynamic saved224(sha224.GetContext());
+    // A SHA-256 state would make a SHA-224 calculator write 32 bytes: refused both ways.
+    EXPECT_EQ(CodeOf([&] { sha224.RestoreContext(saved); }), CKR_SAVED_STATE_INVALID);
+    EXPECT_EQ(CodeOf([&] { sha256.RestoreContext(saved224); }), CKR_SAVED_STATE_INVALID);
+    mbt::TokSha512Hasher sha384("SHA384");
+    sha384.Start();
+    mbt::TokSha512Hasher sha512("SHA512");
+    sha512.Start();
+    const tru::BufferDynamic saved512(sha512.GetContext());
+    EXPECT_EQ(CodeOf([&] { sha384.RestoreContext(saved512); }), CKR_SAVED_STATE_INVALID);
+    const tru::Buffer shorter(saved.Data(), saved.Size() - 1);
+    EXPECT_EQ(CodeOf([&] { sha256.RestoreContext(shorter); }), CKR_SAVED_STATE_INVALID);
+    sha256.RestoreContext(saved);
+    tru::BufferDynamic out(32);
+    sha256.Finish(out);
+    EXPECT_EQ(Hex(out), "E3B0C44298FC1C149AFBF4C8996FB92427AE41E4649B934CA495991B7852B855");
+}
+
+}  // namespace
