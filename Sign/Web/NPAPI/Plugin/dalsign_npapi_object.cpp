@@ -46,26 +46,6 @@ bool DalsignNPAPIObject::Invoke(NPIdentifier name, const NPVariant* args, uint32
     return HasMethod(name) && ProcessData(args, argCount, result);
 }
 
-bool DalsignNPAPIObject::InvokeDefault(const NPVariant*, uint32_t, NPVariant*)
-{
-    return false;
-}
-
-bool DalsignNPAPIObject::HasProperty(NPIdentifier)
-{
-    return false;
-}
-
-bool DalsignNPAPIObject::GetProperty(NPIdentifier, NPVariant*)
-{
-    return false;
-}
-
-bool DalsignNPAPIObject::SetProperty(NPIdentifier, const NPVariant*)
-{
-    return false;
-}
-
 bool DalsignNPAPIObject::ProcessData(const NPVariant* args, uint32_t argCount, NPVariant* result)
 {
     if (argCount != 1 || !args || args[0].type != NPVariantType_String || !result)

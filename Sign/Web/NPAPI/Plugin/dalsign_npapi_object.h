@@ -21,10 +21,7 @@ public:
     bool HasMethod(NPIdentifier name) override;
     bool Invoke(NPIdentifier name, const NPVariant* args, uint32_t argCount,
                 NPVariant* result) override;
-    bool InvokeDefault(const NPVariant* args, uint32_t argCount, NPVariant* result) override;
-    bool HasProperty(NPIdentifier name) override;
-    bool GetProperty(NPIdentifier name, NPVariant* result) override;
-    bool SetProperty(NPIdentifier name, const NPVariant* value) override;
+    // No properties and no default call: the inherited answers (false) stand.
 
     bool ProcessData(const NPVariant* args, uint32_t argCount, NPVariant* result);
     // 1 when the service is ready (or already was); the working directory is left as found.
