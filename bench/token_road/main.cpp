@@ -33,7 +33,7 @@ const Row kRows[] = {
     {"C_FindObjects* with nothing changed", &road::Figures::searchUnchanged, "ReadFile"},
     {"C_Initialize + C_GetSlotList", &road::Figures::initAndSlotList, "GetAttr"},
     {"C_Login then the first search", &road::Figures::loginAndFirstSearch, "OpenSession"},
-    {"C_CreateObject of a data object (most of N)", &road::Figures::create, "ReadFile"},
+    {"C_CreateObject of the Nth data object", &road::Figures::create, "ReadFile"},
     {"first search in a new process", &road::Figures::firstSearch, "GetFileSize"},
     {"search after another process added an object", &road::Figures::searchAfterOther, "GetFileSize"},
     {"search on a token with no revision file", &road::Figures::searchNoRevision, "ReadFile"},

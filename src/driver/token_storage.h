@@ -169,7 +169,10 @@ public:
     bool CheckAndUpdateRevision(uint32_t* previous = nullptr);
 
     // Files, device level.
+    // The whole file in two commands (size, then bytes); a missing file reads as empty.
     uint32_t ReadFileD(long fileId, tru::BufferDynamic& contents);
+    // As ReadFileD; false when the file is missing.
+    bool ReadWholeFileD(long fileId, tru::BufferDynamic& contents);
     void WriteFileD(long fileId, uint32_t offset, const uint8_t* data, uint32_t length);
     void CreateFileD(long fileId, EPersistence persistence);
     void DeleteObjectD(long fileId);
@@ -273,7 +276,6 @@ private:
     bool ReadSerialQuiet(tru::Buffer& serial);
     uint32_t VersionWord();
     void SaveTokenDataRevision();
-    void ReadStoreFile(long fileId, tru::BufferDynamic& contents);
     uint32_t ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
                        std::vector<storage::IndexFileRecord>& records, bool createHeader);
     void MarkUsedIds(long indexFile, const char* operation, bool (&used)[256]);

@@ -126,8 +126,7 @@ Figures Measure(CK_FUNCTION_LIST_PTR p11, const tokensim::rig::ControlClient& co
 
     for (unsigned i = 0; i < n; ++i) {
         CreateDataObject(p11, session, "road-" + std::to_string(i), "value of object " + std::to_string(i));
-        const Commands created = Take(control);
-        if (created.total > figures.create.total) figures.create = created;
+        figures.create = Take(control);
     }
     FindDataObjects(p11, session);
     Take(control);

@@ -24,7 +24,7 @@ struct Figures {
     Commands initAndSlotList;      // C_Initialize + C_GetSlotList
     Commands loginAndFirstSearch;  // C_Login then the first search (fresh token, no revision file)
     Commands searchNoRevision;     // a search on a token with no revision file
-    Commands create;               // C_CreateObject of a data object (the most any of the N took)
+    Commands create;               // C_CreateObject of the Nth data object
     Commands searchUnchanged;      // C_FindObjects* with nothing changed
     Commands firstSearch;          // the first search in a new process (N objects)
     Commands fileRead;             // C_GetAttributeValue of a value not read yet: one data file
