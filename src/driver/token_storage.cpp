@@ -105,12 +105,20 @@ TokenStorage::TokenTransaction::~TokenTransaction()
 }
 
 TokenStorage::GlobalBusyGuard::GlobalBusyGuard(TokenStorage& storage, const char* operation)
-    : busy_(storage, operation), transaction_(storage)
+    : busy_(storage, operation), transaction_(storage), storage_(storage)
 {
     storage.indexCache_.ClearReserve();
+    if (storage_.globalDepth_++ == 0) {
+        storage_.indexImages_.clear();
+    }
 }
 
-TokenStorage::GlobalBusyGuard::~GlobalBusyGuard() = default;
+TokenStorage::GlobalBusyGuard::~GlobalBusyGuard()
+{
+    if (--storage_.globalDepth_ == 0) {
+        storage_.indexImages_.clear();
+    }
+}
 
 void TokenStorage::Lock()
 {
@@ -230,6 +238,7 @@ bool TokenStorage::CheckDeviceError(uint32_t result, uint32_t tolerated)
 
 void TokenStorage::InvalidateCaches()
 {
+    indexImages_.clear();
     revisionTime_ = 0;
     loginStateTime_ = 0;
     infoTime_ = 0;

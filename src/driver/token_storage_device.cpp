@@ -100,7 +100,20 @@ void TokenStorage::WriteFileD(long fileId, uint32_t offset, const uint8_t* data,
         CreateFileD(fileId, TokenObject);
         rc = Run(write, OnInvalidSession::NewSession);
     }
-    CheckDeviceError(rc);
+    const auto image = indexImages_.find(fileId);
+    if (image == indexImages_.end()) {
+        CheckDeviceError(rc);
+        return;
+    }
+    if (rc != 0) {
+        indexImages_.erase(image);
+        CheckDeviceError(rc);
+    }
+    std::vector<uint8_t>& bytes = image->second;
+    if (bytes.size() < offset + length) {
+        bytes.resize(offset + length);
+    }
+    std::memcpy(bytes.data() + offset, data, length);
 }
 
 void TokenStorage::CreateFileD(long fileId, EPersistence persistence)
@@ -111,6 +124,18 @@ void TokenStorage::CreateFileD(long fileId, EPersistence persistence)
     if (rc != devrc::kFileExists) {
         CheckDeviceError(rc);
     }
+}
+
+bool TokenStorage::CreateNewFileD(long fileId)
+{
+    const uint8_t id = FileByte(fileId);
+    const uint32_t rc =
+        Run([&] { return device_->CreateFile(session_, id, TokenObject); }, OnInvalidSession::NewSession);
+    if (rc == devrc::kFileExists) {
+        return false;
+    }
+    CheckDeviceError(rc);
+    return true;
 }
 
 void TokenStorage::DeleteObjectD(long fileId)

@@ -36,14 +36,20 @@ TEST(TokenRoadTest, EveryCommandOfTheMainRoadIsCounted)
         uint64_t total;
     };
     const Row rows[] = {
-        {"C_Initialize + C_GetSlotList", f.initAndSlotList, 0},
-        {"C_Login + first search", f.loginAndFirstSearch, 0},
-        {"search, no revision file", f.searchNoRevision, 0},
-        {"C_CreateObject", f.create, 0},
-        {"search, nothing changed", f.searchUnchanged, 0},
-        {"first search of a new process", f.firstSearch, 0},
-        {"one file read", f.fileRead, 0},
-        {"search after another process's change", f.searchAfterOther, 0},
+        // The token information block: six attributes, each read once.
+        {"C_Initialize + C_GetSlotList", f.initAndSlotList, 6},
+        // OpenSession, Login; the search: revision, both (missing) index files' sizes.
+        {"C_Login + first search", f.loginAndFirstSearch, 5},
+        {"search, no revision file", f.searchNoRevision, 1},
+        // Index read once (2), data and attribute files created and written (4), the record
+        // and the header that shows it (2), the revision read and written (2).
+        {"C_CreateObject", f.create, 10},
+        {"search, nothing changed", f.searchUnchanged, 1},
+        // Revision (1), the public index (2), the missing private index (1), every attribute
+        // file (2 each): the data files are read only when a value is asked for.
+        {"first search of a new process", f.firstSearch, 2 * n + 4},
+        {"one file read", f.fileRead, 2},
+        {"search after another process's change", f.searchAfterOther, 2 * (n + 1) + 4},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(row.commands.total, row.total) << row.step << ": " << row.commands.Detail();
