@@ -60,14 +60,14 @@ void TokenStorage::WriteDataFileM(long fileId, const tru::Buffer& value)
     StoreFile::BuildDataFile(value, image);
     // A file cannot shrink: a non-empty one is made anew. The file of a reserved ID is normally
     // missing: created straight away, measured only when it is left over.
-    const bool created = indexCache_.IsReserved(fileId) && CreateNewFileD(fileId);
-    if (!created) {
-        if (GetFileSizeD(fileId) != 0) {
-            DeleteObjectD(fileId);
-            CreateFileD(fileId, TokenObject);
-        } else if (!IsFileExistsD(fileId)) {
-            CreateFileD(fileId, TokenObject);
-        }
+    const bool reserved = indexCache_.IsReserved(fileId);
+    if (reserved && CreateNewFileD(fileId)) {
+        // new and empty
+    } else if (GetFileSizeD(fileId) != 0) {
+        DeleteObjectD(fileId);
+        CreateFileD(fileId, TokenObject);
+    } else if (!reserved && !IsFileExistsD(fileId)) {
+        CreateFileD(fileId, TokenObject);
     }
     WriteFileD(fileId, 0, image.Data(), image.Size());
     indexCache_.SetChanged();
