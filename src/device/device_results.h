@@ -21,6 +21,7 @@ constexpr uint32_t kNoDevice = 1200;          // a media operation before Open o
 constexpr uint32_t kDeviceRemoved = 0x651;    // a transmit that failed with 2
 constexpr uint32_t kInvalidSession = 1312;
 constexpr uint32_t kFileExists = 80;
+constexpr uint32_t kInvalidOffset = 8262;     // a read or write past the end of a file
 constexpr uint32_t kBadSignature = 0x80090006;
 constexpr uint32_t kBadParamSet = 0x80090008;
 constexpr uint32_t kNotImplemented = static_cast<uint32_t>(tru::ERROR_NOT_IMPLEMENTED);

@@ -55,10 +55,16 @@ public:
                                               size_t* length) = 0;
     virtual uint32_t IsFileExists(const uint8_t* session, uint8_t fileId, bool* exists) = 0;
     virtual uint32_t GetFileSize(const uint8_t* session, uint8_t fileId, uint32_t* size) = 0;
+    // One size query; unlike GetFileSize a missing file answers devrc::kFileNotFound.
+    virtual uint32_t GetExistingFileSize(const uint8_t* session, uint8_t fileId, uint32_t* size) = 0;
     virtual uint32_t CreateFile(const uint8_t* session, uint8_t fileId, EPersistence persistence) = 0;
     virtual uint32_t DeleteFile(const uint8_t* session, uint8_t fileId) = 0;
     // Reads the whole file; *length is the capacity in and the file size out.
     virtual uint32_t ReadFile(const uint8_t* session, uint8_t fileId, uint8_t* out, size_t* length) = 0;
+    // Reads count bytes from offset without asking the size: a file that ends sooner answers
+    // devrc::kInvalidOffset, a missing one devrc::kFileNotFound.
+    virtual uint32_t ReadFileAt(const uint8_t* session, uint8_t fileId, uint32_t offset, uint8_t* out,
+                                size_t count) = 0;
     virtual uint32_t WriteFile(const uint8_t* session, uint8_t fileId, uint32_t offset, const uint8_t* data,
                                size_t length) = 0;
     virtual uint32_t GetRandom(const uint8_t* session, uint8_t* out, size_t count, const uint8_t* seed,

@@ -283,6 +283,19 @@ uint32_t MediaZrSC::GetFileSize(const uint8_t* session, uint8_t fileId, uint32_t
     return rc;
 }
 
+uint32_t MediaZrSC::GetExistingFileSize(const uint8_t* session, uint8_t fileId, uint32_t* size)
+{
+    if (size == nullptr) {
+        return devrc::kInvalidHandle;
+    }
+    uint16_t fileSize = 0;
+    const uint32_t rc = Device().GetFileSize(session, fileId, fileSize);
+    if (rc == 0) {
+        *size = fileSize;
+    }
+    return rc;
+}
+
 uint32_t MediaZrSC::CreateFile(const uint8_t* session, uint8_t fileId, EPersistence)
 {
     return Device().CreateFile(session, fileId);
@@ -313,6 +326,11 @@ uint32_t MediaZrSC::ReadFile(const uint8_t* session, uint8_t fileId, uint8_t* ou
         return devrc::kSize;
     }
     return Device().ReadFile(session, fileId, 0, size, out);
+}
+
+uint32_t MediaZrSC::ReadFileAt(const uint8_t* session, uint8_t fileId, uint32_t offset, uint8_t* out, size_t count)
+{
+    return Device().ReadFile(session, fileId, offset, count, out);
 }
 
 uint32_t MediaZrSC::WriteFile(const uint8_t* session, uint8_t fileId, uint32_t offset, const uint8_t* data,

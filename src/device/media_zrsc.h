@@ -50,9 +50,12 @@ public:
                                       size_t* length) override;
     uint32_t IsFileExists(const uint8_t* session, uint8_t fileId, bool* exists) override;
     uint32_t GetFileSize(const uint8_t* session, uint8_t fileId, uint32_t* size) override;
+    uint32_t GetExistingFileSize(const uint8_t* session, uint8_t fileId, uint32_t* size) override;
     uint32_t CreateFile(const uint8_t* session, uint8_t fileId, EPersistence persistence) override;
     uint32_t DeleteFile(const uint8_t* session, uint8_t fileId) override;
     uint32_t ReadFile(const uint8_t* session, uint8_t fileId, uint8_t* out, size_t* length) override;
+    uint32_t ReadFileAt(const uint8_t* session, uint8_t fileId, uint32_t offset, uint8_t* out,
+                        size_t count) override;
     uint32_t WriteFile(const uint8_t* session, uint8_t fileId, uint32_t offset, const uint8_t* data,
                        size_t length) override;
     uint32_t GetRandom(const uint8_t* session, uint8_t* out, size_t count, const uint8_t* seed,

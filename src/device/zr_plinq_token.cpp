@@ -247,6 +247,11 @@ uint32_t ZrPlinqToken::GetFileSize(const uint8_t* session, uint8_t fileId, uint3
     return rc;
 }
 
+uint32_t ZrPlinqToken::GetExistingFileSize(const uint8_t* session, uint8_t fileId, uint32_t* size)
+{
+    return Forward([&] { return media_->GetExistingFileSize(session, fileId, size); });
+}
+
 uint32_t ZrPlinqToken::CreateFile(const uint8_t* session, uint8_t fileId, EPersistence persistence)
 {
     return Forward([&] { return media_->CreateFile(session, fileId, persistence); });
@@ -260,6 +265,12 @@ uint32_t ZrPlinqToken::DeleteFile(const uint8_t* session, uint8_t fileId)
 uint32_t ZrPlinqToken::ReadFile(const uint8_t* session, uint8_t fileId, uint8_t* out, size_t* length)
 {
     return Forward([&] { return media_->ReadFile(session, fileId, out, length); });
+}
+
+uint32_t ZrPlinqToken::ReadFileAt(const uint8_t* session, uint8_t fileId, uint32_t offset, uint8_t* out,
+                                  size_t count)
+{
+    return Forward([&] { return media_->ReadFileAt(session, fileId, offset, out, count); });
 }
 
 uint32_t ZrPlinqToken::WriteFile(const uint8_t* session, uint8_t fileId, uint32_t offset, const uint8_t* data,

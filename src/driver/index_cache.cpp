@@ -34,24 +34,41 @@ bool IndexCache::StoreReserve()
     }
     std::list<std::shared_ptr<IndexRecord>> records;
     records.swap(reserve_);
+    size_t filed = 0;
     try {
         for (const auto& r : records) {
             storage_.AddToIndexFile(r->visibility, r->itemType, r->objectFile, r->attributeFile);
+            ++filed;
             changed_ = true;
         }
     } catch (...) {
         // All or nothing: the objects of this call disappear with their files and records.
+        size_t i = 0;
         for (const auto& r : records) {
             try {
-                storage_.DeleteStorageObject(static_cast<uint32_t>(r->attributeFile) << 16 |
-                                                 static_cast<uint32_t>(r->objectFile),
-                                             false);
+                if (i++ < filed) {
+                    storage_.DeleteStorageObject(static_cast<uint32_t>(r->attributeFile) << 16 |
+                                                     static_cast<uint32_t>(r->objectFile),
+                                                 false);
+                } else {
+                    storage_.DeleteObjectFiles(r->objectFile, r->attributeFile);
+                }
             } catch (...) {
             }
         }
         throw;
     }
     return changed_;
+}
+
+bool IndexCache::IsReserved(long fileId) const
+{
+    for (const auto& r : reserve_) {
+        if (r->objectFile == fileId || r->attributeFile == fileId) {
+            return true;
+        }
+    }
+    return false;
 }
 
 void IndexCache::MarkReservedIds(bool (&used)[256]) const

@@ -34,6 +34,9 @@ public:
     // the error propagates.
     bool StoreReserve();
 
+    // True when a reserved record holds this file ID: its file is new or left over from an
+    // object never filed.
+    bool IsReserved(long fileId) const;
     // Marks every file ID held by a reserved record (flags indexed by ID, 256 entries).
     void MarkReservedIds(bool (&used)[256]) const;
     size_t ReserveSize() const { return reserve_.size(); }

@@ -193,6 +193,10 @@ std::shared_ptr<zrck::TokObject> Token::ReadObject(const storage::IndexFileRecor
     object->SetLifeTime(zrck::TokObject::LIFETIME_TOKEN);
     try {
         stored->ReadAttributes();
+    } catch (const MissingStoreFile&) {
+        // A record left by an interrupted deletion: no object; its IDs are freed later.
+        storage_->NoteBrokenRecord(record);
+        return std::shared_ptr<zrck::TokObject>();
     } catch (const zrck::Exception&) {
         // Kept with what could be read: the object stays visible and deletable.
     }

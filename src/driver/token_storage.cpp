@@ -105,12 +105,20 @@ TokenStorage::TokenTransaction::~TokenTransaction()
 }
 
 TokenStorage::GlobalBusyGuard::GlobalBusyGuard(TokenStorage& storage, const char* operation)
-    : busy_(storage, operation), transaction_(storage)
+    : busy_(storage, operation), transaction_(storage), storage_(storage)
 {
     storage.indexCache_.ClearReserve();
+    if (storage_.globalDepth_++ == 0) {
+        storage_.indexImages_.clear();
+    }
 }
 
-TokenStorage::GlobalBusyGuard::~GlobalBusyGuard() = default;
+TokenStorage::GlobalBusyGuard::~GlobalBusyGuard()
+{
+    if (--storage_.globalDepth_ == 0) {
+        storage_.indexImages_.clear();
+    }
+}
 
 void TokenStorage::Lock()
 {
@@ -230,6 +238,7 @@ bool TokenStorage::CheckDeviceError(uint32_t result, uint32_t tolerated)
 
 void TokenStorage::InvalidateCaches()
 {
+    indexImages_.clear();
     revisionTime_ = 0;
     loginStateTime_ = 0;
     infoTime_ = 0;
@@ -260,16 +269,10 @@ void TokenStorage::ConnectToken()
         return;
     }
 
-    uint8_t buffer[256];
-    size_t length = 16;
-    uint32_t read = GetAttrD(AttrSerialNumber, buffer, length, true);
-    if ((read == devrc::kSize || read == devrc::kMoreData) && length <= sizeof(buffer)) {
-        read = GetAttrD(AttrSerialNumber, buffer, length, true);
-    }
-    CheckDeviceError(read);
+    // One read of the information block gives the serial, the label and the version too.
+    ReadTokenInfoD();
     tru::BufferStatic<16> serial;
-    std::memset(serial.Data(), ' ', 16);
-    std::memcpy(serial.Data(), buffer, std::min<size_t>(16, length));
+    std::memcpy(serial.Data(), tokenInfo_.serialNumber, 16);
 
     if (sessionOpen_ && serial != serial_) {
         // The session belonged to the card that was in the reader before.
@@ -280,8 +283,12 @@ void TokenStorage::ConnectToken()
     CheckForLostSessions(serial_);
     DropSoPin();
     InvalidateCaches();
+    label_.assign(reinterpret_cast<const char*>(tokenInfo_.label), sizeof(tokenInfo_.label));
+    versionWord_ = static_cast<uint32_t>(tokenInfo_.versionMajor) << 24 |
+                   static_cast<uint32_t>(tokenInfo_.versionMinor) << 16;
+    infoTime_ = time(nullptr);
+    presenceTime_ = infoTime_;  // its serial was just read
     QueueNotification(kNotifyConnected);
-    ReadTokenInfoD();
 }
 
 void TokenStorage::ConnectTokenM()
@@ -483,7 +490,7 @@ void TokenStorage::OpenDevSessionInt()
     }
     OpenDevSessionMicroIntD();
     DropSoPin();
-    ReadTokenDataRevision();
+    // The revision is read by whatever needs it (a search reads it every time), not here.
 }
 
 void TokenStorage::OpenDevSessionMicroIntD()

@@ -6,10 +6,12 @@
 #include <cstdint>
 #include <ctime>
 #include <functional>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "cryptoki/exception.h"
 #include "cryptoki/zr_pkcs11.h"
 #include "device/token_info.h"
 #include "device/zr_plinq_token.h"
@@ -20,6 +22,16 @@
 #include "support/safe_buffer.h"
 
 namespace qel {
+
+// An attribute file that an index record names is gone (a deletion was interrupted): the record
+// is broken and names no object.
+class MissingStoreFile : public zrck::Exception {
+public:
+    explicit MissingStoreFile(long fileId)
+        : zrck::Exception(CKR_OBJECT_HANDLE_INVALID, "missing store file " + std::to_string(fileId))
+    {
+    }
+};
 
 // The driver's only door to one token: serialises device access, keeps the token's single
 // device session, retries after card resets, converts device results into zrck::Exception and
@@ -86,6 +98,7 @@ public:
     private:
         BusyGuard busy_;
         TokenTransaction transaction_;
+        TokenStorage& storage_;
     };
 
     // Reader mode: connects to the reader with this index of the PC/SC reader list.
@@ -169,9 +182,15 @@ public:
     bool CheckAndUpdateRevision(uint32_t* previous = nullptr);
 
     // Files, device level.
+    // The whole file in two commands (size, then bytes); a missing file reads as empty.
     uint32_t ReadFileD(long fileId, tru::BufferDynamic& contents);
+    // As ReadFileD; false when the file is missing.
+    bool ReadWholeFileD(long fileId, tru::BufferDynamic& contents);
+    // Also keeps the image of an index file read in the running object-changing call.
     void WriteFileD(long fileId, uint32_t offset, const uint8_t* data, uint32_t length);
     void CreateFileD(long fileId, EPersistence persistence);
+    // Creates a file; false when it already exists.
+    bool CreateNewFileD(long fileId);
     void DeleteObjectD(long fileId);
     uint32_t GetFileSizeD(long fileId);
     bool IsFileExistsD(long fileId);
@@ -208,12 +227,20 @@ public:
     void WriteDataFileM(long fileId, const tru::Buffer& value);
     std::shared_ptr<tru::Buffer> ReadDataFileM(long fileId);
     void WriteAttributeFile(long fileId, const storage::Attribute* records, unsigned count);
+    // Throws MissingStoreFile when the file is missing and its ID is not reserved.
     unsigned ReadAttributeFile(long fileId, std::vector<storage::AttributeBuff>& list);
+    // A record found broken by a listing; freed, with its remaining file, when this storage
+    // next reserves IDs or deletes an object (and only if its attribute file is still missing).
+    void NoteBrokenRecord(const storage::IndexFileRecord& record);
     // Files the record in the index its object file belongs to (179 for IDs from 128 up).
     void AddToIndexFile(EVisibility visibility, uint16_t itemType, long objectFile, long attributeFile);
     void AddToIndexFileByID(long indexFile, uint16_t itemType, long objectFile, long attributeFile);
     bool DeleteFromIndexFile(long indexFile, long objectFile);
+    // Frees the index record first, then deletes the files; a record that cannot be freed
+    // keeps its files.
     void DeleteStorageObject(uint32_t storageId, bool markChanged);
+    // The files of an object that no index record names (never filed).
+    void DeleteObjectFiles(long objectFile, long attributeFile);
     unsigned ListObjectsM(EVisibility visibility, uint16_t itemFilter, std::vector<storage::IndexFileRecord>& list);
     unsigned GetObjectsListInt(long indexFile, uint16_t itemFilter, std::vector<storage::IndexFileRecord>& list);
     long GetFreeFileID(EVisibility visibility);
@@ -273,9 +300,11 @@ private:
     bool ReadSerialQuiet(tru::Buffer& serial);
     uint32_t VersionWord();
     void SaveTokenDataRevision();
-    void ReadStoreFile(long fileId, tru::BufferDynamic& contents);
     uint32_t ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
                        std::vector<storage::IndexFileRecord>& records, bool createHeader);
+
+    // Best effort: a failure leaves the records for a later listing to find again.
+    void FreeBrokenRecordsInt();
     void MarkUsedIds(long indexFile, const char* operation, bool (&used)[256]);
     // Sends the command into an output of firstSize bytes; a "buffer too small" answer is repeated
     // with the reported size up to maxResizes times.
@@ -295,6 +324,12 @@ private:
     time_t infoTime_ = 0;
     time_t presenceTime_ = 0;
     unsigned transactionDepth_ = 0;
+    // Index files as read or written during one object-changing call: its PC/SC transaction
+    // keeps other processes out, so the index is read once per call. Dropped when the
+    // outermost GlobalBusyGuard ends and after a card reset or any device failure.
+    unsigned globalDepth_ = 0;
+    std::map<long, std::vector<uint8_t>> indexImages_;
+    std::vector<storage::IndexFileRecord> brokenRecords_;
     uint8_t session_[kDeviceSessionSize] = {};
     bool sessionOpen_ = false;
     std::unique_ptr<ZrPlinqToken> device_;

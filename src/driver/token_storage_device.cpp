@@ -51,30 +51,44 @@ void Shrink(tru::BufferDynamic& out, size_t size)
 
 uint32_t TokenStorage::ReadFileD(long fileId, tru::BufferDynamic& contents)
 {
-    const uint8_t id = FileByte(fileId);
-    uint32_t size = 0;
-    uint32_t rc = Run([&] { return device_->GetFileSize(session_, id, &size); }, OnInvalidSession::NewSession);
-    if (rc == devrc::kFileNotFound) {
-        size = 0;
-    } else {
-        CheckDeviceError(rc);
-    }
-    if (size > kMaxDeviceOutput) {
-        throw zrck::Exception(CKR_DEVICE_ERROR);
-    }
-    Allocate(contents, size);
-    if (size == 0) {
-        return 0;
-    }
-    size_t length = size;
-    rc = Run([&] { return device_->ReadFile(session_, id, contents.Data(), &length); }, OnInvalidSession::NewSession);
-    if (rc == devrc::kFileNotFound) {
-        Allocate(contents, 0);
-        return 0;
-    }
-    CheckDeviceError(rc);
-    Shrink(contents, length);
+    ReadWholeFileD(fileId, contents);
     return contents.Size();
+}
+
+bool TokenStorage::ReadWholeFileD(long fileId, tru::BufferDynamic& contents)
+{
+    const uint8_t id = FileByte(fileId);
+    // The size, then exactly that many bytes. A file that shrank in between (another process)
+    // is measured again, once; any failure leaves nothing half-read behind.
+    for (unsigned attempt = 0;; ++attempt) {
+        uint32_t size = 0;
+        uint32_t rc =
+            Run([&] { return device_->GetExistingFileSize(session_, id, &size); }, OnInvalidSession::NewSession);
+        if (rc == devrc::kFileNotFound) {
+            Allocate(contents, 0);
+            return false;
+        }
+        CheckDeviceError(rc);
+        if (size > kMaxDeviceOutput) {
+            throw zrck::Exception(CKR_DEVICE_ERROR);
+        }
+        Allocate(contents, size);
+        if (size == 0) {
+            return true;
+        }
+        rc = Run([&] { return device_->ReadFileAt(session_, id, 0, contents.Data(), size); },
+                 OnInvalidSession::NewSession);
+        if (rc == 0) {
+            return true;
+        }
+        Allocate(contents, 0);
+        if (rc == devrc::kFileNotFound) {
+            return false;
+        }
+        if (rc != devrc::kInvalidOffset || attempt != 0) {
+            CheckDeviceError(rc);
+        }
+    }
 }
 
 void TokenStorage::WriteFileD(long fileId, uint32_t offset, const uint8_t* data, uint32_t length)
@@ -86,7 +100,20 @@ void TokenStorage::WriteFileD(long fileId, uint32_t offset, const uint8_t* data,
         CreateFileD(fileId, TokenObject);
         rc = Run(write, OnInvalidSession::NewSession);
     }
-    CheckDeviceError(rc);
+    const auto image = indexImages_.find(fileId);
+    if (image == indexImages_.end()) {
+        CheckDeviceError(rc);
+        return;
+    }
+    if (rc != 0) {
+        indexImages_.erase(image);
+        CheckDeviceError(rc);
+    }
+    std::vector<uint8_t>& bytes = image->second;
+    if (bytes.size() < offset + length) {
+        bytes.resize(offset + length);
+    }
+    std::memcpy(bytes.data() + offset, data, length);
 }
 
 void TokenStorage::CreateFileD(long fileId, EPersistence persistence)
@@ -97,6 +124,18 @@ void TokenStorage::CreateFileD(long fileId, EPersistence persistence)
     if (rc != devrc::kFileExists) {
         CheckDeviceError(rc);
     }
+}
+
+bool TokenStorage::CreateNewFileD(long fileId)
+{
+    const uint8_t id = FileByte(fileId);
+    const uint32_t rc =
+        Run([&] { return device_->CreateFile(session_, id, TokenObject); }, OnInvalidSession::NewSession);
+    if (rc == devrc::kFileExists) {
+        return false;
+    }
+    CheckDeviceError(rc);
+    return true;
 }
 
 void TokenStorage::DeleteObjectD(long fileId)

@@ -38,6 +38,7 @@ uint32_t TokenStorage::Run(Command&& command, OnInvalidSession rule)
         const uint32_t rc = command();
         if (rc == detail::kCardReset && resets < detail::kMaxResetRepeats) {
             ++resets;
+            indexImages_.clear();  // the PC/SC transaction ended with the reset
             device_->Reopen();
             continue;
         }

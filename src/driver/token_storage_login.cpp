@@ -423,21 +423,33 @@ void TokenStorage::ReadTokenDataRevision()
         OpenDevSessionMicroIntD();
         temporary.storage = this;
     }
-    tru::BufferDynamic file;
-    ReadFileD(fileid::kRevision, file);
-    if (file.Empty()) {
+    // Four bytes read straight away: no size query. A shorter file (an empty one is
+    // revision 0) answers "invalid offset" and is then read whole to be judged.
+    uint8_t bytes[4] = {};
+    const uint32_t rc = Run([&] { return device_->ReadFileAt(session_, fileid::kRevision, 0, bytes, sizeof bytes); },
+                            OnInvalidSession::NewSession);
+    if (rc == devrc::kFileNotFound) {
         revision_ = 0;
-    } else if (file.Size() == 4) {
-        revision_ = vdk::Math::GetUInt(vdk::Math::LITTLE_ENDIAN_ORDER, file.Data());
+    } else if (rc == devrc::kInvalidOffset) {
+        tru::BufferDynamic file;
+        ReadFileD(fileid::kRevision, file);
+        if (file.Empty()) {
+            revision_ = 0;
+        } else if (file.Size() == 4) {
+            revision_ = vdk::Math::GetUInt(vdk::Math::LITTLE_ENDIAN_ORDER, file.Data());
+        } else {
+            throw zrck::Exception(CKR_FUNCTION_FAILED);
+        }
     } else {
-        throw zrck::Exception(CKR_FUNCTION_FAILED);
+        CheckDeviceError(rc);
+        revision_ = vdk::Math::GetUInt(vdk::Math::LITTLE_ENDIAN_ORDER, bytes);
     }
     revisionTime_ = time(nullptr);
 }
 
 uint32_t TokenStorage::GetTokenDataRevision()
 {
-    if (revision_ != 0 && IsFresh(revisionTime_)) {
+    if (IsFresh(revisionTime_)) {
         return revision_;
     }
     ReadTokenDataRevision();

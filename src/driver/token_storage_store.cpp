@@ -1,5 +1,6 @@
 // The on-token object store: index, attribute and data files, free IDs, reservations and keys
 // held in device key slots.
+#include <algorithm>
 #include <cstring>
 
 #include "cryptoki/exception.h"
@@ -57,11 +58,15 @@ void TokenStorage::WriteDataFileM(long fileId, const tru::Buffer& value)
     }
     vdk::SafeBuffer image;
     StoreFile::BuildDataFile(value, image);
-    // A file cannot shrink: a non-empty one is made anew.
-    if (GetFileSizeD(fileId) != 0) {
+    // A file cannot shrink: a non-empty one is made anew. The file of a reserved ID is normally
+    // missing: created straight away, measured only when it is left over.
+    const bool reserved = indexCache_.IsReserved(fileId);
+    if (reserved && CreateNewFileD(fileId)) {
+        // new and empty
+    } else if (GetFileSizeD(fileId) != 0) {
         DeleteObjectD(fileId);
         CreateFileD(fileId, TokenObject);
-    } else if (!IsFileExistsD(fileId)) {
+    } else if (!reserved && !IsFileExistsD(fileId)) {
         CreateFileD(fileId, TokenObject);
     }
     WriteFileD(fileId, 0, image.Data(), image.Size());
@@ -89,8 +94,10 @@ void TokenStorage::WriteAttributeFile(long fileId, const storage::Attribute* rec
     } catch (const vdk::Exception& e) {
         throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID, e.what());
     }
-    // Written in place: zeros cover whatever an older, longer content left behind.
-    const uint32_t oldSize = GetFileSizeD(fileId);
+    // Written in place: zeros cover whatever an older, longer content left behind. The file of
+    // a reserved ID is normally missing: created, with no older content to measure.
+    const bool created = indexCache_.IsReserved(fileId) && CreateNewFileD(fileId);
+    const uint32_t oldSize = created ? 0 : GetFileSizeD(fileId);
     if (oldSize > kMaxDeviceOutput) {
         throw zrck::Exception(CKR_DEVICE_ERROR);
     }
@@ -109,7 +116,9 @@ void TokenStorage::WriteAttributeFile(long fileId, const storage::Attribute* rec
 unsigned TokenStorage::ReadAttributeFile(long fileId, std::vector<storage::AttributeBuff>& list)
 {
     vdk::SafeBuffer file;
-    ReadFileD(fileId, file);
+    if (!ReadWholeFileD(fileId, file) && !indexCache_.IsReserved(fileId)) {
+        throw MissingStoreFile(fileId);
+    }
     if (file.Empty()) {
         return 0;
     }
@@ -125,7 +134,18 @@ uint32_t TokenStorage::ReadIndex(long indexFile, const char* operation, tru::Buf
                                  std::vector<storage::IndexFileRecord>& records, bool createHeader)
 {
     records.clear();
-    ReadFileD(indexFile, file);
+    const auto image = indexImages_.find(indexFile);
+    if (image != indexImages_.end()) {
+        const tru::TResult rc = file.Set(static_cast<uint32_t>(image->second.size()), image->second.data());
+        if (rc != tru::SUCCESS) {
+            throw tru::Exception(rc);
+        }
+    } else {
+        ReadFileD(indexFile, file);
+        if (globalDepth_ != 0) {
+            indexImages_[indexFile].assign(file.Data(), file.Data() + file.Size());
+        }
+    }
     if (file.Empty()) {
         if (!createHeader) {
             return 0;
@@ -199,29 +219,80 @@ void TokenStorage::DeleteStorageObject(uint32_t storageId, bool markChanged)
     const long objectFile = storageId & 0xFFFF;
     const long attributeFile = storageId >> 16;
     indexCache_.DeleteFromReserve(objectFile);
+    if (markChanged) {
+        FreeBrokenRecordsInt();
+    }
 
-    // Every step is tried; the last failure is reported.
+    // The record goes first: an interruption after it leaves files that no record names
+    // (invisible, their IDs free, overwritten by the next object), never a record that names
+    // files already gone. When the record cannot be freed the files stay: the object is whole.
+    if (DeleteFromIndexFile(IndexOfObjectFile(objectFile), objectFile) && markChanged) {
+        indexCache_.SetChanged();
+    }
+    DeleteObjectFiles(objectFile, attributeFile);
+}
+
+void TokenStorage::DeleteObjectFiles(long objectFile, long attributeFile)
+{
+    // Both files are tried; the last failure is reported.
     CK_RV failure = CKR_OK;
-    auto attempt = [&failure](const std::function<void()>& step) {
+    for (const long file : {objectFile, attributeFile}) {
+        if (file == 0) {
+            continue;  // no file: 0 is the revision file, never deleted here
+        }
         try {
-            step();
+            DeleteObjectD(file);
         } catch (const zrck::Exception& e) {
             failure = e.GetCode() != CKR_OK ? e.GetCode() : CKR_GENERAL_ERROR;
         }
-    };
-    if (objectFile != 0) {
-        attempt([&] { DeleteObjectD(objectFile); });
     }
-    if (attributeFile != 0) {
-        attempt([&] { DeleteObjectD(attributeFile); });
-    }
-    attempt([&] {
-        if (DeleteFromIndexFile(IndexOfObjectFile(objectFile), objectFile) && markChanged) {
-            indexCache_.SetChanged();
-        }
-    });
     if (failure != CKR_OK) {
         throw zrck::Exception(failure);
+    }
+}
+
+void TokenStorage::NoteBrokenRecord(const storage::IndexFileRecord& record)
+{
+    vdk::MutexIntf::GuardIfAvailable lock(mutex_.get(), "NoteBrokenRecord");
+    for (const auto& known : brokenRecords_) {
+        if (known.objectFile == record.objectFile && known.attributeFile == record.attributeFile) {
+            return;
+        }
+    }
+    brokenRecords_.push_back(record);
+}
+
+void TokenStorage::FreeBrokenRecordsInt()
+{
+    std::vector<storage::IndexFileRecord> broken;
+    broken.swap(brokenRecords_);
+    try {
+        for (const auto& r : broken) {
+            const long indexFile = IndexOfObjectFile(r.objectFile);
+            tru::BufferDynamic file;
+            std::vector<storage::IndexFileRecord> records;
+            ReadIndex(indexFile, "FreeBrokenRecords", file, records, false);
+            const bool listed = std::any_of(records.begin(), records.end(), [&](const storage::IndexFileRecord& x) {
+                return x.itemType == r.itemType && x.objectFile == r.objectFile && x.attributeFile == r.attributeFile;
+            });
+            if (!listed) {
+                continue;
+            }
+            // Another process may have repaired it since the listing.
+            uint32_t size = 0;
+            const uint32_t rc = Run(
+                [&] { return device_->GetExistingFileSize(session_, static_cast<uint8_t>(r.attributeFile), &size); },
+                OnInvalidSession::NewSession);
+            if (rc != devrc::kFileNotFound) {
+                CheckDeviceError(rc);
+                continue;
+            }
+            if (DeleteFromIndexFile(indexFile, r.objectFile)) {
+                indexCache_.SetChanged();
+            }
+            DeleteObjectD(r.objectFile);
+        }
+    } catch (const zrck::Exception&) {
     }
 }
 
@@ -313,12 +384,14 @@ void TokenStorage::GetFreeFileAttrID(EVisibility visibility, long& objectFile, l
 
 void TokenStorage::ReserveNewObject(uint16_t itemType, EVisibility visibility, long& objectFile, long& attributeFile)
 {
+    FreeBrokenRecordsInt();
     GetFreeFileAttrID(visibility, objectFile, attributeFile);
     indexCache_.AddToReserve(visibility, itemType, objectFile, attributeFile);
 }
 
 void TokenStorage::ReserveNewKey(uint16_t itemType, long& keySlot, long& attributeFile)
 {
+    FreeBrokenRecordsInt();
     keySlot = GetFreeFileID(KeyPairObject);
     attributeFile = GetFreeFileID(PrivateObject);
     indexCache_.AddToReserve(PrivateObject, itemType, keySlot, attributeFile);

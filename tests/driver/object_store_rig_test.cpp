@@ -255,3 +255,80 @@ TEST_F(ObjectStoreRig, DamagedIndexIsReportedAndMarked)
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(ObjectStoreRig, RecordWhoseAttributeFileIsGoneIsReportedAndItsIdsReclaimed)
+{
+    // What an interrupted deletion of the old order left: the record, without its files.
+    WriteIndex(0x7E, {{qel::DATA, 1, 2}, {qel::DATA, 3, 4}});
+    {
+        TokenStorage::BusyGuard guard(*storage, "test");
+        const uint8_t attributes[4] = {2, 0, 0, 0};
+        storage->WriteFileD(3, 0, attributes, 4);
+        storage->WriteFileD(4, 0, attributes, 4);
+    }
+    std::vector<storage::AttributeBuff> read;
+    {
+        TokenStorage::BusyGuard guard(*storage, "test");
+        EXPECT_THROW(storage->ReadAttributeFile(2, read), qel::MissingStoreFile);
+        EXPECT_EQ(storage->ReadAttributeFile(4, read), 0u) << "an empty file is not a missing one";
+    }
+    storage->NoteBrokenRecord({qel::DATA, 1, 2});
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_CreateObject");
+        long obj = 0, attr = 0;
+        storage->ReserveNewObject(qel::DATA, qel::PublicObject, obj, attr);
+        EXPECT_EQ(obj, 1) << "the broken record's IDs are free again";
+        EXPECT_EQ(attr, 2);
+        EXPECT_TRUE(storage->CheckAndUpdateRevision()) << "freeing the record changed the store";
+    }
+    EXPECT_EQ(RawFile(0x7E), "02000C00050001000200050003000400") << "the freed record reused";
+}
+
+TEST_F(ObjectStoreRig, DeletionFreesTheRecordBeforeTheFilesAndKeepsTheFilesWhenItCannot)
+{
+    long obj = 0, attr = 0;
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_CreateObject");
+        storage->ReserveNewObject(qel::DATA, qel::PublicObject, obj, attr);
+        storage->WriteDataFileM(obj, Text("v"));
+        const storage::Attribute label[] = {{3, "a", 1}};
+        storage->WriteAttributeFile(attr, label, 1);
+        EXPECT_TRUE(storage->CheckAndUpdateRevision());
+    }
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_DestroyObject");
+        Sim().ForceStatus(103, 1, "WriteFile");  // the record cannot be freed
+        EXPECT_THROW(storage->DeleteStorageObject(static_cast<uint32_t>(attr) << 16 | obj, true), zrck::Exception);
+        EXPECT_TRUE(FileExists(obj)) << "the object stays whole";
+        EXPECT_TRUE(FileExists(attr));
+    }
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_DestroyObject");
+        Sim().ResetCounters();
+        // Index read (2), the header and the record freed (2); the card goes before the files.
+        Sim().PullAfter(4);
+        EXPECT_THROW(storage->DeleteStorageObject(static_cast<uint32_t>(attr) << 16 | obj, true), zrck::Exception);
+    }
+    ASSERT_TRUE(rig->WaitCardPresent(0, false, std::chrono::seconds(15)));
+    rig->InsertCard();
+    storage = NewStorage();
+    storage->LoginUserM(Text(kUserPin));
+    EXPECT_EQ(RawFile(0x7E), "02000000000000000000") << "no record names the files left behind";
+    {
+        // The files left over are reused by the next object, as if they were new.
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_CreateObject");
+        long again = 0, againAttr = 0;
+        storage->ReserveNewObject(qel::DATA, qel::PublicObject, again, againAttr);
+        EXPECT_EQ(again, obj);
+        storage->WriteDataFileM(again, Text("w"));
+        const storage::Attribute label[] = {{3, "b", 1}};
+        storage->WriteAttributeFile(againAttr, label, 1);
+        EXPECT_TRUE(storage->CheckAndUpdateRevision());
+    }
+    EXPECT_EQ(RawFile(obj), "0200010077");
+    EXPECT_EQ(RawFile(attr), "020005000300010062");
+}
+
+}  // namespace

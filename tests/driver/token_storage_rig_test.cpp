@@ -283,6 +283,89 @@ TEST_F(TokenStorageRig, BrokenRevisionFileFails)
     EXPECT_CKR(storage->GetTokenDataRevision(), CKR_FUNCTION_FAILED);
 }
 
+TEST_F(TokenStorageRig, FileReadsTakeTwoCommandsAndSurviveAChangeBetweenThem)
+{
+    storage->LoginUserM(Text(kUserPin));
+    const uint8_t content[5] = {2, 0, 1, 0, 0x41};
+    {
+        TokenStorage::BusyGuard guard(*storage, "test");
+        storage->OpenDevSessionInt();
+        storage->WriteFileD(5, 0, content, sizeof content);
+    }
+    // The token statuses forced on the read that follows the size: 107 "invalid offset" (the
+    // file shrank), 105 "missing" (deleted in between).
+    struct Case {
+        const char* name;
+        uint8_t status;
+        unsigned times;
+        std::string hex;  // what the read gives; empty with `fails`
+        bool fails;
+        uint64_t sizes, reads;
+    };
+    const Case cases[] = {
+        {"plain read", 0, 0, "0200010041", false, 1, 1},
+        {"file shrank: measured again", 107, 1, "0200010041", false, 2, 2},
+        {"keeps shrinking: a device error", 107, 2, "", true, 2, 2},
+        {"deleted in between: empty", 105, 1, "", false, 1, 1},
+    };
+    for (const Case& c : cases) {
+        Sim().ResetCounters();
+        if (c.times != 0) Sim().ForceStatus(c.status, c.times, "ReadFile");
+        tru::BufferDynamic contents;
+        TokenStorage::BusyGuard guard(*storage, "test");
+        if (c.fails) {
+            EXPECT_THROW(storage->ReadFileD(5, contents), zrck::Exception) << c.name;
+        } else {
+            storage->ReadFileD(5, contents);
+        }
+        EXPECT_EQ(contents.ToHex(), c.hex) << c.name;
+        EXPECT_EQ(Count("GetFileSize"), c.sizes) << c.name;
+        EXPECT_EQ(Count("ReadFile"), c.reads) << c.name;
+        Sim().ClearFaults();
+    }
+
+    // The card pulled between the size and the read: an error, nothing half-read.
+    Sim().PullAfter(1);
+    tru::BufferDynamic contents;
+    {
+        TokenStorage::BusyGuard guard(*storage, "test");
+        EXPECT_THROW(storage->ReadFileD(5, contents), zrck::Exception);
+    }
+    EXPECT_TRUE(contents.Empty());
+}
+
+TEST_F(TokenStorageRig, RevisionIsReadInOneCommandAndAShortAnswerIsJudgedWhole)
+{
+    storage->LoginUserM(Text(kUserPin));
+    Sim().ResetCounters();
+    storage->ResetDeviceCache();
+    EXPECT_EQ(storage->GetTokenDataRevision(), 0u) << "no file 0";
+    EXPECT_EQ(Sim().Counters().at("total"), 1u);
+    EXPECT_EQ(storage->GetTokenDataRevision(), 0u);
+    EXPECT_EQ(Sim().Counters().at("total"), 1u) << "revision 0 is cached like any other";
+
+    const uint8_t revision[4] = {0x78, 0x56, 0x34, 0x12};
+    {
+        TokenStorage::BusyGuard guard(*storage, "test");
+        storage->OpenDevSessionInt();
+        storage->CreateFileD(0, TokenObject);  // an empty file 0: revision 0
+    }
+    EXPECT_FALSE(storage->IsTokenDataChangedM());
+    {
+        TokenStorage::BusyGuard guard(*storage, "test");
+        storage->WriteFileD(0, 0, revision, 4);
+    }
+    Sim().ResetCounters();
+    Sim().ForceStatus(107, 1, "ReadFile");  // a 107 on the revision read: the file read whole
+    EXPECT_TRUE(storage->IsTokenDataChangedM());
+    EXPECT_EQ(storage->GetTokenDataRevision(), 0x12345678u);
+    EXPECT_EQ(Count("ReadFile"), 2u);
+    EXPECT_EQ(Count("GetFileSize"), 1u);
+    Sim().ResetCounters();
+    EXPECT_FALSE(storage->IsTokenDataChangedM());
+    EXPECT_EQ(Sim().Counters().at("total"), 1u) << "four bytes, no size query";
+}
+
 TEST_F(TokenStorageRig, CardResetRepeatsTheCommand)
 {
     storage->LoginUserM(Text(kUserPin));

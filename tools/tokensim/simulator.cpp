@@ -134,6 +134,13 @@ bool Simulator::HandleFrame(const Bytes& payload, Bytes& answer) {
         return true;
     }
   }
+  if (pullAfter_ == 0) {
+    // Pulled while the command is on its way: not executed, never answered.
+    pullAfter_ = -1;
+    Remove();
+    return false;
+  }
+  if (pullAfter_ > 0) --pullAfter_;
   answer = AnswerApdu(payload);
   return true;
 }
@@ -222,7 +229,12 @@ std::string Simulator::HandleControl(const std::string& line) {
     faults_.SetDelayMs(static_cast<unsigned>(a));
     return "ok";
   }
+  if (op == "pull-after" && w.size() == 2 && ParseNumber(w[1], 1u << 20, a)) {
+    pullAfter_ = static_cast<long>(a);
+    return "ok";
+  }
   if (op == "clear-faults" && w.size() == 1) {
+    pullAfter_ = -1;
     faults_.Clear();
     return "ok";
   }

@@ -42,6 +42,8 @@ class Simulator {
   std::map<std::string, Card> cards_;
   Card* card_ = nullptr;
   bool inserted_ = true;
+  // Commands still answered before the card is pulled in the middle of the next one; -1: none.
+  long pullAfter_ = -1;
   VpcdLink link_;
   ControlServer control_;
   FaultPlan faults_;

@@ -29,6 +29,8 @@ class ControlClient {
   void ForceStatus(uint8_t status, unsigned count, const std::string& command = "") const;
   // kind: sw-only, bad-marker, bad-sw, truncated, empty.
   void Malformed(const std::string& kind, unsigned count, const std::string& command = "") const;
+  // The card is pulled while the command after the next `count` ones arrives.
+  void PullAfter(unsigned count) const { Request("pull-after " + std::to_string(count)); }
   void SetDelayMs(unsigned ms) const { Request("delay " + std::to_string(ms)); }
   void ClearFaults() const { Request("clear-faults"); }
 

@@ -1,0 +1,184 @@
+// A token object change cut short by a pulled card, at every command of it in turn: the library
+// started afresh (as a new process) finds the object whole or finds nothing, never an object
+// whose files are gone.
+#include <dlfcn.h>
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "rig.h"
+#include "token_road.h"
+
+namespace {
+
+constexpr const char* kUserPin = "12345678";
+
+class InterruptedChangeRig : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        const std::string why = tokensim::rig::Rig::WhyUnavailable();
+        if (!why.empty()) GTEST_SKIP() << why;
+        tokensim::rig::RigOptions options;
+        options.simulators = {{"--so-pin", "87654321", "--user-pin", kUserPin}};
+        rig = std::make_unique<tokensim::rig::Rig>(options);
+        module = dlopen(ZR_REAL_MODULE, RTLD_NOW | RTLD_LOCAL | RTLD_NODELETE);
+        ASSERT_NE(module, nullptr) << dlerror();
+        auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
+        ASSERT_EQ(getList(&p11), CKR_OK);
+    }
+
+    void TearDown() override
+    {
+        if (p11 != nullptr && session != 0) p11->C_Finalize(nullptr);
+        if (module != nullptr) dlclose(module);
+        rig.reset();
+    }
+
+    // The library from nothing, a session and the user logged in.
+    void Start()
+    {
+        CK_C_INITIALIZE_ARGS args{};
+        args.flags = CKF_OS_LOCKING_OK;
+        ASSERT_EQ(p11->C_Initialize(&args), CKR_OK);
+        CK_SLOT_ID slot = 0;
+        CK_ULONG count = 1;
+        ASSERT_EQ(p11->C_GetSlotList(CK_TRUE, &slot, &count), CKR_OK);
+        ASSERT_EQ(count, 1u);
+        ASSERT_EQ(p11->C_OpenSession(slot, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &session), CKR_OK);
+        const std::string pin = kUserPin;
+        ASSERT_EQ(p11->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(pin.data())),
+                               pin.size()),
+                  CKR_OK);
+    }
+
+    void Stop()
+    {
+        p11->C_Finalize(nullptr);
+        session = 0;
+    }
+
+    std::string Text(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
+    {
+        char value[128];
+        CK_ATTRIBUTE read{type, value, sizeof value};
+        EXPECT_EQ(p11->C_GetAttributeValue(session, object, &read, 1), CKR_OK);
+        return std::string(value, read.ulValueLen == CK_UNAVAILABLE_INFORMATION ? 0 : read.ulValueLen);
+    }
+
+    // Labels of the data objects a fresh library finds; each must be whole: its value is
+    // "value of " + label and its application the road's.
+    std::vector<std::string> WholeObjects()
+    {
+        std::vector<std::string> labels;
+        for (CK_OBJECT_HANDLE object : road::FindDataObjects(p11, session)) {
+            const std::string label = Text(object, CKA_LABEL);
+            EXPECT_EQ(Text(object, CKA_VALUE), "value of " + label) << "an object without its files";
+            EXPECT_EQ(Text(object, CKA_APPLICATION), "token-road") << label;
+            labels.push_back(label);
+        }
+        std::sort(labels.begin(), labels.end());
+        return labels;
+    }
+
+    CK_OBJECT_HANDLE Create(const std::string& label) { return road::CreateDataObject(p11, session, label, "value of " + label); }
+
+    // Pulls the card while the command after the first `answered` ones of `change` arrives, puts
+    // it back and starts the library afresh.
+    void PullDuring(unsigned answered, const std::function<void()>& change)
+    {
+        rig->Control().PullAfter(answered);
+        change();
+        rig->Control().ClearFaults();
+        Stop();
+        ASSERT_TRUE(rig->WaitCardPresent(0, false, std::chrono::seconds(15)));
+        rig->InsertCard();
+        Start();
+    }
+
+    // Commands `change` sends when nothing interrupts it.
+    uint64_t CommandsOf(const std::function<void()>& change)
+    {
+        rig->Control().ResetCounters();
+        change();
+        return rig->Control().Counters().at("total");
+    }
+
+    std::unique_ptr<tokensim::rig::Rig> rig;
+    void* module = nullptr;
+    CK_FUNCTION_LIST_PTR p11 = nullptr;
+    CK_SESSION_HANDLE session = 0;
+};
+
+TEST_F(InterruptedChangeRig, DestroyCutAtEveryCommandLeavesTheWholeObjectOrNothing)
+{
+    Start();
+    Create("kept");
+    const CK_OBJECT_HANDLE trial = Create("trial");
+    const uint64_t commands = CommandsOf([&] { EXPECT_EQ(p11->C_DestroyObject(session, trial), CKR_OK); });
+    ASSERT_GT(commands, 2u);
+    for (unsigned k = 0; k < commands; ++k) {
+        const std::string label = "victim-" + std::to_string(k);
+        const CK_OBJECT_HANDLE victim = Create(label);
+        PullDuring(k, [&] { p11->C_DestroyObject(session, victim); });
+        const std::vector<std::string> labels = WholeObjects();
+        ASSERT_TRUE(labels.size() == 1 || labels.size() == 2) << "pulled after " << k << " commands";
+        EXPECT_EQ(labels[0], "kept");
+        if (labels.size() == 2) {
+            EXPECT_EQ(labels[1], label);
+            for (CK_OBJECT_HANDLE object : road::FindDataObjects(p11, session)) {
+                if (Text(object, CKA_LABEL) == label) {
+                    ASSERT_EQ(p11->C_DestroyObject(session, object), CKR_OK);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(WholeObjects(), std::vector<std::string>{"kept"});
+}
+
+TEST_F(InterruptedChangeRig, CreateCutAtEveryCommandLeavesTheWholeObjectOrNothing)
+{
+    Start();
+    Create("kept");
+    const uint64_t commands = CommandsOf([&] { Create("trial"); });
+    for (CK_OBJECT_HANDLE object : road::FindDataObjects(p11, session)) {
+        if (Text(object, CKA_LABEL) == "trial") {
+            ASSERT_EQ(p11->C_DestroyObject(session, object), CKR_OK);
+        }
+    }
+    for (unsigned k = 0; k < commands; ++k) {
+        const std::string label = "new-" + std::to_string(k);
+        PullDuring(k, [&] {
+            CK_OBJECT_CLASS dataClass = CKO_DATA;
+            CK_BBOOL yes = CK_TRUE;
+            const std::string value = "value of " + label;
+            static const char application[] = "token-road";
+            CK_ATTRIBUTE data[] = {{CKA_CLASS, &dataClass, sizeof dataClass},
+                                   {CKA_TOKEN, &yes, sizeof yes},
+                                   {CKA_LABEL, const_cast<char*>(label.data()), label.size()},
+                                   {CKA_APPLICATION, const_cast<char*>(application), sizeof application - 1},
+                                   {CKA_VALUE, const_cast<char*>(value.data()), value.size()}};
+            CK_OBJECT_HANDLE object = 0;
+            p11->C_CreateObject(session, data, 5, &object);
+        });
+        const std::vector<std::string> labels = WholeObjects();
+        ASSERT_TRUE(labels.size() == 1 || labels.size() == 2) << "pulled after " << k << " commands";
+        EXPECT_EQ(labels[0], "kept");
+        if (labels.size() == 2) {
+            EXPECT_EQ(labels[1], label);
+            for (CK_OBJECT_HANDLE object : road::FindDataObjects(p11, session)) {
+                if (Text(object, CKA_LABEL) == label) {
+                    ASSERT_EQ(p11->C_DestroyObject(session, object), CKR_OK);
+                }
+            }
+        }
+    }
+    EXPECT_EQ(WholeObjects(), std::vector<std::string>{"kept"});
+}
+
+}  // namespace
