@@ -175,10 +175,11 @@ SecretText GetPassword() {
     size_t length = 0;
     while (length < kMaxPin) {
         const int c = vdk::getch();
+        // Ctrl-C reaches us as SIGINT while the terminal generates signals.
+        if (c == 3 || c == 26 || IsCtrlBreakDetected())
+            throw IntError{1};
         if (c < 0 || c == 13 || c == 10)
             break;
-        if (c == 3 || c == 26)
-            throw IntError{1};
         typed.Data()[length++] = static_cast<uint8_t>(c);
     }
     std::printf("\n");

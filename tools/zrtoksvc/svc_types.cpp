@@ -66,7 +66,11 @@ void ThrowCk(const char* function, CK_RV rv) {
 }
 
 void SetCtrlBreakHandler() {
-    if (std::signal(SIGINT, Leave) == SIG_ERR)
+    // Without SA_RESTART, so that a key read waiting at a PIN prompt returns at Ctrl-C.
+    struct sigaction action {};
+    action.sa_handler = Leave;
+    sigemptyset(&action.sa_mask);
+    if (sigaction(SIGINT, &action, nullptr) != 0)
         std::printf("Control-Break handler was not set.\n");
 }
 
