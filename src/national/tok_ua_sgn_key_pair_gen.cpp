@@ -82,12 +82,21 @@ TemplateFacts WalkPrivateTemplate(const zrck::AttributeTemplate& attributes)
     return facts;
 }
 
-// The curve both templates agree on.
-tru::Buffer ChooseCurve(const TemplateFacts& publicFacts, const TemplateFacts& privateFacts)
+// The named curve (with DKE1) of the token's default parameter set.
+tru::Buffer DefaultCurve(EParamSet paramSet)
 {
-    if (publicFacts.ecParams == nullptr && privateFacts.ecParams == nullptr) {
-        throw zrck::Exception(CKR_TEMPLATE_INCOMPLETE);
+    switch (paramSet) {
+    case DSTU4145_POLYNOMIAL_0: return UA_SGN_PARAMSET_0_OID_DKE1_VALUE;
+    case DSTU4145_POLYNOMIAL_6: return UA_SGN_PARAMSET_6_OID_DKE1_VALUE;
+    case DSTU4145_POLYNOMIAL_9: return UA_SGN_PARAMSET_9_OID_DKE1_VALUE;
+    default: return UA_SGN_PARAMSET_4_OID_DKE1_VALUE;
     }
+}
+
+// The curve both templates agree on; without any, the token's default.
+tru::Buffer ChooseCurve(const TemplateFacts& publicFacts, const TemplateFacts& privateFacts, EParamSet fallback)
+{
+    if (publicFacts.ecParams == nullptr && privateFacts.ecParams == nullptr) return DefaultCurve(fallback);
     if (publicFacts.ecParams == nullptr) return ValueOf(*privateFacts.ecParams);
     if (privateFacts.ecParams == nullptr) return ValueOf(*publicFacts.ecParams);
     const tru::Buffer pub = ValueOf(*publicFacts.ecParams);
@@ -123,8 +132,8 @@ zrck::TokMechanism::KeyPair TokUASgnKeyPairGenMechanism::GenerateKeyPair(zrck::S
     if (token == nullptr) throw zrck::Exception(CKR_DEVICE_REMOVED);
     if (!token->IsLogged()) throw zrck::Exception(CKR_USER_NOT_LOGGED_IN);
     // The curve is copied: the template entries are replaced below.
-    const tru::BufferDynamic curve(ChooseCurve(publicFacts, privateFacts));
     const UAToken services = UAToken::Of(token);
+    const tru::BufferDynamic curve(ChooseCurve(publicFacts, privateFacts, services.GetDefaultUAParamset()));
     tru::BufferDynamic sbox;
     const EParamSet paramSet = UASgnUtl::ParseECParams(curve, sbox, services.GetDefaultUAParamset());
 

@@ -266,7 +266,6 @@ TEST_F(DstuTokenTest, GenerationTemplatesAreCheckedBeforeTheTokenIsAsked)
         {"private key not private", {curve11}, {notPrivate}, CKR_ATTRIBUTE_VALUE_INVALID},
         {"public key private", {curve11, isPrivate}, {}, CKR_ATTRIBUTE_VALUE_INVALID},
         {"two curves", {curve11}, {curve10}, CKR_TEMPLATE_INCONSISTENT},
-        {"no curve", {}, {}, CKR_TEMPLATE_INCOMPLETE},
     };
     const uint64_t before = Count("GenerateKey");
     for (auto c : cases) {
@@ -284,6 +283,18 @@ TEST_F(DstuTokenTest, GenerationTemplatesAreCheckedBeforeTheTokenIsAsked)
                        zrck::MechanismParameter(CKM_DSTU4145_KEY_PAIR_GEN, tru::Buffer(parameter, 4))),
               CKR_MECHANISM_PARAM_INVALID);
     EXPECT_EQ(Count("GenerateKey"), before);
+}
+
+TEST_F(DstuTokenTest, NoCurveTakesTheTokensDefault)
+{
+    zrck::AttributeTemplate publicTemplate;
+    zrck::AttributeTemplate privateTemplate;
+    KeyPair pair;
+    ASSERT_EQ(Generate(publicTemplate, privateTemplate, pair), CKR_OK);
+    EXPECT_EQ(Attribute(pair.publicKey, CKA_EC_PARAMS), Of(qel::UA_SGN_PARAMSET_4_OID_DKE1_VALUE));
+    EXPECT_EQ(Attribute(pair.privateKey, CKA_EC_PARAMS), Of(qel::UA_SGN_PARAMSET_4_OID_DKE1_VALUE));
+    const Bytes data(32, 7);
+    EXPECT_EQ(Verify(CKM_DSTU4145, pair.publicKey, data, Sign(CKM_DSTU4145, pair.privateKey, data)), CKR_OK);
 }
 
 TEST_F(DstuTokenTest, SessionPublicKeyIsNotKeptOnTheToken)

@@ -617,7 +617,6 @@ TEST_F(DstuE2eTest, GenerationTemplatesAreCheckedBeforeTheToken)
         CK_RV expected;
     };
     const Case cases[] = {
-        {"no curve", {}, {}, CKR_TEMPLATE_INCOMPLETE},
         {"two curves", {curve}, {{CKA_EC_PARAMS, otherParams.data(), otherParams.size()}}, CKR_TEMPLATE_INCONSISTENT},
         {"private public key", {curve, {CKA_PRIVATE, &yes, sizeof yes}}, {}, CKR_ATTRIBUTE_VALUE_INVALID},
         {"private session key", {curve}, {{CKA_TOKEN, &no, sizeof no}}, CKR_ATTRIBUTE_VALUE_INVALID},

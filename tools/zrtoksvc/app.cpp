@@ -69,6 +69,7 @@ struct Parsed {
     vdk::SafeBuffer key_value;
     CK_SLOT_ID slot = kSlotUnset;
     int count = 1;
+    bool countGiven = false;
     uint64_t size = 0;
     uint64_t bits = 1024;
     bool flags[8] = {};  // t l s p h q y f
@@ -132,6 +133,7 @@ int ParseArgument(Parsed& r, int argc, char** argv, int& i) {
     }
     if (text.rfind("-count=", 0) == 0) {
         r.count = vdk::Converters::StringToCount(rest("-count="));
+        r.countGiven = true;
         return ST_OK;
     }
     if (text.rfind("-size=", 0) == 0) {
@@ -255,6 +257,7 @@ int RunCommand(int command, Parsed& r) {
     p.attr = r.attr;
     p.typeText = r.typeText;
     p.count = r.count;
+    p.countGiven = r.countGiven;
     p.bits = r.bits;
     p.repeat = r.flags[0];
     p.longForm = r.flags[1];
@@ -365,6 +368,8 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int RunZrTokSvc(int argc, char** argv) {
+    // Whole lines, so results and error reports keep their order in one log.
+    std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string configPath = GetLoadLibConfigFilename();
     try {
         if (vdk::File::IsFileExist(configPath.c_str()))

@@ -1,6 +1,10 @@
 // Command handlers: each takes the run's parameters and returns the exit status.
 #pragma once
 
+#include <list>
+#include <string>
+#include <vector>
+
 #include "printing.h"
 #include "svc_types.h"
 
@@ -45,5 +49,31 @@ int OpenAndTryLogin(SvcParams& p, bool interactive, bool& loggedIn);
 int OpenAndLogin(SvcParams& p);
 // One cycle's end for -t: pause; 9 when control-break was seen.
 bool RepeatAfterPause(SvcParams& p, int& status);
+// Reports the failed call and ends the command with status 5 through the normal clean-up.
+[[noreturn]] void FailCk(const char* function, CK_RV rv);
+// Search template whose values live as long as the object.
+class Search {
+public:
+    void Add(CK_ATTRIBUTE_TYPE type, const void* value, CK_ULONG length);
+    void AddULong(CK_ATTRIBUTE_TYPE type, CK_ULONG value);
+    void AddBool(CK_ATTRIBUTE_TYPE type, bool value);
+    // -id, -label and -subject, each when given (-id as CKA_OBJECT_ID for data objects).
+    void AddIdLabelSubject(const SvcParams& p, bool data = false);
+    CK_ATTRIBUTE* Data() { return attributes_.data(); }
+    CK_ULONG Count() const { return attributes_.size(); }
+    bool Empty() const { return attributes_.empty(); }
+
+private:
+    std::vector<CK_ATTRIBUTE> attributes_;
+    std::list<std::string> values_;
+};
+// Every matching handle (searched to the end; the search is always ended).
+std::vector<CK_OBJECT_HANDLE> FindAll(SvcParams& p, Search& search, CK_ULONG room = 100);
+// The one key of the class matching -id, -label and -subject: "Key not found" or
+// "Too many keys found" end the command with status 1.
+CK_OBJECT_HANDLE FindOneKey(SvcParams& p, CK_OBJECT_CLASS keyClass);
+CK_ULONG ReadULong(SvcParams& p, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
+// The whole file; the result-code exception with the text and the file name on failure.
+void LoadFile(const std::string& path, tru::BufferDynamic& into, const char* text);
 
 }  // namespace zrsvc

@@ -80,6 +80,7 @@ struct SvcParams {
     std::string label, wrap_label, application, attr;
     std::string typeText;  // the -type word as given, for the unknown-type message
     int32_t count = 1;
+    bool countGiven = false;  // -count was on the command line
     uint64_t bits = 1024;
     bool quiet = false, statistics = false, force = false, yes = false, repeat = false,
          longForm = false, hex = false, privateZone = false;
