@@ -136,12 +136,15 @@ RunResult ToolRunner::RunOnTerminal(const std::vector<std::string>& args,
     RunResult result;
     size_t seen = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    for (const auto& [expect, answer] : dialog) {
-        // Wait for the prompt text, then for the program to turn echo off for the key reads.
+    for (const auto& [prompt, answer] : dialog) {
+        // Wait for the prompt text, then for the program to turn echo off for the key reads;
+        // a prompt marked "~" reads a whole line with echo on.
+        const bool lineInput = !prompt.empty() && prompt[0] == '~';
+        const std::string expect = lineInput ? prompt.substr(1) : prompt;
         for (;;) {
             const size_t at = result.out.find(expect, seen);
             termios mode{};
-            const bool echoOff = tcgetattr(master, &mode) == 0 && (mode.c_lflag & ECHO) == 0;
+            const bool echoOff = lineInput || (tcgetattr(master, &mode) == 0 && (mode.c_lflag & ECHO) == 0);
             if (at != std::string::npos && echoOff) {
                 seen = at + expect.size();
                 break;

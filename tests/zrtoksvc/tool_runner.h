@@ -33,7 +33,7 @@ public:
 
     RunResult Run(const std::vector<std::string>& args, const std::string& input = std::string()) const;
     // On a terminal: for each pair, waits until the text has appeared and echo is off, then
-    // types the answer.
+    // types the answer. A text marked with a leading "~" is a line prompt: echo stays on.
     RunResult RunOnTerminal(const std::vector<std::string>& args,
                             const std::vector<std::pair<std::string, std::string>>& dialog) const;
 
