@@ -47,6 +47,7 @@ struct State {
     unsigned long digestLength = 32;
     // session
     bool loggedIn = false;
+    CK_USER_TYPE user = CKU_USER;
     std::vector<CK_OBJECT_HANDLE> found;
     size_t foundAt = 0;
     bool loaded = false;
@@ -274,13 +275,16 @@ CK_RV C_GetMechanismInfo(CK_SLOT_ID, CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_P
     return Answer("C_GetMechanismInfo", "");
 }
 CK_RV C_InitToken(CK_SLOT_ID slot, CK_UTF8CHAR_PTR pin, CK_ULONG length, CK_UTF8CHAR_PTR label) {
+    g.soPin.assign(reinterpret_cast<char*>(pin), length);
     return Answer("C_InitToken", " slot=" + std::to_string(slot) + " pin=" + std::string(reinterpret_cast<char*>(pin), length) +
                                      " label=[" + std::string(reinterpret_cast<char*>(label), 32) + "]");
 }
 CK_RV C_InitPIN(CK_SESSION_HANDLE, CK_UTF8CHAR_PTR pin, CK_ULONG length) {
+    g.pin.assign(reinterpret_cast<char*>(pin), length);
     return Answer("C_InitPIN", " pin=" + std::string(reinterpret_cast<char*>(pin), length));
 }
 CK_RV C_SetPIN(CK_SESSION_HANDLE, CK_UTF8CHAR_PTR oldPin, CK_ULONG oldLength, CK_UTF8CHAR_PTR newPin, CK_ULONG newLength) {
+    (g.user == CKU_SO ? g.soPin : g.pin).assign(reinterpret_cast<char*>(newPin), newLength);
     return Answer("C_SetPIN", " old=" + std::string(reinterpret_cast<char*>(oldPin), oldLength) +
                                   " new=" + std::string(reinterpret_cast<char*>(newPin), newLength));
 }
@@ -305,7 +309,10 @@ CK_RV C_Login(CK_SESSION_HANDLE, CK_USER_TYPE user, CK_UTF8CHAR_PTR pin, CK_ULON
     const std::string typed(reinterpret_cast<char*>(pin), length);
     const bool right = typed == (user == CKU_SO ? g.soPin : g.pin);
     const CK_RV rv = Answer("C_Login", " user=" + std::to_string(user) + " pin=" + typed, right ? CKR_OK : CKR_PIN_INCORRECT);
-    if (rv == CKR_OK) g.loggedIn = true;
+    if (rv == CKR_OK) {
+        g.loggedIn = true;
+        g.user = user;
+    }
     return rv;
 }
 CK_RV C_Logout(CK_SESSION_HANDLE) {
