@@ -80,20 +80,8 @@ bool FindPinTryFeature(SvcParams& p, CK_OBJECT_HANDLE& feature) {
     Search search;
     search.AddULong(CKA_CLASS, CKO_HW_FEATURE);
     search.AddULong(CKA_HW_FEATURE_TYPE, CKH_ZR_SO_PROPERTIES);
-    CK_FUNCTION_LIST_PTR f = p.functions;
-    const CK_SESSION_HANDLE session = p.finalizer->Session();
-    CK_RV rv = f->C_FindObjectsInit(session, search.Data(), search.Count());
-    if (rv != CKR_OK)
-        FailCk("C_FindObjectsInit", rv);
-    FindGuard guard(f, session);
-    CK_OBJECT_HANDLE handles[2] = {};
-    CK_ULONG found = 0;
-    rv = f->C_FindObjects(session, handles, 2, &found);
-    if (rv != CKR_OK)
-        FailCk("C_FindObjects", rv);
-    rv = guard.Final();
-    if (rv != CKR_OK)
-        FailCk("C_FindObjectsFinal", rv);
+    const std::vector<CK_OBJECT_HANDLE> handles = FindAll(p, search, 2);
+    const size_t found = handles.size();
     if (found != 1) {
         std::printf("Error! Feature not available.\n");
         return false;
@@ -130,18 +118,9 @@ int DoInitToken(SvcParams& p) {
         return ST_BREAK;
     RandomFile(p);
     CK_FUNCTION_LIST_PTR f = p.functions;
-    if (p.slot == kSlotUnset) {
-        CK_ULONG n = 0;
-        CK_RV rv = f->C_GetSlotList(CK_FALSE, nullptr, &n);
-        if (rv != CKR_OK)
-            return ReportCk("C_GetSlotList(0)", rv);
-        std::vector<CK_SLOT_ID> list(n + 10, 0);
-        CK_ULONG room = list.size();
-        rv = f->C_GetSlotList(CK_FALSE, list.data(), &room);
-        if (rv != CKR_OK)
-            return ReportCk("C_GetSlotList", rv);
-        p.slot = list[0];
-    }
+    const int slotStatus = ResolveFirstSlot(f, p.slot);
+    if (slotStatus != ST_OK)
+        return slotStatus;
     if (!p.quiet)
         std::printf("Token initialization started for slot %lu...\n", p.slot);
     vdk::TimeCounter watch;

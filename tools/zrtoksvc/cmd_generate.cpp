@@ -12,37 +12,15 @@ namespace zrsvc {
 
 namespace {
 
-CK_BBOOL gTrue = CK_TRUE;
-
-// A template whose values live as long as the object; room is fixed at construction.
-class KeyTemplate {
-public:
-    explicit KeyTemplate(CK_ULONG room) : entries_(room) {}
-    void Add(CK_ATTRIBUTE_TYPE type, const void* value, CK_ULONG length) {
-        entries_.at(count_++) = {type, const_cast<void*>(value), length};
-    }
-    void AddULong(CK_ATTRIBUTE_TYPE type, CK_ULONG value) {
-        numbers_.push_back(value);
-        Add(type, &numbers_.back(), sizeof(CK_ULONG));
-    }
-    void AddTrue(CK_ATTRIBUTE_TYPE type) { Add(type, &gTrue, 1); }
-    void AddOptional(const SvcParams& p) {
-        if (!p.id.Empty())
-            Add(CKA_ID, p.id.Data(), p.id.Size());
-        if (!p.subject.Empty())
-            Add(CKA_SUBJECT, p.subject.Data(), p.subject.Size());
-        if (!p.label.empty())
-            Add(CKA_LABEL, p.label.data(), p.label.size());
-    }
-    void AddExtra(const std::string& attr) { count_ += AddAttr(attr, entries_.data() + count_, entries_.size() - count_); }
-    CK_ATTRIBUTE* Data() { return entries_.data(); }
-    CK_ULONG Count() const { return count_; }
-
-private:
-    std::vector<CK_ATTRIBUTE> entries_;
-    std::list<CK_ULONG> numbers_;
-    CK_ULONG count_ = 0;
-};
+// The optional attributes of both halves: -id, -subject and -label, each when given.
+void AddOptional(ObjectTemplate& t, const SvcParams& p) {
+    if (!p.id.Empty())
+        t.AddBytes(CKA_ID, p.id);
+    if (!p.subject.Empty())
+        t.AddBytes(CKA_SUBJECT, p.subject);
+    if (!p.label.empty())
+        t.Add(CKA_LABEL, p.label.data(), p.label.size());
+}
 
 struct Curve {
     unsigned long bits;
@@ -59,7 +37,7 @@ const Curve kCurves[] = {
 };
 
 // Opens and logs in, announces, generates and reports.
-int Generate(SvcParams& p, CK_MECHANISM_TYPE mechanism, KeyTemplate& pub, KeyTemplate& priv, const std::string& announce) {
+int Generate(SvcParams& p, CK_MECHANISM_TYPE mechanism, ObjectTemplate& pub, ObjectTemplate& priv, const std::string& announce) {
     const int open = OpenAndLogin(p);
     if (open != ST_OK)
         return open;
@@ -76,11 +54,7 @@ int Generate(SvcParams& p, CK_MECHANISM_TYPE mechanism, KeyTemplate& pub, KeyTem
     if (rv != CKR_OK)
         return ReportCk("C_GenerateKeyPair", rv);
     watch.Stop();
-    if (!p.quiet)
-        std::printf("Done in %s.\n", watch.GetAsStr().c_str());
-    if (p.statistics)
-        DoStatistic(p);
-    return ST_OK;
+    return FinishTimed(p, watch);
 }
 
 }  // namespace
@@ -101,31 +75,31 @@ const char* ConvertBitsToECDsaName(unsigned long bits) {
 
 int DoGenRSA(SvcParams& p) {
     static const CK_BYTE kExponent[] = {0x01, 0x00, 0x01};
-    KeyTemplate pub(16), priv(22);
+    ObjectTemplate pub(16), priv(22);
     pub.AddULong(CKA_CLASS, CKO_PUBLIC_KEY);
     pub.AddULong(CKA_KEY_TYPE, CKK_RSA);
-    pub.AddTrue(CKA_TOKEN);  // the public key outlives the run
-    pub.AddTrue(CKA_ENCRYPT);
+    pub.AddBool(CKA_TOKEN, true);  // the public key outlives the run
+    pub.AddBool(CKA_ENCRYPT, true);
     pub.AddULong(CKA_MODULUS_BITS, p.bits);
     pub.Add(CKA_PUBLIC_EXPONENT, kExponent, sizeof kExponent);
-    pub.AddOptional(p);
+    AddOptional(pub, p);
     priv.AddULong(CKA_CLASS, CKO_PRIVATE_KEY);
     priv.AddULong(CKA_KEY_TYPE, CKK_RSA);
-    priv.AddTrue(CKA_TOKEN);
-    priv.AddTrue(CKA_DECRYPT);
-    priv.AddOptional(p);
+    priv.AddBool(CKA_TOKEN, true);
+    priv.AddBool(CKA_DECRYPT, true);
+    AddOptional(priv, p);
     priv.AddExtra(p.attr);
     return Generate(p, CKM_RSA_PKCS_KEY_PAIR_GEN, pub, priv,
                     "Generating RSA " + std::to_string(p.bits) + "-bits keypair...\n");
 }
 
 int DoGenECDsa(SvcParams& p) {
-    KeyTemplate pub(16), priv(22);
+    ObjectTemplate pub(16), priv(22);
     pub.AddULong(CKA_CLASS, CKO_PUBLIC_KEY);
     pub.AddULong(CKA_KEY_TYPE, CKK_EC);
-    pub.AddTrue(CKA_TOKEN);
-    pub.AddTrue(CKA_VERIFY);
-    pub.AddOptional(p);
+    pub.AddBool(CKA_TOKEN, true);
+    pub.AddBool(CKA_VERIFY, true);
+    AddOptional(pub, p);
     const std::string params = ConvertBitsToECDsaParams(p.bits);
     std::string announce = "Generating EC DSA keypair with default EC parameters...";
     if (p.bits != 0 && p.bits != 1024) {
@@ -134,25 +108,25 @@ int DoGenECDsa(SvcParams& p) {
     }
     priv.AddULong(CKA_CLASS, CKO_PRIVATE_KEY);
     priv.AddULong(CKA_KEY_TYPE, CKK_EC);
-    priv.AddTrue(CKA_TOKEN);
-    priv.AddTrue(CKA_SIGN);
-    priv.AddOptional(p);
+    priv.AddBool(CKA_TOKEN, true);
+    priv.AddBool(CKA_SIGN, true);
+    AddOptional(priv, p);
     priv.AddExtra(p.attr);
     return Generate(p, CKM_EC_KEY_PAIR_GEN, pub, priv, announce + "\n");
 }
 
 int DoGenDstu4145(SvcParams& p) {
-    KeyTemplate pub(16), priv(35);
+    ObjectTemplate pub(16), priv(35);
     pub.AddULong(CKA_CLASS, CKO_PUBLIC_KEY);
     pub.AddULong(CKA_KEY_TYPE, CKK_DSTU4145);
-    pub.AddTrue(CKA_TOKEN);  // the public key outlives the run
-    pub.AddTrue(CKA_VERIFY);
-    pub.AddOptional(p);
+    pub.AddBool(CKA_TOKEN, true);  // the public key outlives the run
+    pub.AddBool(CKA_VERIFY, true);
+    AddOptional(pub, p);
     priv.AddULong(CKA_CLASS, CKO_PRIVATE_KEY);
     priv.AddULong(CKA_KEY_TYPE, CKK_DSTU4145);
-    priv.AddTrue(CKA_TOKEN);
-    priv.AddTrue(CKA_SIGN);
-    priv.AddOptional(p);
+    priv.AddBool(CKA_TOKEN, true);
+    priv.AddBool(CKA_SIGN, true);
+    AddOptional(priv, p);
     priv.AddExtra(p.attr);
     return Generate(p, CKM_DSTU4145_KEY_PAIR_GEN, pub, priv,
                     "Generating DSTU 4145 keypair with default EC parameters...\n");

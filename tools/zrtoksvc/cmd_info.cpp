@@ -47,6 +47,34 @@ bool RepeatAfterPause(SvcParams& p, int& status) {
     return true;
 }
 
+bool EndCycle(SvcParams& p, int& status) {
+    if (p.statistics && DoStatistic(p) == ST_BREAK) {
+        status = ST_BREAK;
+        return false;
+    }
+    p.finalizer->CloseSession();
+    if (IsCtrlBreakDetected()) {
+        status = ST_BREAK;
+        return false;
+    }
+    return RepeatAfterPause(p, status);
+}
+
+int OpenForRandom(SvcParams& p, bool interactive) {
+    if (p.password.empty() && !p.loginRequired)
+        return p.finalizer->OpenSessionInt(p.slot);
+    bool logged = false;
+    return OpenAndTryLogin(p, interactive, logged);
+}
+
+int FinishTimed(SvcParams& p, const vdk::TimeCounter& watch) {
+    if (!p.quiet)
+        std::printf("Done in %s.\n", watch.GetAsStr().c_str());
+    if (p.statistics)
+        DoStatistic(p);
+    return ST_OK;
+}
+
 SearchResult DoStatisticLine(SvcParams& p, CK_OBJECT_CLASS objectClass, const char* name, ESearchZone zone) {
     if (IsCtrlBreakDetected())
         return {ST_BREAK, 0};
@@ -251,16 +279,9 @@ int DoGenerateRandom(SvcParams& p) {
     for (;;) {
         if (IsCtrlBreakDetected())
             return ST_BREAK;
-        if (p.password.empty() && !p.loginRequired) {
-            const int open = p.finalizer->OpenSessionInt(p.slot);
-            if (open != ST_OK)
-                return open;
-        } else {
-            bool logged = false;
-            const int open = OpenAndTryLogin(p, !p.quiet, logged);
-            if (open != ST_OK)
-                return open;
-        }
+        const int open = OpenForRandom(p, !p.quiet);
+        if (open != ST_OK)
+            return open;
         p.finalizer->SeedRandom(p.seed);
         std::memset(random.Data(), 0, random.Size());
         watch.Start();
@@ -296,16 +317,9 @@ int DoMonotonicNext(SvcParams& p) {
     for (;;) {
         if (IsCtrlBreakDetected())
             return ST_BREAK;
-        if (p.password.empty() && !p.loginRequired) {
-            const int open = p.finalizer->OpenSessionInt(p.slot);
-            if (open != ST_OK)
-                return open;
-        } else {
-            bool logged = false;
-            const int open = OpenAndTryLogin(p, false, logged);
-            if (open != ST_OK)
-                return open;
-        }
+        const int open = OpenForRandom(p, false);
+        if (open != ST_OK)
+            return open;
         const CK_SESSION_HANDLE session = p.finalizer->Session();
         CK_OBJECT_CLASS hwClass = CKO_HW_FEATURE;
         CK_HW_FEATURE_TYPE feature = CKH_MONOTONIC_COUNTER;

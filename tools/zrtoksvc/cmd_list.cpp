@@ -43,12 +43,7 @@ int RunListings(SvcParams& p, const std::vector<Listing>& listings) {
             if (result.status != ST_OK)
                 status = result.status;
         }
-        if (p.statistics && DoStatistic(p) == ST_BREAK)
-            return ST_BREAK;
-        p.finalizer->CloseSession();
-        if (IsCtrlBreakDetected())
-            return ST_BREAK;
-        if (status != ST_OK || !RepeatAfterPause(p, status))
+        if (status != ST_OK || !EndCycle(p, status))
             return status;
     }
 }
@@ -133,12 +128,7 @@ int DoListParams(SvcParams& p) {
             if (rv != CKR_OK)
                 return ReportCk("C_FindObjectsFinal", rv);
         }
-        if (p.statistics && DoStatistic(p) == ST_BREAK)
-            return ST_BREAK;
-        p.finalizer->CloseSession();
-        if (IsCtrlBreakDetected())
-            return ST_BREAK;
-        if (!RepeatAfterPause(p, status))
+        if (!EndCycle(p, status))
             return status;
     }
 }
@@ -208,12 +198,7 @@ int DoListMechanisms(SvcParams& p) {
         }
         if (IsCtrlBreakDetected())
             return ST_BREAK;
-        if (p.statistics && DoStatistic(p) == ST_BREAK)
-            return ST_BREAK;
-        p.finalizer->CloseSession();
-        if (IsCtrlBreakDetected())
-            return ST_BREAK;
-        if (!RepeatAfterPause(p, status))
+        if (!EndCycle(p, status))
             return status;
     }
 }

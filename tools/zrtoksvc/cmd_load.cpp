@@ -16,35 +16,7 @@ namespace {
 
 constexpr CK_ULONG kLoadRoom = 25;
 
-// The load template: values point into the run's parameters and the file buffer.
-class LoadTemplate {
-public:
-    LoadTemplate() : entries_(kLoadRoom) {}
-    void Add(CK_ATTRIBUTE_TYPE type, const void* value, CK_ULONG length) {
-        entries_.at(count_++) = {type, const_cast<void*>(value), length};
-    }
-    void AddULong(CK_ATTRIBUTE_TYPE type, CK_ULONG value) {
-        numbers_.push_back(value);
-        Add(type, &numbers_.back(), sizeof(CK_ULONG));
-    }
-    void AddBool(CK_ATTRIBUTE_TYPE type, bool value) { Add(type, value ? &kTrue : &kFalse, 1); }
-    void AddBytes(CK_ATTRIBUTE_TYPE type, const tru::Buffer& bytes) { Add(type, bytes.Data(), bytes.Size()); }
-    void AddExtra(const std::string& attr) { count_ += AddAttr(attr, entries_.data() + count_, kLoadRoom - count_); }
-    CK_ATTRIBUTE* Data() { return entries_.data(); }
-    CK_ULONG Count() const { return count_; }
-
-private:
-    static const CK_BBOOL kTrue = CK_TRUE;
-    static const CK_BBOOL kFalse = CK_FALSE;
-    std::vector<CK_ATTRIBUTE> entries_;
-    std::list<CK_ULONG> numbers_;
-    CK_ULONG count_ = 0;
-};
-
-const CK_BBOOL LoadTemplate::kTrue;
-const CK_BBOOL LoadTemplate::kFalse;
-
-int Create(SvcParams& p, LoadTemplate& t, const std::string& announce) {
+int Create(SvcParams& p, ObjectTemplate& t, const std::string& announce) {
     if (IsCtrlBreakDetected())
         return ST_BREAK;
     if (!p.quiet)
@@ -56,11 +28,7 @@ int Create(SvcParams& p, LoadTemplate& t, const std::string& announce) {
     if (rv != CKR_OK)
         return ReportCk("C_CreateObject", rv);
     watch.Stop();
-    if (!p.quiet)
-        std::printf("Done in %s.\n", watch.GetAsStr().c_str());
-    if (p.statistics)
-        DoStatistic(p);
-    return ST_OK;
+    return FinishTimed(p, watch);
 }
 
 std::string Announce(const char* kind, const SvcParams& p) {
@@ -69,7 +37,7 @@ std::string Announce(const char* kind, const SvcParams& p) {
     return text;
 }
 
-void AddCommon(LoadTemplate& t, const SvcParams& p, bool withSubject) {
+void AddCommon(ObjectTemplate& t, const SvcParams& p, bool withSubject) {
     t.Add(CKA_LABEL, p.label.data(), p.label.size());
     t.AddBytes(CKA_ID, p.id);
     if (withSubject)
@@ -87,7 +55,7 @@ int DoLoadPublicKey(SvcParams& p) {
     const CK_KEY_TYPE keyType = ConvertKeyTypeForToken(p.keyType);
     if (keyType != CKK_RSA && keyType != CKK_EC && keyType != CKK_DSTU4145)
         return ST_ERROR;
-    LoadTemplate t;
+    ObjectTemplate t(kLoadRoom);
     t.AddULong(CKA_CLASS, CKO_PUBLIC_KEY);
     t.AddULong(CKA_KEY_TYPE, keyType);
     t.AddBool(CKA_TOKEN, true);
@@ -109,7 +77,7 @@ int DoLoadPrivateKey(SvcParams& p) {
     const CK_KEY_TYPE keyType = ConvertKeyTypeForToken(p.keyType);
     if (keyType != CKK_EC && keyType != CKK_DSTU4145)
         return ST_ERROR;
-    LoadTemplate t;
+    ObjectTemplate t(kLoadRoom);
     t.AddULong(CKA_CLASS, CKO_PRIVATE_KEY);
     t.AddULong(CKA_KEY_TYPE, keyType);
     t.AddBool(CKA_TOKEN, true);
@@ -130,7 +98,7 @@ int DoLoadSecretKey(SvcParams& p) {
     LoadFile(p.file, value, "Cannot load data file ");
     if (p.keyType != KT_GENERIC)
         return ST_ERROR;
-    LoadTemplate t;
+    ObjectTemplate t(kLoadRoom);
     t.AddULong(CKA_CLASS, CKO_SECRET_KEY);
     t.AddULong(CKA_KEY_TYPE, CKK_GENERIC_SECRET);
     t.AddBool(CKA_TOKEN, true);
@@ -147,7 +115,7 @@ int DoLoadCert(SvcParams& p) {
         return open;
     tru::BufferDynamic value;
     LoadFile(p.file, value, "Cannot load data file ");
-    LoadTemplate t;
+    ObjectTemplate t(kLoadRoom);
     t.AddULong(CKA_CLASS, CKO_CERTIFICATE);
     t.AddULong(CKA_CERTIFICATE_TYPE, CKC_X_509);
     t.AddBool(CKA_TOKEN, true);
@@ -185,7 +153,7 @@ int DoLoadData(SvcParams& p) {
                       "Loading data object from file \"%s\" (%lu bytes) with label \"%s\" into %s...\n", p.file.c_str(),
                       static_cast<unsigned long>(fileSize), p.label.c_str(), zone);
     }
-    LoadTemplate t;
+    ObjectTemplate t(kLoadRoom);
     t.AddULong(CKA_CLASS, CKO_DATA);
     t.AddBool(CKA_TOKEN, true);
     t.AddBool(CKA_PRIVATE, p.privateZone);

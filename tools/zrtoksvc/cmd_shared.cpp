@@ -3,6 +3,7 @@
 
 #include "commands.h"
 #include "session.h"
+#include "words.h"
 
 namespace zrsvc {
 
@@ -30,6 +31,26 @@ void Search::AddIdLabelSubject(const SvcParams& p, bool data) {
         Add(CKA_LABEL, p.label.data(), p.label.size());
     if (!p.subject.Empty())
         Add(CKA_SUBJECT, p.subject.Data(), p.subject.Size());
+}
+
+namespace {
+const CK_BBOOL kTrue = CK_TRUE;
+const CK_BBOOL kFalse = CK_FALSE;
+}  // namespace
+
+void ObjectTemplate::Add(CK_ATTRIBUTE_TYPE type, const void* value, CK_ULONG length) {
+    entries_.at(count_++) = {type, const_cast<void*>(value), length};
+}
+
+void ObjectTemplate::AddULong(CK_ATTRIBUTE_TYPE type, CK_ULONG value) {
+    numbers_.push_back(value);
+    Add(type, &numbers_.back(), sizeof(CK_ULONG));
+}
+
+void ObjectTemplate::AddBool(CK_ATTRIBUTE_TYPE type, bool value) { Add(type, value ? &kTrue : &kFalse, 1); }
+
+void ObjectTemplate::AddExtra(const std::string& attr) {
+    count_ += AddAttr(attr, entries_.data() + count_, entries_.size() - count_);
 }
 
 std::vector<CK_OBJECT_HANDLE> FindAll(SvcParams& p, Search& search, CK_ULONG room) {

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "converters.h"
 #include "printing.h"
 #include "svc_types.h"
 
@@ -49,6 +50,13 @@ int OpenAndTryLogin(SvcParams& p, bool interactive, bool& loggedIn);
 int OpenAndLogin(SvcParams& p);
 // One cycle's end for -t: pause; 9 when control-break was seen.
 bool RepeatAfterPause(SvcParams& p, int& status);
+// A listing cycle's end: -s report, close, control-break, -t pause; true to run again.
+bool EndCycle(SvcParams& p, int& status);
+// A session for "random" and "next": without login when the token needs none and no PIN
+// is given, else with a login try. The opening status.
+int OpenForRandom(SvcParams& p, bool interactive);
+// "Done in" (unless -q) and the -s report after a timed creation.
+int FinishTimed(SvcParams& p, const vdk::TimeCounter& watch);
 // Reports the failed call and ends the command with status 5 through the normal clean-up.
 [[noreturn]] void FailCk(const char* function, CK_RV rv);
 // Search template whose values live as long as the object.
@@ -66,6 +74,24 @@ public:
 private:
     std::vector<CK_ATTRIBUTE> attributes_;
     std::list<std::string> values_;
+};
+// A template of fixed room for objects to create; values live as long as the object.
+class ObjectTemplate {
+public:
+    explicit ObjectTemplate(CK_ULONG room) : entries_(room) {}
+    void Add(CK_ATTRIBUTE_TYPE type, const void* value, CK_ULONG length);
+    void AddULong(CK_ATTRIBUTE_TYPE type, CK_ULONG value);
+    void AddBool(CK_ATTRIBUTE_TYPE type, bool value);
+    void AddBytes(CK_ATTRIBUTE_TYPE type, const tru::Buffer& bytes) { Add(type, bytes.Data(), bytes.Size()); }
+    // -attr into the room left (AddAttr's checks apply).
+    void AddExtra(const std::string& attr);
+    CK_ATTRIBUTE* Data() { return entries_.data(); }
+    CK_ULONG Count() const { return count_; }
+
+private:
+    std::vector<CK_ATTRIBUTE> entries_;
+    std::list<CK_ULONG> numbers_;
+    CK_ULONG count_ = 0;
 };
 // Every matching handle (searched to the end; the search is always ended).
 std::vector<CK_OBJECT_HANDLE> FindAll(SvcParams& p, Search& search, CK_ULONG room = 100);

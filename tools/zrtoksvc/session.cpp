@@ -22,21 +22,23 @@ LibFinalizer::~LibFinalizer() {
         std::printf("***C_Finalize Error 0x%lx\n", rv);
 }
 
-int LibFinalizer::ResolveSlot(CK_SLOT_ID& slot) {
+int ResolveFirstSlot(CK_FUNCTION_LIST_PTR functions, CK_SLOT_ID& slot) {
     if (slot != kSlotUnset)
         return ST_OK;
     CK_ULONG count = 0;
-    CK_RV rv = functions_->C_GetSlotList(CK_FALSE, nullptr, &count);
+    CK_RV rv = functions->C_GetSlotList(CK_FALSE, nullptr, &count);
     if (rv != CKR_OK)
         return ReportCk("C_GetSlotList(0)", rv);
     std::vector<CK_SLOT_ID> list(count + 10, 0);
     CK_ULONG room = list.size();
-    rv = functions_->C_GetSlotList(CK_FALSE, list.data(), &room);
+    rv = functions->C_GetSlotList(CK_FALSE, list.data(), &room);
     if (rv != CKR_OK)
         return ReportCk("C_GetSlotList", rv);
     slot = list[0];
     return ST_OK;
 }
+
+int LibFinalizer::ResolveSlot(CK_SLOT_ID& slot) { return ResolveFirstSlot(functions_, slot); }
 
 int LibFinalizer::OpenIfNeeded(CK_SLOT_ID& slot) {
     if (session_ != 0)

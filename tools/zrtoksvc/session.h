@@ -52,6 +52,10 @@ SecretText GetConfirmedPassword(const char* kind);
 // "Y/N ?" and one key; true for Y or y.
 bool AskYesNo();
 
+// With slot unset, the first slot of the whole list (0 when there is none); 5 after reporting
+// a failed list.
+int ResolveFirstSlot(CK_FUNCTION_LIST_PTR functions, CK_SLOT_ID& slot);
+
 // Fills tokenInitialized and loginRequired; failures throw CkError.
 void ReadTokenParams(SvcParams& params);
 
