@@ -6,6 +6,8 @@
 #include <memory>
 #include <stdexcept>
 
+#include "support/string_utils.h"
+
 namespace zrsvc {
 
 namespace {
@@ -130,8 +132,12 @@ bool testForParam(const char* arg, const char* name, tru::BufferDynamic& out, in
     std::string value;
     if (!testForParam(arg, name, value, argc, argv, index))
         return false;
-    if (out.Set(value) != tru::SUCCESS)
-        throw tru::Exception(tru::ERROR_MEM);
+    const tru::TResult code = out.Set(value);
+    // The copy may hold a key value: leave nothing of it behind.
+    if (!value.empty())
+        vdk::WipeMemory(&value[0], static_cast<unsigned>(value.size()));
+    if (code != tru::SUCCESS)
+        throw tru::Exception(code);
     return true;
 }
 
