@@ -44,7 +44,9 @@ void LibParameters::RefineLibName() {
 CK_FUNCTION_LIST_PTR LibParameters::OpenAndInitLib(const std::string& initConfigFile, CK_SLOT_ID& slot,
                                                    bool osLocking, bool allSlots) {
     const std::string entry = entry_.empty() ? "C_GetFunctionList" : entry_;
-    handle_ = dlopen(name_.c_str(), RTLD_LAZY);
+    // Kept mapped when closed: a library may keep process-wide state past C_Finalize (the
+    // token library keeps its lost-session list), and the process ends right after.
+    handle_ = dlopen(name_.c_str(), RTLD_LAZY | RTLD_NODELETE);
     if (handle_ == nullptr) {
         const std::string text = "Can't load library " + description_ + " from file \"" + name_ + "\", dlopen error " +
                                  dlerror() + "\n";
