@@ -6,6 +6,7 @@
 #include "cryptoki/token.h"
 #include "driver/token_storage.h"
 #include "national/template_value_detach.h"
+#include "national/tok_ua_sgn_domain_params.h"
 #include "national/tok_ua_sgn_keys.h"
 #include "national/tok_ua_sgn_mechanisms.h"
 #include "national/ua_sgn_util.h"
@@ -82,21 +83,14 @@ TemplateFacts WalkPrivateTemplate(const zrck::AttributeTemplate& attributes)
     return facts;
 }
 
-// The named curve (with DKE1) of the token's default parameter set.
-tru::Buffer DefaultCurve(EParamSet paramSet)
+// The curve both templates agree on; with none named, the token's default set with DKE1.
+tru::Buffer ChooseCurve(const TemplateFacts& publicFacts, const TemplateFacts& privateFacts, EParamSet defaultSet)
 {
-    switch (paramSet) {
-    case DSTU4145_POLYNOMIAL_0: return UA_SGN_PARAMSET_0_OID_DKE1_VALUE;
-    case DSTU4145_POLYNOMIAL_6: return UA_SGN_PARAMSET_6_OID_DKE1_VALUE;
-    case DSTU4145_POLYNOMIAL_9: return UA_SGN_PARAMSET_9_OID_DKE1_VALUE;
-    default: return UA_SGN_PARAMSET_4_OID_DKE1_VALUE;
+    if (publicFacts.ecParams == nullptr && privateFacts.ecParams == nullptr) {
+        const tru::Buffer* block = UASgnParamsetBlock(defaultSet);
+        if (block == nullptr) throw zrck::Exception(CKR_TEMPLATE_INCOMPLETE);
+        return *block;
     }
-}
-
-// The curve both templates agree on; without any, the token's default.
-tru::Buffer ChooseCurve(const TemplateFacts& publicFacts, const TemplateFacts& privateFacts, EParamSet fallback)
-{
-    if (publicFacts.ecParams == nullptr && privateFacts.ecParams == nullptr) return DefaultCurve(fallback);
     if (publicFacts.ecParams == nullptr) return ValueOf(*privateFacts.ecParams);
     if (privateFacts.ecParams == nullptr) return ValueOf(*publicFacts.ecParams);
     const tru::Buffer pub = ValueOf(*publicFacts.ecParams);
@@ -131,8 +125,8 @@ zrck::TokMechanism::KeyPair TokUASgnKeyPairGenMechanism::GenerateKeyPair(zrck::S
     zrck::Token* token = session.GetOwnerToken();
     if (token == nullptr) throw zrck::Exception(CKR_DEVICE_REMOVED);
     if (!token->IsLogged()) throw zrck::Exception(CKR_USER_NOT_LOGGED_IN);
-    // The curve is copied: the template entries are replaced below.
     const UAToken services = UAToken::Of(token);
+    // The curve is copied: the template entries are replaced below.
     const tru::BufferDynamic curve(ChooseCurve(publicFacts, privateFacts, services.GetDefaultUAParamset()));
     tru::BufferDynamic sbox;
     const EParamSet paramSet = UASgnUtl::ParseECParams(curve, sbox, services.GetDefaultUAParamset());
