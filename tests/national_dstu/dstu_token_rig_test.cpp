@@ -285,6 +285,18 @@ TEST_F(DstuTokenTest, GenerationTemplatesAreCheckedBeforeTheTokenIsAsked)
     EXPECT_EQ(Count("GenerateKey"), before);
 }
 
+TEST_F(DstuTokenTest, NoCurveTakesTheTokensDefault)
+{
+    zrck::AttributeTemplate publicTemplate;
+    zrck::AttributeTemplate privateTemplate;
+    KeyPair pair;
+    ASSERT_EQ(Generate(publicTemplate, privateTemplate, pair), CKR_OK);
+    EXPECT_EQ(Attribute(pair.publicKey, CKA_EC_PARAMS), Of(qel::UA_SGN_PARAMSET_4_OID_DKE1_VALUE));
+    EXPECT_EQ(Attribute(pair.privateKey, CKA_EC_PARAMS), Of(qel::UA_SGN_PARAMSET_4_OID_DKE1_VALUE));
+    const Bytes data(32, 7);
+    EXPECT_EQ(Verify(CKM_DSTU4145, pair.publicKey, data, Sign(CKM_DSTU4145, pair.privateKey, data)), CKR_OK);
+}
+
 TEST_F(DstuTokenTest, SessionPublicKeyIsNotKeptOnTheToken)
 {
     const KeyPair pair = Generate(Of(qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE), false);

@@ -1,0 +1,199 @@
+#include "tool_runner.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <pty.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <stdexcept>
+
+namespace zrtoksvctest {
+
+namespace {
+
+
+int WaitStatus(pid_t pid) {
+    int raw = 0;
+    while (waitpid(pid, &raw, 0) < 0 && errno == EINTR) {
+    }
+    return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+}
+
+}  // namespace
+
+ToolRunner::ToolRunner() {
+    char pattern[] = "/tmp/zrtoksvc-test-XXXXXX";
+    if (mkdtemp(pattern) == nullptr) throw std::runtime_error("mkdtemp");
+    dir_ = pattern;
+    chmod(dir_.c_str(), 0755);
+    env_["ZRSTUB_LOG"] = Path("calls.log");
+    env_["ZRSTUB_SCRIPT"] = Path("script");
+}
+
+ToolRunner::~ToolRunner() { std::system(("rm -rf '" + dir_ + "'").c_str()); }
+
+void ToolRunner::WriteFile(const std::string& name, const std::string& bytes, int mode) const {
+    const std::string path = Path(name);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    chmod(path.c_str(), mode);
+}
+
+std::string ToolRunner::ReadFile(const std::string& name) const {
+    std::ifstream in(Path(name), std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+void ToolRunner::UseLibrary(const std::string& library, const std::string& extra) const {
+    WriteFile("load-zrcryptoki.cfg", "zorvanecorp.zrcryptoki.lib.description = Test module\n"
+                                     "zorvanecorp.zrcryptoki.lib.name = " + library + "\n" + extra);
+}
+
+void ToolRunner::PrepareChild() const {
+    if (chdir(dir_.c_str()) != 0) _exit(126);
+    for (const auto& [name, value] : env_) setenv(name.c_str(), value.c_str(), 1);
+}
+
+std::vector<char*> ToolRunner::Argv(std::vector<std::string>& storage, const std::vector<std::string>& args) const {
+    storage.clear();
+    storage.push_back(ZRTOKSVC_BIN);
+    storage.insert(storage.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (std::string& s : storage) argv.push_back(&s[0]);
+    argv.push_back(nullptr);
+    return argv;
+}
+
+RunResult ToolRunner::Run(const std::vector<std::string>& args, const std::string& input) const {
+    int in[2], out[2], err[2];
+    if (pipe(in) != 0 || pipe(out) != 0 || pipe(err) != 0) throw std::runtime_error("pipe");
+    std::vector<std::string> storage;
+    std::vector<char*> argv = Argv(storage, args);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(in[0], 0);
+        dup2(out[1], 1);
+        dup2(err[1], 2);
+        for (int fd : {in[0], in[1], out[0], out[1], err[0], err[1]}) close(fd);
+        PrepareChild();
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    close(in[0]);
+    close(out[1]);
+    close(err[1]);
+    if (!input.empty()) {
+        ssize_t written = write(in[1], input.data(), input.size());
+        (void)written;
+    }
+    close(in[1]);
+    RunResult result;
+    // Read both pipes without letting either fill up.
+    pollfd fds[2] = {{out[0], POLLIN, 0}, {err[0], POLLIN, 0}};
+    std::string* sinks[2] = {&result.out, &result.err};
+    int open = 2;
+    while (open > 0) {
+        if (poll(fds, 2, -1) < 0 && errno != EINTR) break;
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].fd < 0 || fds[i].revents == 0) continue;
+            char buffer[4096];
+            const ssize_t n = read(fds[i].fd, buffer, sizeof buffer);
+            if (n > 0) {
+                sinks[i]->append(buffer, static_cast<size_t>(n));
+            } else {
+                close(fds[i].fd);
+                fds[i].fd = -1;
+                --open;
+            }
+        }
+    }
+    result.status = WaitStatus(pid);
+    return result;
+}
+
+RunResult ToolRunner::RunOnTerminal(const std::vector<std::string>& args,
+                                    const std::vector<std::pair<std::string, std::string>>& dialog) const {
+    std::vector<std::string> storage;
+    std::vector<char*> argv = Argv(storage, args);
+    int master = -1;
+    const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
+    if (pid < 0) throw std::runtime_error("forkpty");
+    if (pid == 0) {
+        PrepareChild();
+        execv(argv[0], argv.data());
+        _exit(127);
+    }
+    RunResult result;
+    size_t seen = 0;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    for (const auto& [prompt, answer] : dialog) {
+        // Wait for the prompt text, then for the program to turn echo off for the key reads;
+        // a prompt marked "~" reads a whole line with echo on.
+        const bool lineInput = !prompt.empty() && prompt[0] == '~';
+        const std::string expect = lineInput ? prompt.substr(1) : prompt;
+        for (;;) {
+            const size_t at = result.out.find(expect, seen);
+            termios mode{};
+            const bool echoOff = lineInput || (tcgetattr(master, &mode) == 0 && (mode.c_lflag & ECHO) == 0);
+            if (at != std::string::npos && echoOff) {
+                seen = at + expect.size();
+                break;
+            }
+            if (std::chrono::steady_clock::now() > deadline) {
+                kill(pid, SIGKILL);
+                result.out += "\n[timed out waiting for: " + expect + "]";
+                result.status = WaitStatus(pid);
+                close(master);
+                return result;
+            }
+            pollfd fd{master, POLLIN, 0};
+            if (poll(&fd, 1, 10) > 0) {
+                char buffer[4096];
+                const ssize_t n = read(master, buffer, sizeof buffer);
+                if (n > 0) result.out.append(buffer, static_cast<size_t>(n));
+            }
+        }
+        ssize_t written = write(master, answer.data(), answer.size());
+        (void)written;
+    }
+    for (;;) {
+        char buffer[4096];
+        const ssize_t n = read(master, buffer, sizeof buffer);
+        if (n > 0) {
+            result.out.append(buffer, static_cast<size_t>(n));
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        break;  // EIO once the program has ended
+    }
+    close(master);
+    result.status = WaitStatus(pid);
+    return result;
+}
+
+std::vector<std::string> ReadLog(const ToolRunner& runner) {
+    std::vector<std::string> lines;
+    std::istringstream in(runner.ReadFile("calls.log"));
+    std::string line;
+    while (std::getline(in, line)) lines.push_back(line);
+    return lines;
+}
+
+std::vector<std::string> Calls(const std::vector<std::string>& log, const std::string& prefix) {
+    std::vector<std::string> lines;
+    for (const std::string& line : log)
+        if (line.compare(0, prefix.size(), prefix) == 0) lines.push_back(line);
+    return lines;
+}
+
+}  // namespace zrtoksvctest

@@ -1,0 +1,53 @@
+// Runs the zrtoksvc program as a child process in a work folder of its own: with piped
+// standard input, or on a pseudo-terminal that answers prompts once the program has switched
+// echo off.
+#pragma once
+
+#include <map>
+#include <string>
+#include <utility>
+#include <vector>
+
+namespace zrtoksvctest {
+
+struct RunResult {
+    int status = -1;
+    std::string out;  // standard output (on a terminal: everything the terminal showed)
+    std::string err;
+};
+
+class ToolRunner {
+public:
+    ToolRunner();
+    ~ToolRunner();
+    ToolRunner(const ToolRunner&) = delete;
+    ToolRunner& operator=(const ToolRunner&) = delete;
+
+    const std::string& Dir() const { return dir_; }
+    std::string Path(const std::string& name) const { return dir_ + "/" + name; }
+    void WriteFile(const std::string& name, const std::string& bytes, int mode = 0644) const;
+    std::string ReadFile(const std::string& name) const;
+    // The loader configuration in the work folder, naming this library.
+    void UseLibrary(const std::string& library, const std::string& extra = std::string()) const;
+    void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
+
+    RunResult Run(const std::vector<std::string>& args, const std::string& input = std::string()) const;
+    // On a terminal: for each pair, waits until the text has appeared and echo is off, then
+    // types the answer. A text marked with a leading "~" is a line prompt: echo stays on.
+    RunResult RunOnTerminal(const std::vector<std::string>& args,
+                            const std::vector<std::pair<std::string, std::string>>& dialog) const;
+
+private:
+    void PrepareChild() const;
+    std::vector<char*> Argv(std::vector<std::string>& storage, const std::vector<std::string>& args) const;
+
+    std::string dir_;
+    std::map<std::string, std::string> env_;
+};
+
+// The stub module's call log, one call a line.
+std::vector<std::string> ReadLog(const ToolRunner& runner);
+// The log lines that begin with the prefix.
+std::vector<std::string> Calls(const std::vector<std::string>& log, const std::string& prefix);
+
+}  // namespace zrtoksvctest

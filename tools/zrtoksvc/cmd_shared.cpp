@@ -1,0 +1,108 @@
+// Steps shared by the key, object and cryptographic commands.
+#include <cstdio>
+
+#include "commands.h"
+#include "session.h"
+#include "words.h"
+
+namespace zrsvc {
+
+void FailCk(const char* function, CK_RV rv) {
+    ReportCk(function, rv);
+    throw ExitStatus{ST_CK_FAILED};
+}
+
+void Search::Add(CK_ATTRIBUTE_TYPE type, const void* value, CK_ULONG length) {
+    values_.emplace_back(static_cast<const char*>(value), length);
+    attributes_.push_back({type, &values_.back()[0], length});
+}
+
+void Search::AddULong(CK_ATTRIBUTE_TYPE type, CK_ULONG value) { Add(type, &value, sizeof value); }
+
+void Search::AddBool(CK_ATTRIBUTE_TYPE type, bool value) {
+    const CK_BBOOL byte = value ? CK_TRUE : CK_FALSE;
+    Add(type, &byte, 1);
+}
+
+void Search::AddIdLabelSubject(const SvcParams& p, bool data) {
+    if (!p.id.Empty())
+        Add(data ? CKA_OBJECT_ID : CKA_ID, p.id.Data(), p.id.Size());
+    if (!p.label.empty())
+        Add(CKA_LABEL, p.label.data(), p.label.size());
+    if (!p.subject.Empty())
+        Add(CKA_SUBJECT, p.subject.Data(), p.subject.Size());
+}
+
+namespace {
+const CK_BBOOL kTrue = CK_TRUE;
+const CK_BBOOL kFalse = CK_FALSE;
+}  // namespace
+
+void ObjectTemplate::Add(CK_ATTRIBUTE_TYPE type, const void* value, CK_ULONG length) {
+    entries_.at(count_++) = {type, const_cast<void*>(value), length};
+}
+
+void ObjectTemplate::AddULong(CK_ATTRIBUTE_TYPE type, CK_ULONG value) {
+    numbers_.push_back(value);
+    Add(type, &numbers_.back(), sizeof(CK_ULONG));
+}
+
+void ObjectTemplate::AddBool(CK_ATTRIBUTE_TYPE type, bool value) { Add(type, value ? &kTrue : &kFalse, 1); }
+
+void ObjectTemplate::AddExtra(const std::string& attr) {
+    count_ += AddAttr(attr, entries_.data() + count_, entries_.size() - count_);
+}
+
+std::vector<CK_OBJECT_HANDLE> FindAll(SvcParams& p, Search& search, CK_ULONG room) {
+    CK_FUNCTION_LIST_PTR f = p.functions;
+    const CK_SESSION_HANDLE session = p.finalizer->Session();
+    CK_RV rv = f->C_FindObjectsInit(session, search.Data(), search.Count());
+    if (rv != CKR_OK)
+        FailCk("C_FindObjectsInit", rv);
+    FindGuard guard(f, session);
+    std::vector<CK_OBJECT_HANDLE> all;
+    for (;;) {
+        std::vector<CK_OBJECT_HANDLE> handles(room, 0);
+        CK_ULONG found = 0;
+        rv = f->C_FindObjects(session, handles.data(), room, &found);
+        if (rv != CKR_OK)
+            FailCk("C_FindObjects", rv);
+        if (found == 0 || found > room)
+            break;
+        all.insert(all.end(), handles.begin(), handles.begin() + found);
+    }
+    rv = guard.Final();
+    if (rv != CKR_OK)
+        FailCk("C_FindObjectsFinal", rv);
+    return all;
+}
+
+CK_OBJECT_HANDLE FindOneKey(SvcParams& p, CK_OBJECT_CLASS keyClass) {
+    Search search;
+    search.AddULong(CKA_CLASS, keyClass);
+    search.AddIdLabelSubject(p);
+    const std::vector<CK_OBJECT_HANDLE> keys = FindAll(p, search, 10);
+    if (keys.size() != 1) {
+        std::fflush(stdout);
+        std::fprintf(stderr, keys.empty() ? "Key not found\n" : "Too many keys found\n");
+        throw SilentFailure{};
+    }
+    return keys[0];
+}
+
+CK_ULONG ReadULong(SvcParams& p, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type) {
+    CK_ULONG value = 0;
+    CK_ATTRIBUTE read{type, &value, sizeof value};
+    const CK_RV rv = p.functions->C_GetAttributeValue(p.finalizer->Session(), object, &read, 1);
+    if (rv != CKR_OK)
+        FailCk("C_GetAttributeValue", rv);
+    return value;
+}
+
+void LoadFile(const std::string& path, tru::BufferDynamic& into, const char* text) {
+    const tru::TResult code = into.Load(path.c_str());
+    if (code != tru::SUCCESS)
+        throw tru::Exception(code, (std::string(text) + path).c_str());
+}
+
+}  // namespace zrsvc

@@ -1,0 +1,110 @@
+// "sign" and "verify" of a file with the one matching key.
+#include <cstdio>
+
+#include "commands.h"
+#include "session.h"
+
+namespace zrsvc {
+
+namespace {
+
+bool Prepare(SvcParams& p, int& status) {
+    if (p.file.empty()) {
+        std::fprintf(stderr, "File parameter not defined\n");
+        throw SilentFailure{};
+    }
+    status = OpenAndLogin(p);
+    if (status != ST_OK)
+        return false;
+    if (IsCtrlBreakDetected()) {
+        status = ST_BREAK;
+        return false;
+    }
+    return true;
+}
+
+void LoadInput(const SvcParams& p, tru::BufferDynamic& data) {
+    LoadFile(p.file, data, "Cannot load data file ");
+    if (data.Empty()) {
+        std::fprintf(stderr, "Input file empty\n");
+        throw SilentFailure{};
+    }
+}
+
+}  // namespace
+
+int DoIntSign(SvcParams& p, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism) {
+    tru::BufferDynamic signature(512);
+    tru::BufferDynamic data;
+    LoadInput(p, data);
+    CK_MECHANISM m{mechanism, nullptr, 0};
+    const CK_SESSION_HANDLE session = p.finalizer->Session();
+    CK_RV rv = p.functions->C_SignInit(session, &m, key);
+    if (rv != CKR_OK)
+        return ReportCk("C_SignInit", rv);
+    CK_ULONG length = signature.Size();
+    rv = p.functions->C_Sign(session, data.Data(), data.Size(), signature.Data(), &length);
+    if (rv != CKR_OK)
+        return ReportCk("C_Sign", rv);
+    if (length > signature.Size())
+        return ReportCk("C_Sign", CKR_BUFFER_TOO_SMALL);
+    signature.Realloc(static_cast<uint32_t>(length));
+    if (!p.out_file.empty()) {
+        const tru::TResult code = signature.Save(p.out_file.c_str());
+        if (code != tru::SUCCESS)
+            throw tru::Exception(code);
+        std::printf("%s file saved.\n", p.out_file.c_str());
+    } else {
+        std::printf("Signature: %s\n", signature.ToHex().c_str());
+    }
+    return ST_OK;
+}
+
+int DoIntVerify(SvcParams& p, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism) {
+    tru::BufferDynamic data;
+    LoadInput(p, data);
+    CK_MECHANISM m{mechanism, nullptr, 0};
+    const CK_SESSION_HANDLE session = p.finalizer->Session();
+    CK_RV rv = p.functions->C_VerifyInit(session, &m, key);
+    if (rv != CKR_OK)
+        return ReportCk("C_VerifyInit", rv);
+    rv = p.functions->C_Verify(session, data.Data(), data.Size(), p.signature.Data(), p.signature.Size());
+    if (rv == CKR_OK) {
+        std::printf("Signature OK\n");
+        return ST_OK;
+    }
+    if (rv == CKR_SIGNATURE_INVALID) {
+        std::printf("Signature INVALID\n");
+        return ST_INVALID;
+    }
+    return ReportCk("C_Verify", rv);
+}
+
+int DoSign(SvcParams& p) {
+    int status = ST_OK;
+    if (!Prepare(p, status))
+        return status;
+    const CK_OBJECT_HANDLE key = FindOneKey(p, CKO_PRIVATE_KEY);
+    switch (ReadULong(p, key, CKA_KEY_TYPE)) {
+    case CKK_DSTU4145: return DoIntSign(p, key, CKM_DSTU4145);
+    case CKK_EC: return DoIntSign(p, key, CKM_ECDSA_SHA256);
+    case CKK_RSA: return DoIntSign(p, key, CKM_RSA_PKCS);
+    default: return ST_ERROR;
+    }
+}
+
+int DoVerify(SvcParams& p) {
+    int status = ST_OK;
+    if (!Prepare(p, status))
+        return status;
+    const CK_OBJECT_HANDLE key = FindOneKey(p, CKO_PUBLIC_KEY);
+    switch (ReadULong(p, key, CKA_KEY_TYPE)) {
+    case CKK_DSTU4145: return DoIntVerify(p, key, CKM_DSTU4145);
+    // The mechanism sign uses, so EC signatures can be checked too.
+    case CKK_EC: return DoIntVerify(p, key, CKM_ECDSA_SHA256);
+    case CKK_RSA: return DoIntVerify(p, key, CKM_RSA_PKCS);
+    default: return ST_ERROR;
+    }
+}
+
+}  // namespace zrsvc

@@ -1,0 +1,3 @@
+#include "app.h"
+
+int main(int argc, char** argv) { return zrsvc::RunZrTokSvc(argc, argv); }

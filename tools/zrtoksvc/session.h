@@ -1,0 +1,62 @@
+// The run's one Cryptoki session, its user login and the accepted PIN; PIN entry.
+#pragma once
+
+#include <string>
+
+#include "svc_types.h"
+
+namespace zrsvc {
+
+class LibFinalizer {
+public:
+    explicit LibFinalizer(CK_FUNCTION_LIST_PTR functions) : functions_(functions) {}
+    // Wipes the PIN, logs out, closes the session and finalises the library; never throws.
+    ~LibFinalizer();
+    LibFinalizer(const LibFinalizer&) = delete;
+    LibFinalizer& operator=(const LibFinalizer&) = delete;
+
+    // 0 open; 3 token absent or removed; 5 slot list failed; other failures throw CkError.
+    int OpenSessionInt(CK_SLOT_ID& slot);
+    // 0 logged in; 3; 5; a refused login throws CkError, no PIN without prompt IntError{0xA0}.
+    int OpenSessionAndLoginInt(CK_SLOT_ID& slot, const SecretText& pin, bool verbose, bool interactive);
+    // False when the PIN was refused or missing.
+    bool OpenSessionAndTryToLogin(CK_SLOT_ID& slot, const SecretText& pin, bool interactive);
+    bool TryToLogin(const SecretText& pin);
+    int SeedRandom(const tru::Buffer& seed);
+    void CloseSession();
+
+    CK_FUNCTION_LIST_PTR Functions() const { return functions_; }
+    CK_SESSION_HANDLE Session() const { return session_; }
+    // For the administration commands, which own their sessions: the statistics report
+    // borrows this one only while it runs.
+    void BorrowSession(CK_SESSION_HANDLE session) { session_ = session; }
+    bool IsLoggedIn() const { return loggedIn_; }
+
+private:
+    int ResolveSlot(CK_SLOT_ID& slot);
+    int OpenIfNeeded(CK_SLOT_ID& slot);
+    CK_RV Login(const SecretText& pin);
+
+    CK_FUNCTION_LIST_PTR functions_;
+    CK_SESSION_HANDLE session_ = 0;
+    CK_SLOT_ID slot_ = 0;
+    bool loggedIn_ = false;
+    SecretText pin_;
+};
+
+// The PIN typed on the terminal without echo, at most 1024 characters; Ctrl-C or Ctrl-Z
+// throws IntError{1}.
+SecretText GetPassword();
+// The PIN typed twice alike, up to five rounds; then vdk::Exception "No valid password entered".
+SecretText GetConfirmedPassword(const char* kind);
+// "Y/N ?" and one key; true for Y or y.
+bool AskYesNo();
+
+// With slot unset, the first slot of the whole list (0 when there is none); 5 after reporting
+// a failed list.
+int ResolveFirstSlot(CK_FUNCTION_LIST_PTR functions, CK_SLOT_ID& slot);
+
+// Fills tokenInitialized and loginRequired; failures throw CkError.
+void ReadTokenParams(SvcParams& params);
+
+}  // namespace zrsvc
