@@ -125,7 +125,10 @@ TEST_F(RemovalRig, FirstCallAfterAnUnnoticedReinsertionWorks) {
 // is inside a token call), calls answer "removed", never a statement about the PINs.
 TEST_F(RemovalRig, CallsWhileTheCardIsOutAnswerRemoved) {
     rig->RemoveCard();
-    qel::TokenStorage& storage = Storage();
+    // Held so that its storage outlives the token's removal from the slot.
+    std::shared_ptr<qel::Token> token = DriverSlot()->GetDriverToken();
+    ASSERT_TRUE(token && token->GetStorage() != nullptr);
+    qel::TokenStorage& storage = *token->GetStorage();
     storage.ResetDeviceCache();
     ASSERT_FALSE(storage.IsTokenPresentM());
     const std::set<CK_RV> removed = {CKR_DEVICE_REMOVED, CKR_TOKEN_NOT_PRESENT};
