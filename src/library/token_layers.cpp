@@ -5,6 +5,7 @@
 #include "driver/qel_library.h"
 #include "national/ua_gost_token_rows.h"
 #include "national/ua_sgn_token_rows.h"
+#include "swcrypto/token_swcrypto_rows.h"
 
 namespace {
 
@@ -14,6 +15,7 @@ struct TokenLibraryParts {
         // Each algorithm layer registers its tables itself; naming it links it in.
         static_cast<void>(qel::UASgnTokenTablesRegistered());
         static_cast<void>(qel::UAGostTokenTablesRegistered());
+        static_cast<void>(qel::SwCryptoTokenTablesRegistered());
     }
 } tokenLibraryParts;
 
