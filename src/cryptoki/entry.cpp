@@ -12,7 +12,7 @@ using zrck::LibraryFrame;
 namespace {
 
 template <class Body>
-CK_RV Guarded(Body body) {
+CK_RV Unguarded(Body body) {
     try {
         return body(*LibraryFrame::GetInstance());
     } catch (...) {
@@ -20,16 +20,26 @@ CK_RV Guarded(Body body) {
     }
 }
 
+// Every call but C_Initialize and C_Finalize runs inside the call gate.
+template <class Body>
+CK_RV Guarded(Body body) {
+    zrck::CallGate& gate = zrck::CallGate::Instance();
+    if (!gate.Enter()) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    const CK_RV rv = Unguarded(body);
+    gate.Leave();
+    return rv;
+}
+
 const CK_C_INITIALIZE_ARGS empty_args = {nullptr, nullptr, nullptr, nullptr, 0, nullptr};
 
 
 CK_RV IC_Initialize(CK_VOID_PTR pInitArgs) {
     CK_C_INITIALIZE_ARGS args = pInitArgs != nullptr ? *static_cast<CK_C_INITIALIZE_ARGS_PTR>(pInitArgs) : empty_args;
-    return Guarded([&](LibraryFrame& library) { return library.Initialize(&args); });
+    return Unguarded([&](LibraryFrame& library) { return library.Initialize(&args); });
 }
 
 CK_RV IC_Finalize(CK_VOID_PTR pReserved) {
-    return Guarded([&](LibraryFrame& library) {
+    return Unguarded([&](LibraryFrame& library) {
         const CK_RV rv = library.Finalize(pReserved);
         LibraryFrame::ReleaseInstanceIfFinalized(&library);
         return rv;

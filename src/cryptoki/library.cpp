@@ -43,6 +43,13 @@ SlotPtr Library::GetSlot(SessionFrame& session) const {
     return slot;
 }
 
+TokenPtr Library::SessionToken(SessionFrame& session, Slot& slot) const {
+    TokenPtr token = PresentToken(slot);
+    // The slot may hold a token set up after this session's one was pulled.
+    if (token != session.LockToken()) throw Exception(CKR_DEVICE_REMOVED);
+    return token;
+}
+
 SlotPtr Library::SlotByID(CK_SLOT_ID slotID) const {
     SlotPtr slot = mpSlotFactory->GetSlotByID(slotID);
     if (!slot) throw Exception(CKR_SLOT_ID_INVALID);
@@ -93,6 +100,8 @@ CK_RV Library::FinalizeLibrary(const std::function<void()>& release) {
     CK_RV rv = CKR_OK;
     if (PreFinalize(rv)) return rv;
     SignalFinalizeEvent();
+    // Other threads' calls finish (or answer "not initialised") before anything goes.
+    CallGate::Closed gate;
     if (!mpUser) return CKR_CRYPTOKI_NOT_INITIALIZED;
     mpUser->CloseAllSessions();
     mpUser.reset();
@@ -273,7 +282,7 @@ CK_RV Library::Login(CK_SESSION_HANDLE hSession, CK_USER_TYPE userType, CK_UTF8C
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionPtr session = GetUser()->GetSession(hSession, false);
     SlotPtr slot = GetSlot(*session);
-    TokenPtr token = PresentToken(*slot);
+    TokenPtr token = SessionToken(*session, *slot);
     const bool contextSpecific = userType == CKU_CONTEXT_SPECIFIC;
     if (contextSpecific && session->GetContextLoginState() != SessionFrame::CONTEXT_LOGIN_WAITING) {
         return CKR_OPERATION_NOT_INITIALIZED;
@@ -295,7 +304,7 @@ CK_RV Library::Logout(CK_SESSION_HANDLE hSession) {
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionPtr session = GetUser()->GetSession(hSession, false);
     SlotPtr slot = GetSlot(*session);
-    TokenPtr token = PresentToken(*slot);
+    TokenPtr token = SessionToken(*session, *slot);
     if (!token->IsLogged()) return CKR_USER_NOT_LOGGED_IN;
     token->Logout();
     slot->CheckPendingRemoves();
@@ -308,7 +317,7 @@ CK_RV Library::InitPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pPin, CK_ULON
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionPtr session = GetUser()->GetSession(hSession, true);
     SlotPtr slot = GetSlot(*session);
-    TokenPtr token = PresentToken(*slot);
+    TokenPtr token = SessionToken(*session, *slot);
     const tru::Buffer pin = MakeView(pPin, ulPinLen);
     slot->VerifyStringArgument(pin);
     slot->CheckPendingRemoves();
@@ -323,7 +332,7 @@ CK_RV Library::SetPIN(CK_SESSION_HANDLE hSession, CK_UTF8CHAR_PTR pOldPin, CK_UL
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionPtr session = GetUser()->GetSession(hSession, true);
     SlotPtr slot = GetSlot(*session);
-    TokenPtr token = PresentToken(*slot);
+    TokenPtr token = SessionToken(*session, *slot);
     const tru::Buffer oldPin = MakeView(pOldPin, ulOldLen);
     const tru::Buffer newPin = MakeView(pNewPin, ulNewLen);
     slot->VerifyStringArgument(oldPin);
@@ -338,7 +347,7 @@ CK_RV Library::SeedRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pSeed, CK_ULON
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionPtr session = GetUser()->GetSession(hSession, false);
     SlotPtr slot = GetSlot(*session);
-    TokenPtr token = PresentToken(*slot);
+    TokenPtr token = SessionToken(*session, *slot);
     session->SeedRandom(MakeView(pSeed, ulSeedLen));
     token->Update(true);
     return CKR_OK;
@@ -349,7 +358,7 @@ CK_RV Library::GenerateRandom(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pRandomDat
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionPtr session = GetUser()->GetSession(hSession, false);
     SlotPtr slot = GetSlot(*session);
-    TokenPtr token = PresentToken(*slot);
+    TokenPtr token = SessionToken(*session, *slot);
     tru::Buffer output = MakeView(pRandomData, ulRandomLen);
     session->GenerateRandom(output);
     token->Update(true);
@@ -362,7 +371,7 @@ CK_RV Library::GetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperat
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionPtr session = GetUser()->GetSession(hSession, false);
     SlotPtr slot = GetSlot(*session);
-    PresentToken(*slot);
+    SessionToken(*session, *slot);
     session->GetOperationState(pOperationState, pulOperationStateLen);
     return CKR_OK;
 }
@@ -373,7 +382,7 @@ CK_RV Library::SetOperationState(CK_SESSION_HANDLE hSession, CK_BYTE_PTR pOperat
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionPtr session = GetUser()->GetSession(hSession, false);
     SlotPtr slot = GetSlot(*session);
-    TokenPtr token = PresentToken(*slot);
+    TokenPtr token = SessionToken(*session, *slot);
     session->SetOperationState(MakeView(pOperationState, ulOperationStateLen), hEncryptionKey, hAuthenticationKey);
     slot->CheckPendingRemoves();
     token->Update(true);

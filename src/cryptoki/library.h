@@ -39,6 +39,8 @@ public:
     User* GetUserIfExists() const { return mpUser.get(); }
     // The slot of the session's token; CKR_DEVICE_REMOVED when the token or its slot is gone.
     SlotPtr GetSlot(SessionFrame& session) const;
+    // The present token of the session's slot; CKR_DEVICE_REMOVED when it is not the session's one.
+    TokenPtr SessionToken(SessionFrame& session, Slot& slot) const;
     ExternalRandomCallback GetExternalRandomCallback() const { return mExternalRandom; }
     // Runs the part of an object or key operation that writes to the token. A driver takes
     // its device lock here; the framework's default just runs it. The name labels the lock.

@@ -27,6 +27,47 @@ std::atomic<LibraryFrame*> LibraryFrame::globalLibraryPtr{nullptr};
 LibraryFrame::CreatorFunc LibraryFrame::LibraryCreatorFuncPtr = nullptr;
 AppMultithreadSup* MutexCryptokiFactory::mFunctions = nullptr;
 
+namespace {
+// Calls of this thread inside the gate (a call made from an application callback nests).
+thread_local int callsOfThisThread = 0;
+}  // namespace
+
+CallGate& CallGate::Instance() {
+    static CallGate gate;
+    return gate;
+}
+
+bool CallGate::Enter() {
+    ++mInside;
+    if (mClosed.load()) {
+        Exit();
+        return false;
+    }
+    ++callsOfThisThread;
+    return true;
+}
+
+void CallGate::Leave() {
+    --callsOfThisThread;
+    Exit();
+}
+
+void CallGate::Exit() {
+    --mInside;
+    if (mClosed.load()) {
+        std::lock_guard<std::mutex> lock(mMutex);
+        mLeft.notify_all();
+    }
+}
+
+void CallGate::CloseAndDrain() {
+    mClosed.store(true);
+    std::unique_lock<std::mutex> lock(mMutex);
+    mLeft.wait(lock, [this] { return mInside.load() <= callsOfThisThread; });
+}
+
+void CallGate::Open() { mClosed.store(false); }
+
 LibraryFrame* LibraryFrame::GetInstance() {
     LibraryFrame* library = globalLibraryPtr.load();
     if (library != nullptr) return library;
@@ -44,6 +85,7 @@ LibraryFrame* LibraryFrame::GetInstance() {
 void LibraryFrame::ReleaseInstanceIfFinalized(LibraryFrame* library) {
     std::lock_guard<std::mutex> lock(InstanceMutex());
     if (library == nullptr || globalLibraryPtr.load() != library || library->GetInitCount() != 0) return;
+    CallGate::Closed gate;
     globalLibraryPtr.store(nullptr);
     delete library;
 }

@@ -4,6 +4,7 @@
 #define ZR_CRYPTOKI_LIBRARY_FRAME_H
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -89,6 +90,36 @@ public:
         std::atomic<std::thread::id> mOwner{};
         unsigned long mDepth = 0;
     };
+};
+
+// Keeps the last C_Finalize from tearing the library down under other threads' calls: every
+// call passes through the gate, and the teardown closes it and waits until the calls inside
+// have left. A call that finds it closed answers CKR_CRYPTOKI_NOT_INITIALIZED.
+class CallGate : vdk::Noncopyable {
+public:
+    static CallGate& Instance();
+
+    // False while closed; a true answer must be followed by Leave.
+    bool Enter();
+    void Leave();
+    // Closes the gate and waits for the calls inside, except this thread's own.
+    void CloseAndDrain();
+    void Open();
+
+    // The gate closed for one scope.
+    class Closed : vdk::Noncopyable {
+    public:
+        Closed() { Instance().CloseAndDrain(); }
+        ~Closed() { Instance().Open(); }
+    };
+
+private:
+    void Exit();
+
+    std::atomic<int> mInside{0};
+    std::atomic<bool> mClosed{false};
+    std::mutex mMutex;
+    std::condition_variable mLeft;
 };
 
 class LibraryFrame : vdk::Noncopyable {

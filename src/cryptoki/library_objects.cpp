@@ -17,8 +17,7 @@ namespace zrck {
 SessionCall::SessionCall(Library& library, CK_SESSION_HANDLE handle) {
     session = library.GetUser()->GetSession(handle, false);
     slot = library.GetSlot(*session);
-    token = slot->GetPresentToken();
-    if (!token) throw Exception(CKR_TOKEN_NOT_PRESENT);
+    token = library.SessionToken(*session, *slot);
 }
 
 HeldKey::HeldKey(Slot& slot, CK_OBJECT_HANDLE handle, CK_RV missing) {

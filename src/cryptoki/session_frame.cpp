@@ -168,6 +168,7 @@ void SessionFrame::FillSessionInfo(Token* token, CK_SESSION_INFO_PTR info) {
     Slot* slot = token->GetSlot();
     const CK_RV presence = slot->TestTokenPresence();
     if (presence != CKR_OK) throw Exception(presence);
+    if (slot->GetToken().get() != token) throw Exception(CKR_DEVICE_REMOVED);
     info->slotID = slot->GetSlotID();
     info->flags = CKF_SERIAL_SESSION | (IsReadOnly() ? 0 : CKF_RW_SESSION);
     info->ulDeviceError = token->GetDeviceError();

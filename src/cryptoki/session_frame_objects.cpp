@@ -272,7 +272,7 @@ void SessionFrame::DeleteTokObject(Token* token, CK_OBJECT_HANDLE handle, const 
     } else {
         remove();
     }
-    guard.Dismiss();
+    guard.KeepDeleted();
 }
 
 CK_RV SessionFrame::GetAttributes(CK_OBJECT_HANDLE handle, AttributeTemplate& attributes) {

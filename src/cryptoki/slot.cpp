@@ -99,9 +99,19 @@ void Slot::DeleteTokenObject(CK_OBJECT_HANDLE handle, int lockCount, const std::
     LockObjInfo info = GetDelBlockObjectIfExists(handle);
     if (!info.object) return;
     if (info.object->IsLocked(static_cast<unsigned int>(lockCount) + 1)) {
+        // Queued under its deleted mark, which hides it from lookups; the caller gives back
+        // its own locks, and the last user's release completes the deletion.
         info.object->Unlock();
         AddPendingRemove(handle, reason);
         return;
+    }
+    // The kept copy goes first; the object leaves memory even when that fails.
+    try {
+        DeleteStoredObject(*info.object);
+    } catch (...) {
+        DeleteSlotMemoryObject(handle);
+        if (TokenPtr token = GetToken()) token->Update(true);
+        throw;
     }
     DeleteSlotMemoryObject(handle);
     if (TokenPtr token = GetToken()) token->Update(true);
@@ -125,7 +135,7 @@ size_t Slot::GetPendingRemoveCount() const { return mPendingCount.load(); }
 
 void Slot::CheckPendingRemoves() {
     if (mPendingCount.load() == 0) return;
-    bool removedAny = false;
+    std::vector<TokObjectPtr> removed;
     {
         vdk::MutexIntf::Guard guard(*mpMutexForPendings, "CheckPendingRemoves");
         bool allDone = true;
@@ -150,17 +160,23 @@ void Slot::CheckPendingRemoves() {
             DeleteSlotMemoryObject(entry.handle);
             entry = ObjectRemoveDescriptor();
             --mPendingCount;
-            removedAny = true;
+            removed.push_back(object);
         }
         if (allDone) {
             mPendingRemoves.clear();
             mPendingCount.store(0);
         }
     }
-    // Told after the pending mutex is released: the token's update takes its device lock.
-    if (removedAny) {
-        if (TokenPtr token = GetToken()) token->Update(true);
+    if (removed.empty()) return;
+    // After the pending mutex is released: the kept copies and the token's update take the
+    // device lock. Nobody waits for these deletions, so a failure stays here.
+    for (const TokObjectPtr& object : removed) {
+        try {
+            DeleteStoredObject(*object);
+        } catch (...) {
+        }
     }
+    if (TokenPtr token = GetToken()) token->Update(true);
 }
 
 bool Slot::EnumerateSessions(const SessionCallback& callback) { return RegistryOf(mpLibrary).EnumerateSessions(callback); }

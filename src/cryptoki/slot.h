@@ -96,7 +96,11 @@ public:
     virtual void CloseAllSessions();
     // The token after a successful presence test; a failed test is thrown as its code.
     virtual TokenPtr GetPresentToken();
+    // lockCount: the locks the caller holds on the object (it releases them itself).
     virtual void DeleteTokenObject(CK_OBJECT_HANDLE handle, int lockCount, const std::string& reason);
+    // Deletes the copy of an object kept outside memory (on the device); called before the
+    // object leaves the registry, and for a queued deletion once its last user let go.
+    virtual void DeleteStoredObject(TokObject&) {}
     virtual bool EnumerateObjects(const ObjectCallback& callback, ObjEnumerationData* data);
     virtual void RegisterObject(TokObject& object) = 0;
     virtual void UnregisterObject(TokObject& object) = 0;

@@ -28,6 +28,9 @@ public:
 
     // Leaves the object locked and marked (a completed deletion).
     void Dismiss() { mObject.reset(); }
+    // Keeps the deleted mark but still lowers the use count: a deletion that may have been
+    // queued waits only for the object's other users.
+    void KeepDeleted() { mClearDeleted = false; }
     TokObject* Get() const { return mObject.get(); }
 
 private:

@@ -17,7 +17,9 @@ void Register(Token* token, CK_OBJECT_CLASS objectClass, CK_ULONG subtype) {
 
 // The key and domain-parameter classes of the algorithm layers follow through their
 // registered tables (RegisterTokenTables).
-void ObjectClassFactory::Create() {
+void ObjectClassFactory::Create() { std::call_once(created_, [this] { RegisterAll(); }); }
+
+void ObjectClassFactory::RegisterAll() {
     Register<TokData>(token_, CKO_DATA, 0);
     Register<TokX509Certificate>(token_, CKO_CERTIFICATE, CKC_X_509);
     for (const TokenTables& tables : RegisteredTokenTables()) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <mutex>
+
 namespace qel {
 
 class Token;
@@ -13,12 +15,14 @@ public:
     ObjectClassFactory(const ObjectClassFactory&) = delete;
     ObjectClassFactory& operator=(const ObjectClassFactory&) = delete;
 
-    // Called at every storage set-up; a second registration of a (class, subtype) pair leaves
-    // the first in force.
+    // Called at every set-up of the token; registers the classes once.
     void Create();
 
 private:
+    void RegisterAll();
+
     Token* token_;
+    std::once_flag created_;
 };
 
 }  // namespace qel

@@ -79,41 +79,55 @@ bool Slot::IsTokenPresent() {
     return token && token->IsTokenPresent();
 }
 
+bool Slot::IsPresentQuietly(Token& token) {
+    try {
+        return token.IsTokenPresent();
+    } catch (const zrck::Exception&) {
+        return false;
+    }
+}
+
 CK_RV Slot::TestTokenPresence() {
     std::shared_ptr<Token> token = GetDriverToken();
-    if (token) {
-        bool present = false;
-        try {
-            present = token->IsTokenPresent();
-        } catch (const zrck::Exception&) {
-        }
-        if (present) return CKR_OK;
-    }
-    // Only the caller that drops the token reports the removal.
-    if (token && !DropToken(token)) return CKR_TOKEN_NOT_PRESENT;
+    if (token && IsPresentQuietly(*token)) return CKR_OK;
+    // Only the caller that retires the token reports the removal.
+    if (!RetireToken(token)) return CKR_TOKEN_NOT_PRESENT;
+    const bool seen = tokenSeen_.exchange(false);
+    // The card may be back already (pulled and put back since the last call): its sessions
+    // and objects went with the old token, and the call goes on with the token set up now.
+    if (seen && SetUpAgain(token)) return CKR_OK;
+    return seen ? CKR_DEVICE_REMOVED : CKR_TOKEN_NOT_PRESENT;
+}
+
+bool Slot::SetUpAgain(const std::shared_ptr<Token>& retired) {
+    Library* library = GetDriverLibrary();
+    if (library == nullptr || library->GetSlotFactory() == nullptr || GetReaderName().empty()) return false;
+    if (library->GetSlotFactory()->CheckAndInitTokenNoEx(*this) != CKR_OK) return false;
+    std::shared_ptr<Token> fresh = GetDriverToken();
+    return fresh && fresh != retired && IsPresentQuietly(*fresh);
+}
+
+bool Slot::RetireToken(const std::shared_ptr<Token>& token) {
+    if (token && !DropToken(token)) return false;
     try {
         CloseAllSessions();
     } catch (const zrck::Exception&) {
     }
+    // Anything still holding one of these objects finds no token behind it, never a dead one.
+    for (const zrck::TokObjectPtr& object : mObjects.Snapshot()) {
+        if (token && object->GetTokenPtr() == token.get()) object->ClearTokenPtr();
+    }
     DropAllObjects();
-    return tokenSeen_.exchange(false) ? CKR_DEVICE_REMOVED : CKR_TOKEN_NOT_PRESENT;
+    return true;
 }
 
 void Slot::UpdateTokenPresence() {
     std::shared_ptr<Token> token = GetDriverToken();
-    bool present = false;
-    if (token) {
-        try {
-            present = token->IsTokenPresent();
-        } catch (const zrck::Exception&) {
-        }
-    }
-    if (present) {
+    if (token && IsPresentQuietly(*token)) {
         if (token->GetStorage() != nullptr) token->GetStorage()->ResetDeviceCache();
         return;
     }
-    DropAllObjects();
-    ResetToken();
+    RetireToken(token);
     tokenSeen_.store(false);
 }
 
@@ -123,7 +137,7 @@ void Slot::UpdateReaderName(const std::string& name) {
         if (readerName_ == name) return;
         readerName_ = name;
     }
-    ResetToken();
+    RetireToken(GetDriverToken());
 }
 
 void Slot::DropAllObjects() {
@@ -143,35 +157,43 @@ std::string Slot::GetDescription() {
     const std::string reader = GetReaderName();
     if (!reader.empty()) return Padded(reader, 64);
     std::string text(64, ' ');
-    SlotMutexGuard guard(*this, "GetDescription");
-    std::shared_ptr<Token> token = GetDriverToken();
-    if (!token) return text;
-    try {
-        tru::BufferDynamic name;
-        if (ReadSlotAttribute(token, kAttrFriendlyName, name)) {
-            return Padded(std::string(reinterpret_cast<const char*>(name.Data()), name.Size()), 64);
+    std::shared_ptr<Token> failed;
+    {
+        SlotMutexGuard guard(*this, "GetDescription");
+        std::shared_ptr<Token> token = GetDriverToken();
+        if (!token) return text;
+        try {
+            tru::BufferDynamic name;
+            if (ReadSlotAttribute(token, kAttrFriendlyName, name)) {
+                return Padded(std::string(reinterpret_cast<const char*>(name.Data()), name.Size()), 64);
+            }
+            const BrandTexts& texts = GetBrandTexts(GetBrand());
+            const bool model = token->GetStorage() != nullptr && token->GetStorage()->GetModelFlag() != 0;
+            text = Padded(std::string(model ? texts.attachedStemModel : texts.attachedStem) + std::to_string(GetSlotID()), 64);
+        } catch (const std::exception&) {
+            failed = token;
         }
-        const BrandTexts& texts = GetBrandTexts(GetBrand());
-        const bool model = token->GetStorage() != nullptr && token->GetStorage()->GetModelFlag() != 0;
-        text = Padded(std::string(model ? texts.attachedStemModel : texts.attachedStem) + std::to_string(GetSlotID()), 64);
-    } catch (const std::exception&) {
-        ResetToken();
     }
+    if (failed) RetireToken(failed);
     return text;
 }
 
 std::string Slot::GetManufacturerId() {
-    SlotMutexGuard guard(*this, "GetManufacturerId");
-    if (std::shared_ptr<Token> token = GetDriverToken()) {
-        try {
-            tru::BufferDynamic vendor;
-            if (ReadSlotAttribute(token, kAttrVendorName, vendor)) {
-                return Padded(std::string(reinterpret_cast<const char*>(vendor.Data()), vendor.Size()), 32);
+    std::shared_ptr<Token> failed;
+    {
+        SlotMutexGuard guard(*this, "GetManufacturerId");
+        if (std::shared_ptr<Token> token = GetDriverToken()) {
+            try {
+                tru::BufferDynamic vendor;
+                if (ReadSlotAttribute(token, kAttrVendorName, vendor)) {
+                    return Padded(std::string(reinterpret_cast<const char*>(vendor.Data()), vendor.Size()), 32);
+                }
+            } catch (const std::exception&) {
+                failed = token;
             }
-        } catch (const std::exception&) {
-            ResetToken();
         }
     }
+    if (failed) RetireToken(failed);
     const std::string reader = GetReaderName();
     return Padded(reader.empty() ? GetBrandTexts(GetBrand()).manufacturer : reader, 32);
 }
@@ -189,6 +211,13 @@ std::string Slot::GetHWSerial() {
 }
 
 CK_VERSION Slot::GetHardwareVersion() {
+    std::shared_ptr<Token> failed;
+    CK_VERSION version = ReadHardwareVersion(failed);
+    if (failed) RetireToken(failed);
+    return version;
+}
+
+CK_VERSION Slot::ReadHardwareVersion(std::shared_ptr<Token>& failed) {
     SlotMutexGuard guard(*this, "GetHardwareVersion");
     CK_VERSION version{0, 0};
     std::shared_ptr<Token> token = GetDriverToken();
@@ -205,7 +234,7 @@ CK_VERSION Slot::GetHardwareVersion() {
             version.major = 1;
         }
     } catch (const std::exception&) {
-        ResetToken();
+        failed = token;
         version = CK_VERSION{0, 0};
     }
     return version;
@@ -239,6 +268,7 @@ zrck::SessionFrame* Slot::CreateUnregisteredSession() {
 void Slot::AttachToken(SCARDHANDLE cardHandle) {
     SlotMutexGuard guard(*this, "AttachToken");
     if (IsInitialized()) throw zrck::Exception(CKR_FUNCTION_FAILED);
+    if (std::shared_ptr<Token> old = GetDriverToken()) RetireToken(old);
     auto token = std::make_shared<Token>(this);
     SetToken(token);
     token->InitializeStorage(cardHandle);
@@ -253,28 +283,19 @@ void Slot::ReattachToken(SCARDHANDLE cardHandle) {
 }
 
 void Slot::DetachToken() {
-    if (!GetToken()) return;
-    SlotMutexGuard guard(*this, "DetachToken");
-    ResetToken();
+    std::shared_ptr<Token> token = GetDriverToken();
+    if (token) RetireToken(token);
 }
 
-void Slot::DeleteTokenObject(CK_OBJECT_HANDLE handle, int lockCount, const std::string& reason) {
-    LockObjInfo info = GetDelBlockObjectIfExists(handle);
-    if (!info.object) return;
-    const int held = lockCount + 1;
-    try {
-        auto* stored = dynamic_cast<TokenStoredObject*>(info.object.get());
-        if (!info.object->IsLocked(static_cast<unsigned int>(held)) &&
-            info.object->GetLifeTime() == zrck::TokObject::LIFETIME_TOKEN && stored != nullptr) {
-            std::shared_ptr<Token> token = GetDriverToken();
-            if (!token) throw zrck::Exception(CKR_FUNCTION_FAILED);
-            token->DeleteObject(stored);
-        }
-    } catch (const zrck::Exception& e) {
-        zrck::Slot::DeleteTokenObject(handle, 1, reason);
-        throw;
-    }
-    zrck::Slot::DeleteTokenObject(handle, held, reason);
+void Slot::DeleteStoredObject(zrck::TokObject& object) {
+    auto* stored = dynamic_cast<TokenStoredObject*>(&object);
+    if (stored == nullptr || object.GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) return;
+    std::shared_ptr<Token> token = GetDriverToken();
+    if (!token || token->GetStorage() == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
+    // Inside a caller's storage guard for C_DestroyObject; on its own for a queued deletion.
+    TokenStorage::BusyGuard busy(*token->GetStorage(), "Slot::DeleteStoredObject");
+    TokenStorage::TokenTransaction transaction(*token->GetStorage());
+    token->DeleteObject(stored);
 }
 
 bool Slot::EnumerateObjects(const ObjectCallback& callback, ObjEnumerationData* data) {

@@ -55,7 +55,7 @@ public:
     CK_SESSION_HANDLE CreateRegisteredSession() override;
     zrck::SessionFrame* CreateUnregisteredSession() override;
     void DetachToken() override;
-    void DeleteTokenObject(CK_OBJECT_HANDLE handle, int lockCount, const std::string& reason) override;
+    void DeleteStoredObject(zrck::TokObject& object) override;
     bool EnumerateObjects(const ObjectCallback& callback, ObjEnumerationData* data) override;
     // Indexes a stored object by its storage ID (again after it got its files) and lets it be
     // refreshed from the token from then on.
@@ -65,6 +65,10 @@ public:
     void AttachToken(SCARDHANDLE cardHandle);
     void ReattachToken(SCARDHANDLE cardHandle);
     void ResetToken();
+    // The token leaves the slot with everything that belonged to it: its sessions are closed
+    // and its objects dropped. True for the one caller that retired it (an empty token: the
+    // slot's sessions and objects go).
+    bool RetireToken(const std::shared_ptr<Token>& token);
     // Every object of the slot leaves memory (nothing is deleted on the token).
     void DropAllObjects();
     std::string GetReaderName() const;
@@ -78,6 +82,10 @@ public:
     uint32_t GetBrand() const;
 
 private:
+    static bool IsPresentQuietly(Token& token);
+    // Sets up the token of a card that is in the reader again; true when it is present.
+    bool SetUpAgain(const std::shared_ptr<Token>& retired);
+    CK_VERSION ReadHardwareVersion(std::shared_ptr<Token>& failed);
     // Reads a reader attribute through the token's storage; false when not given.
     bool ReadSlotAttribute(const std::shared_ptr<Token>& token, uint32_t attributeId, tru::BufferDynamic& value);
 

@@ -44,6 +44,11 @@ TokenStorage* Token::ExtractStorage(zrck::Token* token) {
 
 bool Token::IsStorageUsable() const { return storage_ && storage_->IsPresent() && storage_->IsRecognized(); }
 
+void Token::RequireUsableStorage() const {
+    if (!storage_ || !storage_->IsPresent()) throw zrck::Exception(CKR_DEVICE_REMOVED);
+    if (!storage_->IsRecognized()) throw zrck::Exception(CKR_TOKEN_NOT_RECOGNIZED);
+}
+
 void Token::ResetListing() {
     publicListRevision_ = privateListRevision_ = 0;
     publicListed_ = false;
@@ -106,7 +111,11 @@ void Token::SetupResponseDelay() {
 
 void Token::PostInit() {
     ResetListing();
-    if (IsStorageUsable() && IsTokenInitialized()) {
+    // Set up only what a connected token can answer: a token that comes back later is set up
+    // again, whole, with its object classes.
+    if (!IsStorageUsable()) return;
+    classFactory_->Create();
+    if (IsTokenInitialized()) {
         Quietly([this] {
             CreateMechanisms();
             AddTemporaryPreliminaryObjects();
@@ -121,7 +130,8 @@ bool Token::IsBusy() const { return storage_ && storage_->IsBusy(); }
 
 bool Token::IsTokenPresent() {
     if (!storage_) return false;
-    if (storage_->IsBusy()) return true;
+    // Busy in another thread says nothing about the reader: answer what was last seen.
+    if (storage_->IsBusy()) return storage_->IsPresent();
     const bool wasPresent = storage_->IsPresent();
     const bool present = storage_->IsTokenPresentM();
     if (!present) {
@@ -174,13 +184,13 @@ _TokenInfo_Struct Token::ReadInfoBlock() {
 }
 
 bool Token::IsTokenInitialized() {
-    if (!IsStorageUsable()) return false;
+    RequireUsableStorage();
     const _TokenInfo_Struct info = ReadInfoBlock();
     return storage_->GetStorageErrorMark() != kDamagedStoreMark && info.tokenInitialized != 0;
 }
 
 bool Token::IsUserPinInitialized() {
-    if (!IsStorageUsable()) return false;
+    RequireUsableStorage();
     const _TokenInfo_Struct info = ReadInfoBlock();
     return storage_->GetStorageErrorMark() != kDamagedStoreMark && info.userPinInitialized != 0;
 }
@@ -263,6 +273,8 @@ void Token::Login(CK_USER_TYPE userType, const tru::Buffer& pin) {
             if (IsSOLogged()) throw zrck::Exception(CKR_USER_ANOTHER_ALREADY_LOGGED_IN);
             if (!IsUserPinInitialized()) throw zrck::Exception(CKR_USER_PIN_NOT_INITIALIZED);
             storage_->LoginUserM(pin);
+            // The right PIN clears the device's try counter: the information block is stale.
+            storage_->SetInfoTime(0);
             loginQueryTime_ = time(nullptr);
             SetSOLogged(false);
             SetUserLogged(true);
@@ -271,6 +283,7 @@ void Token::Login(CK_USER_TYPE userType, const tru::Buffer& pin) {
             if (IsUserSession()) throw zrck::Exception(CKR_USER_ANOTHER_ALREADY_LOGGED_IN);
             if (GetSessionCount() > GetRwSessionCount()) throw zrck::Exception(CKR_SESSION_READ_ONLY_EXISTS);
             storage_->LoginSoM(pin);
+            storage_->SetInfoTime(0);
             SetSOLogged(true);
             SetUserLogged(false);
             return;
@@ -297,6 +310,7 @@ void Token::VerifyUserPassword(const tru::Buffer& pin) {
     vdk::MutexIntf::Guard guard(GetOperationMutex(), "VerifyUserPassword");
     if (!IsUserPinInitialized()) throw zrck::Exception(CKR_USER_PIN_NOT_INITIALIZED);
     storage_->VerifyUserPassword(pin);
+    storage_->SetInfoTime(0);
 }
 
 void Token::InitPin(const tru::Buffer& pin) {

@@ -135,6 +135,8 @@ private:
     // The token information block by the 60-second rule.
     _TokenInfo_Struct ReadInfoBlock();
     bool IsStorageUsable() const;
+    // CKR_DEVICE_REMOVED without a connected token, CKR_TOKEN_NOT_RECOGNIZED for a foreign card.
+    void RequireUsableStorage() const;
     void ResetListing();
 
     Slot* slot_;

@@ -84,7 +84,7 @@ zrck::TokMechanism* Token::GetMechanismIfSupported(CK_MECHANISM_TYPE type) {
 
 void Token::FillMechanismList(CK_MECHANISM_TYPE_PTR list, CK_ULONG length) {
     if (GetMechanismCount() > length) throw zrck::BufferTooSmallException();
-    std::fill(list, list + length, 0);
+    // Only the entries reported: the caller's count may be larger than its buffer.
     CK_ULONG i = 0;
     for (const auto& entry : mechanisms_) list[i++] = entry.first;
 }

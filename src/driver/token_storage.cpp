@@ -256,7 +256,15 @@ void TokenStorage::ConnectToken()
         return;
     }
     present_ = true;
-    if (!TryToRecognizeToken()) {
+    bool recognized = false;
+    try {
+        recognized = TryToRecognizeToken();
+    } catch (const zrck::Exception&) {
+        // The card went while it was being looked at.
+        present_ = false;
+        return;
+    }
+    if (!recognized) {
         return;
     }
 
@@ -305,6 +313,8 @@ bool TokenStorage::TryToRecognizeToken()
     modelFlag_ = 0;
     tru::BufferDynamic atr;
     if (!GetCardATR(atr)) {
+        // No ATR: the card left the reader while it was being connected.
+        present_ = false;
         return false;
     }
     const AtrAcceptor* table = nullptr;
@@ -378,8 +388,9 @@ bool TokenStorage::GetSlotAttr(uint32_t attributeId, tru::BufferDynamic& value)
 
 bool TokenStorage::IsTokenPresentM()
 {
+    // Busy in another thread says nothing about the reader: answer what was last seen.
     if (IsBusy()) {
-        return true;
+        return present_;
     }
     BusyGuard guard(*this, "IsTokenPresentM");
     if (present_ && !recognized_) {

@@ -298,8 +298,9 @@ private:
     uint8_t session_[kDeviceSessionSize] = {};
     bool sessionOpen_ = false;
     std::unique_ptr<ZrPlinqToken> device_;
-    bool present_ = false;
-    bool recognized_ = false;
+    // Read without the storage mutex by presence checks of other threads.
+    std::atomic<bool> present_{false};
+    std::atomic<bool> recognized_{false};
     uint32_t modelFlag_ = 0;
     std::unique_ptr<vdk::MutexIntf> mutex_;
     std::atomic<unsigned> busy_{0};

@@ -11,8 +11,6 @@
 #include <thread>
 
 #include "cryptoki_rig_fixture.h"
-#include "national/ua_sgn_token_rows.h"
-#include "national/ua_sgn_util.h"
 
 using namespace driver2test;
 
@@ -64,22 +62,6 @@ private:
     std::mutex noteMutex_;
     std::set<CK_RV> unexplained_;
 };
-
-// A DSTU 4145 key pair on the token (m = 257) under the label.
-CK_RV GenerateSigningKey(CK_SESSION_HANDLE session, const std::string& label, CK_OBJECT_HANDLE* privateKey) {
-    std::vector<uint8_t> params(qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE.Data(),
-                                qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE.Data() + qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE.Size());
-    CK_BBOOL yes = CK_TRUE;
-    CK_ATTRIBUTE publicTemplate[] = {{CKA_EC_PARAMS, params.data(), params.size()},
-                                     {CKA_TOKEN, &yes, sizeof yes},
-                                     {CKA_LABEL, const_cast<char*>(label.data()), label.size()}};
-    CK_ATTRIBUTE privateTemplate[] = {{CKA_LABEL, const_cast<char*>(label.data()), label.size()},
-                                      {CKA_TOKEN, &yes, sizeof yes},
-                                      {CKA_PRIVATE, &yes, sizeof yes}};
-    CK_MECHANISM generation{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
-    CK_OBJECT_HANDLE publicKey = 0;
-    return C_GenerateKeyPair(session, &generation, publicTemplate, 3, privateTemplate, 3, &publicKey, privateKey);
-}
 
 TEST_F(ConcurrencyRig, SignersSearchersLoginCycleAndObjectChangesShareOneToken) {
     ASSERT_TRUE(qel::UASgnTokenTablesRegistered());

@@ -12,6 +12,8 @@
 #include "cryptoki/library_frame.h"
 #include "cryptoki/zr_pkcs11.h"
 #include "driver/qel_library.h"
+#include "national/ua_sgn_token_rows.h"
+#include "national/ua_sgn_util.h"
 #include "rig.h"
 
 namespace driver2test {
@@ -84,6 +86,35 @@ protected:
         } while (rv == CKR_OK && count == 16);
         const CK_RV final = C_FindObjectsFinal(handle);
         return rv != CKR_OK ? rv : final;
+    }
+
+    // A DSTU 4145 key pair on the token (m = 257) under the label.
+    static CK_RV GenerateSigningKey(CK_SESSION_HANDLE handle, const std::string& label, CK_OBJECT_HANDLE* privateKey) {
+        // Naming the tables links them in: the mechanism is unknown without them.
+        if (!qel::UASgnTokenTablesRegistered()) return CKR_GENERAL_ERROR;
+        const tru::Buffer& oid = qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE;
+        std::vector<uint8_t> params(oid.Data(), oid.Data() + oid.Size());
+        CK_BBOOL yes = CK_TRUE;
+        CK_ATTRIBUTE publicTemplate[] = {{CKA_EC_PARAMS, params.data(), params.size()},
+                                         {CKA_TOKEN, &yes, sizeof yes},
+                                         {CKA_LABEL, const_cast<char*>(label.data()), label.size()}};
+        CK_ATTRIBUTE privateTemplate[] = {{CKA_LABEL, const_cast<char*>(label.data()), label.size()},
+                                          {CKA_TOKEN, &yes, sizeof yes},
+                                          {CKA_PRIVATE, &yes, sizeof yes}};
+        CK_MECHANISM generation{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
+        CK_OBJECT_HANDLE publicKey = 0;
+        return C_GenerateKeyPair(handle, &generation, publicTemplate, 3, privateTemplate, 3, &publicKey, privateKey);
+    }
+
+    // A GOST 34.311 + DSTU 4145 signature of a short document; the result of the first failing call.
+    static CK_RV Sign(CK_SESSION_HANDLE handle, CK_OBJECT_HANDLE privateKey) {
+        CK_MECHANISM hashed{CKM_GOST34311_DSTU4145, nullptr, 0};
+        CK_RV rv = C_SignInit(handle, &hashed, privateKey);
+        if (rv != CKR_OK) return rv;
+        CK_BYTE document[] = "a document";
+        CK_BYTE signature[128];
+        CK_ULONG length = sizeof signature;
+        return C_Sign(handle, document, sizeof document - 1, signature, &length);
     }
 
     // Every command the token answered so far.

@@ -289,7 +289,7 @@ TEST_F(DriverRig, MechanismTableTakesTheRegisteredRowsTheTokenOffers) {
     CK_MECHANISM_TYPE list[2] = {9, 9};
     token->FillMechanismList(list, 2);
     EXPECT_EQ(list[0], static_cast<CK_MECHANISM_TYPE>(CKM_SHA256));
-    EXPECT_EQ(list[1], 0u);
+    EXPECT_EQ(list[1], 9u) << "only the entries reported are written";
     EXPECT_THROW(token->FillMechanismList(list, 0), zrck::BufferTooSmallException);
 
     const CK_OBJECT_HANDLE before = token->GetMechanismIfSupported(CKM_SHA256)->GetHandle();

@@ -1,0 +1,108 @@
+// Threads of one application: presence answers follow the reader whatever another thread is
+// doing with a token, and a deletion that has to wait for another user of the object
+// completes when that user lets go.
+#include <atomic>
+#include <thread>
+
+#include "cryptoki/library.h"
+#include "cryptoki/session_frame.h"
+#include "cryptoki/user.h"
+#include "cryptoki_rig_fixture.h"
+#include "driver/qel_slot.h"
+#include "driver/qel_token.h"
+
+using namespace driver2test;
+
+namespace {
+
+class ThreadsRig : public CryptokiRigTest {
+protected:
+    std::shared_ptr<qel::Slot> DriverSlot(CK_SLOT_ID id) {
+        zrck::SlotPtr slot = zrck::LibraryFrame::GetInstance()->GetSlotFactory()->FindSlotByID(id);
+        return std::dynamic_pointer_cast<qel::Slot>(slot);
+    }
+
+    bool Shows(CK_SLOT_ID id) {
+        CK_SLOT_INFO info{};
+        EXPECT_EQ(C_GetSlotInfo(id, &info), CKR_OK);
+        return (info.flags & CKF_TOKEN_PRESENT) != 0;
+    }
+};
+
+// The rig's second reader is empty. Its token storage busy in another call (its own set-up,
+// for example) must not make it look occupied.
+TEST_F(ThreadsRig, EmptyReaderIsNotPresentWhileItsStorageIsBusy) {
+    const CK_SLOT_ID empty = 1;
+    ASSERT_FALSE(Shows(empty));
+    std::shared_ptr<qel::Token> token = DriverSlot(empty)->GetDriverToken();
+    ASSERT_TRUE(token && token->GetStorage() != nullptr);
+    qel::TokenStorage::BusyGuard busy(*token->GetStorage(), "another call");
+    EXPECT_FALSE(Shows(empty));
+    CK_SLOT_ID slots[4];
+    CK_ULONG count = 4;
+    ASSERT_EQ(C_GetSlotList(CK_TRUE, slots, &count), CKR_OK);
+    ASSERT_EQ(count, 1u);
+    EXPECT_EQ(slots[0], slotId);
+}
+
+// The same with threads racing for real: slot lists and slot information of four threads
+// agree with the readers on every call.
+TEST_F(ThreadsRig, SlotListsOfFourThreadsFollowTheReaders) {
+    std::atomic<int> wrong{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int round = 0; round < 50; ++round) {
+                CK_ULONG count = 0;
+                if (C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK || count != 1) ++wrong;
+                CK_SLOT_ID slots[4] = {};
+                count = 4;
+                if (C_GetSlotList(CK_TRUE, slots, &count) != CKR_OK || count != 1 || slots[0] != slotId) ++wrong;
+                CK_SLOT_INFO info{};
+                if (C_GetSlotInfo(1, &info) != CKR_OK || (info.flags & CKF_TOKEN_PRESENT) != 0) ++wrong;
+            }
+        });
+    }
+    for (std::thread& thread : threads) thread.join();
+    EXPECT_EQ(wrong.load(), 0);
+}
+
+// C_DestroyObject's whole road (session, driver slot, framework slot) while another user takes
+// the object between the session's wait for its users and the removal: the deletion is queued
+// and completes, on the token too, when that user lets go.
+TEST_F(ThreadsRig, DeletionOfAnObjectInUseCompletesWhenItsUserLetsGo) {
+    CK_OBJECT_HANDLE data = 0;
+    ASSERT_EQ(CreateData(session, "in use", "value", false, &data), CKR_OK);
+    auto* library = dynamic_cast<zrck::Library*>(zrck::LibraryFrame::GetInstance());
+    ASSERT_NE(library, nullptr);
+    zrck::SessionPtr own = library->GetUser()->GetSession(session, false);
+    std::shared_ptr<qel::Slot> slot = DriverSlot(slotId);
+    qel::TokenStorage& storage = *slot->GetDriverToken()->GetStorage();
+    const CK_ULONG objects = slot->GetObjectCount();
+    rig->Control(0).ResetCounters();
+
+    // Another user that found the object before the deletion marked it, and uses it just
+    // after the session's wait for the object's users.
+    zrck::TokObjectPtr user = slot->GetBlockObjectIfExists(data);
+    ASSERT_TRUE(user);
+    user->Unlock();
+    own->DeleteTokObject(data, "test", [&](const std::function<void()>& remove) {
+        user->Lock();
+        qel::TokenStorage::GlobalBusyGuard guard(storage, "test");
+        remove();
+    });
+    EXPECT_EQ(slot->GetPendingRemoveCount(), 1u);
+    EXPECT_EQ(slot->GetObjectCount(), objects) << "still registered while in use";
+    EXPECT_FALSE(slot->GetBlockObjectIfExists(data)) << "but no lookup finds it";
+    EXPECT_EQ(rig->Control(0).Count("DeleteFile"), 0u);
+
+    slot->ReleaseObject(user);
+    EXPECT_EQ(slot->GetPendingRemoveCount(), 0u);
+    EXPECT_EQ(slot->GetObjectCount(), objects - 1);
+    EXPECT_GT(rig->Control(0).Count("DeleteFile"), 0u) << "the token's copy goes with it";
+    std::vector<CK_OBJECT_HANDLE> found;
+    ASSERT_EQ(Find(session, CKO_DATA, "in use", found), CKR_OK);
+    EXPECT_TRUE(found.empty());
+}
+
+}  // namespace
