@@ -3,6 +3,7 @@
 #include "driver/qel_token.h"
 #include "swcrypto/token_des3_mechanisms.h"
 #include "swcrypto/token_des3_secret_key.h"
+#include "swcrypto/token_pbe_key_gen.h"
 #include "swcrypto/token_sha_mechanisms.h"
 
 namespace qel {
@@ -25,6 +26,7 @@ const std::vector<MechanismRow>& SwCryptoMechanismRows()
         {CKM_SHA256, TokenCondition::NotModel, &MakeMechanism<TokSha256Mechanism>},
         {CKM_SHA384, TokenCondition::NotModel, &MakeMechanism<TokSha384Mechanism>},
         {CKM_SHA512, TokenCondition::NotModel, &MakeMechanism<TokSha512Mechanism>},
+        {CKM_PBE_SHA1_DES3_EDE_CBC, TokenCondition::Always, &MakeMechanism<TokSha1PBE3DESEdeCbcKeyGenMechanism>},
         {CKM_DES3_CBC, TokenCondition::Always, &MakeMechanism<TokDES3CbcMechanism>},
         {CKM_DES3_CBC_PAD, TokenCondition::Always, &MakeMechanism<TokDES3CbcPadMechanism>},
     };

@@ -3,6 +3,7 @@
 #include <openssl/evp.h>
 
 #include <algorithm>
+#include <cstring>
 
 #include "host_crypto_rig_fixture.h"
 
@@ -288,6 +289,65 @@ TEST_F(Des3Rig, WrongKeyOrPaddingIsEncryptedDataInvalid)
     CK_ULONG length = out.size();
     EXPECT_EQ(p11->C_Decrypt(session, In(cipher), cipher.size(), In(out), &length), CKR_BUFFER_TOO_SMALL);
     EXPECT_EQ(length, 16u);
+}
+
+TEST_F(Des3Rig, WrapWithTrustedIsKeptAndSensitiveKeysArePrivate)
+{
+    // A public, non-sensitive key and a key created sensitive without CKA_PRIVATE false.
+    CK_OBJECT_CLASS keyClass = CKO_SECRET_KEY;
+    CK_KEY_TYPE keyType = CKK_DES3;
+    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+    const std::string value = KeyValue();
+    struct Case {
+        const char* label;
+        CK_BBOOL wrapWithTrusted;
+        CK_BBOOL sensitive;
+        CK_BBOOL isPrivate;
+        CK_BBOOL expectedPrivate;
+    };
+    const Case cases[] = {
+        {"trusted-false", CK_FALSE, CK_FALSE, CK_FALSE, CK_FALSE},
+        {"trusted-true", CK_TRUE, CK_FALSE, CK_FALSE, CK_FALSE},
+        {"sensitive-public", CK_FALSE, CK_TRUE, CK_FALSE, CK_TRUE},
+    };
+    for (const Case& c : cases) {
+        CK_BBOOL wrap = c.wrapWithTrusted, sensitive = c.sensitive, priv = c.isPrivate;
+        CK_ATTRIBUTE attributes[] = {
+            {CKA_CLASS, &keyClass, sizeof keyClass},
+            {CKA_KEY_TYPE, &keyType, sizeof keyType},
+            {CKA_TOKEN, &yes, sizeof yes},
+            {CKA_PRIVATE, &priv, sizeof priv},
+            {CKA_LABEL, const_cast<char*>(c.label), std::strlen(c.label)},
+            {CKA_VALUE, const_cast<char*>(value.data()), value.size()},
+            {CKA_SENSITIVE, &sensitive, sizeof sensitive},
+            {CKA_WRAP_WITH_TRUSTED, &wrap, sizeof wrap},
+        };
+        CK_OBJECT_HANDLE key = 0;
+        ASSERT_EQ(p11->C_CreateObject(session, attributes, 8, &key), CKR_OK) << c.label;
+    }
+    p11->C_Finalize(nullptr);
+    initialized = false;
+    ASSERT_EQ(Initialize(nullptr), CKR_OK);
+    session = Open(fullSlot);
+    ASSERT_EQ(Login(session, CKU_USER, kUserPin), CKR_OK);
+    for (const Case& c : cases) {
+        const CK_OBJECT_HANDLE key = Find(c.label);
+        ASSERT_NE(key, 0u) << c.label;
+        CK_BBOOL wrap = 0xEE, priv = 0xEE;
+        CK_ATTRIBUTE read[] = {{CKA_WRAP_WITH_TRUSTED, &wrap, 1}, {CKA_PRIVATE, &priv, 1}};
+        ASSERT_EQ(p11->C_GetAttributeValue(session, key, read, 2), CKR_OK) << c.label;
+        EXPECT_EQ(wrap, c.wrapWithTrusted) << c.label;
+        EXPECT_EQ(priv, c.expectedPrivate) << c.label;
+    }
+    // Only false to true later; the sensitive key still encrypts like OpenSSL.
+    const CK_OBJECT_HANDLE plain = Find("trusted-false");
+    CK_ATTRIBUTE turnOn{CKA_WRAP_WITH_TRUSTED, &yes, 1};
+    EXPECT_EQ(p11->C_SetAttributeValue(session, plain, &turnOn, 1), CKR_OK);
+    const CK_OBJECT_HANDLE trusted = Find("trusted-true");
+    CK_ATTRIBUTE turnOff{CKA_WRAP_WITH_TRUSTED, &no, 1};
+    EXPECT_NE(p11->C_SetAttributeValue(session, trusted, &turnOff, 1), CKR_OK);
+    const std::string data = Data(16);
+    EXPECT_EQ(Encrypt(CKM_DES3_CBC, Find("sensitive-public"), data), OpenSslEncrypt(value, data, false));
 }
 
 }  // namespace

@@ -170,7 +170,10 @@ TEST_F(ToolHashRig, HashEqualsShaSumAndMechanismListShowsTheRows)
         }
     }
     const driver2test::ToolResult list = driver2test::RunTool(ZR_REAL_MODULE, "-M");
-    for (const char* row : {"SHA-1, digest", "SHA224, digest", "SHA256, digest", "SHA384, digest", "SHA512, digest"}) {
+    for (const char* row : {"SHA-1, digest", "SHA224, digest", "SHA256, digest", "SHA384, digest", "SHA512, digest",
+                            "DES3-CBC, keySize={24,24}, encrypt, decrypt",
+                            "DES3-CBC-PAD, keySize={24,24}, encrypt, decrypt",
+                            "PBE-SHA1-DES3-EDE-CBC, keySize={24,24}, generate"}) {
         EXPECT_NE(list.output.find(row), std::string::npos) << row << "\n" << list.output;
     }
 }
