@@ -5,7 +5,7 @@
 #include "cryptoki/session_frame.h"
 #include "cryptoki/token.h"
 #include "driver/token_storage.h"
-#include "national/template_value_detach.h"
+#include "driver/template_value_detach.h"
 #include "national/tok_ua_sgn_keys.h"
 #include "national/tok_ua_sgn_mechanisms.h"
 #include "national/ua_sgn_util.h"

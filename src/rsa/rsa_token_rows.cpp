@@ -1,0 +1,53 @@
+#include "rsa/rsa_token_rows.h"
+
+#include "driver/qel_token.h"
+#include "rsa/tok_rsa_keys.h"
+
+namespace qel {
+
+namespace {
+
+template <class ObjectClass>
+zrck::TokObject* MakeStored()
+{
+    return new ObjectClass();
+}
+
+template <class ObjectClass>
+void Register(Token* token, CK_OBJECT_CLASS objectClass)
+{
+    zrck::ClassRegistrator(token, objectClass, CKK_RSA, &ObjectClass::ClassCouldBeCreated,
+                           &ObjectClass::GenerateTokObject);
+}
+
+}  // namespace
+
+const std::vector<MechanismRow>& RsaMechanismRows()
+{
+    static const std::vector<MechanismRow> rows = {};
+    return rows;
+}
+
+const std::vector<StoredClassRow>& RsaStoredClassRows()
+{
+    static const std::vector<StoredClassRow> rows = {
+        {kRsaPrivateKeyItemType, &MakeStored<TokRsaPrivateKey>},
+        {kRsaPublicKeyItemType, &MakeStored<TokRsaPublicKey>},
+    };
+    return rows;
+}
+
+void RegisterRsaClasses(Token* token)
+{
+    Register<TokRsaPrivateKey>(token, CKO_PRIVATE_KEY);
+    Register<TokRsaPublicKey>(token, CKO_PUBLIC_KEY);
+}
+
+namespace {
+const bool tablesRegistered =
+    RegisterTokenTables({&RsaMechanismRows, &RsaStoredClassRows, nullptr, &RegisterRsaClasses});
+}  // namespace
+
+bool RsaTokenTablesRegistered() { return tablesRegistered; }
+
+}  // namespace qel
