@@ -1,11 +1,19 @@
 #include "rsa/rsa_token_rows.h"
 
 #include "driver/qel_token.h"
+#include "rsa/tok_rsa_key_pair_gen.h"
 #include "rsa/tok_rsa_keys.h"
+#include "rsa/tok_rsa_mechanisms.h"
 
 namespace qel {
 
 namespace {
+
+template <class Mechanism>
+zrck::TokMechanism* MakeMechanism(Token&)
+{
+    return new Mechanism();
+}
 
 template <class ObjectClass>
 zrck::TokObject* MakeStored()
@@ -24,7 +32,11 @@ void Register(Token* token, CK_OBJECT_CLASS objectClass)
 
 const std::vector<MechanismRow>& RsaMechanismRows()
 {
-    static const std::vector<MechanismRow> rows = {};
+    static const std::vector<MechanismRow> rows = {
+        {CKM_RSA_PKCS_KEY_PAIR_GEN, TokenCondition::NotModel, &MakeMechanism<TokRsaKeyPairGenMechanism>},
+        {CKM_RSA_X_509, TokenCondition::NotModel, &MakeMechanism<TokRsaX509Mechanism>},
+        {CKM_RSA_PKCS, TokenCondition::NotModel, &MakeMechanism<TokRsaPkcs1v15Mechanism>},
+    };
     return rows;
 }
 
