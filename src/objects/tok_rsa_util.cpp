@@ -48,16 +48,16 @@ void FillNonZeroRandom(TokRandomGenerator& random, unsigned char* padding, unsig
     tru::Buffer all(padding, length);
     random.GetNext(all);
     vdk::SafeBuffer spare(REDRAW_BLOCK);
-    unsigned int spareLeft = 0;
+    unsigned int spareNext = REDRAW_BLOCK;
     unsigned int zerosInARow = 0;
     for (unsigned int i = 0; i < length; ++i) {
         while (padding[i] == 0) {
             if (++zerosInARow > MAX_ZERO_DRAWS) throw Exception(CKR_FUNCTION_FAILED);
-            if (spareLeft == 0) {
+            if (spareNext == REDRAW_BLOCK) {
                 random.GetNext(spare);
-                spareLeft = spare.Size();
+                spareNext = 0;
             }
-            padding[i] = spare.Data()[--spareLeft];
+            padding[i] = spare.Data()[spareNext++];
         }
         zerosInARow = 0;
     }
