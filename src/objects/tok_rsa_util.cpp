@@ -39,26 +39,35 @@ void PrepareDigestInfo(const DigestInfoPrefix& prefix, const tru::Buffer& hash, 
 
 // A zero byte drawn for padding is drawn again, at most this many times in a row.
 const unsigned int MAX_ZERO_DRAWS = 100000;
-// Replacements for zero bytes are drawn this many at a time.
+// Replacements for zero bytes are drawn at most this many at a time.
 const unsigned int REDRAW_BLOCK = 16;
 
 // Non-zero random bytes, drawn from the token in whole blocks: the token's random pool hands
-// them out a device block at a time, so a block costs a few commands, not one per byte.
+// them out a device block at a time, so a block costs a few commands, not one per byte. Zero
+// bytes are replaced by as many new bytes as there are zeros left.
 void FillNonZeroRandom(TokRandomGenerator& random, unsigned char* padding, unsigned int length) {
     tru::Buffer all(padding, length);
     random.GetNext(all);
-    vdk::SafeBuffer spare(REDRAW_BLOCK);
-    unsigned int spareNext = REDRAW_BLOCK;
+    unsigned int zerosLeft = 0;
+    for (unsigned int i = 0; i < length; ++i) zerosLeft += padding[i] == 0 ? 1u : 0u;
+    unsigned char spareBytes[REDRAW_BLOCK];
+    vdk::SafeStaticBuffer wipe(spareBytes, sizeof spareBytes);
+    unsigned int spareNext = 0;
+    unsigned int spareSize = 0;
     unsigned int zerosInARow = 0;
     for (unsigned int i = 0; i < length; ++i) {
+        if (padding[i] != 0) continue;
         while (padding[i] == 0) {
             if (++zerosInARow > MAX_ZERO_DRAWS) throw Exception(CKR_FUNCTION_FAILED);
-            if (spareNext == REDRAW_BLOCK) {
+            if (spareNext == spareSize) {
+                spareSize = zerosLeft < REDRAW_BLOCK ? zerosLeft : REDRAW_BLOCK;
+                tru::Buffer spare(spareBytes, spareSize);
                 random.GetNext(spare);
                 spareNext = 0;
             }
-            padding[i] = spare.Data()[spareNext++];
+            padding[i] = spareBytes[spareNext++];
         }
+        --zerosLeft;
         zerosInARow = 0;
     }
 }
