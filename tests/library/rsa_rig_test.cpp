@@ -288,7 +288,7 @@ TEST_F(RsaRigTest, TokenCommandsPerCall) {
     EXPECT_EQ(p11->C_Encrypt(session, tooLong.data(), tooLong.size(), nullptr, &length), CKR_DATA_LEN_RANGE);
     EXPECT_EQ(Total(), beforeQuery);
     ASSERT_EQ(p11->C_EncryptInit(session, &mechanism, publicKey), CKR_OK);
-    Bytes one(1, 0x41);
+    Bytes one(32, 0x41);
     Bytes encrypted(256);
     length = encrypted.size();
     const uint64_t beforeEncrypt = Total();
