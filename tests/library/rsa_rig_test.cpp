@@ -439,3 +439,46 @@ INSTANTIATE_TEST_SUITE_P(Tokens, RsaFirmware,
                          });
 
 }  // namespace
+
+namespace {
+
+// The token's contents as its state file tells them: key slots and files.
+std::vector<std::string> StoredItems(const std::string& state) {
+    std::ifstream in(state);
+    std::vector<std::string> items;
+    for (std::string line; std::getline(in, line);) {
+        if (line.rfind("key ", 0) == 0 || line.rfind("file ", 0) == 0) {
+            std::istringstream fields(line);
+            std::string kind, id;
+            fields >> kind >> id;
+            items.push_back(kind + " " + id);
+        }
+    }
+    return items;
+}
+
+TEST_F(RsaRigTest, FailedGenerationLeavesNoKeyAndNoFilesBehind) {
+    char pattern[] = "/tmp/rsa-rig-XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    const std::string state = std::string(pattern) + "/token.state";
+    StartUser({"--state", state});
+    if (IsSkipped() || HasFatalFailure()) return;
+    const std::vector<std::string> before = StoredItems(state);
+    for (const char* kind : {"truncated", "bad-sw"}) {
+        rig->Control(0).Request(std::string("malformed ") + kind + " 1 GenerateKey");
+        KeyPair pair;
+        EXPECT_NE(GenerateRv(1024, "broken", pair), CKR_OK) << kind;
+        EXPECT_EQ(StoredItems(state), before) << kind;
+    }
+    rig->Control(0).ClearFaults();
+    const KeyPair pair = Generate(1024, "whole");
+    EXPECT_NE(StoredItems(state), before);
+    Reload();
+    if (HasFatalFailure()) return;
+    CK_OBJECT_CLASS privateClass = CKO_PRIVATE_KEY;
+    EXPECT_EQ(Find({{CKA_CLASS, &privateClass, sizeof privateClass}}).size(), 1u);
+    (void)pair;
+    std::system(("rm -rf '" + std::string(pattern) + "'").c_str());
+}
+
+}  // namespace
