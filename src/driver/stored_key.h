@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "cryptoki/zr_pkcs11.h"
+#include "driver/stored_object_utl.h"
+#include "driver/token_stored_object.h"
 #include "tru2/buffer.h"
 
 namespace zrck {
@@ -73,5 +75,37 @@ void ReadStoredKeyAttributes(zrck::TokKey& key, const TokenStoredObject& stored,
 
 // "Class[This: ADDR, Handle: H, Label="...", KeyID: 0x...., StorageID: 0x........]".
 std::string StoredKeyText(const zrck::TokObject& object, const TokenStoredObject& stored, const tru::Buffer& keyId);
+
+// A key class kept in token files: Key is the object model's key class (private, public or
+// secret key of one algorithm). Answers the storage-object and key accessors every stored key
+// answers alike from the stored-object base and StoredKeyFields, and the text form.
+template <class Key>
+class StoredKey : public Key, public TokenStoredObject {
+public:
+    void InitDefaults() override {}
+    CK_BBOOL IsModifiable() const override { return IsModifiableStored(); }
+    void SetModifiable(bool modifiable) override { SetModifiableStored(modifiable); }
+    const tru::Buffer& GetLabel() const override { return GetLabelStored(); }
+    void SetLabel(const tru::Buffer& label) override { SetLabelStored(label); }
+    std::string ToString() const override { return StoredKeyText(*this, *this, fields_.keyId); }
+
+    const tru::Buffer& GetKeyID() const override { return fields_.keyId; }
+    void SetKeyID(const tru::Buffer& id) override { StoredObjectUtl::CopyBuffer(fields_.keyId, id); }
+    CK_DATE GetStartDate() const override { return fields_.startDate; }
+    void SetStartDate(const CK_DATE& date) override { fields_.startDate = date; }
+    CK_DATE GetEndDate() const override { return fields_.endDate; }
+    void SetEndDate(const CK_DATE& date) override { fields_.endDate = date; }
+    const CK_ZR_DATETIME* GetGenerationDate() const override { return &fields_.generationDate; }
+    void SetGenerationDate(const CK_ZR_DATETIME& date) override { fields_.generationDate = date; }
+    CK_BBOOL GetCouldDerive() const override { return fields_.derive; }
+    void SetCouldDerive(CK_BBOOL value) override { fields_.derive = value; }
+    CK_BBOOL GetLocal() const override { return fields_.local; }
+    void SetLocal(CK_BBOOL value) override { fields_.local = value; }
+    CK_MECHANISM_TYPE GetKeyGenMechanism() const override { return fields_.keyGenMechanism; }
+    void SetKeyGenMechanism(CK_MECHANISM_TYPE type) override { fields_.keyGenMechanism = type; }
+
+protected:
+    StoredKeyFields fields_;
+};
 
 }  // namespace qel

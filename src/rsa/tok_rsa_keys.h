@@ -9,7 +9,6 @@
 #include "driver/stored_key.h"
 #include "driver/token_stored_object.h"
 #include "objects/tok_rsa_keys.h"
-#include "support/noncopyable.h"
 #include "support/safe_buffer.h"
 
 #include <string>
@@ -19,7 +18,7 @@ namespace qel {
 constexpr uint16_t kRsaPrivateKeyItemType = 2;
 constexpr uint16_t kRsaPublicKeyItemType = 3;
 
-class TokRsaPrivateKey : public zrck::TokRsaPrivateKey, public TokenStoredObject, private vdk::Noncopyable {
+class TokRsaPrivateKey : public StoredKey<zrck::TokRsaPrivateKey> {
 public:
     // 01 00 01, the only public exponent an RSA key of the token has.
     static const tru::Buffer PUBLIC_EXPONENT;
@@ -42,31 +41,11 @@ public:
     void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override;
     // A private key cannot be copied: CKR_FUNCTION_NOT_SUPPORTED.
     zrck::TokObject* GenerateCopy() override;
-    std::string ToString() const override;
 
-    void InitDefaults() override {}
-    CK_BBOOL IsModifiable() const override { return IsModifiableStored(); }
-    void SetModifiable(bool modifiable) override { SetModifiableStored(modifiable); }
-    const tru::Buffer& GetLabel() const override { return GetLabelStored(); }
-    void SetLabel(const tru::Buffer& label) override { SetLabelStored(label); }
     CK_BBOOL IsCopyable() const override { return CK_FALSE; }
     void SetCopyable(bool) override {}
     CK_ULONG GetObjectSize() override;
 
-    const tru::Buffer& GetKeyID() const override { return fields_.keyId; }
-    void SetKeyID(const tru::Buffer& id) override;
-    CK_DATE GetStartDate() const override { return fields_.startDate; }
-    void SetStartDate(const CK_DATE& date) override { fields_.startDate = date; }
-    CK_DATE GetEndDate() const override { return fields_.endDate; }
-    void SetEndDate(const CK_DATE& date) override { fields_.endDate = date; }
-    const CK_ZR_DATETIME* GetGenerationDate() const override { return &fields_.generationDate; }
-    void SetGenerationDate(const CK_ZR_DATETIME& date) override { fields_.generationDate = date; }
-    CK_BBOOL GetCouldDerive() const override { return fields_.derive; }
-    void SetCouldDerive(CK_BBOOL value) override { fields_.derive = value; }
-    CK_BBOOL GetLocal() const override { return fields_.local; }
-    void SetLocal(CK_BBOOL value) override { fields_.local = value; }
-    CK_MECHANISM_TYPE GetKeyGenMechanism() const override { return fields_.keyGenMechanism; }
-    void SetKeyGenMechanism(CK_MECHANISM_TYPE type) override { fields_.keyGenMechanism = type; }
     tru::Buffer GetAllowedMechanisms() const override;
     bool IsMechanismAllowed(CK_MECHANISM_TYPE type) const override;
     void AddDefaultUsageAttributes() override;
@@ -133,7 +112,6 @@ public:
 private:
     uint32_t FlagsWord() const;
 
-    StoredKeyFields fields_;
     uint32_t modulusBits_ = 0;
     tru::BufferDynamic modulus_;
     CK_BBOOL sensitive_ = CK_FALSE;
@@ -148,7 +126,7 @@ private:
     CK_BBOOL alwaysAuthenticate_ = CK_FALSE;
 };
 
-class TokRsaPublicKey : public zrck::TokRsaPublicKey, public TokenStoredObject, private vdk::Noncopyable {
+class TokRsaPublicKey : public StoredKey<zrck::TokRsaPublicKey> {
 public:
     static bool ClassCouldBeCreated(const zrck::AttributeTemplate& attributes)
     {
@@ -169,31 +147,11 @@ public:
 
     // A copy carries the modulus, read from the token first when it was never read.
     zrck::TokObject* GenerateCopy() override;
-    std::string ToString() const override;
 
-    void InitDefaults() override {}
-    CK_BBOOL IsModifiable() const override { return IsModifiableStored(); }
-    void SetModifiable(bool modifiable) override { SetModifiableStored(modifiable); }
-    const tru::Buffer& GetLabel() const override { return GetLabelStored(); }
-    void SetLabel(const tru::Buffer& label) override { SetLabelStored(label); }
     CK_BBOOL IsCopyable() const override { return IsCopyableStored(); }
     void SetCopyable(bool copyable) override { SetCopyableStored(copyable); }
     CK_ULONG GetObjectSize() override;
 
-    const tru::Buffer& GetKeyID() const override { return fields_.keyId; }
-    void SetKeyID(const tru::Buffer& id) override;
-    CK_DATE GetStartDate() const override { return fields_.startDate; }
-    void SetStartDate(const CK_DATE& date) override { fields_.startDate = date; }
-    CK_DATE GetEndDate() const override { return fields_.endDate; }
-    void SetEndDate(const CK_DATE& date) override { fields_.endDate = date; }
-    const CK_ZR_DATETIME* GetGenerationDate() const override { return &fields_.generationDate; }
-    void SetGenerationDate(const CK_ZR_DATETIME& date) override { fields_.generationDate = date; }
-    CK_BBOOL GetCouldDerive() const override { return fields_.derive; }
-    void SetCouldDerive(CK_BBOOL value) override { fields_.derive = value; }
-    CK_BBOOL GetLocal() const override { return fields_.local; }
-    void SetLocal(CK_BBOOL value) override { fields_.local = value; }
-    CK_MECHANISM_TYPE GetKeyGenMechanism() const override { return fields_.keyGenMechanism; }
-    void SetKeyGenMechanism(CK_MECHANISM_TYPE type) override { fields_.keyGenMechanism = type; }
     tru::Buffer GetAllowedMechanisms() const override;
     bool IsMechanismAllowed(CK_MECHANISM_TYPE type) const override;
     void AddDefaultUsageAttributes() override;
@@ -230,7 +188,6 @@ public:
 private:
     uint32_t FlagsWord() const;
 
-    StoredKeyFields fields_;
     uint32_t modulusBits_ = 0;
     CK_BBOOL encrypt_ = CK_FALSE;
     CK_BBOOL verify_ = CK_FALSE;

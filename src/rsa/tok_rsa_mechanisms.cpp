@@ -41,42 +41,6 @@ TokRsaPkcs1v15Mechanism::TokRsaPkcs1v15Mechanism()
     RsaKeyBinding::SetStoredKeySizes(*this);
 }
 
-void TokRsaPkcs1v15Mechanism::EncryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
-                                          zrck::TokPublicKey& key)
-{
-    keys_.BindPublic(*this, parameter, key);
-}
-
-void TokRsaPkcs1v15Mechanism::VerifyInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
-                                         zrck::TokPublicKey& key)
-{
-    EncryptInit(session, parameter, key);
-}
-
-void TokRsaPkcs1v15Mechanism::VerifyRecoverInit(zrck::SessionFrame& session,
-                                                const zrck::MechanismParameter& parameter, zrck::TokPublicKey& key)
-{
-    EncryptInit(session, parameter, key);
-}
-
-void TokRsaPkcs1v15Mechanism::DecryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
-                                          zrck::TokPrivateKey& key)
-{
-    keys_.BindPrivate(*this, parameter, key);
-}
-
-void TokRsaPkcs1v15Mechanism::SignInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
-                                       zrck::TokPrivateKey& key)
-{
-    DecryptInit(session, parameter, key);
-}
-
-void TokRsaPkcs1v15Mechanism::SignRecoverInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
-                                              zrck::TokPrivateKey& key)
-{
-    DecryptInit(session, parameter, key);
-}
-
 bool TokRsaPkcs1v15Mechanism::Encrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
                                       unsigned long* outLen)
 {
@@ -169,42 +133,6 @@ TokRsaX509Mechanism::TokRsaX509Mechanism()
     SetMechanismType(CKM_RSA_X_509);
     SetFlags(kX509Flags);
     RsaKeyBinding::SetStoredKeySizes(*this);
-}
-
-void TokRsaX509Mechanism::EncryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
-                                      zrck::TokPublicKey& key)
-{
-    keys_.BindPublic(*this, parameter, key);
-}
-
-void TokRsaX509Mechanism::VerifyInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
-                                     zrck::TokPublicKey& key)
-{
-    EncryptInit(session, parameter, key);
-}
-
-void TokRsaX509Mechanism::VerifyRecoverInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
-                                            zrck::TokPublicKey& key)
-{
-    EncryptInit(session, parameter, key);
-}
-
-void TokRsaX509Mechanism::DecryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
-                                      zrck::TokPrivateKey& key)
-{
-    keys_.BindPrivate(*this, parameter, key);
-}
-
-void TokRsaX509Mechanism::SignInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
-                                   zrck::TokPrivateKey& key)
-{
-    DecryptInit(session, parameter, key);
-}
-
-void TokRsaX509Mechanism::SignRecoverInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
-                                          zrck::TokPrivateKey& key)
-{
-    DecryptInit(session, parameter, key);
 }
 
 bool TokRsaX509Mechanism::PublicOperation(const tru::Buffer& input, unsigned char* out, unsigned long* outLen)

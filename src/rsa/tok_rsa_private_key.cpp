@@ -81,8 +81,6 @@ void TokRsaPrivateKey::InitializeWithAttributes(zrck::Token* token, zrck::Attrib
 
 zrck::TokObject* TokRsaPrivateKey::GenerateCopy() { throw zrck::Exception(CKR_FUNCTION_NOT_SUPPORTED); }
 
-std::string TokRsaPrivateKey::ToString() const { return StoredKeyText(*this, *this, fields_.keyId); }
-
 CK_ULONG TokRsaPrivateKey::GetObjectSize()
 {
     TokenStorage* storage = StoredObjectUtl::StorageOf(*this);
@@ -90,7 +88,6 @@ CK_ULONG TokRsaPrivateKey::GetObjectSize()
     return 2 * (bits / 8) + 5 * (bits / 16) + 30 + GetStorageSize(storage);
 }
 
-void TokRsaPrivateKey::SetKeyID(const tru::Buffer& id) { StoredObjectUtl::CopyBuffer(fields_.keyId, id); }
 void TokRsaPrivateKey::SetSubject(const tru::Buffer& subject) { StoredObjectUtl::CopyBuffer(fields_.subject, subject); }
 void TokRsaPrivateKey::SetModulus(const tru::Buffer& modulus) { StoredObjectUtl::CopyBuffer(modulus_, modulus); }
 

@@ -44,11 +44,8 @@ zrck::TokObject* TokRsaPublicKey::GenerateCopy()
     return copy.release();
 }
 
-std::string TokRsaPublicKey::ToString() const { return StoredKeyText(*this, *this, fields_.keyId); }
-
 CK_ULONG TokRsaPublicKey::GetObjectSize() { return GetStorageSize(StoredObjectUtl::StorageOf(*this)); }
 
-void TokRsaPublicKey::SetKeyID(const tru::Buffer& id) { StoredObjectUtl::CopyBuffer(fields_.keyId, id); }
 void TokRsaPublicKey::SetSubject(const tru::Buffer& subject) { StoredObjectUtl::CopyBuffer(fields_.subject, subject); }
 
 tru::Buffer TokRsaPublicKey::GetAllowedMechanisms() const { return TokRsaPrivateKey::AllowedMechanismTable(); }
