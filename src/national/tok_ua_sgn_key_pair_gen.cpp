@@ -8,7 +8,6 @@
 <<<<<<< HEAD
 #include "driver/template_value_detach.h"
 =======
-#include "national/template_value_detach.h"
 #include "national/tok_ua_sgn_domain_params.h"
 >>>>>>> main
 #include "national/tok_ua_sgn_keys.h"
