@@ -4,12 +4,9 @@
 #include "cryptoki/names/ck_names.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/token.h"
-#include "driver/token_storage.h"
-<<<<<<< HEAD
 #include "driver/template_value_detach.h"
-=======
+#include "driver/token_storage.h"
 #include "national/tok_ua_sgn_domain_params.h"
->>>>>>> main
 #include "national/tok_ua_sgn_keys.h"
 #include "national/tok_ua_sgn_mechanisms.h"
 #include "national/ua_sgn_util.h"
