@@ -4,6 +4,7 @@
 #include "rsa/tok_rsa_key_pair_gen.h"
 #include "rsa/tok_rsa_keys.h"
 #include "rsa/tok_rsa_mechanisms.h"
+#include "rsa/tok_sha_rsa_mechanisms.h"
 
 namespace qel {
 
@@ -36,6 +37,11 @@ const std::vector<MechanismRow>& RsaMechanismRows()
         {CKM_RSA_PKCS_KEY_PAIR_GEN, TokenCondition::NotModel, &MakeMechanism<TokRsaKeyPairGenMechanism>},
         {CKM_RSA_X_509, TokenCondition::NotModel, &MakeMechanism<TokRsaX509Mechanism>},
         {CKM_RSA_PKCS, TokenCondition::NotModel, &MakeMechanism<TokRsaPkcs1v15Mechanism>},
+        {CKM_SHA1_RSA_PKCS, TokenCondition::NotModel, &MakeMechanism<TokSha1RsaPkcsMechanism>},
+        {CKM_SHA224_RSA_PKCS, TokenCondition::NotModel, &MakeMechanism<TokSha224RsaPkcsMechanism>},
+        {CKM_SHA256_RSA_PKCS, TokenCondition::NotModel, &MakeMechanism<TokSha256RsaPkcsMechanism>},
+        {CKM_SHA384_RSA_PKCS, TokenCondition::NotModel, &MakeMechanism<TokSha384RsaPkcsMechanism>},
+        {CKM_SHA512_RSA_PKCS, TokenCondition::NotModel, &MakeMechanism<TokSha512RsaPkcsMechanism>},
     };
     return rows;
 }
