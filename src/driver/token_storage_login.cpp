@@ -369,8 +369,9 @@ bool TokenStorage::IsRSA512Supported()
         return false;
     }
     BusyGuard guard(*this, "IsRSA512Supported");
-    const uint32_t v = VersionWord();
-    return (v >> 24) >= 4 && ((v >> 16) & 0xFF) >= 15;
+    // (major, minor) from 4.15 on: 5.0 supports it too.
+    const uint32_t majorMinor = VersionWord() >> 16;
+    return majorMinor >= (4u << 8 | 15u);
 }
 
 bool TokenStorage::IsEcDsaSupportedM()

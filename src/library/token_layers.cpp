@@ -5,6 +5,7 @@
 #include "driver/qel_library.h"
 #include "national/ua_gost_token_rows.h"
 #include "national/ua_sgn_token_rows.h"
+#include "rsa/rsa_token_rows.h"
 #include "swcrypto/token_swcrypto_rows.h"
 
 namespace {
@@ -13,6 +14,7 @@ struct TokenLibraryParts {
     TokenLibraryParts() {
         zrck::LibraryFrame::LibraryCreatorFuncPtr = &qel::Library::Create;
         // Each algorithm layer registers its tables itself; naming it links it in.
+        static_cast<void>(qel::RsaTokenTablesRegistered());
         static_cast<void>(qel::UASgnTokenTablesRegistered());
         static_cast<void>(qel::UAGostTokenTablesRegistered());
         static_cast<void>(qel::SwCryptoTokenTablesRegistered());

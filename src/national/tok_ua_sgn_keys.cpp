@@ -2,6 +2,7 @@
 
 #include "cryptoki/exception.h"
 #include "cryptoki/token.h"
+#include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
 #include "national/ua_sgn_util.h"
 #include "national/ua_token.h"
@@ -18,9 +19,6 @@ namespace qel {
 
 namespace {
 
-constexpr uint16_t kFlagsRecordId = 0x8EFF;
-constexpr uint16_t kGenerationDateRecordId = 0x8E02;
-
 const CK_MECHANISM_TYPE kAllowedMechanisms[] = {CKM_DSTU4145, CKM_GOST34311_DSTU4145, CKM_DSTUDH_COFACTOR_DERIVE};
 
 tru::Buffer AllowedMechanisms()
@@ -36,192 +34,20 @@ bool IsAllowed(CK_MECHANISM_TYPE type)
     return false;
 }
 
-void CopyInto(tru::BufferDynamic& target, const tru::Buffer& value)
-{
-    const tru::TResult rc = target.Set(value.Size(), value.Data());
-    if (rc != tru::SUCCESS) throw tru::Exception(rc);
-}
-
 bool SameBytes(const tru::Buffer& a, const tru::Buffer& b)
 {
     return a.Size() == b.Size() && (a.Size() == 0 || std::memcmp(a.Data(), b.Data(), a.Size()) == 0);
-}
-
-bool IsBlankDate(const CK_DATE& date)
-{
-    static const CK_DATE blank = [] {
-        CK_DATE d;
-        std::memset(&d, ' ', sizeof d);
-        return d;
-    }();
-    return std::memcmp(&date, &blank, sizeof date) == 0;
-}
-
-bool IsUnsetGenerationDate(const CK_ZR_DATETIME& date)
-{
-    const auto* bytes = reinterpret_cast<const uint8_t*>(&date);
-    bool spaces = true;
-    bool zeros = true;
-    for (size_t i = 0; i < sizeof date; ++i) {
-        spaces = spaces && bytes[i] == ' ';
-        zeros = zeros && bytes[i] == 0;
-    }
-    return spaces || zeros;
-}
-
-uint32_t FlagBits(std::initializer_list<std::pair<bool, unsigned>> bits)
-{
-    uint32_t word = 0;
-    for (const auto& bit : bits) {
-        if (bit.first) word |= 1u << bit.second;
-    }
-    return word;
-}
-
-// The attribute-file records of a key, in the order they are written. Values are copied so the
-// record pointers stay valid until the file is written.
-class KeyRecords {
-public:
-    KeyRecords(uint32_t flags, const UASgnKeyFields& fields, const tru::Buffer& label)
-    {
-        AddU32(kFlagsRecordId, flags);
-        AddU32(static_cast<uint16_t>(CKA_KEY_GEN_MECHANISM), static_cast<uint32_t>(fields.keyGenMechanism));
-        Add(static_cast<uint16_t>(CKA_EC_PARAMS), fields.ecParams.Data(), fields.ecParams.Size());
-        if (!label.Empty()) Add(static_cast<uint16_t>(CKA_LABEL), label.Data(), label.Size());
-        if (!fields.keyId.Empty()) Add(static_cast<uint16_t>(CKA_ID), fields.keyId.Data(), fields.keyId.Size());
-        if (!IsBlankDate(fields.startDate)) {
-            Add(static_cast<uint16_t>(CKA_START_DATE), &fields.startDate, sizeof fields.startDate);
-        }
-        if (!IsBlankDate(fields.endDate)) {
-            Add(static_cast<uint16_t>(CKA_END_DATE), &fields.endDate, sizeof fields.endDate);
-        }
-        if (!IsUnsetGenerationDate(fields.generationDate)) {
-            Add(kGenerationDateRecordId, &fields.generationDate, sizeof fields.generationDate);
-        }
-        if (!fields.subject.Empty()) {
-            Add(static_cast<uint16_t>(CKA_SUBJECT), fields.subject.Data(), fields.subject.Size());
-        }
-    }
-
-    void WriteTo(TokenStorage& storage, long attributeFile)
-    {
-        std::vector<storage::Attribute> records;
-        for (const Item& item : items_) {
-            records.push_back({item.id, item.value.data(), vdk::SizeToUShortDynamic(static_cast<uint32_t>(item.value.size()))});
-        }
-        storage.WriteAttributeFile(attributeFile, records.data(), static_cast<unsigned>(records.size()));
-    }
-
-private:
-    struct Item {
-        uint16_t id;
-        std::vector<uint8_t> value;
-    };
-
-    void Add(uint16_t id, const void* data, size_t size)
-    {
-        const auto* bytes = static_cast<const uint8_t*>(data);
-        items_.push_back({id, std::vector<uint8_t>(bytes, bytes + size)});
-    }
-    void AddU32(uint16_t id, uint32_t value)
-    {
-        const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
-        Add(id, bytes, sizeof bytes);
-    }
-
-    std::vector<Item> items_;
-};
-
-// The part of reading an attribute file both key classes share. Defaults apply only to flags the
-// file cannot speak for: with a flags word, an absent flag was stored false.
-template <class Key>
-void ReadKeyAttributes(Key& key, UASgnKeyFields& fields, CK_OBJECT_CLASS objectClass,
-                       std::initializer_list<std::pair<CK_ATTRIBUTE_TYPE, bool>> defaultsWithoutFlags)
-{
-    const UAToken services = UAToken::Of(key.GetTokenPtr());
-    std::vector<storage::AttributeBuff> records;
-    services.GetUAStorage().ReadAttributeFile(key.GetAttributeFile(), records);
-    zrck::AttributeTemplate attributes;
-    services.ConvertAttributesFromToken(objectClass, records, attributes, key);
-
-    if (zrck::Attribute* local = attributes.GetAttributeIfExists(CKA_LOCAL)) {
-        key.SetLocal(local->GetAsBool() ? CK_TRUE : CK_FALSE);
-        local->mProcessed = 1;
-    }
-    if (zrck::Attribute* mechanism = attributes.GetAttributeIfExists(CKA_KEY_GEN_MECHANISM)) {
-        if (mechanism->GetLength() != 4) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
-        const auto* b = static_cast<const uint8_t*>(mechanism->GetValue());
-        key.SetKeyGenMechanism(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
-        mechanism->mProcessed = 1;
-    }
-    zrck::Attribute* generationDate = attributes.GetAttributeIfExists(CKA_ZR_KEY_GENERATION_DATE);
-    if (generationDate != nullptr) generationDate->mProcessed = 1;
-
-    // The flags word always yields CKA_MODIFIABLE.
-    const bool hasFlags = attributes.GetAttributeIfExists(CKA_MODIFIABLE) != nullptr;
-    std::vector<zrck::Attribute> defaults(defaultsWithoutFlags.size());
-    size_t i = 0;
-    for (const auto& entry : defaultsWithoutFlags) {
-        defaults[i++].SetupOwnBool(entry.first, hasFlags ? false : entry.second);
-    }
-    attributes.AddAttributesIfNotExist(defaults.data(), defaults.size());
-
-    key.SetupAttributes(nullptr, attributes);
-
-    if (generationDate != nullptr) {
-        CK_ZR_DATETIME date;
-        std::memset(&date, ' ', sizeof date);
-        std::memcpy(&date, generationDate->GetValue(), std::min<size_t>(generationDate->GetLength(), sizeof date));
-        fields.generationDate = date;
-    }
-}
-
-std::string StorageText(const zrck::TokObject& object, const TokenStoredObject& stored, const tru::Buffer& keyId)
-{
-    char head[64];
-    std::snprintf(head, sizeof head, "[This: %08lX, Handle: %lX", static_cast<unsigned long>(reinterpret_cast<uintptr_t>(&object)),
-                  static_cast<unsigned long>(object.GetHandle()));
-    std::string id = keyId.ToHex();
-    if (id.size() < 8) id.insert(0, 8 - id.size(), '0');
-    char storageId[32];
-    std::snprintf(storageId, sizeof storageId, "%08X", stored.GetStorageID());
-    const tru::Buffer& label = stored.GetLabelStored();
-    return std::string(object.GetObjectClassName()) + head + ", Label=\"" +
-           std::string(reinterpret_cast<const char*>(label.Data()), label.Size()) + "\", KeyID: 0x" + id +
-           ", StorageID: 0x" + storageId + "]";
 }
 
 } // namespace
 
 // ---- shared fields ----
 
-UASgnKeyFields::UASgnKeyFields()
-{
-    std::memset(&startDate, ' ', sizeof startDate);
-    std::memset(&endDate, ' ', sizeof endDate);
-    std::memset(&generationDate, ' ', sizeof generationDate);
-}
-
-void UASgnKeyFields::CopyPlainValues(const UASgnKeyFields& other)
-{
-    startDate = other.startDate;
-    endDate = other.endDate;
-    derive = other.derive;
-    local = other.local;
-    keyGenMechanism = other.keyGenMechanism;
-}
-
 bool UASgnKeyFields::RefreshBuffers(const UASgnKeyFields& other)
 {
-    bool changed = false;
-    for (auto pair : {std::make_pair(&ecParams, &other.ecParams), std::make_pair(&keyId, &other.keyId),
-                      std::make_pair(&subject, &other.subject)}) {
-        if (!SameBytes(*pair.first, *pair.second)) {
-            CopyInto(*pair.first, *pair.second);
-            changed = true;
-        }
-    }
-    return changed;
+    const bool paramsChanged = StoredObjectUtl::CopyIfDifferent(ecParams, other.ecParams);
+    const bool othersChanged = StoredKeyFields::RefreshBuffers(other);
+    return paramsChanged || othersChanged;
 }
 
 // ---- private key ----
@@ -249,7 +75,7 @@ void TokUASgnPrivateKey::InitializeWithAttributes(zrck::Token* token, zrck::Attr
 
 zrck::TokObject* TokUASgnPrivateKey::GenerateCopy() { throw zrck::Exception(CKR_FUNCTION_NOT_SUPPORTED); }
 
-std::string TokUASgnPrivateKey::ToString() const { return StorageText(*this, *this, fields_.keyId); }
+std::string TokUASgnPrivateKey::ToString() const { return StoredKeyText(*this, *this, fields_.keyId); }
 
 CK_ULONG TokUASgnPrivateKey::GetObjectSize()
 {
@@ -258,9 +84,9 @@ CK_ULONG TokUASgnPrivateKey::GetObjectSize()
            UASgnUtl::CalcKeySize(fields_.ecParams, services.GetDefaultUAParamset()) + 18;
 }
 
-void TokUASgnPrivateKey::SetKeyID(const tru::Buffer& id) { CopyInto(fields_.keyId, id); }
-void TokUASgnPrivateKey::SetSubject(const tru::Buffer& subject) { CopyInto(fields_.subject, subject); }
-void TokUASgnPrivateKey::SetECParams(const tru::Buffer& params) { CopyInto(fields_.ecParams, params); }
+void TokUASgnPrivateKey::SetKeyID(const tru::Buffer& id) { StoredObjectUtl::CopyBuffer(fields_.keyId, id); }
+void TokUASgnPrivateKey::SetSubject(const tru::Buffer& subject) { StoredObjectUtl::CopyBuffer(fields_.subject, subject); }
+void TokUASgnPrivateKey::SetECParams(const tru::Buffer& params) { StoredObjectUtl::CopyBuffer(fields_.ecParams, params); }
 
 tru::Buffer TokUASgnPrivateKey::GetAllowedMechanisms() const { return AllowedMechanisms(); }
 bool TokUASgnPrivateKey::IsMechanismAllowed(CK_MECHANISM_TYPE type) const { return IsAllowed(type); }
@@ -295,7 +121,7 @@ const tru::Buffer& TokUASgnPrivateKey::GetValue() const { throw zrck::Exception(
 
 uint32_t TokUASgnPrivateKey::FlagsWord() const
 {
-    return FlagBits({{IsModifiable() != 0, 0}, {IsCopyable() != 0, 1}, {fields_.derive != 0, 3}, {sensitive_ != 0, 8},
+    return StoredKeyFlags({{IsModifiable() != 0, 0}, {IsCopyable() != 0, 1}, {fields_.derive != 0, 3}, {sensitive_ != 0, 8},
                      {decrypt_ != 0, 9}, {sign_ != 0, 10}, {signRecover_ != 0, 11}, {unwrap_ != 0, 12},
                      {extractable_ != 0, 13}, {alwaysSensitive_ != 0, 14}, {neverExtractable_ != 0, 15},
                      {wrapWithTrusted_ != 0, 16}, {alwaysAuthenticate_ != 0, 17}, {fields_.local != 0, 18}});
@@ -311,7 +137,8 @@ void TokUASgnPrivateKey::StoreAttributes()
         SetObjectFile(keySlot);
         SetAttributeFile(attributeFile);
     }
-    KeyRecords(FlagsWord(), fields_, GetLabelStored()).WriteTo(UAToken::Of(GetTokenPtr()).GetUAStorage(),
+    StoredKeyRecords(FlagsWord(), fields_, GetLabelStored(), static_cast<uint16_t>(CKA_EC_PARAMS), &fields_.ecParams)
+        .WriteTo(UAToken::Of(GetTokenPtr()).GetUAStorage(),
                                                                 GetAttributeFile());
 }
 
@@ -319,7 +146,7 @@ void TokUASgnPrivateKey::ReadAttributes()
 {
     InitDefaults();
     if (GetLifeTime() != LIFETIME_TOKEN) return;
-    ReadKeyAttributes(*this, fields_, CKO_PRIVATE_KEY,
+    ReadStoredKeyAttributes(*this, *this, fields_, CKO_PRIVATE_KEY,
                       {{CKA_SENSITIVE, true}, {CKA_ALWAYS_SENSITIVE, true}, {CKA_EXTRACTABLE, false},
                        {CKA_NEVER_EXTRACTABLE, true}, {CKA_SIGN, false}, {CKA_DERIVE, false}, {CKA_UNWRAP, false},
                        {CKA_WRAP_WITH_TRUSTED, false}, {CKA_ALWAYS_AUTHENTICATE, false}});
@@ -375,16 +202,16 @@ zrck::TokObject* TokUASgnPublicKey::GenerateCopy()
     return copy.release();
 }
 
-std::string TokUASgnPublicKey::ToString() const { return StorageText(*this, *this, fields_.keyId); }
+std::string TokUASgnPublicKey::ToString() const { return StoredKeyText(*this, *this, fields_.keyId); }
 
 CK_ULONG TokUASgnPublicKey::GetObjectSize()
 {
     return GetStorageSize(&UAToken::Of(GetTokenPtr()).GetUAStorage());
 }
 
-void TokUASgnPublicKey::SetKeyID(const tru::Buffer& id) { CopyInto(fields_.keyId, id); }
-void TokUASgnPublicKey::SetSubject(const tru::Buffer& subject) { CopyInto(fields_.subject, subject); }
-void TokUASgnPublicKey::SetECParams(const tru::Buffer& params) { CopyInto(fields_.ecParams, params); }
+void TokUASgnPublicKey::SetKeyID(const tru::Buffer& id) { StoredObjectUtl::CopyBuffer(fields_.keyId, id); }
+void TokUASgnPublicKey::SetSubject(const tru::Buffer& subject) { StoredObjectUtl::CopyBuffer(fields_.subject, subject); }
+void TokUASgnPublicKey::SetECParams(const tru::Buffer& params) { StoredObjectUtl::CopyBuffer(fields_.ecParams, params); }
 
 tru::Buffer TokUASgnPublicKey::GetAllowedMechanisms() const { return AllowedMechanisms(); }
 bool TokUASgnPublicKey::IsMechanismAllowed(CK_MECHANISM_TYPE type) const { return IsAllowed(type); }
@@ -408,7 +235,7 @@ void TokUASgnPublicKey::SetECPoint(const tru::Buffer& point)
 
 uint32_t TokUASgnPublicKey::FlagsWord() const
 {
-    return FlagBits({{IsModifiable() != 0, 0}, {IsCopyable() != 0, 1}, {trusted_ != 0, 2}, {fields_.derive != 0, 3},
+    return StoredKeyFlags({{IsModifiable() != 0, 0}, {IsCopyable() != 0, 1}, {trusted_ != 0, 2}, {fields_.derive != 0, 3},
                      {encrypt_ != 0, 4}, {verify_ != 0, 5}, {verifyRecover_ != 0, 6}, {wrap_ != 0, 7},
                      {fields_.local != 0, 18}});
 }
@@ -429,7 +256,8 @@ void TokUASgnPublicKey::StoreAttributes()
         ecPoint_.AssignStorageParams(GetObjectFile());
         storage.WriteDataFileM(GetObjectFile(), point);
     }
-    KeyRecords(FlagsWord(), fields_, GetLabelStored()).WriteTo(storage, GetAttributeFile());
+    StoredKeyRecords(FlagsWord(), fields_, GetLabelStored(), static_cast<uint16_t>(CKA_EC_PARAMS), &fields_.ecParams)
+        .WriteTo(storage, GetAttributeFile());
 }
 
 void TokUASgnPublicKey::ReadAttributes()
@@ -437,7 +265,7 @@ void TokUASgnPublicKey::ReadAttributes()
     InitDefaults();
     if (GetLifeTime() != LIFETIME_TOKEN) return;
     ecPoint_.AssignStorageParams(GetObjectFile());
-    ReadKeyAttributes(*this, fields_, CKO_PUBLIC_KEY,
+    ReadStoredKeyAttributes(*this, *this, fields_, CKO_PUBLIC_KEY,
                       {{CKA_VERIFY, false}, {CKA_TRUSTED, false}, {CKA_DERIVE, false}, {CKA_WRAP, false}});
 }
 

@@ -5,6 +5,7 @@
 
 #include "driver/lazy_data.h"
 #include "driver/storage_types.h"
+#include "driver/stored_key.h"
 #include "driver/token_stored_object.h"
 #include "objects/tok_ua_sgn_objects.h"
 #include "support/noncopyable.h"
@@ -20,21 +21,9 @@ constexpr uint16_t kUASgnPrivateKeyItemType = 7;
 constexpr uint16_t kUASgnPublicKeyItemType = 8;
 
 // Values both key classes keep beside their class's own flags.
-struct UASgnKeyFields {
-    UASgnKeyFields();
-
-    CK_DATE startDate;
-    CK_DATE endDate;
-    CK_BBOOL derive = CK_FALSE;
-    CK_BBOOL local = CK_FALSE;
-    CK_MECHANISM_TYPE keyGenMechanism = 0;
+struct UASgnKeyFields : StoredKeyFields {
     tru::BufferDynamic ecParams;
-    tru::BufferDynamic keyId;
-    tru::BufferDynamic subject;
-    CK_ZR_DATETIME generationDate;
 
-    // Copies the values a refresh takes unconditionally.
-    void CopyPlainValues(const UASgnKeyFields& other);
     // Copies EC parameters, key ID and subject; true when any of them differed.
     bool RefreshBuffers(const UASgnKeyFields& other);
 };

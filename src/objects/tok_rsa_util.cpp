@@ -4,6 +4,7 @@
 
 #include "cryptoki/exception.h"
 #include "cryptoki/session_frame.h"
+#include "support/safe_buffer.h"
 #include "tru2/exception.h"
 
 namespace zrck {
@@ -36,17 +37,39 @@ void PrepareDigestInfo(const DigestInfoPrefix& prefix, const tru::Buffer& hash, 
     std::memcpy(output.Data() + prefix.length, hash.Data(), hash.Size());
 }
 
-// A zero byte drawn for padding is drawn again, at most this many times per position.
+// A zero byte drawn for padding is drawn again, at most this many times in a row.
 const unsigned int MAX_ZERO_DRAWS = 100000;
+// Replacements for zero bytes are drawn at most this many at a time.
+const unsigned int REDRAW_BLOCK = 16;
 
-unsigned char NonZeroRandomByte(TokRandomGenerator& random) {
-    unsigned char byte = 0;
-    tru::Buffer view(&byte, 1);
-    for (unsigned int draw = 0; draw < MAX_ZERO_DRAWS; ++draw) {
-        random.GetNext(view);
-        if (byte != 0) return byte;
+// Non-zero random bytes, drawn from the token in whole blocks: the token's random pool hands
+// them out a device block at a time, so a block costs a few commands, not one per byte. Zero
+// bytes are replaced by as many new bytes as there are zeros left.
+void FillNonZeroRandom(TokRandomGenerator& random, unsigned char* padding, unsigned int length) {
+    tru::Buffer all(padding, length);
+    random.GetNext(all);
+    unsigned int zerosLeft = 0;
+    for (unsigned int i = 0; i < length; ++i) zerosLeft += padding[i] == 0 ? 1u : 0u;
+    unsigned char spareBytes[REDRAW_BLOCK];
+    vdk::SafeStaticBuffer wipe(spareBytes, sizeof spareBytes);
+    unsigned int spareNext = 0;
+    unsigned int spareSize = 0;
+    unsigned int zerosInARow = 0;
+    for (unsigned int i = 0; i < length; ++i) {
+        if (padding[i] != 0) continue;
+        while (padding[i] == 0) {
+            if (++zerosInARow > MAX_ZERO_DRAWS) throw Exception(CKR_FUNCTION_FAILED);
+            if (spareNext == spareSize) {
+                spareSize = zerosLeft < REDRAW_BLOCK ? zerosLeft : REDRAW_BLOCK;
+                tru::Buffer spare(spareBytes, spareSize);
+                random.GetNext(spare);
+                spareNext = 0;
+            }
+            padding[i] = spareBytes[spareNext++];
+        }
+        --zerosLeft;
+        zerosInARow = 0;
     }
-    throw Exception(CKR_FUNCTION_FAILED);
 }
 
 // All ones when the value is zero, else zero; no branch on secret bytes.
@@ -91,12 +114,10 @@ void TokRsaUtl::DoPkcs1Padding(TokRandomGenerator& random, unsigned char blockTy
     block[0] = 0x00;
     block[1] = blockType;
     unsigned char* padding = block + 2;
-    for (long long i = 0; i < paddingLength; ++i) {
-        switch (blockType) {
-            case BLOCK_TYPE_ZERO: padding[i] = 0x00; break;
-            case BLOCK_TYPE_SIGNATURE: padding[i] = 0xFF; break;
-            default: padding[i] = NonZeroRandomByte(random); break;
-        }
+    if (blockType == BLOCK_TYPE_ENCRYPTION) {
+        FillNonZeroRandom(random, padding, static_cast<unsigned int>(paddingLength));
+    } else {
+        std::memset(padding, blockType == BLOCK_TYPE_SIGNATURE ? 0xFF : 0x00, static_cast<size_t>(paddingLength));
     }
     padding[paddingLength] = 0x00;
     std::memcpy(padding + paddingLength + 1, data.Data(), data.Size());

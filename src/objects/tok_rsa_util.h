@@ -27,7 +27,7 @@ public:
     static void PrepareSha512DigestInfo(const tru::Buffer& hash, tru::BufferDynamic& output);
 
     // The k-byte block 00 BT PS 00 data. Block type 2 draws its padding from the session's
-    // token one byte per request. Empty data or data longer than k - 11 bytes:
+    // token in blocks, zero bytes drawn again. Empty data or data longer than k - 11 bytes:
     // CKR_DATA_LEN_RANGE; a session without a token: CKR_DEVICE_REMOVED; a block type
     // other than 0, 1 and 2: CKR_DATA_INVALID.
     static void DoPkcs1Padding(SessionFrame& session, unsigned char blockType, const tru::Buffer& data,

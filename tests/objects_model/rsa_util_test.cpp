@@ -127,14 +127,15 @@ TEST(Pkcs1Padding, SignatureBlockLayout) {
     EXPECT_EQ(random.requests, 0u);
 }
 
-TEST(Pkcs1Padding, EncryptionPaddingRedrawsZeroBytesOneRequestPerByte) {
-    // Zero draws are discarded, so the padding holds only the non-zero script bytes.
-    ScriptedRandom random({0x00, 0x11, 0x00, 0x00, 0x22}, 0x33);
+TEST(Pkcs1Padding, EncryptionPaddingIsDrawnInBlocksAndZeroBytesAreRedrawn) {
+    // One request for the whole padding, then as many replacements as zeros are left; zero
+    // draws are discarded, also among the replacements.
+    ScriptedRandom random({0x00, 0x11, 0x00, 0x00, 0x22, 0x44, 0x55, 0x66, 0x77, 0x00, 0x88, 0x99}, 0x33);
     const Bytes data(5, 0x42);
     tru::BufferDynamic out;
     TokRsaUtl::DoPkcs1Padding(random, 2, View(data), 16, out);
-    EXPECT_EQ(zrtest::ToBytes(out), FromHex("00021122333333333333004242424242"));
-    EXPECT_EQ(random.requests, 8u + 3u);
+    EXPECT_EQ(zrtest::ToBytes(out), FromHex("00027711889922445566004242424242"));
+    EXPECT_EQ(random.requests, 3u);
 }
 
 TEST(Pkcs1Padding, RandomSourceThatOnlyGivesZeroFails) {

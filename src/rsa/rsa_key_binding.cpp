@@ -1,0 +1,128 @@
+#include "rsa/rsa_key_binding.h"
+
+#include <cstring>
+
+#include "cryptoki/exception.h"
+#include "driver/qel_token.h"
+#include "driver/stored_object_utl.h"
+#include "driver/token_stored_object.h"
+#include "objects/tok_mechanism.h"
+#include "rsa/tok_rsa_keys.h"
+
+namespace qel {
+
+namespace {
+
+const CK_ULONG kStoredMinKeySize = 512;
+const CK_ULONG kStoredMaxKeySize = 2048;
+
+Token* QelTokenOf(const zrck::TokMechanism& mechanism) { return dynamic_cast<Token*>(mechanism.GetTokenPtr()); }
+
+}  // namespace
+
+void RsaKeyBinding::SetStoredKeySizes(zrck::TokMechanism& mechanism)
+{
+    mechanism.SetMinKeySize(kStoredMinKeySize);
+    mechanism.SetMaxKeySize(kStoredMaxKeySize);
+}
+
+CK_ULONG RsaKeyBinding::MinKeySize(const zrck::TokMechanism& mechanism)
+{
+    Token* token = QelTokenOf(mechanism);
+    return token != nullptr ? token->GetMinRSAKeySize() : mechanism.zrck::TokMechanism::GetMinKeySize();
+}
+
+CK_ULONG RsaKeyBinding::MaxKeySize(const zrck::TokMechanism& mechanism)
+{
+    Token* token = QelTokenOf(mechanism);
+    return token != nullptr ? token->GetMaxRSAKeySize() : mechanism.zrck::TokMechanism::GetMaxKeySize();
+}
+
+void RsaKeyBinding::Forget()
+{
+    public_ = nullptr;
+    private_ = nullptr;
+}
+
+void RsaKeyBinding::CheckSize(const zrck::TokMechanism& mechanism, CK_ULONG bits)
+{
+    if (bits < mechanism.GetMinKeySize() || bits > mechanism.GetMaxKeySize()) {
+        Forget();
+        throw zrck::Exception(CKR_KEY_TYPE_INCONSISTENT);
+    }
+}
+
+void RsaKeyBinding::BindPublic(zrck::TokMechanism& mechanism, const zrck::MechanismParameter& parameter,
+                               zrck::TokPublicKey& key)
+{
+    Forget();
+    mechanism.EnsureParameterEmpty(parameter);
+    auto* rsaKey = key.GetKeyType() == CKK_RSA ? dynamic_cast<zrck::TokRsaPublicKey*>(&key) : nullptr;
+    if (rsaKey == nullptr) throw zrck::Exception(CKR_KEY_TYPE_INCONSISTENT);
+    public_ = rsaKey;
+    CheckSize(mechanism, rsaKey->GetModulusBits());
+}
+
+void RsaKeyBinding::BindPrivate(zrck::TokMechanism& mechanism, const zrck::MechanismParameter& parameter,
+                                zrck::TokPrivateKey& key)
+{
+    Forget();
+    mechanism.EnsureParameterEmpty(parameter);
+    auto* rsaKey = key.GetKeyType() == CKK_RSA ? dynamic_cast<zrck::TokRsaPrivateKey*>(&key) : nullptr;
+    if (rsaKey == nullptr) throw zrck::Exception(CKR_KEY_TYPE_INCONSISTENT);
+    private_ = rsaKey;
+    CheckSize(mechanism, rsaKey->GetModulusBits());
+}
+
+zrck::TokRsaPublicKey& RsaKeyBinding::Public() const
+{
+    if (public_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
+    return *public_;
+}
+
+zrck::TokRsaPrivateKey& RsaKeyBinding::Private() const
+{
+    if (private_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
+    return *private_;
+}
+
+uint32_t RsaKeyBinding::BlockLength(CK_ULONG modulusBits)
+{
+    if (modulusBits % 8 != 0) throw zrck::Exception(CKR_DATA_INVALID);
+    return static_cast<uint32_t>(modulusBits / 8);
+}
+
+void RsaKeyBinding::PublicBlob(tru::BufferDynamic& blob) const
+{
+    StoredObjectUtl::CopyBuffer(blob, Public().GetModulus());
+    TokRsaPublicKey::GeneratePublicKey(blob, Public().GetModulusBits());
+}
+
+TokenStorage& RsaKeyBinding::PublicStorage() const { return *StoredObjectUtl::StorageOf(Public()); }
+
+TokenStorage& RsaKeyBinding::PrivateStorage() const { return *StoredObjectUtl::StorageOf(Private()); }
+
+long RsaKeyBinding::KeySlot() const
+{
+    const auto* stored = dynamic_cast<const TokenStoredObject*>(&Private());
+    if (stored == nullptr || stored->GetObjectFile() == 0) throw zrck::Exception(CKR_FUNCTION_FAILED);
+    return stored->GetObjectFile();
+}
+
+bool AnswerLengthOnly(uint32_t needed, unsigned char* out, unsigned long* outLen, bool& result)
+{
+    if (out != nullptr && *outLen >= needed) return false;
+    result = out == nullptr;
+    *outLen = needed;
+    return true;
+}
+
+bool PlaceResult(const tru::Buffer& result, unsigned char* out, unsigned long* outLen)
+{
+    const bool fits = *outLen >= result.Size();
+    if (fits && result.Size() != 0) std::memcpy(out, result.Data(), result.Size());
+    *outLen = result.Size();
+    return fits;
+}
+
+}  // namespace qel

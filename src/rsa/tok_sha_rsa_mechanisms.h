@@ -1,0 +1,78 @@
+// SHA-1 to SHA-512 with RSA PKCS#1 v1.5 and keys kept on the token: the host hashes the data,
+// wraps the hash in its DigestInfo and builds the block; the token signs it with the key in its
+// key slot, or compares a signature with the expected block. Single- and multi-part.
+#pragma once
+
+#include <memory>
+
+#include "objects/tok_rsa_mechanisms.h"
+#include "rsa/rsa_key_binding.h"
+#include "support/noncopyable.h"
+
+namespace mbt {
+class AHasher;
+}  // namespace mbt
+
+namespace qel {
+
+// What tells the five members apart.
+struct ShaRsaTraits {
+    CK_MECHANISM_TYPE type;
+    uint32_t digestLength;
+    mbt::AHasher* (*makeHasher)();
+    void (*prepareDigestInfo)(const tru::Buffer& hash, tru::BufferDynamic& output);
+};
+
+extern const ShaRsaTraits kSha1RsaTraits;
+extern const ShaRsaTraits kSha224RsaTraits;
+extern const ShaRsaTraits kSha256RsaTraits;
+extern const ShaRsaTraits kSha384RsaTraits;
+extern const ShaRsaTraits kSha512RsaTraits;
+
+template <class Base, const ShaRsaTraits& Traits>
+class TokShaRsaPkcs : public Base, private vdk::Noncopyable {
+public:
+    using Base::SignInit;
+    using Base::VerifyInit;
+
+    TokShaRsaPkcs();
+    ~TokShaRsaPkcs() override;
+
+    CK_ULONG GetMinKeySize() const override { return RsaKeyBinding::MinKeySize(*this); }
+    CK_ULONG GetMaxKeySize() const override { return RsaKeyBinding::MaxKeySize(*this); }
+    // Binding starts a new hash, whatever an earlier operation left.
+    void SignInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+                  zrck::TokPrivateKey& key) override;
+    // A length query or a short buffer is answered before the data is hashed.
+    bool Sign(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override;
+    void SignUpdate(zrck::SessionFrame& session, const tru::Buffer& data) override;
+    bool SignFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen) override;
+    void VerifyInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+                    zrck::TokPublicKey& key) override;
+    bool Verify(zrck::SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature) override;
+    void VerifyUpdate(zrck::SessionFrame& session, const tru::Buffer& data) override;
+    bool VerifyFinal(zrck::SessionFrame& session, const tru::Buffer& signature) override;
+    void FreeResources() override;
+    zrck::TokMechanism* Clone() const override;
+
+    uint32_t GetDigestLength() const { return Traits.digestLength; }
+
+private:
+    mbt::AHasher& Hasher() const;
+    // The block type 1 of the DigestInfo of the finished hash.
+    void FinishBlock(zrck::SessionFrame& session, uint32_t blockLength, tru::BufferDynamic& block);
+    bool SignFinished(zrck::SessionFrame& session, const tru::Buffer* data, unsigned char* out,
+                      unsigned long* outLen);
+    bool VerifyFinished(zrck::SessionFrame& session, const tru::Buffer* data, const tru::Buffer& signature);
+
+    RsaKeyBinding keys_;
+    std::unique_ptr<mbt::AHasher> hasher_;
+};
+
+using TokSha1RsaPkcsMechanism = TokShaRsaPkcs<zrck::TokSha1RsaPkcsMechanism, kSha1RsaTraits>;
+using TokSha224RsaPkcsMechanism = TokShaRsaPkcs<zrck::TokSha224RsaPkcsMechanism, kSha224RsaTraits>;
+using TokSha256RsaPkcsMechanism = TokShaRsaPkcs<zrck::TokSha256RsaPkcsMechanism, kSha256RsaTraits>;
+using TokSha384RsaPkcsMechanism = TokShaRsaPkcs<zrck::TokSha384RsaPkcsMechanism, kSha384RsaTraits>;
+using TokSha512RsaPkcsMechanism = TokShaRsaPkcs<zrck::TokSha512RsaPkcsMechanism, kSha512RsaTraits>;
+
+}  // namespace qel
