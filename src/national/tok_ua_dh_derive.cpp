@@ -5,7 +5,7 @@
 #include "cryptoki/names/ck_names.h"
 #include "driver/token_storage.h"
 #include "driver/token_stored_object.h"
-#include "national/template_value_detach.h"
+#include "driver/template_value_detach.h"
 #include "national/tok_ua_gost_secret_key.h"
 #include "national/tok_ua_sgn_mechanisms.h"
 #include "national/ua_sgn_util.h"

@@ -3,7 +3,7 @@
 #include "cryptoki/exception.h"
 #include "cryptoki/names/ck_names.h"
 #include "cryptoki/token.h"
-#include "national/template_value_detach.h"
+#include "driver/template_value_detach.h"
 #include "national/tok_ua_gost_secret_key.h"
 #include "support/safe_buffer.h"
 

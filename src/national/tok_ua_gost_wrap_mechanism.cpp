@@ -6,7 +6,7 @@
 #include "cryptoki/session_frame.h"
 #include "cryptoki/token.h"
 #include "national/dke_tables.h"
-#include "national/template_value_detach.h"
+#include "driver/template_value_detach.h"
 #include "national/tok_ua_gost_secret_key.h"
 #include "support/safe_buffer.h"
 
