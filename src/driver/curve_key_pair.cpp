@@ -42,7 +42,7 @@ CurveTemplateFacts WalkCurveTemplate(const zrck::AttributeTemplate& attributes, 
     return facts;
 }
 
-void RemovePair(TokenStorage& storage, const GeneratedPairFiles& files)
+void RemovePairQuietly(TokenStorage& storage, const GeneratedPairFiles& files)
 {
     const auto storageId = [](long attributeFile, long objectFile) {
         return static_cast<uint32_t>(attributeFile) << 16 | static_cast<uint32_t>(objectFile);
@@ -74,6 +74,8 @@ TokenStoredObject& StoredView(zrck::TokObject& key)
 }
 
 } // namespace
+
+void RemoveGeneratedPair(TokenStorage& storage, const GeneratedPairFiles& files) { RemovePairQuietly(storage, files); }
 
 CurveTemplateFacts WalkPublicCurveTemplate(const zrck::AttributeTemplate& attributes, CK_KEY_TYPE keyType,
                                            CK_ATTRIBUTE_TYPE refused)
@@ -142,7 +144,7 @@ zrck::TokMechanism::KeyPair BuildGeneratedCurvePair(zrck::SessionFrame& session,
         pub.SetKeyGenMechanism(mechanism);
         return zrck::TokMechanism::KeyPair(publicKey, privateKey);
     } catch (...) {
-        RemovePair(storage, files);
+        RemoveGeneratedPair(storage, files);
         throw;
     }
 }

@@ -39,6 +39,9 @@ struct GeneratedPairFiles {
     long publicAttributeFile = 0;
 };
 
+// Removes a generated pair from the token again (key slot, files, index records); quiet.
+void RemoveGeneratedPair(TokenStorage& storage, const GeneratedPairFiles& files);
+
 // Completes both templates (class, key type, curve; the public one also the DER point), sets
 // up the two new, empty key objects from them as generated keys (local, generation date,
 // generated sensitivity, key generation mechanism, the token's files) and returns the pair.
