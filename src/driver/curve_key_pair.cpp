@@ -128,6 +128,8 @@ zrck::TokMechanism::KeyPair BuildGeneratedCurvePair(zrck::SessionFrame& session,
         priv.SetVisibility(zrck::TokObject::VISIBILITY_PRIVATE);
         priv.SetLocal(CK_TRUE);
         priv.SetupAttributes(token, privateAttributes);
+        // A pair requested without any usage can still sign and verify.
+        if (!privateAttributes.HasUsageAttributes()) priv.AddDefaultUsageAttributes();
         priv.SetGenerationDate(generated);
         priv.AddGeneratedSensitiveAttributes(session);
 
@@ -136,6 +138,7 @@ zrck::TokMechanism::KeyPair BuildGeneratedCurvePair(zrck::SessionFrame& session,
         pub.SetVisibility(zrck::TokObject::VISIBILITY_PUBLIC);
         pub.SetLocal(CK_TRUE);
         pub.SetupAttributes(token, publicAttributes);
+        if (!publicAttributes.HasUsageAttributes()) pub.AddDefaultUsageAttributes();
         pub.SetGenerationDate(generated);
 
         SetFiles(StoredView(priv), files.keySlot, files.privateAttributeFile);
