@@ -6,6 +6,7 @@
 #include "ecdsa/ecdsa_token_rows.h"
 #include "national/ua_gost_token_rows.h"
 #include "national/ua_sgn_token_rows.h"
+#include "swcrypto/token_swcrypto_rows.h"
 
 namespace {
 
@@ -16,6 +17,7 @@ struct TokenLibraryParts {
         static_cast<void>(qel::ECDsaTokenTablesRegistered());
         static_cast<void>(qel::UASgnTokenTablesRegistered());
         static_cast<void>(qel::UAGostTokenTablesRegistered());
+        static_cast<void>(qel::SwCryptoTokenTablesRegistered());
     }
 } tokenLibraryParts;
 

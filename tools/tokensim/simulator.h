@@ -26,6 +26,8 @@ class Simulator {
   std::string HandleControl(const std::string& line);
   // One vpcd payload (control byte or APDU) to the answer payload; false: send nothing.
   bool HandleFrame(const Bytes& payload, Bytes& answer);
+  // The inserted card's contents, for drivers that run the simulator in-process.
+  TokenState& State() { return card_->state; }
 
  private:
   Bytes AnswerApdu(const Bytes& apdu);

@@ -1,0 +1,1 @@
+set(FUZZ_LIBS "$<LINK_LIBRARY:WHOLE_ARCHIVE,zrfuzz_library>")
