@@ -20,7 +20,7 @@ struct ShellRun {
 std::string Prefix()
 {
 #ifdef ZR_SANITIZER_PRELOAD
-    return "LD_PRELOAD='" ZR_SANITIZER_PRELOAD "' ASAN_OPTIONS=detect_leaks=0 ";
+    return "export LD_PRELOAD='" ZR_SANITIZER_PRELOAD "' ASAN_OPTIONS=detect_leaks=0; ";
 #else
     return "";
 #endif
