@@ -7,11 +7,6 @@ namespace qel {
 
 namespace {
 
-template <class ObjectClass>
-zrck::TokObject* MakeStored() {
-    return new ObjectClass();
-}
-
 std::vector<TokenTables>& Registry() {
     static std::vector<TokenTables> registry;
     return registry;

@@ -61,6 +61,18 @@ struct TokenTables {
 bool RegisterTokenTables(const TokenTables& tables);
 const std::vector<TokenTables>& RegisteredTokenTables();
 
+// Row makers: a new object of the class.
+template <class Mechanism>
+zrck::TokMechanism* MakeMechanism(Token&)
+{
+    return new Mechanism();
+}
+template <class ObjectClass>
+zrck::TokObject* MakeStored()
+{
+    return new ObjectClass();
+}
+
 // The driver's own rows followed by those of every registered layer, in registration order.
 std::vector<MechanismRow> MechanismRows();
 std::vector<StoredClassRow> StoredClassRows();

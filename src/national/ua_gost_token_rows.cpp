@@ -17,18 +17,6 @@ namespace qel {
 
 namespace {
 
-template <class Mechanism>
-zrck::TokMechanism* MakeMechanism(Token&)
-{
-    return new Mechanism();
-}
-
-template <class ObjectClass>
-zrck::TokObject* MakeStored()
-{
-    return new ObjectClass();
-}
-
 // Named S-box n: CKA_ID its DER identifier, CKA_GOST_SBOXES its DER DKE, the label the
 // identifier text.
 template <unsigned N>

@@ -13,18 +13,6 @@ namespace qel {
 
 namespace {
 
-template <class Mechanism>
-zrck::TokMechanism* MakeMechanism(Token&)
-{
-    return new Mechanism();
-}
-
-template <class ObjectClass>
-zrck::TokObject* MakeStored()
-{
-    return new ObjectClass();
-}
-
 template <EParamSet Set>
 zrck::TokDomainParams* MakeCurve(Token&, const char*)
 {

@@ -5,7 +5,7 @@
 #define ZR_OBJECTS_TOK_UA_SGN_OBJECTS_H
 
 #include "objects/tok_domain_params.h"
-#include "objects/tok_key.h"
+#include "objects/tok_curve_keys.h"
 
 namespace zrck {
 
@@ -27,48 +27,28 @@ public:
     virtual void SetECParams(const tru::Buffer& params) = 0;
 };
 
-class TokUASgnPrivateKey : public TokPrivateKey {
+class TokUASgnPrivateKey : public TokCurvePrivateKey {
 public:
     static bool ClassCouldBeCreated(const AttributeTemplate& attributes);
 
     CK_KEY_TYPE GetKeyType() const override { return CKK_DSTU4145; }
-    bool IsObjectMeetConditions(const AttributeTemplate& search) const override;
-    bool IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const override;
-    CK_RV GetAttributes(AttributeTemplate& attributes) override;
-    CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
     // Adds CKA_SIGN true when missing; CKA_EC_PARAMS is required.
     void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
     const char* GetObjectClassName() const override { return "TokUASgnPrivateKey"; }
 
-    virtual const tru::Buffer& GetECParams() const = 0;
-    virtual void SetECParams(const tru::Buffer& params) = 0;
-    virtual const tru::Buffer& GetValue() const = 0;
-    virtual void SetValue(const tru::Buffer& value) = 0;
-
     void AddDefaultAttributes(AttributeTemplate& attributes);
 };
 
-class TokUASgnPublicKey : public TokPublicKey {
+class TokUASgnPublicKey : public TokCurvePublicKey {
 public:
     static bool ClassCouldBeCreated(const AttributeTemplate& attributes);
 
     CK_KEY_TYPE GetKeyType() const override { return CKK_DSTU4145; }
-    bool IsObjectMeetConditions(const AttributeTemplate& search) const override;
-    bool IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const override;
-    CK_RV GetAttributes(AttributeTemplate& attributes) override;
-    // The curve parameters and the point are fixed once the key exists.
-    CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
     // CKA_EC_PARAMS and CKA_EC_POINT are required.
     void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
     // Adds CKA_VERIFY true when missing.
     void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
     const char* GetObjectClassName() const override { return "TokUASgnPublicKey"; }
-
-    virtual const tru::Buffer& GetECParams() const = 0;
-    virtual void SetECParams(const tru::Buffer& params) = 0;
-    virtual const tru::Buffer& GetECPoint() const = 0;
-    virtual void SetECPoint(const tru::Buffer& point) = 0;
 
     void AddDefaultAttributes(AttributeTemplate& attributes);
 };

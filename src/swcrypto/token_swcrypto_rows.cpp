@@ -8,16 +8,6 @@
 
 namespace qel {
 
-namespace {
-
-template <class Mechanism>
-zrck::TokMechanism* MakeMechanism(Token&)
-{
-    return new Mechanism();
-}
-
-}  // namespace
-
 const std::vector<MechanismRow>& SwCryptoMechanismRows()
 {
     static const std::vector<MechanismRow> rows = {

@@ -1,0 +1,19 @@
+#include "ecdsa/ecdsa_token_utl.h"
+
+#include "cryptoki/exception.h"
+
+#include <mbedtls/ecp.h>
+
+namespace qel {
+
+EParamSet TokECDsaUtl::ParseECParams(const tru::Buffer& params)
+{
+    switch (mbt::TokECDsaUtl::ParseECParams(params)) {
+    case MBEDTLS_ECP_DP_SECP192R1: return DSA_ECP_SECP192R1;
+    case MBEDTLS_ECP_DP_SECP256R1: return DSA_ECP_SECP256R1;
+    case MBEDTLS_ECP_DP_SECP521R1: return DSA_ECP_SECP521R1;
+    default: throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
+    }
+}
+
+} // namespace qel
