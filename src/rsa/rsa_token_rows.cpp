@@ -10,18 +10,6 @@ namespace qel {
 
 namespace {
 
-template <class Mechanism>
-zrck::TokMechanism* MakeMechanism(Token&)
-{
-    return new Mechanism();
-}
-
-template <class ObjectClass>
-zrck::TokObject* MakeStored()
-{
-    return new ObjectClass();
-}
-
 template <class ObjectClass>
 void Register(Token* token, CK_OBJECT_CLASS objectClass)
 {
