@@ -37,6 +37,12 @@ ShellRun Shell(const std::string& command)
     return run;
 }
 
+#ifdef ZR_SANITIZER_PRELOAD
+constexpr bool kSanitizerPreloaded = true;
+#else
+constexpr bool kSanitizerPreloaded = false;
+#endif
+
 bool Installed(const char* tool) { return std::system(("command -v " + std::string(tool) + " > /dev/null 2>&1").c_str()) == 0; }
 
 class StockClients : public EcdsaLibraryTest {
@@ -95,7 +101,9 @@ TEST_F(StockClients, Pkcs11ToolGeneratesSignsAndOpenSslVerifiesFromThePointReadB
         const std::string base = dir + "/" + row.id;
         Tool(std::string("--sign -m ECDSA --signature-format openssl --id ") + row.id + " -i '" + dir + "/hash' -o '" +
              base + ".sig'");
-        if (!row.exportable) {
+        // OpenSC's --read-object of an EC public key uses a buffer after freeing it; with the
+        // sanitizer runtime preloaded into the tool that aborts, so such runs verify on the token.
+        if (!row.exportable || kSanitizerPreloaded) {
             const std::string checked = Tool(std::string("--verify -m ECDSA --signature-format openssl --id ") +
                                              row.id + " -i '" + dir + "/hash' --signature-file '" + base + ".sig'");
             EXPECT_NE(checked.find("Signature is valid"), std::string::npos) << checked;
