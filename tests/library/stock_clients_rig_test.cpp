@@ -142,6 +142,26 @@ TEST_F(StockClients, Pkcs11ToolForkedChildInitialisesAgain) {
     EXPECT_TRUE(MatchingLines(run.output, std::regex("error|CKR_")).empty()) << run.output;
 }
 
+// Threads on one module with the OS's locks: every thread sees the one reader that holds a token.
+// (pkcs11-tool waits 30 s for threads still running when it checks, so one run holds all specs.)
+TEST_F(StockClients, Pkcs11ToolThreadsSeeStableSlotsAndTokens) {
+    if (IsSkipped()) return;
+    std::string arguments = "--use-locking";
+    for (const char* specs : {"IL:SL:T0:SL:T0", "IL:GI:SL:T0:GI:SL:T0", "IL:SL:SL:SL:SL:T0:T0", "IL:SL:T0:SL:T0"}) {
+        arguments += std::string(" --test-threads ") + specs;
+    }
+    const ClientResult run = Pkcs11Tool(arguments);
+    EXPECT_EQ(run.status, 0) << run.output;
+    const std::vector<std::string> counts = MatchingLines(run.output, std::regex("l_p11_num_slots:"));
+    EXPECT_FALSE(counts.empty()) << run.output;
+    for (const std::string& line : counts) EXPECT_TRUE(Contains(line, "l_p11_num_slots:1")) << line;
+    EXPECT_EQ(MatchingLines(run.output, std::regex("returned CKR_[A-Z_]+")).size(),
+              MatchingLines(run.output, std::regex("returned CKR_OK")).size())
+        << run.output;
+    EXPECT_FALSE(Contains(run.output, "some errors")) << run.output;
+    EXPECT_TRUE(Contains(run.output, std::string("token label        : ") + kLabel)) << run.output;
+}
+
 TEST_F(StockClients, Pkcs11ToolSignsVerifiesAndHashesWithTheNationalMechanisms) {
     if (IsSkipped()) return;
     GenerateDstuKeyPair("dstukey");
