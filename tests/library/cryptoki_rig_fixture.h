@@ -14,7 +14,7 @@
 #include "driver/qel_library.h"
 #include "rig.h"
 
-namespace driver2test {
+namespace librarytest {
 
 class CryptokiRigTest : public ::testing::Test {
 public:
@@ -101,4 +101,4 @@ protected:
     CK_SESSION_HANDLE session = 0;
 };
 
-}  // namespace driver2test
+}  // namespace librarytest

@@ -14,7 +14,7 @@
 #include "national/ua_sgn_token_rows.h"
 #include "national/ua_sgn_util.h"
 
-using namespace driver2test;
+using namespace librarytest;
 
 namespace {
 
