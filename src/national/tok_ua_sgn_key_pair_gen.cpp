@@ -6,6 +6,7 @@
 #include "cryptoki/token.h"
 #include "driver/token_storage.h"
 #include "national/template_value_detach.h"
+#include "national/tok_ua_sgn_domain_params.h"
 #include "national/tok_ua_sgn_keys.h"
 #include "national/tok_ua_sgn_mechanisms.h"
 #include "national/ua_sgn_util.h"
@@ -82,11 +83,13 @@ TemplateFacts WalkPrivateTemplate(const zrck::AttributeTemplate& attributes)
     return facts;
 }
 
-// The curve both templates agree on.
-tru::Buffer ChooseCurve(const TemplateFacts& publicFacts, const TemplateFacts& privateFacts)
+// The curve both templates agree on; with none named, the token's default set with DKE1.
+tru::Buffer ChooseCurve(const TemplateFacts& publicFacts, const TemplateFacts& privateFacts, EParamSet defaultSet)
 {
     if (publicFacts.ecParams == nullptr && privateFacts.ecParams == nullptr) {
-        throw zrck::Exception(CKR_TEMPLATE_INCOMPLETE);
+        const tru::Buffer* block = UASgnParamsetBlock(defaultSet);
+        if (block == nullptr) throw zrck::Exception(CKR_TEMPLATE_INCOMPLETE);
+        return *block;
     }
     if (publicFacts.ecParams == nullptr) return ValueOf(*privateFacts.ecParams);
     if (privateFacts.ecParams == nullptr) return ValueOf(*publicFacts.ecParams);
@@ -122,9 +125,9 @@ zrck::TokMechanism::KeyPair TokUASgnKeyPairGenMechanism::GenerateKeyPair(zrck::S
     zrck::Token* token = session.GetOwnerToken();
     if (token == nullptr) throw zrck::Exception(CKR_DEVICE_REMOVED);
     if (!token->IsLogged()) throw zrck::Exception(CKR_USER_NOT_LOGGED_IN);
-    // The curve is copied: the template entries are replaced below.
-    const tru::BufferDynamic curve(ChooseCurve(publicFacts, privateFacts));
     const UAToken services = UAToken::Of(token);
+    // The curve is copied: the template entries are replaced below.
+    const tru::BufferDynamic curve(ChooseCurve(publicFacts, privateFacts, services.GetDefaultUAParamset()));
     tru::BufferDynamic sbox;
     const EParamSet paramSet = UASgnUtl::ParseECParams(curve, sbox, services.GetDefaultUAParamset());
 

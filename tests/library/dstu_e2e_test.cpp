@@ -617,7 +617,6 @@ TEST_F(DstuE2eTest, GenerationTemplatesAreCheckedBeforeTheToken)
         CK_RV expected;
     };
     const Case cases[] = {
-        {"no curve", {}, {}, CKR_TEMPLATE_INCOMPLETE},
         {"two curves", {curve}, {{CKA_EC_PARAMS, otherParams.data(), otherParams.size()}}, CKR_TEMPLATE_INCONSISTENT},
         {"private public key", {curve, {CKA_PRIVATE, &yes, sizeof yes}}, {}, CKR_ATTRIBUTE_VALUE_INVALID},
         {"private session key", {curve}, {{CKA_TOKEN, &no, sizeof no}}, CKR_ATTRIBUTE_VALUE_INVALID},
@@ -638,6 +637,30 @@ TEST_F(DstuE2eTest, GenerationTemplatesAreCheckedBeforeTheToken)
             << c.name;
     }
     EXPECT_EQ(Count("GenerateKey"), before);
+}
+
+// No curve in either template: the token's default set (m191 with DKE1 on this model) is used
+// and named in both keys.
+TEST_F(DstuE2eTest, GenerationWithoutACurveUsesTheTokensDefaultSet)
+{
+    const std::string label = "default-curve";
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE publicTemplate[] = {{CKA_LABEL, const_cast<char*>(label.data()), label.size()}};
+    CK_ATTRIBUTE privateTemplate[] = {{CKA_LABEL, const_cast<char*>(label.data()), label.size()},
+                                      {CKA_SIGN, &yes, sizeof yes}};
+    CK_MECHANISM mechanism{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
+    KeyPair pair;
+    ASSERT_EQ(p11->C_GenerateKeyPair(session, &mechanism, publicTemplate, 1, privateTemplate, 2, &pair.publicKey,
+                                     &pair.privateKey),
+              CKR_OK);
+    EXPECT_EQ(Attribute(pair.publicKey, CKA_EC_PARAMS), CurveParams(kCurves[1]));
+    EXPECT_EQ(Attribute(pair.privateKey, CKA_EC_PARAMS), CurveParams(kCurves[1]));
+    CK_MECHANISM sign{CKM_DSTU4145, nullptr, 0};
+    ASSERT_EQ(p11->C_SignInit(session, &sign, pair.privateKey), CKR_OK);
+    Bytes hash(32, 7);
+    CK_ULONG length = 0;
+    ASSERT_EQ(p11->C_Sign(session, hash.data(), hash.size(), nullptr, &length), CKR_OK);
+    EXPECT_EQ(length, kCurves[1].signatureSize);
 }
 
 TEST_F(DstuE2eTest, SessionPublicKeyGoesWithTheSession)
