@@ -6,26 +6,13 @@
 
 namespace zrck {
 
-// What both halves of an RSA key share: the key type, the modulus and the public exponent.
-template <class Half>
-class TokRsaKey : public Half {
-public:
-    CK_KEY_TYPE GetKeyType() const override { return CKK_RSA; }
-    bool IsGenerationDateSupported() const override { return true; }
-    bool IsGenerationUTCSupported() const override { return false; }
-
-    virtual const tru::Buffer& GetModulus() const = 0;
-    virtual void SetModulus(const tru::Buffer& modulus) = 0;
-    virtual CK_ULONG GetModulusBits() const = 0;
-    virtual void SetModulusBits(CK_ULONG bits) = 0;
-    virtual const tru::Buffer& GetPublicExponent() const = 0;
-    virtual void SetPublicExponent(const tru::Buffer& exponent) = 0;
-};
-
-class TokRsaPrivateKey : public TokRsaKey<TokPrivateKey> {
+class TokRsaPrivateKey : public TokPrivateKey {
 public:
     static bool ClassCouldBeCreated(const AttributeTemplate& attributes);
 
+    CK_KEY_TYPE GetKeyType() const override { return CKK_RSA; }
+    bool IsGenerationDateSupported() const override { return true; }
+    bool IsGenerationUTCSupported() const override { return false; }
     const char* GetObjectClassName() const override { return "TokRsaPrivateKey"; }
     bool IsObjectMeetConditions(const AttributeTemplate& search) const override;
     bool IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const override;
@@ -36,8 +23,13 @@ public:
     void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
     void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
 
+    virtual const tru::Buffer& GetModulus() const = 0;
+    virtual void SetModulus(const tru::Buffer& modulus) = 0;
     // Has a body concrete classes may call: the bit length of the modulus.
-    CK_ULONG GetModulusBits() const override = 0;
+    virtual CK_ULONG GetModulusBits() const = 0;
+    virtual void SetModulusBits(CK_ULONG bits) = 0;
+    virtual const tru::Buffer& GetPublicExponent() const = 0;
+    virtual void SetPublicExponent(const tru::Buffer& exponent) = 0;
     virtual const tru::Buffer& GetPrivateExponent() const = 0;
     virtual void SetPrivateExponent(const tru::Buffer& exponent) = 0;
     virtual const tru::Buffer& GetPrime1() const = 0;
@@ -58,10 +50,13 @@ private:
     const tru::Buffer* PrivateComponent(CK_ATTRIBUTE_TYPE type) const;
 };
 
-class TokRsaPublicKey : public TokRsaKey<TokPublicKey> {
+class TokRsaPublicKey : public TokPublicKey {
 public:
     static bool ClassCouldBeCreated(const AttributeTemplate& attributes);
 
+    CK_KEY_TYPE GetKeyType() const override { return CKK_RSA; }
+    bool IsGenerationDateSupported() const override { return true; }
+    bool IsGenerationUTCSupported() const override { return false; }
     const char* GetObjectClassName() const override { return "TokRsaPublicKey"; }
     bool IsObjectMeetConditions(const AttributeTemplate& search) const override;
     bool IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const override;
@@ -72,6 +67,12 @@ public:
     void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
     void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
 
+    virtual const tru::Buffer& GetModulus() const = 0;
+    virtual void SetModulus(const tru::Buffer& modulus) = 0;
+    virtual CK_ULONG GetModulusBits() const = 0;
+    virtual void SetModulusBits(CK_ULONG bits) = 0;
+    virtual const tru::Buffer& GetPublicExponent() const = 0;
+    virtual void SetPublicExponent(const tru::Buffer& exponent) = 0;
     // CKA_ENCRYPT, CKA_VERIFY and CKA_VERIFY_RECOVER true where the template names none of them.
     virtual void AddDefaultAttributes(AttributeTemplate& attributes);
 };
