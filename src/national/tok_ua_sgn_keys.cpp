@@ -1,6 +1,6 @@
 #include "national/tok_ua_sgn_keys.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/token.h"
 #include "driver/token_storage.h"
 #include "national/ua_sgn_util.h"
@@ -228,7 +228,7 @@ bool UASgnKeyFields::RefreshBuffers(const UASgnKeyFields& other)
 
 TokUASgnPrivateKey::TokUASgnPrivateKey() { SetCopyableStored(false); }
 
-void TokUASgnPrivateKey::InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes)
+void TokUASgnPrivateKey::InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes)
 {
     zrck::Attribute* value = attributes.GetAttributeIfExists(CKA_VALUE);
     if (value != nullptr) value->mProcessed = 1;
@@ -283,7 +283,7 @@ void TokUASgnPrivateKey::SetIsAlwaysSensitive(CK_BBOOL value)
     if (value) sensitive_ = CK_TRUE;
 }
 
-void TokUASgnPrivateKey::AddGeneratedSensitiveAttributes(const zrck::SessionFrame&)
+void TokUASgnPrivateKey::AddGeneratedSensitiveAttributes(const zrck::MechanismSession&)
 {
     sensitive_ = CK_TRUE;
     alwaysSensitive_ = CK_TRUE;

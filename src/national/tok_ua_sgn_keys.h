@@ -50,7 +50,7 @@ public:
     TokUASgnPrivateKey();
 
     // Import: a CKA_VALUE goes to a new device key slot, never into the object.
-    void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override;
     zrck::TokObject* GenerateCopy() override;
     std::string ToString() const override;
 
@@ -111,7 +111,7 @@ public:
     void SetNeedAlwaysAuthenticate(CK_BBOOL value) override { alwaysAuthenticate_ = value; }
     tru::Buffer GetValueToWrap() override { return tru::Buffer(); }
     void AddDefaultSensitiveAttributes() override { sensitive_ = CK_TRUE; }
-    void AddGeneratedSensitiveAttributes(const zrck::SessionFrame& session) override;
+    void AddGeneratedSensitiveAttributes(const zrck::MechanismSession& session) override;
 
     // DSTU 4145.
     const tru::Buffer& GetECParams() const override { return fields_.ecParams; }

@@ -1,6 +1,6 @@
 #include "objects/tok_ecdsa_keys.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/object_rules.h"
 
 namespace zrck {
@@ -52,7 +52,7 @@ CK_RV TokECDsaPrivateKey::UpdateAttributes(AttributeTemplate& attributes) {
     return TokPrivateKey::UpdateAttributes(attributes);
 }
 
-void TokECDsaPrivateKey::SetupAttributes(Token* token, AttributeTemplate& attributes) {
+void TokECDsaPrivateKey::SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetTokenPtr(token);
     SetupEntries(attributes, [this](const Attribute& entry) {
         switch (entry.GetType()) {
@@ -63,7 +63,7 @@ void TokECDsaPrivateKey::SetupAttributes(Token* token, AttributeTemplate& attrib
     });
 }
 
-void TokECDsaPrivateKey::InitializeWithAttributes(Token* token, AttributeTemplate& attributes) {
+void TokECDsaPrivateKey::InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     InitializeKeyWithAttributes(*this, token, attributes);
 }
 
@@ -109,7 +109,7 @@ CK_RV TokECDsaPublicKey::UpdateAttributes(AttributeTemplate& attributes) {
     return TokPublicKey::UpdateAttributes(attributes);
 }
 
-void TokECDsaPublicKey::SetupAttributes(Token* token, AttributeTemplate& attributes) {
+void TokECDsaPublicKey::SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetTokenPtr(token);
     SetupEntries(attributes, [this](const Attribute& entry) {
         switch (entry.GetType()) {
@@ -120,7 +120,7 @@ void TokECDsaPublicKey::SetupAttributes(Token* token, AttributeTemplate& attribu
     });
 }
 
-void TokECDsaPublicKey::InitializeWithAttributes(Token* token, AttributeTemplate& attributes) {
+void TokECDsaPublicKey::InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetupAttributes(token, attributes);
     if (!attributes.HasUsageAttributes()) AddDefaultUsageAttributes();
     if (GetECPoint().Empty()) throw Exception(CKR_TEMPLATE_INCOMPLETE);

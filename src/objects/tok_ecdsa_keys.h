@@ -18,8 +18,8 @@ public:
     bool IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const override;
     CK_RV GetAttributes(AttributeTemplate& attributes) override;
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
 
     // The private scalar.
     virtual const tru::Buffer& GetValue() const = 0;
@@ -41,8 +41,8 @@ public:
     CK_RV GetAttributes(AttributeTemplate& attributes) override;
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
     // A non-empty CKA_EC_POINT is required; CKA_EC_PARAMS is not.
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
 
     virtual const tru::Buffer& GetECPoint() const = 0;
     virtual void SetECPoint(const tru::Buffer& point) = 0;

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "pcsc_client.h"
-#include "rig.h"
+#include "rig_gtest.h"
 
 namespace tokensim::test {
 
@@ -17,8 +17,7 @@ class RigTest : public ::testing::Test {
  protected:
   // Starts the rig with one simulator per entry of `simulators`.
   void StartRig(std::vector<std::vector<std::string>> simulators = {{}}, bool trace = false) {
-    std::string why = rig::Rig::WhyUnavailable();
-    if (!why.empty()) GTEST_SKIP() << why;
+    ZR_REQUIRE_RIG();
     rig::RigOptions options;
     options.simulators = std::move(simulators);
     options.simulatorTrace = trace;
