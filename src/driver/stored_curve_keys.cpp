@@ -109,8 +109,16 @@ void ReadKeyRecords(Key& key, CurveKeyFields& fields, CK_OBJECT_CLASS objectClas
         key.SetKeyGenMechanism(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
         mechanism->mProcessed = 1;
     }
-    zrck::Attribute* generationDate = attributes.GetAttributeIfExists(CKA_ZR_KEY_GENERATION_DATE);
-    if (generationDate != nullptr) generationDate->mProcessed = 1;
+    // Copied now: adding the defaults below may move the template's entries.
+    if (zrck::Attribute* generationDate = attributes.GetAttributeIfExists(CKA_ZR_KEY_GENERATION_DATE)) {
+        generationDate->mProcessed = 1;
+        // A record of another length is cut or padded with spaces, never read past its end.
+        CK_ZR_DATETIME date;
+        std::memset(&date, ' ', sizeof date);
+        const size_t length = std::min<size_t>(generationDate->GetLength(), sizeof date);
+        if (length != 0 && generationDate->GetValue() != nullptr) std::memcpy(&date, generationDate->GetValue(), length);
+        fields.generationDate = date;
+    }
 
     // The flags word always yields CKA_MODIFIABLE.
     const bool hasFlags = attributes.GetAttributeIfExists(CKA_MODIFIABLE) != nullptr;
@@ -122,14 +130,6 @@ void ReadKeyRecords(Key& key, CurveKeyFields& fields, CK_OBJECT_CLASS objectClas
     attributes.AddAttributesIfNotExist(defaults.data(), defaults.size());
 
     key.SetupAttributes(nullptr, attributes);
-
-    if (generationDate != nullptr) {
-        // A record of another length is cut or padded with spaces, never read past its end.
-        CK_ZR_DATETIME date;
-        std::memset(&date, ' ', sizeof date);
-        std::memcpy(&date, generationDate->GetValue(), std::min<size_t>(generationDate->GetLength(), sizeof date));
-        fields.generationDate = date;
-    }
 }
 
 std::string KeyText(const zrck::TokObject& object, const TokenStoredObject& stored, const tru::Buffer& keyId)
