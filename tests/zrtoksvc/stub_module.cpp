@@ -101,9 +101,9 @@ std::vector<CK_SLOT_ID> List(const std::string& text) {
     return ids;
 }
 
-Bytes Value(const std::string& spec) {
-    const std::string kind = spec.substr(0, 2);
-    const std::string rest = spec.substr(2);
+Bytes Value(const std::string& text) {
+    const std::string kind = text.substr(0, 2);
+    const std::string rest = text.substr(2);
     if (kind == "u:") {
         CK_ULONG number = std::stoul(rest, nullptr, 0);
         return Bytes(reinterpret_cast<const char*>(&number), sizeof number);
