@@ -127,8 +127,16 @@ void ReadStoredKeyAttributes(zrck::TokKey& key, const TokenStoredObject& stored,
         key.SetKeyGenMechanism(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
         mechanism->mProcessed = 1;
     }
-    zrck::Attribute* generationDate = attributes.GetAttributeIfExists(CKA_ZR_KEY_GENERATION_DATE);
-    if (generationDate != nullptr) generationDate->mProcessed = 1;
+    // Copied now: adding the defaults below may move the template's entries.
+    if (zrck::Attribute* generationDate = attributes.GetAttributeIfExists(CKA_ZR_KEY_GENERATION_DATE)) {
+        generationDate->mProcessed = 1;
+        // A record of another length is read no further than its end; the rest stays blank.
+        CK_ZR_DATETIME date;
+        std::memset(&date, ' ', sizeof date);
+        const size_t length = std::min<size_t>(generationDate->GetLength(), sizeof date);
+        if (length != 0 && generationDate->GetValue() != nullptr) std::memcpy(&date, generationDate->GetValue(), length);
+        fields.generationDate = date;
+    }
 
     // The flags word always yields CKA_MODIFIABLE.
     const bool hasFlags = attributes.GetAttributeIfExists(CKA_MODIFIABLE) != nullptr;
@@ -140,15 +148,6 @@ void ReadStoredKeyAttributes(zrck::TokKey& key, const TokenStoredObject& stored,
     attributes.AddAttributesIfNotExist(defaults.data(), defaults.size());
 
     key.SetupAttributes(nullptr, attributes);
-
-    if (generationDate != nullptr) {
-        // A record of another length is read no further than its end; the rest stays blank.
-        CK_ZR_DATETIME date;
-        std::memset(&date, ' ', sizeof date);
-        const size_t length = std::min<size_t>(generationDate->GetLength(), sizeof date);
-        if (length != 0) std::memcpy(&date, generationDate->GetValue(), length);
-        fields.generationDate = date;
-    }
 }
 
 std::string StoredKeyText(const zrck::TokObject& object, const TokenStoredObject& stored, const tru::Buffer& keyId)
