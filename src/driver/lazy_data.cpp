@@ -76,4 +76,12 @@ const tru::Buffer& LazyData::GetData(TokenStorage* storage)
     return value_;
 }
 
+void LazyData::Store(TokenStorage& storage, long fileId, Rebind rebind)
+{
+    if (!loaded_ && !set_) return;
+    // Written before it is bound: a failed write leaves the value as it was.
+    storage.WriteDataFileM(fileId, value_);
+    if (rebind == Rebind::Always || fileId_ != fileId) AssignStorageParams(fileId);
+}
+
 }  // namespace qel

@@ -30,6 +30,11 @@ public:
     void Reload(TokenStorage* storage);
     // The value, read first unless it is in memory or bound to no file.
     const tru::Buffer& GetData(TokenStorage* storage);
+    // A value in memory (loaded or set) is written to the data file and then bound to it;
+    // otherwise nothing happens. Binding marks a loaded value unread, except with KeepLoaded
+    // when the value is bound to that file already.
+    enum class Rebind { Always, KeepLoaded };
+    void Store(TokenStorage& storage, long fileId, Rebind rebind = Rebind::Always);
 
     long GetFileId() const { return fileId_; }
     bool IsLoaded() const { return loaded_; }

@@ -61,12 +61,7 @@ void StoredCurvePrivateKey<Base>::StoreAttributes()
 {
     if (this->GetObjectFile() == 0) ReserveFiles();
     TokenStorage& storage = Storage();
-    LazyData* value = DataFileValue();
-    if (value != nullptr && (value->IsLoaded() || value->IsSet())) {
-        const vdk::SafeBuffer bytes(value->GetBuffer());
-        value->AssignStorageParams(this->GetObjectFile());
-        storage.WriteDataFileM(this->GetObjectFile(), bytes);
-    }
+    if (LazyData* value = DataFileValue()) value->Store(storage, this->GetObjectFile());
     StoredKeyRecords(this->FlagsWord(), this->fields_, this->GetLabelStored(), static_cast<uint16_t>(CKA_EC_PARAMS),
                      &ecParams_)
         .WriteTo(storage, this->GetAttributeFile());
@@ -78,7 +73,7 @@ void StoredCurvePrivateKey<Base>::ReadAttributes()
     this->InitDefaults();
     if (this->GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) return;
     if (LazyData* value = DataFileValue()) value->AssignStorageParams(this->GetObjectFile());
-    ReadStoredKeyAttributes(*this, *this, this->fields_, CKO_PRIVATE_KEY,
+    ReadStoredKeyAttributes(*this, *this, CKO_PRIVATE_KEY,
                             {{CKA_SENSITIVE, true}, {CKA_ALWAYS_SENSITIVE, true}, {CKA_EXTRACTABLE, false},
                              {CKA_NEVER_EXTRACTABLE, true}, {CKA_DECRYPT, false}, {CKA_SIGN, false},
                              {CKA_DERIVE, false}, {CKA_UNWRAP, false}, {CKA_WRAP_WITH_TRUSTED, false},
@@ -139,19 +134,8 @@ template <class Base>
 void StoredCurvePublicKey<Base>::StoreAttributes()
 {
     TokenStorage& storage = Storage();
-    if (this->GetObjectFile() == 0) {
-        long objectFile = 0;
-        long attributeFile = 0;
-        storage.ReserveNewObject(this->GetTokenIndexType(), this->IsPrivateObject() ? PrivateObject : PublicObject,
-                                 objectFile, attributeFile);
-        this->SetObjectFile(objectFile);
-        this->SetAttributeFile(attributeFile);
-    }
-    if (ecPoint_.IsLoaded() || ecPoint_.IsSet()) {
-        const vdk::SafeBuffer point(ecPoint_.GetBuffer());
-        ecPoint_.AssignStorageParams(this->GetObjectFile());
-        storage.WriteDataFileM(this->GetObjectFile(), point);
-    }
+    StoredObjectUtl::ReserveFilesIfNone(*this, *this, this->GetTokenIndexType());
+    ecPoint_.Store(storage, this->GetObjectFile());
     const bool writeParams = StoresEmptyParams() || !ecParams_.Empty();
     StoredKeyRecords(this->FlagsWord(), this->fields_, this->GetLabelStored(), static_cast<uint16_t>(CKA_EC_PARAMS),
                      writeParams ? &ecParams_ : nullptr)
@@ -164,7 +148,7 @@ void StoredCurvePublicKey<Base>::ReadAttributes()
     this->InitDefaults();
     if (this->GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) return;
     ecPoint_.AssignStorageParams(this->GetObjectFile());
-    ReadStoredKeyAttributes(*this, *this, this->fields_, CKO_PUBLIC_KEY,
+    ReadStoredKeyAttributes(*this, *this, CKO_PUBLIC_KEY,
                             {{CKA_ENCRYPT, false}, {CKA_VERIFY, false}, {CKA_TRUSTED, false}, {CKA_DERIVE, false},
                              {CKA_WRAP, false}});
 }

@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "cryptoki/exception.h"
+#include "driver/storage_types.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
 #include "driver/token_stored_object.h"
@@ -14,15 +15,6 @@ namespace qel {
 
 namespace {
 
-constexpr uint16_t kFlagsRecordId = 0x8EFF;
-constexpr uint16_t kGenerationDateRecordId = 0x8E02;
-
-bool IsBlankDate(const CK_DATE& date)
-{
-    CK_DATE blank;
-    std::memset(&blank, ' ', sizeof blank);
-    return std::memcmp(&date, &blank, sizeof date) == 0;
-}
 
 bool IsUnsetGenerationDate(const CK_ZR_DATETIME& date)
 {
@@ -38,80 +30,25 @@ bool IsUnsetGenerationDate(const CK_ZR_DATETIME& date)
 
 }  // namespace
 
-StoredKeyFields::StoredKeyFields()
-{
-    std::memset(&startDate, ' ', sizeof startDate);
-    std::memset(&endDate, ' ', sizeof endDate);
-    std::memset(&generationDate, ' ', sizeof generationDate);
-}
-
-void StoredKeyFields::CopyPlainValues(const StoredKeyFields& other)
-{
-    startDate = other.startDate;
-    endDate = other.endDate;
-    derive = other.derive;
-    local = other.local;
-    keyGenMechanism = other.keyGenMechanism;
-}
-
-bool StoredKeyFields::RefreshBuffers(const StoredKeyFields& other)
-{
-    const bool idChanged = StoredObjectUtl::CopyIfDifferent(keyId, other.keyId);
-    const bool subjectChanged = StoredObjectUtl::CopyIfDifferent(subject, other.subject);
-    return idChanged || subjectChanged;
-}
-
-uint32_t StoredKeyFlags(std::initializer_list<std::pair<bool, unsigned>> bits)
-{
-    uint32_t word = 0;
-    for (const auto& bit : bits) {
-        if (bit.first) word |= 1u << bit.second;
-    }
-    return word;
-}
-
 StoredKeyRecords::StoredKeyRecords(uint32_t flags, const StoredKeyFields& fields, const tru::Buffer& label,
                                    uint16_t valueId, const tru::Buffer* value)
 {
-    AddU32(kFlagsRecordId, flags);
+    AddU32(tokattr::kFlags, flags);
     AddU32(static_cast<uint16_t>(CKA_KEY_GEN_MECHANISM), static_cast<uint32_t>(fields.keyGenMechanism));
-    if (value != nullptr) Add(valueId, value->Data(), value->Size());
-    if (!label.Empty()) Add(static_cast<uint16_t>(CKA_LABEL), label.Data(), label.Size());
-    if (!fields.keyId.Empty()) Add(static_cast<uint16_t>(CKA_ID), fields.keyId.Data(), fields.keyId.Size());
-    if (!IsBlankDate(fields.startDate)) {
-        Add(static_cast<uint16_t>(CKA_START_DATE), &fields.startDate, sizeof fields.startDate);
-    }
-    if (!IsBlankDate(fields.endDate)) Add(static_cast<uint16_t>(CKA_END_DATE), &fields.endDate, sizeof fields.endDate);
+    if (value != nullptr) Add(valueId, *value);
+    AddIfAny(static_cast<uint16_t>(CKA_LABEL), label);
+    AddIfAny(static_cast<uint16_t>(CKA_ID), fields.keyId);
+    AddDateIfSet(static_cast<uint16_t>(CKA_START_DATE), fields.startDate);
+    AddDateIfSet(static_cast<uint16_t>(CKA_END_DATE), fields.endDate);
     if (!IsUnsetGenerationDate(fields.generationDate)) {
-        Add(kGenerationDateRecordId, &fields.generationDate, sizeof fields.generationDate);
+        Add(tokattr::kKeyGenerationDate, &fields.generationDate, sizeof fields.generationDate);
     }
-    if (!fields.subject.Empty()) Add(static_cast<uint16_t>(CKA_SUBJECT), fields.subject.Data(), fields.subject.Size());
+    AddIfAny(static_cast<uint16_t>(CKA_SUBJECT), fields.subject);
 }
 
-void StoredKeyRecords::WriteTo(TokenStorage& storage, long attributeFile) const
-{
-    std::vector<storage::Attribute> records;
-    for (const Item& item : items_) {
-        records.push_back(StoredObjectUtl::Record(item.id, item.value.data(), static_cast<uint32_t>(item.value.size())));
-    }
-    storage.WriteAttributeFile(attributeFile, records.data(), static_cast<unsigned>(records.size()));
-}
-
-void StoredKeyRecords::Add(uint16_t id, const void* data, size_t size)
-{
-    const auto* bytes = static_cast<const uint8_t*>(data);
-    items_.push_back({id, std::vector<uint8_t>(bytes, bytes + size)});
-}
-
-void StoredKeyRecords::AddU32(uint16_t id, uint32_t value)
-{
-    const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
-    Add(id, bytes, sizeof bytes);
-}
-
-void ReadStoredKeyAttributes(zrck::TokKey& key, const TokenStoredObject& stored, StoredKeyFields& fields,
-                             CK_OBJECT_CLASS objectClass,
-                             std::initializer_list<std::pair<CK_ATTRIBUTE_TYPE, bool>> defaultsWithoutFlags)
+void ReadStoredKeyAttributes(zrck::TokKey& key, const TokenStoredObject& stored, CK_OBJECT_CLASS objectClass,
+                             std::initializer_list<std::pair<CK_ATTRIBUTE_TYPE, bool>> defaultsWithoutFlags,
+                             const StoredKeyReading& how)
 {
     std::vector<storage::AttributeBuff> records;
     zrck::AttributeTemplate attributes;
@@ -122,20 +59,27 @@ void ReadStoredKeyAttributes(zrck::TokKey& key, const TokenStoredObject& stored,
         local->mProcessed = 1;
     }
     if (zrck::Attribute* mechanism = attributes.GetAttributeIfExists(CKA_KEY_GEN_MECHANISM)) {
-        if (mechanism->GetLength() != 4) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
-        const auto* b = static_cast<const uint8_t*>(mechanism->GetValue());
-        key.SetKeyGenMechanism(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
+        if (mechanism->GetLength() == 4) {
+            const auto* b = static_cast<const uint8_t*>(mechanism->GetValue());
+            key.SetKeyGenMechanism(uint32_t(b[0]) | uint32_t(b[1]) << 8 | uint32_t(b[2]) << 16 | uint32_t(b[3]) << 24);
+        } else if (how.mechanismAsULong && mechanism->GetLength() == sizeof(CK_ULONG)) {
+            key.SetKeyGenMechanism(mechanism->GetAsULong());
+        } else {
+            throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
+        }
         mechanism->mProcessed = 1;
     }
     // Copied now: adding the defaults below may move the template's entries.
     if (zrck::Attribute* generationDate = attributes.GetAttributeIfExists(CKA_ZR_KEY_GENERATION_DATE)) {
         generationDate->mProcessed = 1;
-        // A record of another length is read no further than its end; the rest stays blank.
-        CK_ZR_DATETIME date;
-        std::memset(&date, ' ', sizeof date);
-        const size_t length = std::min<size_t>(generationDate->GetLength(), sizeof date);
-        if (length != 0 && generationDate->GetValue() != nullptr) std::memcpy(&date, generationDate->GetValue(), length);
-        fields.generationDate = date;
+        const size_t length = generationDate->GetLength();
+        if (!how.exactGenerationDate || length == sizeof(CK_ZR_DATETIME)) {
+            CK_ZR_DATETIME date;
+            std::memset(&date, ' ', sizeof date);
+            const size_t used = std::min<size_t>(length, sizeof date);
+            if (used != 0 && generationDate->GetValue() != nullptr) std::memcpy(&date, generationDate->GetValue(), used);
+            key.SetGenerationDate(date);
+        }
     }
 
     // The flags word always yields CKA_MODIFIABLE.
@@ -147,7 +91,8 @@ void ReadStoredKeyAttributes(zrck::TokKey& key, const TokenStoredObject& stored,
     }
     attributes.AddAttributesIfNotExist(defaults.data(), defaults.size());
 
-    key.SetupAttributes(nullptr, attributes);
+    if (how.beforeSetup) how.beforeSetup(attributes);
+    key.SetupAttributes(how.token, attributes);
 }
 
 void StoredPrivateFlags::SetSensitive(CK_BBOOL value)
@@ -172,7 +117,7 @@ void StoredPrivateFlags::MarkGenerated()
 
 uint32_t StoredPrivateFlags::Word(bool modifiable, bool copyable, const StoredKeyFields& fields) const
 {
-    return StoredKeyFlags({{modifiable, 0}, {copyable, 1}, {fields.derive != 0, 3}, {sensitive != 0, 8},
+    return StoredObjectUtl::FlagWord({{modifiable, 0}, {copyable, 1}, {fields.derive != 0, 3}, {sensitive != 0, 8},
                            {decrypt != 0, 9}, {sign != 0, 10}, {signRecover != 0, 11}, {unwrap != 0, 12},
                            {extractable != 0, 13}, {alwaysSensitive != 0, 14}, {neverExtractable != 0, 15},
                            {wrapWithTrusted != 0, 16}, {alwaysAuthenticate != 0, 17}, {fields.local != 0, 18}});
@@ -180,7 +125,7 @@ uint32_t StoredPrivateFlags::Word(bool modifiable, bool copyable, const StoredKe
 
 uint32_t StoredPublicFlags::Word(bool modifiable, bool copyable, const StoredKeyFields& fields) const
 {
-    return StoredKeyFlags({{modifiable, 0}, {copyable, 1}, {trusted != 0, 2}, {fields.derive != 0, 3},
+    return StoredObjectUtl::FlagWord({{modifiable, 0}, {copyable, 1}, {trusted != 0, 2}, {fields.derive != 0, 3},
                            {encrypt != 0, 4}, {verify != 0, 5}, {verifyRecover != 0, 6}, {wrap != 0, 7},
                            {fields.local != 0, 18}});
 }
@@ -191,7 +136,7 @@ void ThrowKeyWithoutAlgorithmId()
 }
 
 void StartStoredCopy(zrck::TokStorageObject& copy, TokenStoredObject& copyStored,
-                     const zrck::TokStorageObject& source, const TokenStoredObject& sourceStored)
+                     const zrck::TokStorageObject& source, const TokenStoredObject& sourceStored, CopyFiles files)
 {
     copy.SetCopyMode(zrck::TokStorageObject::COPY_MODE);
     copy.SetTokenPtr(source.GetTokenPtr());
@@ -201,11 +146,33 @@ void StartStoredCopy(zrck::TokStorageObject& copy, TokenStoredObject& copyStored
                          ? zrck::TokObject::LIFETIME_TOKEN
                          : lifeTime);
     copy.SetVisibility(source.GetVisibility());
-    copyStored.SetObjectFile(sourceStored.GetObjectFile());
-    copyStored.SetAttributeFile(sourceStored.GetAttributeFile());
+    if (files == CopyFiles::Same) {
+        copyStored.SetObjectFile(sourceStored.GetObjectFile());
+        copyStored.SetAttributeFile(sourceStored.GetAttributeFile());
+    }
     copyStored.SetModifiableStored(sourceStored.IsModifiableStored());
     copyStored.SetCopyableStored(sourceStored.IsCopyableStored());
     copyStored.SetLabelStored(sourceStored.GetLabelStored());
+}
+
+void CarryValueToCopy(LazyData& copy, LazyData& source, const zrck::TokObject& sourceObject)
+{
+    if (source.GetFileId() != 0 && !source.IsLoaded() && !source.IsSet()) {
+        copy.CopyData(source, StoredObjectUtl::StorageOf(sourceObject));
+    } else {
+        copy.RefreshData(source);
+    }
+}
+
+uint32_t StoredSecretKeyFlags(const zrck::SecretKeyFlags& flags, const StoredKeyFields& fields, bool modifiable,
+                              bool copyable, bool keepsWrapWithTrusted)
+{
+    return StoredObjectUtl::FlagWord({{modifiable, 0}, {copyable, 1}, {flags.trusted != 0, 2}, {fields.derive != 0, 3},
+                           {flags.encrypt != 0, 4}, {flags.verify != 0, 5}, {flags.wrap != 0, 7},
+                           {flags.sensitive != 0, 8}, {flags.decrypt != 0, 9}, {flags.sign != 0, 10},
+                           {flags.unwrap != 0, 12}, {flags.extractable != 0, 13}, {flags.alwaysSensitive != 0, 14},
+                           {flags.neverExtractable != 0, 15},
+                           {keepsWrapWithTrusted && flags.wrapWithTrusted != 0, 16}, {fields.local != 0, 18}});
 }
 
 bool RefreshStoredValues(TokenStoredObject& target, const TokenStoredObject& source)

@@ -3,14 +3,18 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <initializer_list>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "cryptoki/zr_pkcs11.h"
+#include "driver/lazy_data.h"
+#include "driver/stored_object.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_stored_object.h"
+#include "objects/kept_key.h"
 #include "tru2/buffer.h"
 
 namespace zrck {
@@ -18,6 +22,7 @@ class SessionFrame;
 class TokKey;
 class TokObject;
 class TokStorageObject;
+class Token;
 }  // namespace zrck
 
 namespace qel {
@@ -25,55 +30,38 @@ namespace qel {
 class TokenStorage;
 class TokenStoredObject;
 
-struct StoredKeyFields {
-    StoredKeyFields();
-
-    CK_DATE startDate;
-    CK_DATE endDate;
-    CK_BBOOL derive = CK_FALSE;
-    CK_BBOOL local = CK_FALSE;
-    CK_MECHANISM_TYPE keyGenMechanism = 0;
-    tru::BufferDynamic keyId;
-    tru::BufferDynamic subject;
-    CK_ZR_DATETIME generationDate;
-
-    // Copies the values a refresh takes unconditionally.
-    void CopyPlainValues(const StoredKeyFields& other);
-    // Copies key ID and subject; true when either differed.
-    bool RefreshBuffers(const StoredKeyFields& other);
-};
-
-// The flags word of a key record: each pair sets its bit when the value is true.
-uint32_t StoredKeyFlags(std::initializer_list<std::pair<bool, unsigned>> bits);
+// The values every stored key keeps beside its class's flags.
+using StoredKeyFields = zrck::KeyFields;
 
 // The attribute-file records of a key, in the order they are written: flags word, key generation
 // mechanism, the class's value record when it has one, label, ID, start and end date, generation
-// date, subject. Values are copied, so the records stay valid until the file is written.
-class StoredKeyRecords {
+// date, subject.
+class StoredKeyRecords : public StoredRecords {
 public:
     StoredKeyRecords(uint32_t flags, const StoredKeyFields& fields, const tru::Buffer& label,
                      uint16_t valueId = 0, const tru::Buffer* value = nullptr);
-    // Lengths above 65535 bytes: vdk::Exception before anything is written.
-    void WriteTo(TokenStorage& storage, long attributeFile) const;
+};
 
-private:
-    struct Item {
-        uint16_t id;
-        std::vector<uint8_t> value;
-    };
-    void Add(uint16_t id, const void* data, size_t size);
-    void AddU32(uint16_t id, uint32_t value);
-
-    std::vector<Item> items_;
+// How a key class reads its attribute file where the classes differ.
+struct StoredKeyReading {
+    // The key generation mechanism also from a record of a platform CK_ULONG.
+    bool mechanismAsULong = false;
+    // The generation date only from a record of its exact length; by default a record of
+    // another length is read no further than its end and the rest stays blank.
+    bool exactGenerationDate = false;
+    // Passed to the key's set-up rules.
+    zrck::Token* token = nullptr;
+    // Runs on the template just before the set-up rules (a class's own records).
+    std::function<void(zrck::AttributeTemplate&)> beforeSetup;
 };
 
 // Reads a key's attribute file back into the key: CKA_LOCAL, CKA_KEY_GEN_MECHANISM (4 bytes, else
 // CKR_ATTRIBUTE_VALUE_INVALID) and the generation date directly, the rest through the key's set-up
 // rules. The defaults apply only when the file has no flags word: with one, a flag it does not
 // carry was stored false.
-void ReadStoredKeyAttributes(zrck::TokKey& key, const TokenStoredObject& stored, StoredKeyFields& fields,
-                             CK_OBJECT_CLASS objectClass,
-                             std::initializer_list<std::pair<CK_ATTRIBUTE_TYPE, bool>> defaultsWithoutFlags);
+void ReadStoredKeyAttributes(zrck::TokKey& key, const TokenStoredObject& stored, CK_OBJECT_CLASS objectClass,
+                             std::initializer_list<std::pair<CK_ATTRIBUTE_TYPE, bool>> defaultsWithoutFlags,
+                             const StoredKeyReading& how = StoredKeyReading());
 
 // "Class[This: ADDR, Handle: H, Label="...", KeyID: 0x...., StorageID: 0x........]".
 std::string StoredKeyText(const zrck::TokObject& object, const TokenStoredObject& stored, const tru::Buffer& keyId);
@@ -82,32 +70,9 @@ std::string StoredKeyText(const zrck::TokObject& object, const TokenStoredObject
 // secret key of one algorithm). Answers the storage-object and key accessors every stored key
 // answers alike from the stored-object base and StoredKeyFields, and the text form.
 template <class Key>
-class StoredKey : public Key, public TokenStoredObject {
+class StoredKey : public StoredObject<zrck::KeptKey<Key>> {
 public:
-    void InitDefaults() override {}
-    CK_BBOOL IsModifiable() const override { return IsModifiableStored(); }
-    void SetModifiable(bool modifiable) override { SetModifiableStored(modifiable); }
-    const tru::Buffer& GetLabel() const override { return GetLabelStored(); }
-    void SetLabel(const tru::Buffer& label) override { SetLabelStored(label); }
-    std::string ToString() const override { return StoredKeyText(*this, *this, fields_.keyId); }
-
-    const tru::Buffer& GetKeyID() const override { return fields_.keyId; }
-    void SetKeyID(const tru::Buffer& id) override { StoredObjectUtl::CopyBuffer(fields_.keyId, id); }
-    CK_DATE GetStartDate() const override { return fields_.startDate; }
-    void SetStartDate(const CK_DATE& date) override { fields_.startDate = date; }
-    CK_DATE GetEndDate() const override { return fields_.endDate; }
-    void SetEndDate(const CK_DATE& date) override { fields_.endDate = date; }
-    const CK_ZR_DATETIME* GetGenerationDate() const override { return &fields_.generationDate; }
-    void SetGenerationDate(const CK_ZR_DATETIME& date) override { fields_.generationDate = date; }
-    CK_BBOOL GetCouldDerive() const override { return fields_.derive; }
-    void SetCouldDerive(CK_BBOOL value) override { fields_.derive = value; }
-    CK_BBOOL GetLocal() const override { return fields_.local; }
-    void SetLocal(CK_BBOOL value) override { fields_.local = value; }
-    CK_MECHANISM_TYPE GetKeyGenMechanism() const override { return fields_.keyGenMechanism; }
-    void SetKeyGenMechanism(CK_MECHANISM_TYPE type) override { fields_.keyGenMechanism = type; }
-
-protected:
-    StoredKeyFields fields_;
+    std::string ToString() const override { return StoredKeyText(*this, *this, this->fields_.keyId); }
 };
 
 // The flags a stored private key keeps beside StoredKeyFields.
@@ -196,9 +161,6 @@ protected:
 template <class Key>
 class StoredPublicKey : public StoredKey<Key> {
 public:
-    CK_BBOOL IsCopyable() const override { return this->IsCopyableStored(); }
-    void SetCopyable(bool copyable) override { this->SetCopyableStored(copyable); }
-
     const tru::Buffer& GetSubject() const override { return this->fields_.subject; }
     void SetSubject(const tru::Buffer& subject) override { StoredObjectUtl::CopyBuffer(this->fields_.subject, subject); }
     CK_BBOOL GetCouldEncrypt() const override { return flags_.encrypt; }
@@ -225,9 +187,23 @@ protected:
 
 // What a copy of a stored object takes from its source before the source's values are
 // refreshed into it: copy mode, token, owner session, lifetime (a fixed or mechanism object's
-// copy is a token object), visibility, files, modifiable and copyable flags and label.
+// copy is a token object), visibility, modifiable and copyable flags and label; the files too
+// unless the copy is to get files of its own when stored.
+enum class CopyFiles { Same, OwnLater };
 void StartStoredCopy(zrck::TokStorageObject& copy, TokenStoredObject& copyStored,
-                     const zrck::TokStorageObject& source, const TokenStoredObject& sourceStored);
+                     const zrck::TokStorageObject& source, const TokenStoredObject& sourceStored,
+                     CopyFiles files = CopyFiles::Same);
+
+// A copy with files of its own carries the value itself: read from the source's data file
+// first when the source never read it.
+void CarryValueToCopy(LazyData& copy, LazyData& source, const zrck::TokObject& sourceObject);
+
+// The flags word of a secret key: modifiable bit 0, copyable 1, trusted 2, derive 3, encrypt 4,
+// verify 5, wrap 7, sensitive 8, decrypt 9, sign 10, unwrap 12, extractable 13, always
+// sensitive 14, never extractable 15, wrap with trusted 16 (for the classes that keep it),
+// local 18.
+uint32_t StoredSecretKeyFlags(const zrck::SecretKeyFlags& flags, const StoredKeyFields& fields, bool modifiable,
+                              bool copyable, bool keepsWrapWithTrusted);
 
 // Refreshes the label, then the one-way modifiable and copyable flags; true when the label changed.
 bool RefreshStoredValues(TokenStoredObject& target, const TokenStoredObject& source);

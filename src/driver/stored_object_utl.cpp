@@ -1,11 +1,14 @@
 #include "driver/stored_object_utl.h"
 
 #include <cstdio>
+#include <sstream>
 
 #include "cryptoki/exception.h"
+#include "driver/lazy_data.h"
 #include "driver/qel_token.h"
 #include "driver/token_storage.h"
 #include "driver/token_stored_object.h"
+#include "objects/attribute_value.h"
 #include "support/vdk_exception.h"
 
 namespace qel {
@@ -61,6 +64,69 @@ bool StoredObjectUtl::CopyIfDifferent(tru::BufferDynamic& target, const tru::Buf
     if (target.Size() == source.Size() && (source.Size() == 0 || target == source)) return false;
     CopyBuffer(target, source);
     return true;
+}
+
+uint32_t StoredObjectUtl::FlagWord(std::initializer_list<std::pair<bool, unsigned>> bits) {
+    uint32_t word = 0;
+    for (const auto& bit : bits) {
+        if (bit.first) word |= 1u << bit.second;
+    }
+    return word;
+}
+
+uint32_t StoredObjectUtl::StorageFlags(const TokenStoredObject& stored) {
+    return FlagWord({{stored.IsModifiableStored(), 0}, {stored.IsCopyableStored(), 1}});
+}
+
+bool StoredObjectUtl::ApplyStorageRecord(zrck::TokStorageObject& object, const zrck::Attribute& entry) {
+    switch (entry.GetType()) {
+        case CKA_LABEL: object.SetLabel(zrck::ReadBytes(entry)); return true;
+        case CKA_MODIFIABLE: object.SetModifiable(entry.GetAsBool()); return true;
+        case CKA_COPYABLE: object.SetCopyable(entry.GetAsBool()); return true;
+        default: return false;
+    }
+}
+
+const tru::Buffer& StoredObjectUtl::ValueOf(LazyData& value, const zrck::TokObject& owner) {
+    if (value.IsLoaded() || value.IsSet() || value.GetFileId() == 0) return value.GetBuffer();
+    return value.GetData(StorageOf(owner));
+}
+
+std::string StoredObjectUtl::ObjectText(const zrck::TokObject& object, const TokenStoredObject& stored,
+                                        const char* idName, const tru::Buffer& id) {
+    std::ostringstream text;
+    char handle[24];
+    std::snprintf(handle, sizeof handle, "%lX", static_cast<unsigned long>(object.GetHandle()));
+    text << object.GetObjectClassName() << "[This: " << static_cast<const void*>(&object) << ", Handle: " << handle
+         << ", Label=\"" << stored.GetLabelStored().ToString() << "\", " << idName << ": " << HexId(id)
+         << StorageIdText(stored) << "]";
+    return text.str();
+}
+
+void StoredRecords::Add(uint16_t id, const void* data, size_t size) {
+    const auto* bytes = static_cast<const uint8_t*>(data);
+    items_.push_back({id, size != 0 ? std::vector<uint8_t>(bytes, bytes + size) : std::vector<uint8_t>()});
+}
+
+void StoredRecords::AddIfAny(uint16_t id, const tru::Buffer& value) {
+    if (!value.Empty()) Add(id, value);
+}
+
+void StoredRecords::AddU32(uint16_t id, uint32_t value) {
+    const uint8_t bytes[4] = {uint8_t(value), uint8_t(value >> 8), uint8_t(value >> 16), uint8_t(value >> 24)};
+    Add(id, bytes, sizeof bytes);
+}
+
+void StoredRecords::AddDateIfSet(uint16_t id, const CK_DATE& date) {
+    if (!zrck::IsBlankDate(date)) Add(id, &date, sizeof date);
+}
+
+void StoredRecords::WriteTo(TokenStorage& storage, long attributeFile) const {
+    std::vector<storage::Attribute> records;
+    for (const Item& item : items_) {
+        records.push_back(StoredObjectUtl::Record(item.id, item.value.data(), static_cast<uint32_t>(item.value.size())));
+    }
+    storage.WriteAttributeFile(attributeFile, records.data(), static_cast<unsigned>(records.size()));
 }
 
 }  // namespace qel

@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <initializer_list>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "cryptoki/attribute.h"
@@ -10,6 +12,7 @@
 
 namespace qel {
 
+class LazyData;
 class TokenStorage;
 class TokenStoredObject;
 
@@ -35,8 +38,43 @@ public:
     // ", StorageID: 0x" and the storage ID in 8 upper-case hex digits.
     static std::string StorageIdText(const TokenStoredObject& stored);
     static void CopyBuffer(tru::BufferDynamic& target, const tru::Buffer& source);
+    // A flags word: each pair sets its bit when the value is true.
+    static uint32_t FlagWord(std::initializer_list<std::pair<bool, unsigned>> bits);
+    // The flags word of an object with no flags of its own: modifiable bit 0, copyable bit 1.
+    static uint32_t StorageFlags(const TokenStoredObject& stored);
+    // Takes a CKA_LABEL, CKA_MODIFIABLE or CKA_COPYABLE record read back; false for any other.
+    static bool ApplyStorageRecord(zrck::TokStorageObject& object, const zrck::Attribute& entry);
+    // A value in memory needs no token; an unread one is read from its data file
+    // (CKR_FUNCTION_FAILED without a token).
+    static const tru::Buffer& ValueOf(LazyData& value, const zrck::TokObject& owner);
+    // "Class[This: ADDR, Handle: H, Label="...", <idName>: 0x...., StorageID: 0x........]".
+    static std::string ObjectText(const zrck::TokObject& object, const TokenStoredObject& stored, const char* idName,
+                                  const tru::Buffer& id);
     // Copies when the bytes differ; true when they did.
     static bool CopyIfDifferent(tru::BufferDynamic& target, const tru::Buffer& source);
+};
+
+// The records of an attribute file, in the order they are added. Values are copied, so the
+// records stay valid until the file is written.
+class StoredRecords {
+public:
+    void Add(uint16_t id, const void* data, size_t size);
+    void Add(uint16_t id, const tru::Buffer& value) { Add(id, value.Data(), value.Size()); }
+    // Nothing for an empty value.
+    void AddIfAny(uint16_t id, const tru::Buffer& value);
+    // 4 bytes, little-endian.
+    void AddU32(uint16_t id, uint32_t value);
+    // Nothing for a blank date (all spaces).
+    void AddDateIfSet(uint16_t id, const CK_DATE& date);
+    // Lengths above 65535 bytes: vdk::Exception before anything is written.
+    void WriteTo(TokenStorage& storage, long attributeFile) const;
+
+private:
+    struct Item {
+        uint16_t id;
+        std::vector<uint8_t> value;
+    };
+    std::vector<Item> items_;
 };
 
 }  // namespace qel

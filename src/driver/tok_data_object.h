@@ -2,7 +2,7 @@
 
 #include "driver/lazy_data.h"
 #include "driver/storage_types.h"
-#include "driver/token_stored_object.h"
+#include "driver/stored_object.h"
 #include "objects/tok_data.h"
 #include "support/noncopyable.h"
 
@@ -10,7 +10,7 @@ namespace qel {
 
 // CKO_DATA object of the token driver: in memory for a session object, or an index record of
 // item type 5, a data file holding CKA_VALUE (read on first use) and an attribute file.
-class TokData : public zrck::TokData, public TokenStoredObject, private vdk::Noncopyable {
+class TokData : public StoredObject<zrck::TokData>, private vdk::Noncopyable {
 public:
     static bool ClassCouldBeCreated(const zrck::AttributeTemplate& attributes) {
         return zrck::TokData::ClassCouldBeCreated(attributes);
@@ -22,14 +22,7 @@ public:
 
     std::string ToString() const override;
     zrck::TokObject* GenerateCopy() override;
-    void InitDefaults() override {}
-    CK_BBOOL IsModifiable() const override { return IsModifiableStored() ? CK_TRUE : CK_FALSE; }
-    const tru::Buffer& GetLabel() const override { return GetLabelStored(); }
-    CK_BBOOL IsCopyable() const override { return IsCopyableStored() ? CK_TRUE : CK_FALSE; }
-    void SetCopyable(bool copyable) override { SetCopyableStored(copyable); }
     CK_ULONG GetObjectSize() override;
-    void SetModifiable(bool modifiable) override { SetModifiableStored(modifiable); }
-    void SetLabel(const tru::Buffer& label) override { SetLabelStored(label); }
     const tru::Buffer& GetApplication() const override { return application_; }
     void SetApplication(const tru::Buffer& application) override;
     const tru::Buffer& GetValue() const override;

@@ -1,10 +1,9 @@
 #include "driver/tok_x509_certificate.h"
 
-#include <cstdio>
 #include <memory>
-#include <sstream>
 
 #include "cryptoki/exception.h"
+#include "driver/stored_key.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
 #include "objects/attribute_value.h"
@@ -14,16 +13,7 @@ namespace qel {
 
 namespace {
 
-const uint32_t kFlagModifiable = 1u << 0;
-const uint32_t kFlagCopyable = 1u << 1;
-const uint32_t kFlagTrusted = 1u << 2;
-
 // Category, security domain: 4 bytes on the token, little-endian.
-struct StoredWord {
-    explicit StoredWord(CK_ULONG value) { vdk::Math::PutUInt(vdk::Math::LITTLE_ENDIAN_ORDER, static_cast<uint32_t>(value), bytes); }
-    uint8_t bytes[4];
-};
-
 CK_ULONG ReadWord(const zrck::Attribute& entry) {
     if (entry.GetLength() == sizeof(CK_ULONG)) return entry.GetAsULong();
     if (entry.GetLength() != 4) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
@@ -43,38 +33,24 @@ void TokX509Certificate::SetSubjectPublicKeyHash(const tru::Buffer& hash) { Stor
 void TokX509Certificate::SetIssuerPublicKeyHash(const tru::Buffer& hash) { StoredObjectUtl::CopyBuffer(issuerKeyHash_, hash); }
 void TokX509Certificate::SetUrl(const tru::Buffer& url) { StoredObjectUtl::CopyBuffer(url_, url); }
 
-const tru::Buffer& TokX509Certificate::GetValue() const {
-    if (value_.IsLoaded() || value_.IsSet() || value_.GetFileId() == 0) return value_.GetBuffer();
-    return value_.GetData(StoredObjectUtl::StorageOf(*this));
-}
+const tru::Buffer& TokX509Certificate::GetValue() const { return StoredObjectUtl::ValueOf(value_, *this); }
 
 CK_ULONG TokX509Certificate::GetObjectSize() { return GetStorageSize(StoredObjectUtl::StorageOf(*this)); }
 
 void TokX509Certificate::StoreAttributes() {
     TokenStorage* storage = StoredObjectUtl::StorageOf(*this);
     StoredObjectUtl::ReserveFilesIfNone(*this, *this, CERTIFICATE);
-    if (value_.IsLoaded() || value_.IsSet()) {
-        value_.AssignStorageParams(GetObjectFile());
-        storage->WriteDataFileM(GetObjectFile(), value_.GetBuffer());
-    }
-    uint8_t flags[4];
-    vdk::Math::PutUInt(vdk::Math::LITTLE_ENDIAN_ORDER,
-                       (IsModifiableStored() ? kFlagModifiable : 0) | (IsCopyableStored() ? kFlagCopyable : 0) |
-                           (trusted_ != CK_FALSE ? kFlagTrusted : 0),
-                       flags);
-    const StoredWord category(category_);
-    const StoredWord domain(midpDomain_);
-    std::vector<storage::Attribute> records{StoredObjectUtl::Record(tokattr::kFlags, flags, sizeof flags)};
-    if (category_ != 0) records.push_back(StoredObjectUtl::Record(CKA_CERTIFICATE_CATEGORY, category.bytes, 4));
-    if (midpDomain_ != 0) records.push_back(StoredObjectUtl::Record(CKA_JAVA_MIDP_SECURITY_DOMAIN, domain.bytes, 4));
+    value_.Store(*storage, GetObjectFile());
+    StoredRecords records;
+    records.AddU32(tokattr::kFlags, StoredObjectUtl::StorageFlags(*this) |
+                                        StoredObjectUtl::FlagWord({{trusted_ != CK_FALSE, 2}}));
+    if (category_ != 0) records.AddU32(CKA_CERTIFICATE_CATEGORY, static_cast<uint32_t>(category_));
+    if (midpDomain_ != 0) records.AddU32(CKA_JAVA_MIDP_SECURITY_DOMAIN, static_cast<uint32_t>(midpDomain_));
+    records.AddIfAny(CKA_LABEL, GetLabelStored());
+    records.AddIfAny(CKA_CHECK_VALUE, checkValue_);
+    records.AddDateIfSet(CKA_START_DATE, startDate_);
+    records.AddDateIfSet(CKA_END_DATE, endDate_);
     const std::pair<uint16_t, const tru::Buffer*> buffers[] = {
-        {CKA_LABEL, &GetLabelStored()}, {CKA_CHECK_VALUE, &checkValue_}};
-    for (const auto& item : buffers) {
-        if (!item.second->Empty()) records.push_back(StoredObjectUtl::Record(item.first, *item.second));
-    }
-    if (!zrck::IsBlankDate(startDate_)) records.push_back(StoredObjectUtl::Record(CKA_START_DATE, &startDate_, sizeof startDate_));
-    if (!zrck::IsBlankDate(endDate_)) records.push_back(StoredObjectUtl::Record(CKA_END_DATE, &endDate_, sizeof endDate_));
-    const std::pair<uint16_t, const tru::Buffer*> more[] = {
         {CKA_SUBJECT, &subject_},
         {CKA_ID, &keyId_},
         {CKA_ISSUER, &issuer_},
@@ -83,17 +59,13 @@ void TokX509Certificate::StoreAttributes() {
         {CKA_HASH_OF_SUBJECT_PUBLIC_KEY, &subjectKeyHash_},
         {CKA_HASH_OF_ISSUER_PUBLIC_KEY, &issuerKeyHash_},
     };
-    for (const auto& item : more) {
-        if (!item.second->Empty()) records.push_back(StoredObjectUtl::Record(item.first, *item.second));
-    }
-    storage->WriteAttributeFile(GetAttributeFile(), records.data(), static_cast<unsigned>(records.size()));
+    for (const auto& item : buffers) records.AddIfAny(item.first, *item.second);
+    records.WriteTo(*storage, GetAttributeFile());
 }
 
 void TokX509Certificate::ApplyStored(const zrck::Attribute& entry) {
+    if (StoredObjectUtl::ApplyStorageRecord(*this, entry)) return;
     switch (entry.GetType()) {
-        case CKA_LABEL: SetLabel(zrck::ReadBytes(entry)); break;
-        case CKA_MODIFIABLE: SetModifiable(entry.GetAsBool()); break;
-        case CKA_COPYABLE: SetCopyable(entry.GetAsBool()); break;
         case CKA_TRUSTED: SetIsTrusted(entry.GetAsBool() ? CK_TRUE : CK_FALSE); break;
         case CKA_CERTIFICATE_CATEGORY: category_ = ReadWord(entry); break;
         case CKA_JAVA_MIDP_SECURITY_DOMAIN: midpDomain_ = ReadWord(entry); break;
@@ -136,9 +108,7 @@ bool TokX509Certificate::RefreshFrom(TokenStoredObject& other) {
     value_.RefreshData(twin->value_);
     changed = StoredObjectUtl::CopyIfDifferent(subjectKeyHash_, twin->subjectKeyHash_) || changed;
     changed = StoredObjectUtl::CopyIfDifferent(url_, twin->url_) || changed;
-    if (GetLabelStored() != twin->GetLabelStored()) SetLabel(twin->GetLabelStored());
-    if (IsModifiableStored() && !twin->IsModifiableStored()) SetModifiableStored(false);
-    if (IsCopyableStored() && !twin->IsCopyableStored()) SetCopyableStored(false);
+    RefreshStoredValues(*this, *twin);
     startDate_ = twin->startDate_;
     endDate_ = twin->endDate_;
     midpDomain_ = twin->midpDomain_;
@@ -152,33 +122,17 @@ bool TokX509Certificate::RefreshFrom(TokenStoredObject& other) {
 
 zrck::TokObject* TokX509Certificate::GenerateCopy() {
     std::unique_ptr<TokX509Certificate> copy(new TokX509Certificate());
-    copy->SetCopyMode(COPY_MODE);
-    copy->SetTokenPtr(GetTokenPtr());
-    copy->SetOwnerSession(GetOwnerSession());
-    copy->SetVisibility(GetVisibility());
-    const ObjectLifeTimeEnum lifeTime = GetLifeTime();
-    copy->SetLifeTime(lifeTime == LIFETIME_FIXED || lifeTime == LIFETIME_MECHANISM ? LIFETIME_TOKEN : lifeTime);
-    copy->SetModifiableStored(IsModifiableStored());
-    copy->SetCopyableStored(IsCopyableStored());
-    copy->SetLabel(GetLabelStored());
     // The copy takes every value now and gets files of its own when it is stored.
+    StartStoredCopy(*copy, *copy, *this, *this, CopyFiles::OwnLater);
     copy->SetRefreshLock(false);
     copy->RefreshFrom(*this);
     copy->SetRefreshLock(true);
-    if (value_.GetFileId() != 0 && !value_.IsLoaded() && !value_.IsSet()) {
-        copy->value_.CopyData(value_, StoredObjectUtl::StorageOf(*this));
-    }
+    CarryValueToCopy(copy->value_, value_, *this);
     return copy.release();
 }
 
 std::string TokX509Certificate::ToString() const {
-    std::ostringstream text;
-    char handle[24];
-    std::snprintf(handle, sizeof handle, "%lX", static_cast<unsigned long>(GetHandle()));
-    text << GetObjectClassName() << "[This: " << static_cast<const void*>(this) << ", Handle: " << handle
-         << ", Label=\"" << GetLabelStored().ToString() << "\", KeyID: " << StoredObjectUtl::HexId(keyId_)
-         << StoredObjectUtl::StorageIdText(*this) << "]";
-    return text.str();
+    return StoredObjectUtl::ObjectText(*this, *this, "KeyID", keyId_);
 }
 
 }  // namespace qel

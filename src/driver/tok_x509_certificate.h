@@ -2,7 +2,7 @@
 
 #include "driver/lazy_data.h"
 #include "driver/storage_types.h"
-#include "driver/token_stored_object.h"
+#include "driver/stored_object.h"
 #include "objects/tok_certificate.h"
 #include "support/noncopyable.h"
 
@@ -10,7 +10,7 @@ namespace qel {
 
 // CKO_CERTIFICATE object of type CKC_X_509: the DER certificate in a token data file read on
 // first use, every other value in the attribute file; item type 4.
-class TokX509Certificate : public zrck::TokX509Certificate, public TokenStoredObject, private vdk::Noncopyable {
+class TokX509Certificate : public StoredObject<zrck::TokX509Certificate>, private vdk::Noncopyable {
 public:
     static bool ClassCouldBeCreated(const zrck::AttributeTemplate& attributes) {
         return zrck::TokX509Certificate::ClassCouldBeCreated(attributes);
@@ -22,14 +22,7 @@ public:
 
     std::string ToString() const override;
     zrck::TokObject* GenerateCopy() override;
-    void InitDefaults() override {}
-    CK_BBOOL IsModifiable() const override { return IsModifiableStored() ? CK_TRUE : CK_FALSE; }
-    const tru::Buffer& GetLabel() const override { return GetLabelStored(); }
-    CK_BBOOL IsCopyable() const override { return IsCopyableStored() ? CK_TRUE : CK_FALSE; }
-    void SetCopyable(bool copyable) override { SetCopyableStored(copyable); }
     CK_ULONG GetObjectSize() override;
-    void SetModifiable(bool modifiable) override { SetModifiableStored(modifiable); }
-    void SetLabel(const tru::Buffer& label) override { SetLabelStored(label); }
 
     CK_BBOOL IsTrusted() const override { return trusted_; }
     CK_ULONG GetCertificateCategory() const override { return category_; }

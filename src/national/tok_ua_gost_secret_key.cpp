@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "cryptoki/exception.h"
+#include "driver/stored_key.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
 #include "national/gost_errors.h"
@@ -18,69 +19,9 @@ namespace {
 const CK_MECHANISM_TYPE kAllowedMechanisms[] = {CKM_GOST28147_ECB_NAT, CKM_GOST28147_CNT, CKM_GOST28147_CFB,
                                                 CKM_GOST28147_MAC_NAT, CKM_GOST28147_WRAP};
 
-// Bits of the stored flags word.
-enum StoredFlag : uint32_t {
-    kStoredModifiable = 0x1,
-    kStoredCopyable = 0x2,
-    kStoredTrusted = 0x4,
-    kStoredDerive = 0x8,
-    kStoredEncrypt = 0x10,
-    kStoredVerify = 0x20,
-    kStoredWrap = 0x80,
-    kStoredSensitive = 0x100,
-    kStoredDecrypt = 0x200,
-    kStoredSign = 0x400,
-    kStoredUnwrap = 0x1000,
-    kStoredExtractable = 0x2000,
-    kStoredAlwaysSensitive = 0x4000,
-    kStoredNeverExtractable = 0x8000,
-    kStoredLocal = 0x40000,
-};
-
-CK_DATE BlankDate()
-{
-    CK_DATE date;
-    std::memset(&date, ' ', sizeof date);
-    return date;
-}
-
-bool IsBlank(const CK_DATE& date)
-{
-    const CK_DATE blank = BlankDate();
-    return std::memcmp(&date, &blank, sizeof date) == 0;
-}
-
-// Both forms of an absent generation date: all spaces or all zero bytes.
-bool IsAbsent(const CK_ZR_DATETIME& date)
-{
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&date);
-    bool spaces = true;
-    bool zeros = true;
-    for (size_t i = 0; i < sizeof date; ++i) {
-        spaces = spaces && bytes[i] == ' ';
-        zeros = zeros && bytes[i] == 0;
-    }
-    return spaces || zeros;
-}
-
-// A CK_ULONG-valued template entry as the token converter may give it: 4 bytes little-endian
-// or a platform CK_ULONG.
-CK_ULONG ReadStoredULong(const zrck::Attribute& entry)
-{
-    if (entry.GetLength() == 4) {
-        return vdk::Math::GetUInt(vdk::Math::LITTLE_ENDIAN_ORDER, static_cast<const uint8_t*>(entry.GetValue()));
-    }
-    return entry.GetAsULong();
-}
-
 }  // namespace
 
-TokUAGostSecretKey::TokUAGostSecretKey()
-    : startDate_(BlankDate()), endDate_(BlankDate())
-{
-    std::memset(&generationDate_, ' ', sizeof generationDate_);
-    InitDefaults();
-}
+TokUAGostSecretKey::TokUAGostSecretKey() { InitDefaults(); }
 
 void TokUAGostSecretKey::InitDefaults()
 {
@@ -101,10 +42,6 @@ CK_ULONG TokUAGostSecretKey::GetObjectSize()
     return GetStorageSize(StoredObjectUtl::StorageOf(*this)) + kKeyObjectSize;
 }
 
-void TokUAGostSecretKey::SetKeyID(const tru::Buffer& id) { StoredObjectUtl::CopyBuffer(keyId_, id); }
-
-void TokUAGostSecretKey::SetSubject(const tru::Buffer& subject) { StoredObjectUtl::CopyBuffer(subject_, subject); }
-
 tru::Buffer TokUAGostSecretKey::GetAllowedMechanisms() const
 {
     return tru::Buffer(kAllowedMechanisms, sizeof kAllowedMechanisms);
@@ -120,24 +57,11 @@ bool TokUAGostSecretKey::IsMechanismAllowed(CK_MECHANISM_TYPE type) const
 
 void TokUAGostSecretKey::AddDefaultUsageAttributes()
 {
-    for (Flag usage : {kEncrypt, kDecrypt, kWrap, kUnwrap, kSign, kVerify}) setFlag(usage, CK_TRUE);
+    for (CK_BBOOL* usage : {&flags_.encrypt, &flags_.decrypt, &flags_.wrap, &flags_.unwrap, &flags_.sign,
+                            &flags_.verify}) {
+        *usage = CK_TRUE;
+    }
 }
-
-void TokUAGostSecretKey::SetIsSensitive(CK_BBOOL value)
-{
-    if (flag(kSensitive) && !value) throw zrck::Exception(CKR_ATTRIBUTE_READ_ONLY);
-    setFlag(kSensitive, value);
-}
-
-void TokUAGostSecretKey::SetIsAlwaysSensitive(CK_BBOOL value)
-{
-    setFlag(kAlwaysSensitive, value);
-    if (value) setFlag(kSensitive, CK_TRUE);
-}
-
-const tru::Buffer& TokUAGostSecretKey::GetCheckValue() const { throw zrck::Exception(CKR_ATTRIBUTE_TYPE_INVALID); }
-
-void TokUAGostSecretKey::SetCheckValue(const tru::Buffer&) { throw zrck::Exception(CKR_ATTRIBUTE_TYPE_INVALID); }
 
 void TokUAGostSecretKey::SetSBox(const tru::Buffer& sBox)
 {
@@ -162,11 +86,7 @@ void TokUAGostSecretKey::SetSBox(const tru::Buffer& sBox)
     sBoxPending_ = false;
 }
 
-const tru::Buffer& TokUAGostSecretKey::GetValue() const
-{
-    if (value_.IsLoaded() || value_.IsSet() || value_.GetFileId() == 0) return value_.GetBuffer();
-    return value_.GetData(StoredObjectUtl::StorageOf(*this));
-}
+const tru::Buffer& TokUAGostSecretKey::GetValue() const { return StoredObjectUtl::ValueOf(value_, *this); }
 
 void TokUAGostSecretKey::SetValue(const tru::Buffer& value)
 {
@@ -177,26 +97,12 @@ void TokUAGostSecretKey::SetValue(const tru::Buffer& value)
 zrck::TokObject* TokUAGostSecretKey::GenerateCopy()
 {
     std::unique_ptr<TokUAGostSecretKey> copy(new TokUAGostSecretKey());
-    copy->SetCopyMode(COPY_MODE);
-    copy->SetTokenPtr(GetTokenPtr());
-    copy->SetOwnerSession(GetOwnerSession());
-    copy->SetVisibility(GetVisibility());
-    const ObjectLifeTimeEnum lifeTime = GetLifeTime();
-    copy->SetLifeTime(lifeTime == LIFETIME_FIXED || lifeTime == LIFETIME_MECHANISM ? LIFETIME_TOKEN : lifeTime);
-    copy->SetModifiableStored(IsModifiableStored());
-    copy->SetCopyableStored(IsCopyableStored());
-    copy->SetLabelStored(GetLabelStored());
+    StartStoredCopy(*copy, *copy, *this, *this, CopyFiles::OwnLater);
     copy->SetRefreshLock(false);
     copy->RefreshFrom(*this);
     copy->SetRefreshLock(true);
-    // The copy is a new object: it gets files of its own when stored, and carries the value
-    // itself, read from the source's data file first when the source never read it.
-    if (value_.GetFileId() != 0 && !value_.IsLoaded() && !value_.IsSet()) {
-        copy->value_.CopyData(value_, StoredObjectUtl::StorageOf(*this));
-    } else {
-        copy->value_.RefreshData(value_);
-    }
-    copy->generationDate_ = generationDate_;
+    CarryValueToCopy(copy->value_, value_, *this);
+    copy->fields_.generationDate = fields_.generationDate;
     return copy.release();
 }
 
@@ -205,12 +111,7 @@ bool TokUAGostSecretKey::RefreshFrom(TokenStoredObject& other)
     if (IsRefreshLocked()) return false;
     auto* twin = dynamic_cast<TokUAGostSecretKey*>(&other);
     if (twin == nullptr || twin == this) return false;
-    startDate_ = twin->startDate_;
-    endDate_ = twin->endDate_;
-    derive_ = twin->derive_;
-    local_ = twin->local_;
-    keyGenMechanism_ = twin->keyGenMechanism_;
-    std::memcpy(flags_, twin->flags_, sizeof flags_);
+    CopyAttributesFrom(*twin);
     bool changed = false;
     if (sBoxAttribute_ != twin->sBoxAttribute_ || sBoxInUse_ != twin->sBoxInUse_) {
         sBoxAttribute_ = twin->sBoxAttribute_;
@@ -219,88 +120,20 @@ bool TokUAGostSecretKey::RefreshFrom(TokenStoredObject& other)
         changed = true;
     }
     value_.RefreshData(twin->value_);
-    changed = StoredObjectUtl::CopyIfDifferent(keyId_, twin->keyId_) || changed;
-    changed = StoredObjectUtl::CopyIfDifferent(subject_, twin->subject_) || changed;
-    if (GetLabelStored() != twin->GetLabelStored()) SetLabelStored(twin->GetLabelStored());
-    if (!twin->IsModifiableStored()) SetModifiableStored(false);
-    if (!twin->IsCopyableStored()) SetCopyableStored(false);
+    changed = CopyIdentityFrom(*twin) || changed;
+    RefreshStoredValues(*this, *twin);
     return changed;
-}
-
-uint32_t TokUAGostSecretKey::StoredFlags() const
-{
-    struct Bit {
-        bool on;
-        uint32_t bit;
-    };
-    const Bit bits[] = {
-        {IsModifiableStored(), kStoredModifiable}, {IsCopyableStored(), kStoredCopyable},
-        {flag(kTrusted) != 0, kStoredTrusted},     {derive_ != 0, kStoredDerive},
-        {flag(kEncrypt) != 0, kStoredEncrypt},     {flag(kVerify) != 0, kStoredVerify},
-        {flag(kWrap) != 0, kStoredWrap},           {flag(kSensitive) != 0, kStoredSensitive},
-        {flag(kDecrypt) != 0, kStoredDecrypt},     {flag(kSign) != 0, kStoredSign},
-        {flag(kUnwrap) != 0, kStoredUnwrap},       {flag(kExtractable) != 0, kStoredExtractable},
-        {flag(kAlwaysSensitive) != 0, kStoredAlwaysSensitive},
-        {flag(kNeverExtractable) != 0, kStoredNeverExtractable},
-        {local_ != 0, kStoredLocal},
-    };
-    uint32_t word = 0;
-    for (const Bit& bit : bits) {
-        if (bit.on) word |= bit.bit;
-    }
-    return word;
 }
 
 void TokUAGostSecretKey::StoreAttributes()
 {
     TokenStorage* storage = StoredObjectUtl::StorageOf(*this);
     StoredObjectUtl::ReserveFilesIfNone(*this, *this, UA_GOST_SECRET_KEY);
-    if (value_.IsLoaded() || value_.IsSet()) {
-        storage->WriteDataFileM(GetObjectFile(), value_.GetBuffer());
-        if (value_.GetFileId() != GetObjectFile()) value_.AssignStorageParams(GetObjectFile());
-    }
-
-    uint8_t flags[4];
-    vdk::Math::PutUInt(vdk::Math::LITTLE_ENDIAN_ORDER, StoredFlags(), flags);
-    uint8_t mechanism[4];
-    vdk::Math::PutUInt(vdk::Math::LITTLE_ENDIAN_ORDER, static_cast<uint32_t>(keyGenMechanism_), mechanism);
-    std::vector<storage::Attribute> records;
-    records.push_back(StoredObjectUtl::Record(tokattr::kFlags, flags, sizeof flags));
-    records.push_back(StoredObjectUtl::Record(CKA_KEY_GEN_MECHANISM, mechanism, sizeof mechanism));
-    records.push_back(StoredObjectUtl::Record(tokattr::kGostSboxes, sBoxAttribute_));
-    if (!GetLabelStored().Empty()) records.push_back(StoredObjectUtl::Record(CKA_LABEL, GetLabelStored()));
-    if (!keyId_.Empty()) records.push_back(StoredObjectUtl::Record(CKA_ID, keyId_));
-    if (!IsBlank(startDate_)) records.push_back(StoredObjectUtl::Record(CKA_START_DATE, &startDate_, sizeof startDate_));
-    if (!IsBlank(endDate_)) records.push_back(StoredObjectUtl::Record(CKA_END_DATE, &endDate_, sizeof endDate_));
-    if (!IsAbsent(generationDate_)) {
-        records.push_back(StoredObjectUtl::Record(tokattr::kKeyGenerationDate, &generationDate_, sizeof generationDate_));
-    }
-    if (!subject_.Empty()) records.push_back(StoredObjectUtl::Record(CKA_SUBJECT, subject_));
-    storage->WriteAttributeFile(GetAttributeFile(), records.data(), static_cast<unsigned>(records.size()));
-}
-
-void TokUAGostSecretKey::ApplyStoredExtras(zrck::AttributeTemplate& attributes)
-{
-    if (zrck::Attribute* local = attributes.GetAttributeIfExists(CKA_LOCAL)) {
-        SetLocal(local->GetAsBool() ? CK_TRUE : CK_FALSE);
-        local->mProcessed = 1;
-    }
-    if (zrck::Attribute* mechanism = attributes.GetAttributeIfExists(CKA_KEY_GEN_MECHANISM)) {
-        if (mechanism->GetLength() != 4 && mechanism->GetLength() != sizeof(CK_ULONG)) {
-            throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
-        }
-        SetKeyGenMechanism(ReadStoredULong(*mechanism));
-        mechanism->mProcessed = 1;
-    }
-    if (zrck::Attribute* date = attributes.GetAttributeIfExists(CKA_ZR_KEY_GENERATION_DATE)) date->mProcessed = 1;
-    const CK_ATTRIBUTE_TYPE defaultsFalse[] = {CKA_ENCRYPT, CKA_DECRYPT, CKA_SIGN, CKA_VERIFY,
-                                               CKA_TRUSTED, CKA_DERIVE,  CKA_WRAP};
-    zrck::Attribute added[sizeof defaultsFalse / sizeof defaultsFalse[0]];
-    CK_ULONG count = 0;
-    for (CK_ATTRIBUTE_TYPE type : defaultsFalse) {
-        if (attributes.GetAttributeIfExists(type) == nullptr) added[count++].SetupOwnBool(type, false);
-    }
-    attributes.AddAttributesIfNotExist(added, count);
+    value_.Store(*storage, GetObjectFile(), LazyData::Rebind::KeepLoaded);
+    // The flags word carries no wrap-with-trusted bit: the flag is one-way true here anyway.
+    const uint32_t flags = StoredSecretKeyFlags(flags_, fields_, IsModifiableStored(), IsCopyableStored(), false);
+    StoredKeyRecords(flags, fields_, GetLabelStored(), tokattr::kGostSboxes, &sBoxAttribute_)
+        .WriteTo(*storage, GetAttributeFile());
 }
 
 void TokUAGostSecretKey::ApplyStoredSBox(zrck::AttributeTemplate& attributes)
@@ -338,17 +171,14 @@ void TokUAGostSecretKey::ReadAttributes()
     InitDefaults();
     if (GetLifeTime() != LIFETIME_TOKEN) return;
     value_.AssignStorageParams(GetObjectFile());
-    std::vector<storage::AttributeBuff> records;
-    zrck::AttributeTemplate attributes;
-    StoredObjectUtl::ReadTemplate(*this, *this, CKO_SECRET_KEY, records, attributes);
-    ApplyStoredExtras(attributes);
-    ApplyStoredSBox(attributes);
-    SetupAttributes(nullptr, attributes);
-    if (const zrck::Attribute* date = attributes.GetAttributeIfExists(CKA_ZR_KEY_GENERATION_DATE)) {
-        if (date->GetLength() == sizeof(CK_ZR_DATETIME)) {
-            std::memcpy(&generationDate_, date->GetValue(), sizeof generationDate_);
-        }
-    }
+    StoredKeyReading how;
+    how.mechanismAsULong = true;
+    how.exactGenerationDate = true;
+    how.beforeSetup = [this](zrck::AttributeTemplate& attributes) { ApplyStoredSBox(attributes); };
+    ReadStoredKeyAttributes(*this, *this, CKO_SECRET_KEY,
+                            {{CKA_ENCRYPT, false}, {CKA_DECRYPT, false}, {CKA_SIGN, false}, {CKA_VERIFY, false},
+                             {CKA_TRUSTED, false}, {CKA_DERIVE, false}, {CKA_WRAP, false}},
+                            how);
 }
 
 }  // namespace qel

@@ -131,7 +131,7 @@ void TokRsaPrivateKey::ReadAttributes()
 {
     InitDefaults();
     if (GetLifeTime() != LIFETIME_TOKEN) return;
-    ReadStoredKeyAttributes(*this, *this, fields_, CKO_PRIVATE_KEY,
+    ReadStoredKeyAttributes(*this, *this, CKO_PRIVATE_KEY,
                             {{CKA_SENSITIVE, true}, {CKA_ALWAYS_SENSITIVE, true}, {CKA_EXTRACTABLE, false},
                              {CKA_NEVER_EXTRACTABLE, true}, {CKA_DECRYPT, false}, {CKA_DERIVE, false},
                              {CKA_UNWRAP, false}, {CKA_WRAP_WITH_TRUSTED, false}, {CKA_ALWAYS_AUTHENTICATE, false},

@@ -65,12 +65,7 @@ void TokRsaPublicKey::StoreAttributes()
 {
     TokenStorage* storage = StoredObjectUtl::StorageOf(*this);
     StoredObjectUtl::ReserveFilesIfNone(*this, *this, kRsaPublicKeyItemType);
-    if (modulus_.IsLoaded() || modulus_.IsSet()) {
-        // Binding the file marks a loaded value unread: write a copy.
-        const vdk::SafeBuffer modulus(modulus_.GetBuffer());
-        modulus_.AssignStorageParams(GetObjectFile());
-        storage->WriteDataFileM(GetObjectFile(), modulus);
-    }
+    modulus_.Store(*storage, GetObjectFile());
     StoredKeyRecords(FlagsWord(), fields_, GetLabelStored()).WriteTo(*storage, GetAttributeFile());
 }
 
@@ -79,7 +74,7 @@ void TokRsaPublicKey::ReadAttributes()
     InitDefaults();
     if (GetLifeTime() != LIFETIME_TOKEN) return;
     modulus_.AssignStorageParams(GetObjectFile());
-    ReadStoredKeyAttributes(*this, *this, fields_, CKO_PUBLIC_KEY,
+    ReadStoredKeyAttributes(*this, *this, CKO_PUBLIC_KEY,
                             {{CKA_ENCRYPT, false}, {CKA_VERIFY, false}, {CKA_VERIFY_RECOVER, false},
                              {CKA_TRUSTED, false}, {CKA_DERIVE, false}, {CKA_WRAP, false}});
 }

@@ -3,6 +3,7 @@
 #include <memory>
 
 #include "cryptoki/exception.h"
+#include "driver/stored_key.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
 #include "support/math.h"
@@ -15,53 +16,9 @@ namespace {
 
 const CK_MECHANISM_TYPE kAllowedMechanisms[] = {CKM_DES3_CBC, CKM_DES3_CBC_PAD};
 
-// Bits of the stored flags word.
-enum StoredFlag : uint32_t {
-    kStoredModifiable = 0x1,
-    kStoredCopyable = 0x2,
-    kStoredTrusted = 0x4,
-    kStoredDerive = 0x8,
-    kStoredEncrypt = 0x10,
-    kStoredVerify = 0x20,
-    kStoredWrap = 0x80,
-    kStoredSensitive = 0x100,
-    kStoredDecrypt = 0x200,
-    kStoredSign = 0x400,
-    kStoredUnwrap = 0x1000,
-    kStoredExtractable = 0x2000,
-    kStoredAlwaysSensitive = 0x4000,
-    kStoredNeverExtractable = 0x8000,
-    kStoredWrapWithTrusted = 0x10000,
-    kStoredLocal = 0x40000,
-};
-
 const long kFirstPrivateFile = 128;
 
-bool IsBlank(const CK_DATE& date)
-{
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&date);
-    for (size_t i = 0; i < sizeof date; ++i) {
-        if (bytes[i] != ' ') return false;
-    }
-    return true;
-}
-
-// Both forms of an absent generation date: all spaces or all zero bytes.
-bool IsAbsent(const CK_ZR_DATETIME& date)
-{
-    const unsigned char* bytes = reinterpret_cast<const unsigned char*>(&date);
-    bool spaces = true;
-    bool zeros = true;
-    for (size_t i = 0; i < sizeof date; ++i) {
-        spaces = spaces && bytes[i] == ' ';
-        zeros = zeros && bytes[i] == 0;
-    }
-    return spaces || zeros;
-}
-
 }  // namespace
-
-TokDES3SecretKey::TokDES3SecretKey() = default;
 
 void TokDES3SecretKey::InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes)
 {
@@ -113,25 +70,11 @@ void TokDES3SecretKey::SetValue(const tru::Buffer& value)
 zrck::TokObject* TokDES3SecretKey::GenerateCopy()
 {
     std::unique_ptr<TokDES3SecretKey> copy(new TokDES3SecretKey());
-    copy->SetCopyMode(COPY_MODE);
-    copy->SetTokenPtr(GetTokenPtr());
-    copy->SetOwnerSession(GetOwnerSession());
-    copy->SetVisibility(GetVisibility());
-    const ObjectLifeTimeEnum lifeTime = GetLifeTime();
-    copy->SetLifeTime(lifeTime == LIFETIME_FIXED || lifeTime == LIFETIME_MECHANISM ? LIFETIME_TOKEN : lifeTime);
-    copy->SetModifiableStored(IsModifiableStored());
-    copy->SetCopyableStored(IsCopyableStored());
-    copy->SetLabelStored(GetLabelStored());
+    StartStoredCopy(*copy, *copy, *this, *this, CopyFiles::OwnLater);
     copy->SetRefreshLock(false);
     copy->RefreshFrom(*this);
     copy->SetRefreshLock(true);
-    // The copy gets files of its own when stored and carries the value itself, read from the
-    // source's data file first when the source never read it.
-    if (value_.GetFileId() != 0 && !value_.IsLoaded() && !value_.IsSet()) {
-        copy->value_.CopyData(value_, StoredObjectUtl::StorageOf(*this));
-    } else {
-        copy->value_.RefreshData(value_);
-    }
+    CarryValueToCopy(copy->value_, value_, *this);
     copy->SetGenerationDate(*GetGenerationDate());
     return copy.release();
 }
@@ -144,70 +87,19 @@ bool TokDES3SecretKey::RefreshFrom(TokenStoredObject& other)
     CopyAttributesFrom(*twin);
     value_.RefreshData(twin->value_);
     const bool changed = CopyIdentityFrom(*twin);
+    RefreshStoredValues(*this, *twin);
+    // The modifiable flag follows the twin both ways.
     SetModifiableStored(twin->IsModifiableStored());
-    if (GetLabelStored() != twin->GetLabelStored()) SetLabelStored(twin->GetLabelStored());
-    if (!twin->IsCopyableStored()) SetCopyableStored(false);
     return changed;
-}
-
-uint32_t TokDES3SecretKey::StoredFlags() const
-{
-    struct Bit {
-        bool on;
-        uint32_t bit;
-    };
-    const Bit bits[] = {
-        {IsModifiableStored(), kStoredModifiable},
-        {IsCopyableStored(), kStoredCopyable},
-        {GetIsTrusted() != 0, kStoredTrusted},
-        {GetCouldDerive() != 0, kStoredDerive},
-        {GetCouldEncrypt() != 0, kStoredEncrypt},
-        {GetCouldVerify() != 0, kStoredVerify},
-        {GetCouldWrap() != 0, kStoredWrap},
-        {GetIsSensitive() != 0, kStoredSensitive},
-        {GetCouldDecrypt() != 0, kStoredDecrypt},
-        {GetCouldSign() != 0, kStoredSign},
-        {GetCouldUnwrap() != 0, kStoredUnwrap},
-        {GetIsExtractable() != 0, kStoredExtractable},
-        {GetIsAlwaysSensitive() != 0, kStoredAlwaysSensitive},
-        {GetIsNeverExtractable() != 0, kStoredNeverExtractable},
-        {GetCouldWrapOnlyWithTrusted() != 0, kStoredWrapWithTrusted},
-        {GetLocal() != 0, kStoredLocal},
-    };
-    uint32_t word = 0;
-    for (const Bit& bit : bits) {
-        if (bit.on) word |= bit.bit;
-    }
-    return word;
 }
 
 void TokDES3SecretKey::StoreAttributes()
 {
     TokenStorage* storage = StoredObjectUtl::StorageOf(*this);
     StoredObjectUtl::ReserveFilesIfNone(*this, *this, DES3_SECRET_KEY);
-    if (value_.IsLoaded() || value_.IsSet()) {
-        storage->WriteDataFileM(GetObjectFile(), value_.GetBuffer());
-        if (value_.GetFileId() != GetObjectFile()) value_.AssignStorageParams(GetObjectFile());
-    }
-    uint8_t flags[4];
-    vdk::Math::PutUInt(vdk::Math::LITTLE_ENDIAN_ORDER, StoredFlags(), flags);
-    uint8_t mechanism[4];
-    vdk::Math::PutUInt(vdk::Math::LITTLE_ENDIAN_ORDER, static_cast<uint32_t>(GetKeyGenMechanism()), mechanism);
-    const CK_DATE start = GetStartDate();
-    const CK_DATE end = GetEndDate();
-    std::vector<storage::Attribute> records;
-    records.push_back(StoredObjectUtl::Record(tokattr::kFlags, flags, sizeof flags));
-    records.push_back(StoredObjectUtl::Record(CKA_KEY_GEN_MECHANISM, mechanism, sizeof mechanism));
-    if (!GetLabelStored().Empty()) records.push_back(StoredObjectUtl::Record(CKA_LABEL, GetLabelStored()));
-    if (!GetKeyID().Empty()) records.push_back(StoredObjectUtl::Record(CKA_ID, GetKeyID()));
-    if (!IsBlank(start)) records.push_back(StoredObjectUtl::Record(CKA_START_DATE, &start, sizeof start));
-    if (!IsBlank(end)) records.push_back(StoredObjectUtl::Record(CKA_END_DATE, &end, sizeof end));
-    const CK_ZR_DATETIME* generated = GetGenerationDate();
-    if (!IsAbsent(*generated)) {
-        records.push_back(StoredObjectUtl::Record(tokattr::kKeyGenerationDate, generated, sizeof *generated));
-    }
-    if (!GetSubject().Empty()) records.push_back(StoredObjectUtl::Record(CKA_SUBJECT, GetSubject()));
-    storage->WriteAttributeFile(GetAttributeFile(), records.data(), static_cast<unsigned>(records.size()));
+    value_.Store(*storage, GetObjectFile(), LazyData::Rebind::KeepLoaded);
+    const uint32_t flags = StoredSecretKeyFlags(flags_, fields_, IsModifiableStored(), IsCopyableStored(), true);
+    StoredKeyRecords(flags, fields_, GetLabelStored()).WriteTo(*storage, GetAttributeFile());
 }
 
 void TokDES3SecretKey::ReadAttributes()
@@ -215,36 +107,13 @@ void TokDES3SecretKey::ReadAttributes()
     InitDefaults();
     if (GetLifeTime() != LIFETIME_TOKEN) return;
     value_.AssignStorageParams(GetObjectFile());
-    std::vector<storage::AttributeBuff> records;
-    zrck::AttributeTemplate attributes;
-    StoredObjectUtl::ReadTemplate(*this, *this, CKO_SECRET_KEY, records, attributes);
-    if (zrck::Attribute* local = attributes.GetAttributeIfExists(CKA_LOCAL)) {
-        SetLocal(local->GetAsBool() ? CK_TRUE : CK_FALSE);
-        local->mProcessed = 1;
-    }
-    if (zrck::Attribute* mechanism = attributes.GetAttributeIfExists(CKA_KEY_GEN_MECHANISM)) {
-        if (mechanism->GetLength() != 4) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
-        SetKeyGenMechanism(vdk::Math::GetUInt(vdk::Math::LITTLE_ENDIAN_ORDER,
-                                              static_cast<const uint8_t*>(mechanism->GetValue())));
-        mechanism->mProcessed = 1;
-    }
-    const zrck::Attribute* date = attributes.GetAttributeIfExists(CKA_ZR_KEY_GENERATION_DATE);
-    if (date != nullptr) const_cast<zrck::Attribute*>(date)->mProcessed = 1;
-    const CK_ATTRIBUTE_TYPE defaultsFalse[] = {CKA_ENCRYPT, CKA_DECRYPT, CKA_SIGN, CKA_VERIFY,
-                                               CKA_TRUSTED, CKA_DERIVE,  CKA_WRAP};
-    zrck::Attribute added[sizeof defaultsFalse / sizeof defaultsFalse[0]];
-    CK_ULONG count = 0;
-    for (CK_ATTRIBUTE_TYPE type : defaultsFalse) {
-        if (attributes.GetAttributeIfExists(type) == nullptr) added[count++].SetupOwnBool(type, false);
-    }
-    attributes.AddAttributesIfNotExist(added, count);
-    SetupAttributes(GetTokenPtr(), attributes);
-    // A record of another length is not read past its end.
-    if (date != nullptr && date->GetLength() == sizeof(CK_ZR_DATETIME)) {
-        CK_ZR_DATETIME value;
-        std::memcpy(&value, date->GetValue(), sizeof value);
-        SetGenerationDate(value);
-    }
+    StoredKeyReading how;
+    how.exactGenerationDate = true;
+    how.token = GetTokenPtr();
+    ReadStoredKeyAttributes(*this, *this, CKO_SECRET_KEY,
+                            {{CKA_ENCRYPT, false}, {CKA_DECRYPT, false}, {CKA_SIGN, false}, {CKA_VERIFY, false},
+                             {CKA_TRUSTED, false}, {CKA_DERIVE, false}, {CKA_WRAP, false}},
+                            how);
 }
 
 }  // namespace qel

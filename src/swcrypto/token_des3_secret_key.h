@@ -8,17 +8,15 @@
 
 #include "driver/lazy_data.h"
 #include "driver/storage_types.h"
-#include "driver/token_stored_object.h"
+#include "driver/stored_object.h"
 #include "support/noncopyable.h"
 #include "swcrypto/des3_secret_key.h"
 
 namespace qel {
 
-class TokDES3SecretKey : public mbt::TokDES3SecretKey, public TokenStoredObject, private vdk::Noncopyable {
+class TokDES3SecretKey : public StoredObject<mbt::TokDES3SecretKey>, private vdk::Noncopyable {
 public:
     static constexpr CK_ULONG kKeyObjectSize = 48;
-
-    TokDES3SecretKey();
 
     static zrck::TokObject* GenerateTokObject() { return new TokDES3SecretKey(); }
     static bool ClassCouldBeCreated(const zrck::AttributeTemplate& attributes)
@@ -29,14 +27,7 @@ public:
     // The creation rules, then a token must be bound (CKR_FUNCTION_FAILED).
     void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override;
     zrck::TokObject* GenerateCopy() override;
-    void InitDefaults() override {}
-    CK_BBOOL IsModifiable() const override { return IsModifiableStored() ? CK_TRUE : CK_FALSE; }
-    const tru::Buffer& GetLabel() const override { return GetLabelStored(); }
-    CK_BBOOL IsCopyable() const override { return IsCopyableStored() ? CK_TRUE : CK_FALSE; }
-    void SetCopyable(bool copyable) override { SetCopyableStored(copyable); }
     CK_ULONG GetObjectSize() override;
-    void SetModifiable(bool modifiable) override { SetModifiableStored(modifiable); }
-    void SetLabel(const tru::Buffer& label) override { SetLabelStored(label); }
     bool IsGenerationDateSupported() const override { return true; }
     bool IsGenerationUTCSupported() const override { return false; }
     tru::Buffer GetAllowedMechanisms() const override;
@@ -57,8 +48,6 @@ public:
     bool RefreshFrom(TokenStoredObject& other) override;
 
 private:
-    uint32_t StoredFlags() const;
-
     mutable LazyData value_;
 };
 
