@@ -1,5 +1,6 @@
 #include "driver/qel_token_tables.h"
 
+#include "driver/qel_token.h"
 #include "driver/tok_data_object.h"
 #include "driver/tok_x509_certificate.h"
 
@@ -51,6 +52,11 @@ std::vector<StoredClassRow> StoredClassRows() {
 // ten GOST 28147-89 S-boxes ("1.2.804.2.1.1.1.1.1.1.10.1" to ".10", DH).
 std::vector<FixedDomainParamsRow> FixedDomainParamsRows() {
     return WithRegistered<FixedDomainParamsRow>({}, &TokenTables::fixedDomainParams);
+}
+
+void RegisterCreationClass(Token* token, CK_OBJECT_CLASS objectClass, CK_ULONG subtype,
+                           bool (*couldBeCreated)(const zrck::AttributeTemplate&), zrck::TokObject* (*generate)()) {
+    zrck::ClassRegistrator(token, objectClass, subtype, couldBeCreated, generate);
 }
 
 }  // namespace qel

@@ -8,6 +8,7 @@
 #include "driver/storage_types.h"
 
 namespace zrck {
+class AttributeTemplate;
 class TokDomainParams;
 class TokMechanism;
 class TokObject;
@@ -71,6 +72,17 @@ template <class ObjectClass>
 zrck::TokObject* MakeStored()
 {
     return new ObjectClass();
+}
+
+// Registers one creation class with the token's class factory: subtype is the key type (or the
+// certificate type, 0 for data objects).
+void RegisterCreationClass(Token* token, CK_OBJECT_CLASS objectClass, CK_ULONG subtype,
+                           bool (*couldBeCreated)(const zrck::AttributeTemplate&), zrck::TokObject* (*generate)());
+template <class ObjectClass>
+void RegisterCreationClass(Token* token, CK_OBJECT_CLASS objectClass, CK_ULONG subtype)
+{
+    RegisterCreationClass(token, objectClass, subtype, &ObjectClass::ClassCouldBeCreated,
+                          &ObjectClass::GenerateTokObject);
 }
 
 // The driver's own rows followed by those of every registered layer, in registration order.

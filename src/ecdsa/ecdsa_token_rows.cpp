@@ -7,17 +7,6 @@
 
 namespace qel {
 
-namespace {
-
-template <class ObjectClass>
-void Register(Token* token, CK_OBJECT_CLASS objectClass)
-{
-    zrck::ClassRegistrator(token, objectClass, CKK_EC, &ObjectClass::ClassCouldBeCreated,
-                           &ObjectClass::GenerateTokObject);
-}
-
-} // namespace
-
 const std::vector<MechanismRow>& ECDsaMechanismRows()
 {
     static const std::vector<MechanismRow> rows = {
@@ -42,11 +31,11 @@ void RegisterECDsaClasses(Token* token)
 {
     TokenStorage* storage = token->GetStorage();
     if (storage != nullptr && storage->GetModelFlag() != 0) {
-        Register<TokECDsaPrivateKey>(token, CKO_PRIVATE_KEY);
-        Register<TokECDsaPublicKey>(token, CKO_PUBLIC_KEY);
+        RegisterCreationClass<TokECDsaPrivateKey>(token, CKO_PRIVATE_KEY, CKK_EC);
+        RegisterCreationClass<TokECDsaPublicKey>(token, CKO_PUBLIC_KEY, CKK_EC);
     } else {
-        Register<TokECDsaHWPrivateKey>(token, CKO_PRIVATE_KEY);
-        Register<TokECDsaHWPublicKey>(token, CKO_PUBLIC_KEY);
+        RegisterCreationClass<TokECDsaHWPrivateKey>(token, CKO_PRIVATE_KEY, CKK_EC);
+        RegisterCreationClass<TokECDsaHWPublicKey>(token, CKO_PUBLIC_KEY, CKK_EC);
     }
 }
 

@@ -30,13 +30,6 @@ zrck::TokDomainParams* MakeSBox(Token&, const char* label)
     return params.release();
 }
 
-template <class ObjectClass>
-void Register(Token* token, CK_OBJECT_CLASS objectClass)
-{
-    zrck::ClassRegistrator(token, objectClass, CKK_GOST28147_NAT, &ObjectClass::ClassCouldBeCreated,
-                           &ObjectClass::GenerateTokObject);
-}
-
 }  // namespace
 
 const std::vector<MechanismRow>& UAGostMechanismRows()
@@ -81,8 +74,8 @@ const std::vector<FixedDomainParamsRow>& UAGostFixedDomainParamsRows()
 
 void RegisterUAGostClasses(Token* token)
 {
-    Register<TokUAGostDomainParams>(token, CKO_DOMAIN_PARAMETERS);
-    Register<TokUAGostSecretKey>(token, CKO_SECRET_KEY);
+    RegisterCreationClass<TokUAGostDomainParams>(token, CKO_DOMAIN_PARAMETERS, CKK_GOST28147_NAT);
+    RegisterCreationClass<TokUAGostSecretKey>(token, CKO_SECRET_KEY, CKK_GOST28147_NAT);
 }
 
 namespace {

@@ -19,13 +19,6 @@ zrck::TokDomainParams* MakeCurve(Token&, const char*)
     return TokUASgnDomainParams::CreateForParamset(Set);
 }
 
-template <class ObjectClass>
-void Register(Token* token, CK_OBJECT_CLASS objectClass)
-{
-    zrck::ClassRegistrator(token, objectClass, CKK_DSTU4145, &ObjectClass::ClassCouldBeCreated,
-                           &ObjectClass::GenerateTokObject);
-}
-
 } // namespace
 
 const std::vector<MechanismRow>& UASgnMechanismRows()
@@ -65,9 +58,9 @@ const std::vector<FixedDomainParamsRow>& UASgnFixedDomainParamsRows()
 
 void RegisterUASgnClasses(Token* token)
 {
-    Register<TokUASgnDomainParams>(token, CKO_DOMAIN_PARAMETERS);
-    Register<TokUASgnPrivateKey>(token, CKO_PRIVATE_KEY);
-    Register<TokUASgnPublicKey>(token, CKO_PUBLIC_KEY);
+    RegisterCreationClass<TokUASgnDomainParams>(token, CKO_DOMAIN_PARAMETERS, CKK_DSTU4145);
+    RegisterCreationClass<TokUASgnPrivateKey>(token, CKO_PRIVATE_KEY, CKK_DSTU4145);
+    RegisterCreationClass<TokUASgnPublicKey>(token, CKO_PUBLIC_KEY, CKK_DSTU4145);
 }
 
 namespace {

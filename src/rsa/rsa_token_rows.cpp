@@ -8,17 +8,6 @@
 
 namespace qel {
 
-namespace {
-
-template <class ObjectClass>
-void Register(Token* token, CK_OBJECT_CLASS objectClass)
-{
-    zrck::ClassRegistrator(token, objectClass, CKK_RSA, &ObjectClass::ClassCouldBeCreated,
-                           &ObjectClass::GenerateTokObject);
-}
-
-}  // namespace
-
 const std::vector<MechanismRow>& RsaMechanismRows()
 {
     static const std::vector<MechanismRow> rows = {
@@ -45,8 +34,8 @@ const std::vector<StoredClassRow>& RsaStoredClassRows()
 
 void RegisterRsaClasses(Token* token)
 {
-    Register<TokRsaPrivateKey>(token, CKO_PRIVATE_KEY);
-    Register<TokRsaPublicKey>(token, CKO_PUBLIC_KEY);
+    RegisterCreationClass<TokRsaPrivateKey>(token, CKO_PRIVATE_KEY, CKK_RSA);
+    RegisterCreationClass<TokRsaPublicKey>(token, CKO_PUBLIC_KEY, CKK_RSA);
 }
 
 namespace {

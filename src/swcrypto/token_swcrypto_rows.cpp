@@ -33,8 +33,7 @@ const std::vector<StoredClassRow>& SwCryptoStoredClassRows()
 
 void RegisterSwCryptoClasses(Token* token)
 {
-    zrck::ClassRegistrator(token, CKO_SECRET_KEY, CKK_DES3, &TokDES3SecretKey::ClassCouldBeCreated,
-                           &TokDES3SecretKey::GenerateTokObject);
+    RegisterCreationClass<TokDES3SecretKey>(token, CKO_SECRET_KEY, CKK_DES3);
 }
 
 namespace {
