@@ -81,6 +81,14 @@ class CommandProcessor {
   void RequireInitialized() const;
   const crypto::KeySlot& KeyIn(uint8_t slot) const;
   void RequireParamSet(uint8_t paramSet) const;
+  // A file request's session: the session, then the file's access rule.
+  void CheckFileSession(const SessionHandle& handle, uint8_t id);
+  // A data file (not a key slot) that exists: kBadFileIndex, else kFileNotFound.
+  Bytes& DataFile(uint8_t id);
+  // A request of handle, key slot and data that the slot's key answers with one block.
+  Bytes KeyOperation(ByteReader& in, uint8_t (*operation)(const crypto::KeySlot&, const Bytes&, Bytes&));
+  // Keeps a new key of the parameter set in its slot.
+  void KeepKey(uint8_t slot, uint8_t paramSet, crypto::KeySlot key);
 
   Card& card_;
 };

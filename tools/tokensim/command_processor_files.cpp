@@ -18,12 +18,22 @@ void CheckFileAccess(uint8_t id, const DeviceSession& s) {
 
 }  // namespace
 
+void CommandProcessor::CheckFileSession(const SessionHandle& handle, uint8_t id) {
+  CheckFileAccess(id, SessionOf(handle));
+}
+
+Bytes& CommandProcessor::DataFile(uint8_t id) {
+  if (!fileid::IsFile(id)) throw DeviceStatus{st::kBadFileIndex};
+  auto it = card_.state.files.find(id);
+  if (it == card_.state.files.end()) throw DeviceStatus{st::kFileNotFound};
+  return it->second;
+}
+
 Bytes CommandProcessor::CreateFile(ByteReader& in) {
   SessionHandle handle = ReadHandle(in);
   uint8_t id = ReadFileId(in);
   Finish(in);
-  DeviceSession& s = SessionOf(handle);
-  CheckFileAccess(id, s);
+  CheckFileSession(handle, id);
   if (!fileid::IsFile(id)) throw DeviceStatus{st::kBadFileIndex};
   if (card_.state.files.count(id) != 0) throw DeviceStatus{st::kFileExists};
   card_.state.files[id];
@@ -35,8 +45,7 @@ Bytes CommandProcessor::DeleteFile(ByteReader& in) {
   SessionHandle handle = ReadHandle(in);
   uint8_t id = ReadFileId(in);
   Finish(in);
-  DeviceSession& s = SessionOf(handle);
-  CheckFileAccess(id, s);
+  CheckFileSession(handle, id);
   size_t erased = fileid::IsKeySlot(id) ? card_.state.EraseKey(id) : card_.state.files.erase(id);
   if (erased == 0) throw DeviceStatus{st::kFileNotFound};
   card_.contentChanged = true;
@@ -47,8 +56,7 @@ Bytes CommandProcessor::GetFileSize(ByteReader& in) {
   SessionHandle handle = ReadHandle(in);
   uint8_t id = ReadFileId(in);
   Finish(in);
-  DeviceSession& s = SessionOf(handle);
-  CheckFileAccess(id, s);
+  CheckFileSession(handle, id);
   if (fileid::IsKeySlot(id)) {
     // A key slot holds a key, not bytes: it exists with size 0.
     if (card_.state.keys.count(id) == 0) throw DeviceStatus{st::kFileNotFound};
@@ -65,12 +73,8 @@ Bytes CommandProcessor::WriteFile(ByteReader& in) {
   uint16_t offset = in.U16();
   Bytes data = in.ShortBlock();
   Finish(in);
-  DeviceSession& s = SessionOf(handle);
-  CheckFileAccess(id, s);
-  if (!fileid::IsFile(id)) throw DeviceStatus{st::kBadFileIndex};
-  auto it = card_.state.files.find(id);
-  if (it == card_.state.files.end()) throw DeviceStatus{st::kFileNotFound};
-  Bytes& file = it->second;
+  CheckFileSession(handle, id);
+  Bytes& file = DataFile(id);
   if (offset > file.size()) throw DeviceStatus{st::kInvalidOffset};  // no holes
   size_t end = size_t{offset} + data.size();
   if (end > TokenState::kMaxFileSize) throw DeviceStatus{st::kFileTooBig};
@@ -89,12 +93,8 @@ Bytes CommandProcessor::ReadFile(ByteReader& in) {
   uint16_t offset = in.U16();
   uint8_t n = in.U8();
   Finish(in);
-  DeviceSession& s = SessionOf(handle);
-  CheckFileAccess(id, s);
-  if (!fileid::IsFile(id)) throw DeviceStatus{st::kBadFileIndex};
-  auto it = card_.state.files.find(id);
-  if (it == card_.state.files.end()) throw DeviceStatus{st::kFileNotFound};
-  const Bytes& file = it->second;
+  CheckFileSession(handle, id);
+  const Bytes& file = DataFile(id);
   if (size_t{offset} + n > file.size()) throw DeviceStatus{st::kInvalidOffset};
   return Bytes(file.begin() + offset, file.begin() + offset + n);
 }

@@ -29,6 +29,25 @@ void CommandProcessor::RequireParamSet(uint8_t paramSet) const {
   if (!card_.state.SupportsParamSet(paramSet)) throw DeviceStatus{st::kUnsupportedParamSet};
 }
 
+void CommandProcessor::KeepKey(uint8_t slot, uint8_t paramSet, crypto::KeySlot key) {
+  key.paramSet = paramSet;
+  card_.state.StoreKey(slot, std::move(key));  // a slot no index names may be taken again: overwrite
+  card_.contentChanged = true;
+}
+
+Bytes CommandProcessor::KeyOperation(ByteReader& in,
+                                     uint8_t (*operation)(const crypto::KeySlot&, const Bytes&, Bytes&)) {
+  SessionHandle handle = ReadHandle(in);
+  uint8_t slot = in.U8();
+  Bytes data = in.LongBlock();
+  Finish(in);
+  UserSessionOf(handle);
+  const crypto::KeySlot& key = KeyIn(slot);
+  Bytes result;
+  Check(operation(key, data, result));
+  return ByteWriter().LongBlock(result).Release();
+}
+
 Bytes CommandProcessor::GenerateKey(ByteReader& in) {
   SessionHandle handle = ReadHandle(in);
   uint8_t paramSet = in.U8();
@@ -39,10 +58,8 @@ Bytes CommandProcessor::GenerateKey(ByteReader& in) {
   RequireParamSet(paramSet);
   crypto::KeySlot key;
   Check(crypto::GenerateKey(paramSet, key));
-  key.paramSet = paramSet;
   Bytes publicKey = key.publicKey;
-  card_.state.StoreKey(slot, std::move(key));  // a slot no index names may be taken again: overwrite
-  card_.contentChanged = true;
+  KeepKey(slot, paramSet, std::move(key));
   return ByteWriter().LongBlock(publicKey).Release();
 }
 
@@ -57,23 +74,11 @@ Bytes CommandProcessor::LoadKey(ByteReader& in) {
   RequireParamSet(paramSet);
   crypto::KeySlot key;
   Check(crypto::LoadKey(paramSet, blob, key));
-  key.paramSet = paramSet;
-  card_.state.StoreKey(slot, std::move(key));
-  card_.contentChanged = true;
+  KeepKey(slot, paramSet, std::move(key));
   return {};
 }
 
-Bytes CommandProcessor::Sign(ByteReader& in) {
-  SessionHandle handle = ReadHandle(in);
-  uint8_t slot = in.U8();
-  Bytes data = in.LongBlock();
-  Finish(in);
-  UserSessionOf(handle);
-  const crypto::KeySlot& key = KeyIn(slot);
-  Bytes signature;
-  Check(crypto::Sign(key, data, signature));
-  return ByteWriter().LongBlock(signature).Release();
-}
+Bytes CommandProcessor::Sign(ByteReader& in) { return KeyOperation(in, &crypto::Sign); }
 
 Bytes CommandProcessor::Verify(ByteReader& in) {
   SessionHandle handle = ReadHandle(in);
@@ -102,17 +107,7 @@ Bytes CommandProcessor::Encrypt(ByteReader& in) {
   return ByteWriter().LongBlock(result).Release();
 }
 
-Bytes CommandProcessor::Decrypt(ByteReader& in) {
-  SessionHandle handle = ReadHandle(in);
-  uint8_t slot = in.U8();
-  Bytes data = in.LongBlock();
-  Finish(in);
-  UserSessionOf(handle);
-  const crypto::KeySlot& key = KeyIn(slot);
-  Bytes result;
-  Check(crypto::Decrypt(key, data, result));
-  return ByteWriter().LongBlock(result).Release();
-}
+Bytes CommandProcessor::Decrypt(ByteReader& in) { return KeyOperation(in, &crypto::Decrypt); }
 
 Bytes CommandProcessor::GetCommonKey(ByteReader& in) {
   SessionHandle handle = ReadHandle(in);
