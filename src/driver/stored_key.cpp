@@ -95,18 +95,6 @@ void ReadStoredKeyAttributes(zrck::TokKey& key, const TokenStoredObject& stored,
     key.SetupAttributes(how.token, attributes);
 }
 
-void StoredPrivateFlags::SetSensitive(CK_BBOOL value)
-{
-    if (sensitive && !value) throw zrck::Exception(CKR_ATTRIBUTE_READ_ONLY);
-    sensitive = value;
-}
-
-void StoredPrivateFlags::SetAlwaysSensitive(CK_BBOOL value)
-{
-    alwaysSensitive = value;
-    if (value) sensitive = CK_TRUE;
-}
-
 void StoredPrivateFlags::MarkGenerated()
 {
     sensitive = CK_TRUE;

@@ -66,32 +66,21 @@ void ReadStoredKeyAttributes(zrck::TokKey& key, const TokenStoredObject& stored,
 // "Class[This: ADDR, Handle: H, Label="...", KeyID: 0x...., StorageID: 0x........]".
 std::string StoredKeyText(const zrck::TokObject& object, const TokenStoredObject& stored, const tru::Buffer& keyId);
 
-// A key class kept in token files: Key is the object model's key class (private, public or
-// secret key of one algorithm). Answers the storage-object and key accessors every stored key
-// answers alike from the stored-object base and StoredKeyFields, and the text form.
-template <class Key>
-class StoredKey : public StoredObject<zrck::KeptKey<Key>> {
+// A key class kept in token files: Kept is the object model's key class with its values kept
+// in the object (zrck::KeptKey or a class built on it). Adds the storage-object accessors and
+// the text form.
+template <class Kept>
+class StoredKey : public StoredObject<Kept> {
 public:
     std::string ToString() const override { return StoredKeyText(*this, *this, this->fields_.keyId); }
 };
 
 // The flags a stored private key keeps beside StoredKeyFields.
-struct StoredPrivateFlags {
-    CK_BBOOL sensitive = CK_FALSE;
-    CK_BBOOL decrypt = CK_FALSE;
-    CK_BBOOL sign = CK_FALSE;
+struct StoredPrivateFlags : zrck::SensitiveKeyFlags {
     CK_BBOOL signRecover = CK_FALSE;
-    CK_BBOOL unwrap = CK_FALSE;
-    CK_BBOOL extractable = CK_FALSE;
-    CK_BBOOL alwaysSensitive = CK_FALSE;
-    CK_BBOOL neverExtractable = CK_FALSE;
     CK_BBOOL wrapWithTrusted = CK_FALSE;
     CK_BBOOL alwaysAuthenticate = CK_FALSE;
 
-    // A sensitive key stays sensitive: CKR_ATTRIBUTE_READ_ONLY.
-    void SetSensitive(CK_BBOOL value);
-    // True also makes the key sensitive.
-    void SetAlwaysSensitive(CK_BBOOL value);
     // Sensitive, always sensitive, not extractable, never extractable.
     void MarkGenerated();
     // The flags word: modifiable bit 0, copyable 1, derive 3, the flags 8 to 17, local 18.
@@ -116,50 +105,34 @@ struct StoredPublicFlags {
 // A private key class kept in token files: the private-key accessors every stored private key
 // answers alike. Private keys are never copied by value: CKA_COPYABLE reads false.
 template <class Key>
-class StoredPrivateKey : public StoredKey<Key> {
+class StoredPrivateKey : public StoredKey<zrck::KeptSensitiveKey<Key, StoredPrivateFlags>> {
 public:
     StoredPrivateKey() { this->SetCopyableStored(false); }
 
     CK_BBOOL IsCopyable() const override { return CK_FALSE; }
     void SetCopyable(bool) override {}
-    CK_BBOOL GetIsExtractable() const override { return flags_.extractable; }
 
     const tru::Buffer& GetSubject() const override { return this->fields_.subject; }
     void SetSubject(const tru::Buffer& subject) override { StoredObjectUtl::CopyBuffer(this->fields_.subject, subject); }
-    CK_BBOOL GetIsSensitive() const override { return flags_.sensitive; }
-    void SetIsSensitive(CK_BBOOL value) override { flags_.SetSensitive(value); }
-    CK_BBOOL GetCouldDecrypt() const override { return flags_.decrypt; }
-    void SetCouldDecrypt(CK_BBOOL value) override { flags_.decrypt = value; }
-    CK_BBOOL GetCouldSign() const override { return flags_.sign; }
-    void SetCouldSign(CK_BBOOL value) override { flags_.sign = value; }
-    CK_BBOOL GetCouldSignRecover() const override { return flags_.signRecover; }
-    void SetCouldSignRecover(CK_BBOOL value) override { flags_.signRecover = value; }
-    CK_BBOOL GetCouldUnwrap() const override { return flags_.unwrap; }
-    void SetCouldUnwrap(CK_BBOOL value) override { flags_.unwrap = value; }
-    void SetIsExtractable(CK_BBOOL value) override { flags_.extractable = value; }
-    CK_BBOOL GetIsAlwaysSensitive() const override { return flags_.alwaysSensitive; }
-    void SetIsAlwaysSensitive(CK_BBOOL value) override { flags_.SetAlwaysSensitive(value); }
-    CK_BBOOL GetIsNeverExtractable() const override { return flags_.neverExtractable; }
-    void SetIsNeverExtractable(CK_BBOOL value) override { flags_.neverExtractable = value; }
+    CK_BBOOL GetCouldSignRecover() const override { return this->flags_.signRecover; }
+    void SetCouldSignRecover(CK_BBOOL value) override { this->flags_.signRecover = value; }
     // Kept as given, so that a stored false reads back false.
-    CK_BBOOL GetCouldUnwrapOnlyWithTrusted() const override { return flags_.wrapWithTrusted; }
-    void SetCouldUnwrapOnlyWithTrusted(CK_BBOOL value) override { flags_.wrapWithTrusted = value; }
-    CK_BBOOL GetNeedAlwaysAuthenticate() const override { return flags_.alwaysAuthenticate; }
-    void SetNeedAlwaysAuthenticate(CK_BBOOL value) override { flags_.alwaysAuthenticate = value; }
+    CK_BBOOL GetCouldUnwrapOnlyWithTrusted() const override { return this->flags_.wrapWithTrusted; }
+    void SetCouldUnwrapOnlyWithTrusted(CK_BBOOL value) override { this->flags_.wrapWithTrusted = value; }
+    CK_BBOOL GetNeedAlwaysAuthenticate() const override { return this->flags_.alwaysAuthenticate; }
+    void SetNeedAlwaysAuthenticate(CK_BBOOL value) override { this->flags_.alwaysAuthenticate = value; }
     tru::Buffer GetValueToWrap() override { return tru::Buffer(); }
-    void AddDefaultSensitiveAttributes() override { flags_.sensitive = CK_TRUE; }
-    void AddGeneratedSensitiveAttributes(const zrck::SessionFrame&) override { flags_.MarkGenerated(); }
+    void AddDefaultSensitiveAttributes() override { this->flags_.sensitive = CK_TRUE; }
+    void AddGeneratedSensitiveAttributes(const zrck::SessionFrame&) override { this->flags_.MarkGenerated(); }
 
 protected:
-    uint32_t FlagsWord() const { return flags_.Word(this->IsModifiable() != 0, false, this->fields_); }
-
-    StoredPrivateFlags flags_;
+    uint32_t FlagsWord() const { return this->flags_.Word(this->IsModifiable() != 0, false, this->fields_); }
 };
 
 // A public key class kept in token files: the public-key accessors every stored public key
 // answers alike.
 template <class Key>
-class StoredPublicKey : public StoredKey<Key> {
+class StoredPublicKey : public StoredKey<zrck::KeptKey<Key>> {
 public:
     const tru::Buffer& GetSubject() const override { return this->fields_.subject; }
     void SetSubject(const tru::Buffer& subject) override { StoredObjectUtl::CopyBuffer(this->fields_.subject, subject); }

@@ -43,13 +43,13 @@ bool CopyKeyBufferIfDifferent(tru::BufferDynamic& target, const tru::Buffer& sou
     return true;
 }
 
-void SecretKeyFlags::SetSensitive(CK_BBOOL value)
+void SensitiveKeyFlags::SetSensitive(CK_BBOOL value)
 {
     if (sensitive && !value) throw Exception(CKR_ATTRIBUTE_READ_ONLY, "SENSITIVE");
     sensitive = value;
 }
 
-void SecretKeyFlags::SetAlwaysSensitive(CK_BBOOL value)
+void SensitiveKeyFlags::SetAlwaysSensitive(CK_BBOOL value)
 {
     alwaysSensitive = value;
     if (value) sensitive = CK_TRUE;

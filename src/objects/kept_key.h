@@ -1,6 +1,6 @@
 // Keys whose common values are kept in the object: the values every key class keeps alike
-// (ID, dates, derive, local, key generation mechanism, generation date, subject) and, for
-// secret keys, the usage and sensitivity flags with their rules.
+// (ID, dates, derive, local, key generation mechanism, generation date, subject), the flags of
+// keys that may be sensitive with their rules, and the usage flags of secret keys.
 #ifndef ZR_OBJECTS_KEPT_KEY_H
 #define ZR_OBJECTS_KEPT_KEY_H
 
@@ -56,25 +56,53 @@ protected:
     KeyFields fields_;
 };
 
-// The usage and sensitivity flags of a kept secret key.
-struct SecretKeyFlags {
-    CK_BBOOL encrypt = CK_FALSE;
+// The flags every key that may be sensitive keeps (private and secret keys).
+struct SensitiveKeyFlags {
     CK_BBOOL decrypt = CK_FALSE;
-    CK_BBOOL wrap = CK_FALSE;
     CK_BBOOL unwrap = CK_FALSE;
     CK_BBOOL sign = CK_FALSE;
-    CK_BBOOL verify = CK_FALSE;
-    CK_BBOOL wrapWithTrusted = CK_FALSE;
     CK_BBOOL sensitive = CK_FALSE;
     CK_BBOOL extractable = CK_FALSE;
     CK_BBOOL alwaysSensitive = CK_FALSE;
     CK_BBOOL neverExtractable = CK_FALSE;
-    CK_BBOOL trusted = CK_FALSE;
 
     // Once sensitive, always: false is CKR_ATTRIBUTE_READ_ONLY.
     void SetSensitive(CK_BBOOL value);
     // True also makes the key sensitive.
     void SetAlwaysSensitive(CK_BBOOL value);
+};
+
+// The usage and sensitivity flags of a kept secret key.
+struct SecretKeyFlags : SensitiveKeyFlags {
+    CK_BBOOL encrypt = CK_FALSE;
+    CK_BBOOL wrap = CK_FALSE;
+    CK_BBOOL verify = CK_FALSE;
+    CK_BBOOL wrapWithTrusted = CK_FALSE;
+    CK_BBOOL trusted = CK_FALSE;
+};
+
+// Key is a private or secret key class of the object model, Flags its flags (built on
+// SensitiveKeyFlags): the accessors of the flags every such key has.
+template <class Key, class Flags>
+class KeptSensitiveKey : public KeptKey<Key> {
+public:
+    CK_BBOOL GetIsExtractable() const override { return flags_.extractable; }
+    void SetIsExtractable(CK_BBOOL value) override { flags_.extractable = value; }
+    CK_BBOOL GetIsSensitive() const override { return flags_.sensitive; }
+    void SetIsSensitive(CK_BBOOL value) override { flags_.SetSensitive(value); }
+    CK_BBOOL GetCouldDecrypt() const override { return flags_.decrypt; }
+    void SetCouldDecrypt(CK_BBOOL value) override { flags_.decrypt = value; }
+    CK_BBOOL GetCouldSign() const override { return flags_.sign; }
+    void SetCouldSign(CK_BBOOL value) override { flags_.sign = value; }
+    CK_BBOOL GetCouldUnwrap() const override { return flags_.unwrap; }
+    void SetCouldUnwrap(CK_BBOOL value) override { flags_.unwrap = value; }
+    CK_BBOOL GetIsAlwaysSensitive() const override { return flags_.alwaysSensitive; }
+    void SetIsAlwaysSensitive(CK_BBOOL value) override { flags_.SetAlwaysSensitive(value); }
+    CK_BBOOL GetIsNeverExtractable() const override { return flags_.neverExtractable; }
+    void SetIsNeverExtractable(CK_BBOOL value) override { flags_.neverExtractable = value; }
+
+protected:
+    Flags flags_;
 };
 
 // CKR_ATTRIBUTE_TYPE_INVALID: the key class has no CKA_CHECK_VALUE.
@@ -83,36 +111,22 @@ struct SecretKeyFlags {
 // Key is a secret key class of the object model: the secret-key accessors answered from
 // SecretKeyFlags and the subject of KeyFields. No CKA_CHECK_VALUE (CKR_ATTRIBUTE_TYPE_INVALID).
 template <class Key>
-class KeptSecretKey : public KeptKey<Key> {
+class KeptSecretKey : public KeptSensitiveKey<Key, SecretKeyFlags> {
 public:
-    CK_BBOOL GetIsExtractable() const override { return flags_.extractable; }
-    CK_BBOOL GetIsSensitive() const override { return flags_.sensitive; }
-    void SetIsSensitive(CK_BBOOL value) override { flags_.SetSensitive(value); }
-    CK_BBOOL GetCouldEncrypt() const override { return flags_.encrypt; }
-    void SetCouldEncrypt(CK_BBOOL value) override { flags_.encrypt = value; }
-    CK_BBOOL GetCouldDecrypt() const override { return flags_.decrypt; }
-    void SetCouldDecrypt(CK_BBOOL value) override { flags_.decrypt = value; }
-    CK_BBOOL GetCouldSign() const override { return flags_.sign; }
-    void SetCouldSign(CK_BBOOL value) override { flags_.sign = value; }
-    CK_BBOOL GetCouldVerify() const override { return flags_.verify; }
-    void SetCouldVerify(CK_BBOOL value) override { flags_.verify = value; }
-    CK_BBOOL GetCouldWrap() const override { return flags_.wrap; }
-    void SetCouldWrap(CK_BBOOL value) override { flags_.wrap = value; }
-    CK_BBOOL GetCouldUnwrap() const override { return flags_.unwrap; }
-    void SetCouldUnwrap(CK_BBOOL value) override { flags_.unwrap = value; }
-    void SetIsExtractable(CK_BBOOL value) override { flags_.extractable = value; }
-    CK_BBOOL GetIsAlwaysSensitive() const override { return flags_.alwaysSensitive; }
-    void SetIsAlwaysSensitive(CK_BBOOL value) override { flags_.SetAlwaysSensitive(value); }
-    CK_BBOOL GetIsNeverExtractable() const override { return flags_.neverExtractable; }
-    void SetIsNeverExtractable(CK_BBOOL value) override { flags_.neverExtractable = value; }
+    CK_BBOOL GetCouldEncrypt() const override { return this->flags_.encrypt; }
+    void SetCouldEncrypt(CK_BBOOL value) override { this->flags_.encrypt = value; }
+    CK_BBOOL GetCouldVerify() const override { return this->flags_.verify; }
+    void SetCouldVerify(CK_BBOOL value) override { this->flags_.verify = value; }
+    CK_BBOOL GetCouldWrap() const override { return this->flags_.wrap; }
+    void SetCouldWrap(CK_BBOOL value) override { this->flags_.wrap = value; }
     const tru::Buffer& GetCheckValue() const override { ThrowNoCheckValue(); }
     void SetCheckValue(const tru::Buffer&) override { ThrowNoCheckValue(); }
-    CK_BBOOL GetCouldWrapOnlyWithTrusted() const override { return flags_.wrapWithTrusted; }
+    CK_BBOOL GetCouldWrapOnlyWithTrusted() const override { return this->flags_.wrapWithTrusted; }
     // Keeps the value given: a template's false stays false (the object model lets an update
     // only turn it on).
-    void SetCouldWrapOnlyWithTrusted(CK_BBOOL value) override { flags_.wrapWithTrusted = value; }
-    CK_BBOOL GetIsTrusted() const override { return flags_.trusted; }
-    void SetIsTrusted(CK_BBOOL value) override { flags_.trusted = value; }
+    void SetCouldWrapOnlyWithTrusted(CK_BBOOL value) override { this->flags_.wrapWithTrusted = value; }
+    CK_BBOOL GetIsTrusted() const override { return this->flags_.trusted; }
+    void SetIsTrusted(CK_BBOOL value) override { this->flags_.trusted = value; }
     tru::Buffer GetValueToWrap() override { return tru::Buffer(this->GetValue()); }
     void AddGeneratedSensitiveAttributes(const SessionFrame&) override {}
 
@@ -124,12 +138,10 @@ protected:
     void CopyAttributesFrom(const KeptSecretKey& other)
     {
         this->fields_.CopyPlainValues(other.fields_);
-        flags_ = other.flags_;
+        this->flags_ = other.flags_;
     }
     // Key ID and subject from another key, each only when it differs; true when one changed.
     bool CopyIdentityFrom(const KeptSecretKey& other) { return this->fields_.RefreshBuffers(other.fields_); }
-
-    SecretKeyFlags flags_;
 };
 
 }  // namespace zrck
