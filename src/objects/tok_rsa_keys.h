@@ -6,7 +6,20 @@
 
 namespace zrck {
 
-class TokRsaPrivateKey : public TokPrivateKey {
+// The public values both RSA key halves have.
+class TokRsaPublicValues {
+public:
+    virtual ~TokRsaPublicValues() = default;
+
+    virtual const tru::Buffer& GetModulus() const = 0;
+    virtual void SetModulus(const tru::Buffer& modulus) = 0;
+    virtual CK_ULONG GetModulusBits() const = 0;
+    virtual void SetModulusBits(CK_ULONG bits) = 0;
+    virtual const tru::Buffer& GetPublicExponent() const = 0;
+    virtual void SetPublicExponent(const tru::Buffer& exponent) = 0;
+};
+
+class TokRsaPrivateKey : public TokPrivateKey, public TokRsaPublicValues {
 public:
     static bool ClassCouldBeCreated(const AttributeTemplate& attributes);
 
@@ -23,13 +36,8 @@ public:
     void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
     void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
 
-    virtual const tru::Buffer& GetModulus() const = 0;
-    virtual void SetModulus(const tru::Buffer& modulus) = 0;
     // Has a body concrete classes may call: the bit length of the modulus.
-    virtual CK_ULONG GetModulusBits() const = 0;
-    virtual void SetModulusBits(CK_ULONG bits) = 0;
-    virtual const tru::Buffer& GetPublicExponent() const = 0;
-    virtual void SetPublicExponent(const tru::Buffer& exponent) = 0;
+    CK_ULONG GetModulusBits() const override = 0;
     virtual const tru::Buffer& GetPrivateExponent() const = 0;
     virtual void SetPrivateExponent(const tru::Buffer& exponent) = 0;
     virtual const tru::Buffer& GetPrime1() const = 0;
@@ -50,7 +58,7 @@ private:
     const tru::Buffer* PrivateComponent(CK_ATTRIBUTE_TYPE type) const;
 };
 
-class TokRsaPublicKey : public TokPublicKey {
+class TokRsaPublicKey : public TokPublicKey, public TokRsaPublicValues {
 public:
     static bool ClassCouldBeCreated(const AttributeTemplate& attributes);
 
@@ -67,12 +75,6 @@ public:
     void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
     void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
 
-    virtual const tru::Buffer& GetModulus() const = 0;
-    virtual void SetModulus(const tru::Buffer& modulus) = 0;
-    virtual CK_ULONG GetModulusBits() const = 0;
-    virtual void SetModulusBits(CK_ULONG bits) = 0;
-    virtual const tru::Buffer& GetPublicExponent() const = 0;
-    virtual void SetPublicExponent(const tru::Buffer& exponent) = 0;
     // CKA_ENCRYPT, CKA_VERIFY and CKA_VERIFY_RECOVER true where the template names none of them.
     virtual void AddDefaultAttributes(AttributeTemplate& attributes);
 };
