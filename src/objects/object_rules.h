@@ -4,6 +4,7 @@
 #ifndef ZR_OBJECTS_OBJECT_RULES_H
 #define ZR_OBJECTS_OBJECT_RULES_H
 
+#include <cstddef>
 #include <functional>
 #include <initializer_list>
 
@@ -49,6 +50,46 @@ void SetupEntries(AttributeTemplate& attributes, const std::function<void(const 
 // pass compare(), which answers false for types the level does not know.
 bool MatchOwnEntries(const AttributeTemplate& search, const std::function<bool(CK_ATTRIBUTE_TYPE)>& baseOwns,
                      const std::function<bool(const Attribute&)>& compare);
+
+// A byte-string attribute of one level and its accessors; a level lists its own in a table.
+template <class Object>
+struct BytesAttribute {
+    CK_ATTRIBUTE_TYPE type;
+    const tru::Buffer& (Object::*get)() const;
+    void (Object::*set)(const tru::Buffer&);
+};
+
+template <class Object, size_t N>
+const BytesAttribute<Object>* FindBytesAttribute(const BytesAttribute<Object> (&table)[N], CK_ATTRIBUTE_TYPE type) {
+    for (const BytesAttribute<Object>& attribute : table) {
+        if (attribute.type == type) return &attribute;
+    }
+    return nullptr;
+}
+
+// A search entry of a type the table does not hold does not match.
+template <class Object, size_t N>
+bool MatchBytesAttribute(const Object& object, const BytesAttribute<Object> (&table)[N], const Attribute& entry) {
+    const BytesAttribute<Object>* attribute = FindBytesAttribute(table, entry.GetType());
+    return attribute != nullptr && MatchBytes(entry, (object.*attribute->get)());
+}
+
+// Answers a type of the table; other types go to the level below.
+template <class Object, size_t N, class Below>
+CK_RV FillBytesAttribute(const Object& object, const BytesAttribute<Object> (&table)[N], Attribute& entry,
+                         Below below) {
+    const BytesAttribute<Object>* attribute = FindBytesAttribute(table, entry.GetType());
+    return attribute != nullptr ? PlaceBytes(entry, (object.*attribute->get)()) : below(entry);
+}
+
+// Sets a type of the table; false for any other.
+template <class Object, size_t N>
+bool ApplyBytesAttribute(Object& object, const BytesAttribute<Object> (&table)[N], const Attribute& entry) {
+    const BytesAttribute<Object>* attribute = FindBytesAttribute(table, entry.GetType());
+    if (attribute == nullptr) return false;
+    (object.*attribute->set)(ReadBytes(entry));
+    return true;
+}
 
 // Creation tests: false when CKA_CLASS or the subtype attribute is missing or differs; a
 // value of the wrong length throws CKR_ATTRIBUTE_VALUE_INVALID.

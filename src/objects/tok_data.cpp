@@ -18,39 +18,31 @@ bool TokData::IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const {
     return IsDataType(type) || TokStorageObject::IsMyAttributeType(type);
 }
 
+namespace {
+
+const BytesAttribute<TokData> kDataAttributes[] = {
+    {CKA_APPLICATION, &TokData::GetApplication, &TokData::SetApplication},
+    {CKA_VALUE, &TokData::GetValue, &TokData::SetValue},
+    {CKA_OBJECT_ID, &TokData::GetObjectID, &TokData::SetObjectID},
+};
+
+}  // namespace
+
 bool TokData::IsObjectMeetConditions(const AttributeTemplate& search) const {
     if (!TokStorageObject::IsObjectMeetConditions(search)) return false;
     return MatchOwnEntries(
         search, [this](CK_ATTRIBUTE_TYPE type) { return TokStorageObject::IsMyAttributeType(type); },
-        [this](const Attribute& entry) {
-            switch (entry.GetType()) {
-                case CKA_APPLICATION: return MatchBytes(entry, GetApplication());
-                case CKA_VALUE: return MatchBytes(entry, GetValue());
-                case CKA_OBJECT_ID: return MatchBytes(entry, GetObjectID());
-                default: return false;
-            }
-        });
+        [this](const Attribute& entry) { return MatchBytesAttribute(*this, kDataAttributes, entry); });
 }
 
 CK_RV TokData::GetAttributes(AttributeTemplate& attributes) {
     return FillEntries(attributes, [this](Attribute& entry) {
-        switch (entry.GetType()) {
-            case CKA_APPLICATION: return PlaceBytes(entry, GetApplication());
-            case CKA_VALUE: return PlaceBytes(entry, GetValue());
-            case CKA_OBJECT_ID: return PlaceBytes(entry, GetObjectID());
-            default: return TokStorageObject::FillAttribute(entry);
-        }
+        return FillBytesAttribute(*this, kDataAttributes, entry,
+                                  [this](Attribute& other) { return TokStorageObject::FillAttribute(other); });
     });
 }
 
-bool TokData::ApplyOwn(const Attribute& attribute) {
-    switch (attribute.GetType()) {
-        case CKA_APPLICATION: SetApplication(ReadBytes(attribute)); return true;
-        case CKA_VALUE: SetValue(ReadBytes(attribute)); return true;
-        case CKA_OBJECT_ID: SetObjectID(ReadBytes(attribute)); return true;
-        default: return false;
-    }
-}
+bool TokData::ApplyOwn(const Attribute& attribute) { return ApplyBytesAttribute(*this, kDataAttributes, attribute); }
 
 CK_RV TokData::UpdateAttributes(AttributeTemplate& attributes) {
     const CK_RV refused = CheckStorageUpdate(*this, attributes, [](const Attribute& entry) {

@@ -85,35 +85,31 @@ bool TokUAGostDomainParams::IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const {
     return type == CKA_ID || type == CKA_GOST_SBOXES || TokDomainParams::IsMyAttributeType(type);
 }
 
+namespace {
+
+const BytesAttribute<TokUAGostDomainParams> kSBoxParamsAttributes[] = {
+    {CKA_ID, &TokUAGostDomainParams::GetID, &TokUAGostDomainParams::SetID},
+    {CKA_GOST_SBOXES, &TokUAGostDomainParams::GetSBox, &TokUAGostDomainParams::SetSBox},
+};
+
+}  // namespace
+
 bool TokUAGostDomainParams::IsObjectMeetConditions(const AttributeTemplate& search) const {
     if (!TokDomainParams::IsObjectMeetConditions(search)) return false;
     return MatchOwnEntries(
         search, [this](CK_ATTRIBUTE_TYPE type) { return TokDomainParams::IsMyAttributeType(type); },
-        [this](const Attribute& entry) {
-            switch (entry.GetType()) {
-                case CKA_ID: return MatchBytes(entry, GetID());
-                case CKA_GOST_SBOXES: return MatchBytes(entry, GetSBox());
-                default: return false;
-            }
-        });
+        [this](const Attribute& entry) { return MatchBytesAttribute(*this, kSBoxParamsAttributes, entry); });
 }
 
 CK_RV TokUAGostDomainParams::GetAttributes(AttributeTemplate& attributes) {
     return FillEntries(attributes, [this](Attribute& entry) {
-        switch (entry.GetType()) {
-            case CKA_ID: return PlaceBytes(entry, GetID());
-            case CKA_GOST_SBOXES: return PlaceBytes(entry, GetSBox());
-            default: return TokDomainParams::FillAttribute(entry);
-        }
+        return FillBytesAttribute(*this, kSBoxParamsAttributes, entry,
+                                  [this](Attribute& other) { return TokDomainParams::FillAttribute(other); });
     });
 }
 
 bool TokUAGostDomainParams::ApplyOwn(const Attribute& attribute) {
-    switch (attribute.GetType()) {
-        case CKA_ID: SetID(ReadBytes(attribute)); return true;
-        case CKA_GOST_SBOXES: SetSBox(ReadBytes(attribute)); return true;
-        default: return false;
-    }
+    return ApplyBytesAttribute(*this, kSBoxParamsAttributes, attribute);
 }
 
 CK_RV TokUAGostDomainParams::UpdateAttributes(AttributeTemplate& attributes) {
