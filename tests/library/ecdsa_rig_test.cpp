@@ -135,7 +135,9 @@ TEST_F(EcdsaKeys, RefusedPairRequestsLeaveNothingOnTheToken)
 
 TEST_F(EcdsaKeys, MechanismsOfferTheCurveSizesAndUncompressedPointsOnly)
 {
-    for (CK_MECHANISM_TYPE type : {CKM_EC_KEY_PAIR_GEN, CKM_ECDSA}) {
+    for (CK_MECHANISM_TYPE type : {CKM_EC_KEY_PAIR_GEN, CKM_ECDSA, CKM_ECDSA_SHA1, CKM_ECDSA_SHA224, CKM_ECDSA_SHA256,
+                                   CKM_ECDSA_SHA384, CKM_ECDSA_SHA512}) {
+        SCOPED_TRACE(type);
         CK_MECHANISM_INFO info{};
         ASSERT_EQ(p11->C_GetMechanismInfo(0, type, &info), CKR_OK);
         EXPECT_EQ(info.ulMinKeySize, 192u);
