@@ -57,14 +57,6 @@ bool DeviceECDsa::Verify(zrck::TokCurvePublicKey& key, const tru::Buffer& value,
     return storage.VerifySignatureM(point, paramSet, value, der);
 }
 
-TokECDsaUtl& MechanismECDsaUtl::Get(const zrck::TokMechanism& mechanism)
-{
-    zrck::Token* token = mechanism.GetTokenPtr();
-    if (token == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
-    if (!utl_ || utl_->GetToken() != token) utl_.reset(new TokECDsaUtl(token));
-    return *utl_;
-}
-
 // ---- CKM_EC_KEY_PAIR_GEN ----
 
 TokECDsaHWKeyPairGenMechanism::TokECDsaHWKeyPairGenMechanism()

@@ -34,25 +34,7 @@ private:
 
 // A signature mechanism whose signatures the device makes.
 template <class Base>
-class OnDevice : public Base {
-public:
-    OnDevice() { this->SetFlags(CKF_HW | CKF_SIGN | CKF_VERIFY | mbt::kECDsaCurveFlags); }
-
-protected:
-    mbt::ECDsaEngine& Engine() override { return device_; }
-
-private:
-    DeviceECDsa device_{*this};
-};
-
-// The token's EC utility of a mechanism, made on first use; CKR_FUNCTION_FAILED without token.
-class MechanismECDsaUtl {
-public:
-    TokECDsaUtl& Get(const zrck::TokMechanism& mechanism);
-
-private:
-    std::unique_ptr<TokECDsaUtl> utl_;
-};
+using OnDevice = mbt::SignedBy<Base, DeviceECDsa, CKF_HW | CKF_SIGN | CKF_VERIFY | mbt::kECDsaCurveFlags>;
 
 class TokECDsaHWSignMechanism
     : public TokenMechanism<TokECDsaHWSignMechanism, OnDevice<mbt::ECDsaValueMechanism<zrck::TokECDsaSignMechanism>>> {

@@ -18,20 +18,21 @@ void SetECDsaKeySizes(zrck::TokMechanism& mechanism)
 unsigned long HostECDsa::SignatureSize(zrck::TokCurvePrivateKey& key)
 {
     if (key.GetValue().Empty()) throw zrck::Exception(CKR_KEY_SIZE_RANGE);
-    GetECDsaUtl();
+    source_.GetECDsaUtl();
     return TokECDsaUtl::CalcSignSize(key.GetECParams());
 }
 
 void HostECDsa::Sign(zrck::TokCurvePrivateKey& key, const tru::Buffer& value, tru::BufferDynamic& signature)
 {
+    source_.CheckSigningKey(key);
     tru::BufferDynamic der;
-    GetECDsaUtl().GenSign(key.GetECParams(), key.GetValue(), value, der);
+    source_.GetECDsaUtl().GenSign(key.GetECParams(), key.GetValue(), value, der);
     TokECDsaUtl::DecodeDerSignatureForCurve(key.GetECParams(), der, signature);
 }
 
 bool HostECDsa::Verify(zrck::TokCurvePublicKey& key, const tru::Buffer& value, const tru::Buffer& signature)
 {
-    TokECDsaUtl& utl = GetECDsaUtl();
+    TokECDsaUtl& utl = source_.GetECDsaUtl();
     tru::BufferDynamic point;
     TokECDsaUtl::DecodeDerPublicKey(key.GetECPoint(), point);
     tru::BufferDynamic der;

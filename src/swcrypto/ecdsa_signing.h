@@ -38,16 +38,27 @@ public:
     virtual bool Verify(zrck::TokCurvePublicKey& key, const tru::Buffer& value, const tru::Buffer& signature) = 0;
 };
 
+// What the host engine draws on: the EC utility (its token gives the nonces) and the check of a
+// signing key before anything is signed.
+class HostECDsaSource {
+public:
+    virtual ~HostECDsaSource() = default;
+    virtual TokECDsaUtl& GetECDsaUtl() = 0;
+    virtual void CheckSigningKey(const zrck::TokCurvePrivateKey&) {}
+};
+
 // The host as engine: the EC utility with the private value and the point in memory.
 class HostECDsa : public ECDsaEngine {
 public:
+    explicit HostECDsa(HostECDsaSource& source) : source_(source) {}
+
     // CKR_KEY_SIZE_RANGE for a key without private value.
     unsigned long SignatureSize(zrck::TokCurvePrivateKey& key) override;
     void Sign(zrck::TokCurvePrivateKey& key, const tru::Buffer& value, tru::BufferDynamic& signature) override;
     bool Verify(zrck::TokCurvePublicKey& key, const tru::Buffer& value, const tru::Buffer& signature) override;
 
-    // The EC utility whose token gives the nonces.
-    virtual TokECDsaUtl& GetECDsaUtl() = 0;
+private:
+    HostECDsaSource& source_;
 };
 
 // The EC key of one ECDSA operation (ECDSA takes no mechanism parameter) and the mechanism
@@ -189,5 +200,42 @@ private:
     ECDsaOperation operation_;
     OperationHasher hasher_{Kind};
 };
+
+// A signature mechanism of the family Base whose signatures an engine of class EngineOf makes,
+// built on the mechanism itself.
+template <class Base, class EngineOf, CK_FLAGS Flags>
+class SignedBy : public Base {
+public:
+    SignedBy() { this->SetFlags(Flags); }
+
+protected:
+    ECDsaEngine& Engine() override { return engine_; }
+
+private:
+    EngineOf engine_{*this};
+};
+
+template <class Base>
+class WithHostSource : public Base, public HostECDsaSource {};
+
+template <class Base>
+using OnHost = SignedBy<WithHostSource<Base>, HostECDsa, CKF_SIGN | CKF_VERIFY | kECDsaCurveFlags>;
+
+// ECDSA computed on the host. Abstract: a subclass gives GetECDsaUtl (the token whose random
+// generator gives the nonces) and Clone; no token offers these mechanisms.
+using TokECDsaSignMechanism = OnHost<ECDsaValueMechanism<zrck::TokECDsaSignMechanism>>;
+
+template <class Base, CK_MECHANISM_TYPE Type, const ShaHasherKind& Kind>
+using HostECDsaSha = OnHost<ECDsaShaMechanism<Base, Type, Kind>>;
+
+using TokECDsaSignWithSha1Mechanism = HostECDsaSha<zrck::TokECDsaSignWithSha1Mechanism, CKM_ECDSA_SHA1, kSha1HasherKind>;
+using TokECDsaSignWithSha224Mechanism =
+    HostECDsaSha<zrck::TokECDsaSignWithSha224Mechanism, CKM_ECDSA_SHA224, kSha224HasherKind>;
+using TokECDsaSignWithSha256Mechanism =
+    HostECDsaSha<zrck::TokECDsaSignWithSha256Mechanism, CKM_ECDSA_SHA256, kSha256HasherKind>;
+using TokECDsaSignWithSha384Mechanism =
+    HostECDsaSha<zrck::TokECDsaSignWithSha384Mechanism, CKM_ECDSA_SHA384, kSha384HasherKind>;
+using TokECDsaSignWithSha512Mechanism =
+    HostECDsaSha<zrck::TokECDsaSignWithSha512Mechanism, CKM_ECDSA_SHA512, kSha512HasherKind>;
 
 } // namespace mbt

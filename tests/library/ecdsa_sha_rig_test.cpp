@@ -8,6 +8,8 @@ using namespace ecdsatest;
 
 namespace {
 
+using tokensim::crypto::testing::Digest;
+
 struct ShaMechanism {
     CK_MECHANISM_TYPE type;
     const char* digest;  // OpenSSL's name
@@ -17,15 +19,6 @@ const ShaMechanism kShaMechanisms[] = {
     {CKM_ECDSA_SHA1, "SHA1"},     {CKM_ECDSA_SHA224, "SHA224"}, {CKM_ECDSA_SHA256, "SHA256"},
     {CKM_ECDSA_SHA384, "SHA384"}, {CKM_ECDSA_SHA512, "SHA512"},
 };
-
-Bytes Digest(const char* name, const Bytes& data)
-{
-    Bytes out(EVP_MAX_MD_SIZE);
-    unsigned int length = 0;
-    EVP_Digest(data.data(), data.size(), out.data(), &length, EVP_get_digestbyname(name), nullptr);
-    out.resize(length);
-    return out;
-}
 
 Bytes Part(const Bytes& data, size_t from, size_t to) { return Bytes(data.begin() + from, data.begin() + to); }
 

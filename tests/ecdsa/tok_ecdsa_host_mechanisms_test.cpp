@@ -1,0 +1,78 @@
+// The host-computed ECDSA mechanisms bound to a token: what they do without one, and their
+// copies for a session.
+#include "ecdsa/tok_ecdsa_host_mechanisms.h"
+
+#include "null_session.h"
+#include "objects_model/fake_objects.h"
+#include "swcrypto_test_util.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+
+namespace {
+
+using swtest::CodeOf;
+
+struct Member {
+    CK_MECHANISM_TYPE type;
+    const char* className;
+    std::unique_ptr<zrck::TokMechanism> (*make)();
+};
+
+template <class Mechanism>
+std::unique_ptr<zrck::TokMechanism> Make()
+{
+    return std::unique_ptr<zrck::TokMechanism>(new Mechanism());
+}
+
+const Member kMembers[] = {
+    {CKM_ECDSA, "TokECDsaSignMechanism", &Make<qel::TokECDsaSignMechanism>},
+    {CKM_ECDSA_SHA1, "TokECDsaSignWithSha1Mechanism", &Make<qel::TokECDsaSignWithSha1Mechanism>},
+    {CKM_ECDSA_SHA224, "TokECDsaSignWithSha224Mechanism", &Make<qel::TokECDsaSignWithSha224Mechanism>},
+    {CKM_ECDSA_SHA256, "TokECDsaSignWithSha256Mechanism", &Make<qel::TokECDsaSignWithSha256Mechanism>},
+    {CKM_ECDSA_SHA384, "TokECDsaSignWithSha384Mechanism", &Make<qel::TokECDsaSignWithSha384Mechanism>},
+    {CKM_ECDSA_SHA512, "TokECDsaSignWithSha512Mechanism", &Make<qel::TokECDsaSignWithSha512Mechanism>},
+};
+
+TEST(TokenHostEcdsa, ClonesAreIdleCopiesOfTheSameClass)
+{
+    for (const Member& member : kMembers) {
+        SCOPED_TRACE(member.className);
+        std::unique_ptr<zrck::TokMechanism> mechanism = member.make();
+        mechanism->SetMinKeySize(200);
+        std::unique_ptr<zrck::TokMechanism> clone(mechanism->Clone());
+        EXPECT_EQ(std::string(clone->GetObjectClassName()), member.className);
+        EXPECT_EQ(typeid(*clone), typeid(*mechanism));
+        EXPECT_EQ(clone->GetMechanismType(), member.type);
+        EXPECT_EQ(clone->GetFlags(), CKF_SIGN | CKF_VERIFY | mbt::kECDsaCurveFlags) << "no CKF_HW: the host computes";
+        EXPECT_EQ(clone->GetMinKeySize(), 200u);
+        EXPECT_EQ(clone->GetMaxKeySize(), 521u);
+    }
+}
+
+TEST(TokenHostEcdsa, WithoutTokenThereIsNoRandomSourceAndNothingIsSigned)
+{
+    swtest::NullSession session;
+    zrtest::FakeECDsaPrivateKey privateKey;
+    privateKey.SetECParams(mbt::TokECDsaUtl::SECP256K1_OID);
+    const uint8_t value[32] = {0x01};
+    privateKey.SetValue(tru::Buffer(value, sizeof value));
+    zrtest::FakeECDsaPublicKey publicKey;
+    publicKey.SetECParams(mbt::TokECDsaUtl::SECP256K1_OID);
+    for (const Member& member : kMembers) {
+        SCOPED_TRACE(member.className);
+        std::unique_ptr<zrck::TokMechanism> mechanism = member.make();
+        const zrck::MechanismParameter parameter(member.type, tru::Buffer());
+        const tru::Buffer data(value, sizeof value);
+        unsigned long length = 0;
+        mechanism->SignInit(session, parameter, privateKey);
+        EXPECT_EQ(CodeOf([&] { mechanism->Sign(session, data, nullptr, &length); }), CKR_FUNCTION_FAILED);
+        mechanism->VerifyInit(session, parameter, publicKey);
+        EXPECT_EQ(CodeOf([&] { mechanism->Verify(session, data, tru::Buffer(value, sizeof value)); }),
+                  CKR_FUNCTION_FAILED);
+    }
+}
+
+}  // namespace
