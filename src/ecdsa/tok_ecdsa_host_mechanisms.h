@@ -1,10 +1,11 @@
-// ECDSA computed on the host and bound to a token: CKM_ECDSA and CKM_ECDSA_SHA1 to
-// CKM_ECDSA_SHA512 on any named curve of the EC utility, the token's random generator giving the
-// nonces. No token offers them (the token's table lists the device mechanisms only); a copy is
+// ECDSA computed on the host and bound to a token: CKM_EC_KEY_PAIR_GEN, CKM_ECDSA and
+// CKM_ECDSA_SHA1 to CKM_ECDSA_SHA512 on any named curve of the EC utility, the token's random
+// generator giving key material and nonces. No token offers them (the token's table lists the device mechanisms only); a copy is
 // made only by Clone of an existing one.
 #pragma once
 
 #include "ecdsa/ecdsa_token_utl.h"
+#include "swcrypto/ecdsa_key_pair_gen.h"
 #include "swcrypto/ecdsa_signing.h"
 #include "swcrypto/token_mechanism.h"
 
@@ -41,5 +42,23 @@ using TokECDsaSignWithSha384Mechanism =
     TokECDsaSignWithSha<zrck::TokECDsaSignWithSha384Mechanism, CKM_ECDSA_SHA384, mbt::kSha384HasherKind>;
 using TokECDsaSignWithSha512Mechanism =
     TokECDsaSignWithSha<zrck::TokECDsaSignWithSha512Mechanism, CKM_ECDSA_SHA512, mbt::kSha512HasherKind>;
+
+// Makes the keys the token only keeps (the private value in a data file): the private key
+// must be a private token object (CKR_ATTRIBUTE_VALUE_INVALID), the session read-write whatever
+// the templates say (CKR_SESSION_READ_ONLY).
+class TokECDsaKeyPairGenMechanism
+    : public TokenMechanism<TokECDsaKeyPairGenMechanism, mbt::TokECDsaKeyPairGenMechanism> {
+public:
+    mbt::TokECDsaUtl& GetECDsaUtl() override { return utl_.Get(*this); }
+    KeyPointer CreatePublicKey() override;
+    KeyPointer CreatePrivateKey() override;
+
+protected:
+    zrck::Token& CheckRequest(zrck::SessionFrame& session, const zrck::CurveTemplateFacts& publicFacts,
+                              const zrck::CurveTemplateFacts& privateFacts, bool privateTemplateGiven) override;
+
+private:
+    MechanismECDsaUtl utl_;
+};
 
 } // namespace qel
