@@ -6,8 +6,8 @@
 #include "ecdsa/tok_ecdsa_stored_keys.h"
 #include "key_pair_request.h"
 #include "null_session.h"
-#include "objects_model/template_builder.h"
-#include "objects_model/fake_objects.h"
+#include "objects/template_builder.h"
+#include "objects/class_fakes.h"
 #include "swcrypto_test_util.h"
 
 #include <gtest/gtest.h>

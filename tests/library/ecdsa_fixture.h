@@ -12,7 +12,7 @@
 namespace ecdsatest {
 
 using Bytes = std::vector<uint8_t>;
-using driver2test::kUserPin;
+using librarytest::kUserPin;
 
 struct Curve {
     const char* name;
@@ -39,13 +39,13 @@ struct KeyPair {
     CK_OBJECT_HANDLE privateKey = CK_INVALID_HANDLE;
 };
 
-class EcdsaLibraryTest : public driver2test::ModuleRigTest {
+class EcdsaLibraryTest : public librarytest::ModuleRigTest {
 protected:
     void SetUp() override { StartToken({}); }
 
     void StartToken(std::vector<std::string> simulatorOptions)
     {
-        Start(nullptr, {driver2test::InitialisedToken(simulatorOptions)});
+        Start(nullptr, {librarytest::InitialisedToken(simulatorOptions)});
         if (IsSkipped() || HasFatalFailure()) return;
         OpenUserSession();
     }

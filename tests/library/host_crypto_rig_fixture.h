@@ -9,8 +9,8 @@
 
 namespace librarytest {
 
-using driver2test::kSoPin;
-using driver2test::kUserPin;
+using librarytest::kSoPin;
+using librarytest::kUserPin;
 
 constexpr const char* kFullSerial = "ZRSWFULL00000001";
 constexpr const char* kLiteSerial = "ZRSWLITE00000001";
@@ -32,7 +32,7 @@ inline CK_BYTE_PTR In(const std::string& bytes)
     return reinterpret_cast<CK_BYTE_PTR>(const_cast<char*>(bytes.data()));
 }
 
-class HostCryptoRig : public driver2test::ModuleRigTest {
+class HostCryptoRig : public librarytest::ModuleRigTest {
 protected:
     // Both models; the slot of each found by its serial number.
     void StartBoth()
@@ -45,7 +45,7 @@ protected:
         for (CK_ULONG i = 0; i < count; ++i) {
             CK_TOKEN_INFO info{};
             ASSERT_EQ(p11->C_GetTokenInfo(slots[i], &info), CKR_OK);
-            const std::string serial = driver2test::Field(info.serialNumber, sizeof info.serialNumber);
+            const std::string serial = librarytest::Field(info.serialNumber, sizeof info.serialNumber);
             if (serial.find(kFullSerial) == 0) fullSlot = slots[i];
             if (serial.find(kLiteSerial) == 0) liteSlot = slots[i];
         }

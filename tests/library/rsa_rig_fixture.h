@@ -16,7 +16,7 @@
 namespace rsatest {
 
 using Bytes = std::vector<uint8_t>;
-using driver2test::kUserPin;
+using librarytest::kUserPin;
 
 struct KeyPair {
     CK_OBJECT_HANDLE publicKey = CK_INVALID_HANDLE;
@@ -100,10 +100,10 @@ private:
     EVP_PKEY* key_ = nullptr;
 };
 
-class RsaRigTest : public driver2test::ModuleRigTest {
+class RsaRigTest : public librarytest::ModuleRigTest {
 protected:
     void StartUser(std::vector<std::string> more = {}) {
-        Start(nullptr, {driver2test::InitialisedToken(more)});
+        Start(nullptr, {librarytest::InitialisedToken(more)});
         if (IsSkipped() || HasFatalFailure()) return;
         OpenUserSession();
     }

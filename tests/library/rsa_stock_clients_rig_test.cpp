@@ -10,7 +10,7 @@
 
 #include "module_rig_fixture.h"
 
-using namespace driver2test;
+using namespace librarytest;
 
 namespace {
 

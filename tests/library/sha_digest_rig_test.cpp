@@ -136,7 +136,7 @@ class ToolHashRig : public HostCryptoRig {
 protected:
     void SetUp() override
     {
-        if (!driver2test::ToolAvailable()) GTEST_SKIP() << "pkcs11-tool not installed";
+        if (!librarytest::ToolAvailable()) GTEST_SKIP() << "pkcs11-tool not installed";
         char pattern[] = "/tmp/swcrypto-tool-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         work = pattern;
@@ -162,14 +162,14 @@ TEST_F(ToolHashRig, HashEqualsShaSumAndMechanismListShowsTheRows)
         std::ofstream(path, std::ios::binary) << input.data;
         for (const Sha& sha : kShas) {
             const std::string out = path + "." + sha.toolName;
-            const driver2test::ToolResult result = driver2test::RunTool(
+            const librarytest::ToolResult result = librarytest::RunTool(
                 ZR_REAL_MODULE, std::string("--hash -m ") + sha.toolName + " --input-file " + path + " --output-file " + out);
             EXPECT_EQ(result.status, 0) << result.output;
             const std::string sum = Shell(std::string(sha.sumTool) + " " + path);
             EXPECT_EQ(ToHex(ReadFile(out)), sum.substr(0, sum.find(' '))) << sha.toolName << " " << input.name;
         }
     }
-    const driver2test::ToolResult list = driver2test::RunTool(ZR_REAL_MODULE, "-M");
+    const librarytest::ToolResult list = librarytest::RunTool(ZR_REAL_MODULE, "-M");
     for (const char* row : {"SHA-1, digest", "SHA224, digest", "SHA256, digest", "SHA384, digest", "SHA512, digest",
                             "DES3-CBC, keySize={24,24}, encrypt, decrypt",
                             "DES3-CBC-PAD, keySize={24,24}, encrypt, decrypt",

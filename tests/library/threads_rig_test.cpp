@@ -11,7 +11,7 @@
 #include "driver/qel_slot.h"
 #include "driver/qel_token.h"
 
-using namespace driver2test;
+using namespace librarytest;
 
 namespace {
 

@@ -1,7 +1,7 @@
 // Answers about the token that must follow the device and stay inside the caller's buffers.
 #include "cryptoki_rig_fixture.h"
 
-using namespace driver2test;
+using namespace librarytest;
 
 namespace {
 

@@ -6,7 +6,7 @@
 #include "evp_helpers.h"
 #include "fake_random_utl.h"
 #include "null_session.h"
-#include "objects_model/fake_objects.h"
+#include "objects/class_fakes.h"
 #include "swcrypto/tok_ecdsa_utl.h"
 #include "swcrypto_test_util.h"
 

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "objects/tok_mechanism.h"
-#include "objects_model/template_builder.h"
+#include "objects/template_builder.h"
 #include "swcrypto_test_util.h"
 
 namespace swtest {

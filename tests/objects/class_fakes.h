@@ -1,7 +1,7 @@
 // Concrete test doubles of the object-model classes: every accessor keeps its value in a
 // FakeStore keyed by the attribute type it stands for.
-#ifndef ZR_TESTS_OBJECTS_MODEL_FAKE_OBJECTS_H
-#define ZR_TESTS_OBJECTS_MODEL_FAKE_OBJECTS_H
+#ifndef ZR_TESTS_OBJECTS_CLASS_FAKES_H
+#define ZR_TESTS_OBJECTS_CLASS_FAKES_H
 
 #include <map>
 
@@ -249,4 +249,4 @@ public:
 
 }  // namespace zrtest
 
-#endif  // ZR_TESTS_OBJECTS_MODEL_FAKE_OBJECTS_H
+#endif  // ZR_TESTS_OBJECTS_CLASS_FAKES_H

@@ -19,7 +19,7 @@ TEST(OsServicesTest, ApplicationNameComesFromProcSelfExe)
     const std::string full = vdk::GetApplicationFullName();
     ASSERT_FALSE(full.empty());
     EXPECT_EQ(full.front(), '/');
-    EXPECT_EQ(vdk::GetApplicationName(), "base_tests");
+    EXPECT_EQ(vdk::GetApplicationName(), "support_tests");
     EXPECT_EQ(vdk::GetApplicationPath() + "/" + vdk::GetApplicationName(), full);
 }
 

@@ -1,8 +1,8 @@
 // Attribute rules of GOST 28147-89 and DSTU 4145 objects, domain parameters and hardware features.
 #include <gtest/gtest.h>
 
-#include "fake_objects.h"
-#include "object_test_util.h"
+#include "class_fakes.h"
+#include "class_test_util.h"
 #include "objects/tok_hw_feature.h"
 
 namespace {

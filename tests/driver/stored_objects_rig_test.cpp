@@ -19,7 +19,7 @@
 #include "objects/tok_mechanism.h"
 #include "module_rig_fixture.h"
 
-using namespace driver2test;
+using namespace librarytest;
 
 namespace {
 

@@ -1,8 +1,8 @@
 // Attribute rules of RSA, EC and Triple-DES keys.
 #include <gtest/gtest.h>
 
-#include "fake_objects.h"
-#include "object_test_util.h"
+#include "class_fakes.h"
+#include "class_test_util.h"
 
 namespace {
 

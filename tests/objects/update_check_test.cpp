@@ -3,8 +3,8 @@
 // half applied.
 #include <gtest/gtest.h>
 
-#include "fake_objects.h"
-#include "object_test_util.h"
+#include "class_fakes.h"
+#include "class_test_util.h"
 
 namespace {
 

@@ -16,7 +16,7 @@
 #include "national/ua_sgn_util.h"
 #include "rig.h"
 
-namespace driver2test {
+namespace librarytest {
 
 class CryptokiRigTest : public ::testing::Test {
 public:
@@ -132,4 +132,4 @@ protected:
     CK_SESSION_HANDLE session = 0;
 };
 
-}  // namespace driver2test
+}  // namespace librarytest

@@ -10,7 +10,7 @@
 #include "module_rig_fixture.h"
 #include "pkcs11_tool_runner.h"
 
-using namespace driver2test;
+using namespace librarytest;
 
 namespace {
 
@@ -31,7 +31,7 @@ class ToolRig : public ModuleRigTest {
 protected:
     void SetUp() override {
         if (!ToolAvailable()) GTEST_SKIP() << "pkcs11-tool not installed";
-        char pattern[] = "/tmp/driver2-tool-XXXXXX";
+        char pattern[] = "/tmp/library-tool-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         work = pattern;
     }

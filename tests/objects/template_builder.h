@@ -1,6 +1,6 @@
 // Builds caller-style CK_ATTRIBUTE arrays for the object-model tests.
-#ifndef ZR_TESTS_OBJECTS_MODEL_TEMPLATE_BUILDER_H
-#define ZR_TESTS_OBJECTS_MODEL_TEMPLATE_BUILDER_H
+#ifndef ZR_TESTS_OBJECTS_TEMPLATE_BUILDER_H
+#define ZR_TESTS_OBJECTS_TEMPLATE_BUILDER_H
 
 #include <cstring>
 #include <deque>
@@ -74,4 +74,4 @@ inline Bytes ToBytes(const tru::Buffer& buffer) { return Bytes(buffer.Data(), bu
 
 }  // namespace zrtest
 
-#endif  // ZR_TESTS_OBJECTS_MODEL_TEMPLATE_BUILDER_H
+#endif  // ZR_TESTS_OBJECTS_TEMPLATE_BUILDER_H

@@ -1,8 +1,8 @@
 // Parameter and key-type checks of the abstract mechanisms.
 #include <gtest/gtest.h>
 
-#include "fake_objects.h"
-#include "object_test_util.h"
+#include "class_fakes.h"
+#include "class_test_util.h"
 #include "objects/tok_des3_mechanisms.h"
 #include "objects/tok_digest_mechanisms.h"
 #include "objects/tok_ecdsa_mechanisms.h"

@@ -12,7 +12,7 @@
 
 #include "cryptoki_rig_fixture.h"
 
-using namespace driver2test;
+using namespace librarytest;
 
 namespace {
 

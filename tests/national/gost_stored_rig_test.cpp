@@ -34,7 +34,7 @@ protected:
         if (!why.empty()) GTEST_SKIP() << why;
         ASSERT_TRUE(qel::UAGostTokenTablesRegistered());
         tokensim::rig::RigOptions options;
-        options.simulators = {driver2test::InitialisedToken()};
+        options.simulators = {librarytest::InitialisedToken()};
         rig = std::make_unique<tokensim::rig::Rig>(options);
         zrck::LibraryFrame::LibraryCreatorFuncPtr = &qel::Library::Create;
         library = dynamic_cast<qel::Library*>(zrck::LibraryFrame::GetInstance());
@@ -44,7 +44,7 @@ protected:
         ASSERT_EQ(library->Initialize(&args), CKR_OK);
         slot = std::static_pointer_cast<qel::Slot>(library->GetDriverSlotFactory()->GetSlotByID(0));
         token = slot->GetDriverToken();
-        const std::string pin = driver2test::kUserPin;
+        const std::string pin = librarytest::kUserPin;
         token->Login(CKU_USER, tru::Buffer(pin.data(), uint32_t(pin.size())));
     }
 

@@ -13,7 +13,7 @@
 #include "cryptoki/zr_pkcs11.h"
 #include "rig.h"
 
-namespace driver2test {
+namespace librarytest {
 
 constexpr const char* kSoPin = "87654321";
 constexpr const char* kUserPin = "12345678";
@@ -104,4 +104,4 @@ public:
     bool initialized = false;
 };
 
-}  // namespace driver2test
+}  // namespace librarytest

@@ -1,6 +1,6 @@
 // Drives object-model classes the way the framework does and reports the CK_RV.
-#ifndef ZR_TESTS_OBJECTS_MODEL_OBJECT_TEST_UTIL_H
-#define ZR_TESTS_OBJECTS_MODEL_OBJECT_TEST_UTIL_H
+#ifndef ZR_TESTS_OBJECTS_CLASS_TEST_UTIL_H
+#define ZR_TESTS_OBJECTS_CLASS_TEST_UTIL_H
 
 #include "cryptoki/exception.h"
 #include "objects/tok_object.h"
@@ -56,4 +56,4 @@ inline Attrs& NarrowULong(Attrs& attrs, CK_ATTRIBUTE_TYPE type, uint32_t value) 
 
 }  // namespace zrtest
 
-#endif  // ZR_TESTS_OBJECTS_MODEL_OBJECT_TEST_UTIL_H
+#endif  // ZR_TESTS_OBJECTS_CLASS_TEST_UTIL_H

@@ -8,7 +8,7 @@
 
 #include "cryptoki_rig_fixture.h"
 
-using namespace driver2test;
+using namespace librarytest;
 
 namespace {
 

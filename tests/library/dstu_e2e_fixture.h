@@ -11,7 +11,7 @@
 namespace dstue2e {
 
 using Bytes = std::vector<uint8_t>;
-using driver2test::kUserPin;
+using librarytest::kUserPin;
 
 struct Curve {
     const char* name;
@@ -44,7 +44,7 @@ inline std::string ToHex(const Bytes& bytes)
     return out;
 }
 
-class DstuE2eTest : public driver2test::ModuleRigTest {
+class DstuE2eTest : public librarytest::ModuleRigTest {
 protected:
     void SetUp() override
     {

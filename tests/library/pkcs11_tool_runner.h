@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <string>
 
-namespace driver2test {
+namespace librarytest {
 
 struct ToolResult {
     int status;
@@ -34,4 +34,4 @@ inline ToolResult RunTool(const std::string& module, const std::string& argument
 
 inline bool ToolAvailable() { return std::system("command -v pkcs11-tool > /dev/null 2>&1") == 0; }
 
-}  // namespace driver2test
+}  // namespace librarytest

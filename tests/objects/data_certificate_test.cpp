@@ -1,8 +1,8 @@
 // Attribute rules of data objects and X.509 certificates.
 #include <gtest/gtest.h>
 
-#include "fake_objects.h"
-#include "object_test_util.h"
+#include "class_fakes.h"
+#include "class_test_util.h"
 
 namespace {
 
