@@ -239,6 +239,12 @@ TEST_F(EcdsaKeys, KeysKeepTheirAttributesAcrossAReload)
     ASSERT_EQ(Sign(CKM_ECDSA, found[0], digest, signature), CKR_OK);
     EXPECT_TRUE(OpenSslVerifies(curve, found[1], digest, signature));
     EXPECT_EQ(Verify(CKM_ECDSA, found[1], digest, signature), CKR_OK);
+
+    const std::string message = "hashed by the library after reload";
+    const Bytes data(message.begin(), message.end());
+    ASSERT_EQ(Sign(CKM_ECDSA_SHA256, found[0], data, signature), CKR_OK);
+    EXPECT_TRUE(OpenSslVerifies(curve, found[1], Digest("SHA256", message), signature));
+    EXPECT_EQ(Verify(CKM_ECDSA_SHA256, found[1], data, signature), CKR_OK);
 }
 
 // The model without device ECDSA keeps EC keys, the private value in a data file, and offers no
