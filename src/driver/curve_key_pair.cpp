@@ -1,6 +1,6 @@
 #include "driver/curve_key_pair.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/names/ck_names.h"
 #include "driver/template_value_detach.h"
 #include "driver/token_storage.h"
@@ -89,7 +89,7 @@ CurveTemplateFacts WalkPrivateCurveTemplate(const zrck::AttributeTemplate& attri
     return WalkCurveTemplate(attributes, CKO_PRIVATE_KEY, CKR_ATTRIBUTE_VALUE_INVALID, keyType, refused);
 }
 
-zrck::TokMechanism::KeyPair BuildGeneratedCurvePair(zrck::SessionFrame& session, zrck::Token* token,
+zrck::TokMechanism::KeyPair BuildGeneratedCurvePair(zrck::MechanismSession& session, zrck::ObjectToken* token,
                                                     TokenStorage& storage, const GeneratedPairFiles& files,
                                                     CK_KEY_TYPE keyType, CK_MECHANISM_TYPE mechanism,
                                                     const tru::Buffer& curve, const tru::Buffer& derPoint,

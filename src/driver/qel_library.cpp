@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/user.h"
 #include "driver/qel_brand.h"

@@ -1,6 +1,6 @@
 #include "driver/stored_curve_keys.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
 #include "objects/tok_ecdsa_keys.h"
@@ -286,7 +286,7 @@ void StoredCurvePrivateKey<Base>::SetIsAlwaysSensitive(CK_BBOOL value)
 }
 
 template <class Base>
-void StoredCurvePrivateKey<Base>::AddGeneratedSensitiveAttributes(const zrck::SessionFrame&)
+void StoredCurvePrivateKey<Base>::AddGeneratedSensitiveAttributes(const zrck::MechanismSession&)
 {
     sensitive_ = CK_TRUE;
     alwaysSensitive_ = CK_TRUE;

@@ -105,7 +105,7 @@ public:
     tru::Buffer GetValueToWrap() override { return tru::Buffer(); }
     void AddDefaultSensitiveAttributes() override { sensitive_ = CK_TRUE; }
     // Sensitive, always sensitive, not extractable, never extractable.
-    void AddGeneratedSensitiveAttributes(const zrck::SessionFrame& session) override;
+    void AddGeneratedSensitiveAttributes(const zrck::MechanismSession& session) override;
 
     const tru::Buffer& GetECParams() const override { return fields_.ecParams; }
     void SetECParams(const tru::Buffer& params) override;

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_stored_object.h"
 #include "tru2/buffer.h"

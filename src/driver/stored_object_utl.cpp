@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/qel_token.h"
 #include "driver/token_storage.h"
 #include "driver/token_stored_object.h"

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "cryptoki/attribute.h"
+#include "ckbase/attribute.h"
 #include "driver/storage_types.h"
 #include "objects/tok_object.h"
 

@@ -4,7 +4,7 @@
 #include <memory>
 #include <sstream>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/qel_token.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"

@@ -1,6 +1,6 @@
 #include "ecdsa/ecdsa_token_utl.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 
 #include <mbedtls/ecp.h>
 

@@ -1,6 +1,6 @@
 #include "ecdsa/tok_ecdsa_hw_mechanisms.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/token.h"
 #include "driver/curve_key_pair.h"
@@ -87,7 +87,7 @@ bool DeviceECDsa::Verify(zrck::TokPublicKey& key, const tru::Buffer& value, cons
 
 TokECDsaUtl& MechanismECDsaUtl::Get(const zrck::TokMechanism& mechanism)
 {
-    zrck::Token* token = mechanism.GetTokenPtr();
+    zrck::ObjectToken* token = mechanism.GetTokenPtr();
     if (token == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
     if (!utl_ || utl_->GetToken() != token) utl_.reset(new TokECDsaUtl(token));
     return *utl_;
@@ -102,7 +102,7 @@ TokECDsaHWSignMechanism::TokECDsaHWSignMechanism()
     SetFlags(CKF_HW | CKF_SIGN | CKF_VERIFY | kEcCurveFlags);
 }
 
-void TokECDsaHWSignMechanism::SignInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void TokECDsaHWSignMechanism::SignInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                        zrck::TokPrivateKey& key)
 {
     FreeResources();
@@ -110,7 +110,7 @@ void TokECDsaHWSignMechanism::SignInit(zrck::SessionFrame&, const zrck::Mechanis
     signKey_ = &zrck::TokECDsaUtl::VerifyKey(key);
 }
 
-bool TokECDsaHWSignMechanism::Sign(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokECDsaHWSignMechanism::Sign(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                    unsigned long* outLen)
 {
     if (signKey_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
@@ -127,7 +127,7 @@ bool TokECDsaHWSignMechanism::Sign(zrck::SessionFrame&, const tru::Buffer& data,
     return DeviceECDsa::Place(signature, out, outLen);
 }
 
-void TokECDsaHWSignMechanism::VerifyInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void TokECDsaHWSignMechanism::VerifyInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                          zrck::TokPublicKey& key)
 {
     FreeResources();
@@ -135,7 +135,7 @@ void TokECDsaHWSignMechanism::VerifyInit(zrck::SessionFrame&, const zrck::Mechan
     verifyKey_ = &zrck::TokECDsaUtl::VerifyKey(key);
 }
 
-bool TokECDsaHWSignMechanism::Verify(zrck::SessionFrame&, const tru::Buffer& data, const tru::Buffer& signature)
+bool TokECDsaHWSignMechanism::Verify(zrck::MechanismSession&, const tru::Buffer& data, const tru::Buffer& signature)
 {
     if (verifyKey_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
     GetECDsaUtl();
@@ -164,7 +164,7 @@ TokECDsaHWKeyPairGenMechanism::TokECDsaHWKeyPairGenMechanism()
     SetFlags(CKF_HW | CKF_GENERATE_KEY_PAIR | kEcCurveFlags);
 }
 
-zrck::TokMechanism::KeyPair TokECDsaHWKeyPairGenMechanism::GenerateKeyPair(zrck::SessionFrame& session,
+zrck::TokMechanism::KeyPair TokECDsaHWKeyPairGenMechanism::GenerateKeyPair(zrck::MechanismSession& session,
                                                                           const zrck::MechanismParameter& parameter,
                                                                           zrck::AttributeTemplate& publicAttributes,
                                                                           zrck::AttributeTemplate& privateAttributes)
@@ -177,7 +177,7 @@ zrck::TokMechanism::KeyPair TokECDsaHWKeyPairGenMechanism::GenerateKeyPair(zrck:
         throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
     }
     if (session.IsReadOnly()) throw zrck::Exception(CKR_SESSION_READ_ONLY);
-    zrck::Token* token = session.GetOwnerToken();
+    auto* token = dynamic_cast<zrck::Token*>(session.GetOwnerToken());
     if (token == nullptr) throw zrck::Exception(CKR_DEVICE_REMOVED);
     if (!token->IsLogged()) throw zrck::Exception(CKR_USER_NOT_LOGGED_IN);
     if (publicFacts.ecParams == nullptr) throw zrck::Exception(CKR_TEMPLATE_INCOMPLETE);

@@ -45,13 +45,13 @@ class TokECDsaHWSignMechanism : public zrck::TokECDsaSignMechanism, private vdk:
 public:
     TokECDsaHWSignMechanism();
 
-    void SignInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    void SignInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                   zrck::TokPrivateKey& key) override;
     // At most 128 bytes, signed as given.
-    bool Sign(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override;
-    void VerifyInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    bool Sign(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override;
+    void VerifyInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                     zrck::TokPublicKey& key) override;
-    bool Verify(zrck::SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature) override;
+    bool Verify(zrck::MechanismSession& session, const tru::Buffer& data, const tru::Buffer& signature) override;
     void FreeResources() override;
     zrck::TokMechanism* Clone() const override;
     TokECDsaUtl& GetECDsaUtl() { return utl_.Get(*this); }
@@ -66,7 +66,7 @@ class TokECDsaHWKeyPairGenMechanism : public zrck::TokECDsaKeyPairGenMechanism, 
 public:
     TokECDsaHWKeyPairGenMechanism();
 
-    KeyPair GenerateKeyPair(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    KeyPair GenerateKeyPair(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                             zrck::AttributeTemplate& publicAttributes,
                             zrck::AttributeTemplate& privateAttributes) override;
     void FreeResources() override {}

@@ -29,7 +29,7 @@ public:
     }
 
     // Creation: the attribute rules, then the token must offer the national objects.
-    void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override;
     zrck::TokObject* GenerateCopy() override;
     void InitDefaults() override;
 
@@ -91,7 +91,7 @@ public:
     void SetIsTrusted(CK_BBOOL value) override { setFlag(kTrusted, value); }
     tru::Buffer GetValueToWrap() override { return tru::Buffer(GetValue()); }
     void AddDefaultSensitiveAttributes() override { setFlag(kSensitive, CK_TRUE); }
-    void AddGeneratedSensitiveAttributes(const zrck::SessionFrame&) override {}
+    void AddGeneratedSensitiveAttributes(const zrck::MechanismSession&) override {}
 
     const tru::Buffer& GetSBox() const override { return sBoxAttribute_; }
     // Resolves the S-box: empty (DKE1), a DER Dke with a value or one of the ten identifiers,

@@ -20,8 +20,8 @@ public:
     // Every RSA component is fixed once the key exists.
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
     // Needs CKA_MODULUS and CKA_PRIVATE_EXPONENT; CKA_MODULUS_BITS is derived, never given.
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
 
     virtual const tru::Buffer& GetModulus() const = 0;
     virtual void SetModulus(const tru::Buffer& modulus) = 0;
@@ -64,8 +64,8 @@ public:
     // The modulus, its bit count and the public exponent are fixed once the key exists.
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
     // Needs CKA_MODULUS and CKA_PUBLIC_EXPONENT; CKA_MODULUS_BITS is derived, never given.
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
 
     virtual const tru::Buffer& GetModulus() const = 0;
     virtual void SetModulus(const tru::Buffer& modulus) = 0;

@@ -38,7 +38,7 @@ public:
     TokRsaPrivateKey();
 
     // Import: all seven components go to a new device key slot, never into the object.
-    void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override;
     // A private key cannot be copied: CKR_FUNCTION_NOT_SUPPORTED.
     zrck::TokObject* GenerateCopy() override;
 
@@ -76,7 +76,7 @@ public:
     void SetNeedAlwaysAuthenticate(CK_BBOOL value) override { alwaysAuthenticate_ = value; }
     tru::Buffer GetValueToWrap() override { return tru::Buffer(); }
     void AddDefaultSensitiveAttributes() override { SetIsSensitive(CK_TRUE); }
-    void AddGeneratedSensitiveAttributes(const zrck::SessionFrame& session) override;
+    void AddGeneratedSensitiveAttributes(const zrck::MechanismSession& session) override;
 
     const tru::Buffer& GetModulus() const override { return modulus_; }
     void SetModulus(const tru::Buffer& modulus) override;

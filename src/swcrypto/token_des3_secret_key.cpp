@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
 #include "support/math.h"
@@ -63,7 +63,7 @@ bool IsAbsent(const CK_ZR_DATETIME& date)
 
 TokDES3SecretKey::TokDES3SecretKey() = default;
 
-void TokDES3SecretKey::InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes)
+void TokDES3SecretKey::InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes)
 {
     mbt::TokDES3SecretKey::InitializeWithAttributes(token, attributes);
     if (GetTokenPtr() == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);

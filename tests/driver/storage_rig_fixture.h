@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/token_storage.h"
 #include "rig.h"
 #include "support/mutex.h"

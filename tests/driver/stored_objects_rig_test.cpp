@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/qel_library.h"
 #include "driver/qel_slot.h"
 #include "driver/qel_slot_factory.h"

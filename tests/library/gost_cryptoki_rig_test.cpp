@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "cryptoki/library_frame.h"
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "driver/qel_library.h"
 #include "national/ua_gost_token_rows.h"
 #include "national/ua_gost_utl.h"

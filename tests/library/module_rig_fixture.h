@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "rig.h"
 
 namespace librarytest {

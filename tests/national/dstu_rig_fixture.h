@@ -7,7 +7,7 @@
 #include "cryptoki/library_frame.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/slot.h"
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "driver/qel_library.h"
 #include "driver/qel_token.h"
 #include "national/ua_sgn_token_rows.h"

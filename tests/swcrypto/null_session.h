@@ -1,27 +1,21 @@
-// A session frame for driving host mechanisms directly: they take the session by reference but
-// ask nothing of it.
+// A session for driving host mechanisms directly: they take the session by reference but ask
+// nothing of it.
 #pragma once
 
-#include "cryptoki/session_frame.h"
-#include "support/mutex.h"
+#include "ckbase/exception.h"
+#include "objects/mechanism_session.h"
 
 namespace swtest {
 
-// The framework's session needs a mutex factory before its constructor runs.
-struct MutexFactoryReady {
-    MutexFactoryReady() { vdk::MutexLinuxFactory::RegisterFactory(); }
-};
-
-class NullSession : private MutexFactoryReady, public zrck::SessionFrame {
+class NullSession : public zrck::MechanismSession {
 public:
-    zrck::Token* GetOwnerToken() override { return nullptr; }
-    zrck::TokenPtr LockToken() const override { return nullptr; }
-    bool CouldSeePrivateObjects() const override { return true; }
-    void Close() override {}
-    void FillSessionInfo(CK_SESSION_INFO_PTR) override {}
-    CK_STATE GetState() override { return 0; }
-    void SeedRandom(const tru::Buffer&) override {}
+    zrck::ObjectToken* GetOwnerToken() override { return nullptr; }
+    bool IsReadOnly() const override { return false; }
     void GenerateRandom(tru::Buffer&) override {}
+    zrck::TokObjectPtr CreateObject(zrck::AttributeTemplate&, bool) override
+    {
+        throw zrck::Exception(CKR_FUNCTION_FAILED);
+    }
 };
 
 }  // namespace swtest

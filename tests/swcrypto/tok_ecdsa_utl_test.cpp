@@ -2,7 +2,7 @@
 // source standing in for the token.
 #include "swcrypto/tok_ecdsa_utl.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 
 #include <gtest/gtest.h>
 

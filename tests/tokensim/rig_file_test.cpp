@@ -9,7 +9,7 @@ class FileTest : public RigTest {
  protected:
   void SetUp() override {
     StartRig({InitialisedToken({"--capacity", "600"})});
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     c_ = Connect();
     s_ = c_->OpenSession();
   }
