@@ -81,6 +81,9 @@ tokensim::TokenOptions InitialisedTokenOptions() {
     tokensim::TokenOptions options;
     options.soPin = kSoPin;
     options.userPin = kUserPin;
+    // No daemon here: an "insert" or "swap" control line must fail at once, not wait for vpcd.
+    options.vpcdPort = 0;
+    options.connectTimeoutMs = 0;
     return options;
 }
 
