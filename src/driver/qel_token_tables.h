@@ -73,6 +73,12 @@ zrck::TokObject* MakeStored()
     return new ObjectClass();
 }
 
+// A layer's process-wide state (tables, caches) freed when the library is finalized, after its
+// tokens are gone; answers true so it can initialise a constant.
+bool RegisterLayerRelease(void (*release)());
+// Runs every registered release, in registration order.
+void ReleaseLayers();
+
 // The driver's own rows followed by those of every registered layer, in registration order.
 std::vector<MechanismRow> MechanismRows();
 std::vector<StoredClassRow> StoredClassRows();

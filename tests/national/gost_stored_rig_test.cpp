@@ -12,6 +12,7 @@
 #include "driver/qel_token.h"
 #include "gost_test_token.h"
 #include "module_rig_fixture.h"
+#include "rig_gtest.h"
 
 namespace {
 
@@ -39,8 +40,7 @@ class GostStoredRig : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const std::string why = tokensim::rig::Rig::WhyUnavailable();
-        if (!why.empty()) GTEST_SKIP() << why;
+        ZR_REQUIRE_RIG();
         ASSERT_TRUE(qel::UAGostTokenTablesRegistered());
         tokensim::rig::RigOptions options;
         options.simulators = {librarytest::InitialisedToken()};

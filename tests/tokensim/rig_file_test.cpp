@@ -8,6 +8,8 @@ namespace {
 class FileTest : public RigTest {
  protected:
   void SetUp() override {
+    RigTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     StartRig({InitialisedToken({"--capacity", "600"})});
     if (IsSkipped() || HasFatalFailure()) return;
     c_ = Connect();
