@@ -1,5 +1,6 @@
 // APDUs that ECDSA on the token costs, through the exported Cryptoki functions only: per curve,
-// C_GenerateKeyPair, then C_SignInit and C_Sign with the key found by label, and C_Verify.
+// C_GenerateKeyPair, then for CKM_ECDSA and each ECDSA-with-SHA mechanism C_SignInit and C_Sign
+// with the key found by label, and C_Verify.
 //
 //   ecdsa_apdus [module]
 //
@@ -35,6 +36,20 @@ uint64_t Total(const tokensim::rig::ControlClient& control)
     }
     return total;
 }
+
+struct Mechanism {
+    const char* name;
+    CK_MECHANISM_TYPE type;
+};
+
+const Mechanism kMechanisms[] = {
+    {"ECDSA", CKM_ECDSA},
+    {"ECDSA-SHA1", CKM_ECDSA_SHA1},
+    {"ECDSA-SHA224", CKM_ECDSA_SHA224},
+    {"ECDSA-SHA256", CKM_ECDSA_SHA256},
+    {"ECDSA-SHA384", CKM_ECDSA_SHA384},
+    {"ECDSA-SHA512", CKM_ECDSA_SHA512},
+};
 
 struct Curve {
     const char* name;
@@ -76,7 +91,7 @@ int main(int argc, char** argv)
         {"P-256", {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}},
         {"P-521", {0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x23}},
     };
-    std::printf("%-6s %14s %12s %8s %10s\n", "curve", "KeyPairGen", "SignInit", "Sign", "Verify");
+    std::printf("%-6s %14s %-13s %9s %5s %7s\n", "curve", "KeyPairGen", "mechanism", "SignInit", "Sign", "Verify");
     for (const Curve& curve : curves) {
         const std::string label = std::string("apdus ") + curve.name;
         CK_BBOOL yes = CK_TRUE;
@@ -102,23 +117,26 @@ int main(int argc, char** argv)
         Check(p11->C_FindObjects(session, &found, 1, &count), "C_FindObjects");
         Check(p11->C_FindObjectsFinal(session), "C_FindObjectsFinal");
 
-        std::vector<CK_BYTE> digest(32, 0x5A);
-        CK_MECHANISM ecdsa = {CKM_ECDSA, nullptr, 0};
-        control.ResetCounters();
-        Check(p11->C_SignInit(session, &ecdsa, found), "C_SignInit");
-        const uint64_t signInit = Total(control);
-        std::vector<CK_BYTE> signature(132);
-        CK_ULONG length = signature.size();
-        control.ResetCounters();
-        Check(p11->C_Sign(session, digest.data(), digest.size(), signature.data(), &length), "C_Sign");
-        const uint64_t sign = Total(control);
-        control.ResetCounters();
-        Check(p11->C_VerifyInit(session, &ecdsa, publicKey), "C_VerifyInit");
-        Check(p11->C_Verify(session, digest.data(), digest.size(), signature.data(), length), "C_Verify");
-        const uint64_t verify = Total(control);
-        std::printf("%-6s %14llu %12llu %8llu %10llu\n", curve.name, static_cast<unsigned long long>(generated),
-                    static_cast<unsigned long long>(signInit), static_cast<unsigned long long>(sign),
-                    static_cast<unsigned long long>(verify));
+        std::vector<CK_BYTE> data(32, 0x5A);
+        for (const Mechanism& mechanism : kMechanisms) {
+            CK_MECHANISM ecdsa = {mechanism.type, nullptr, 0};
+            control.ResetCounters();
+            Check(p11->C_SignInit(session, &ecdsa, found), "C_SignInit");
+            const uint64_t signInit = Total(control);
+            std::vector<CK_BYTE> signature(132);
+            CK_ULONG length = signature.size();
+            control.ResetCounters();
+            Check(p11->C_Sign(session, data.data(), data.size(), signature.data(), &length), "C_Sign");
+            const uint64_t sign = Total(control);
+            control.ResetCounters();
+            Check(p11->C_VerifyInit(session, &ecdsa, publicKey), "C_VerifyInit");
+            Check(p11->C_Verify(session, data.data(), data.size(), signature.data(), length), "C_Verify");
+            const uint64_t verify = Total(control);
+            std::printf("%-6s %14llu %-13s %9llu %5llu %7llu\n", curve.name,
+                        static_cast<unsigned long long>(generated), mechanism.name,
+                        static_cast<unsigned long long>(signInit), static_cast<unsigned long long>(sign),
+                        static_cast<unsigned long long>(verify));
+        }
     }
     p11->C_Logout(session);
     p11->C_CloseSession(session);

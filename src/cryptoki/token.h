@@ -84,7 +84,7 @@ public:
     virtual CK_ULONG GetRwSessionCount();
     virtual CK_ULONG GetMaxSessionsCount() = 0;
     virtual CK_ULONG GetMaxRwSessionsCount() = 0;
-    virtual bool IsLogged() = 0;
+    bool IsLogged() override = 0;
     virtual bool IsUserLogged() { return mUserLogged.load(); }
     virtual void VerifyUserPassword(const tru::Buffer& pin) = 0;
     virtual void Login(CK_USER_TYPE userType, const tru::Buffer& pin) = 0;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "ckbase/attribute.h"
+#include "objects/curve_key_templates.h"
 #include "objects/tok_mechanism.h"
 
 namespace zrck {
@@ -14,21 +15,9 @@ namespace qel {
 
 class TokenStorage;
 
-// What a key-pair template says about the key it makes.
-struct CurveTemplateFacts {
-    bool token = true;
-    bool isPrivate = false;
-    const zrck::Attribute* ecParams = nullptr;
-};
-
-// Walks one template of a pair of key type keyType. CKA_CLASS and CKA_KEY_TYPE must be one
-// CK_ULONG (CKR_ATTRIBUTE_VALUE_INVALID); a wrong class is CKR_TEMPLATE_INCONSISTENT on the
-// public side and CKR_ATTRIBUTE_VALUE_INVALID on the private side; a wrong key type is
-// CKR_ATTRIBUTE_VALUE_INVALID. An entry of type refused (0: none) is CKR_ATTRIBUTE_TYPE_INVALID.
-CurveTemplateFacts WalkPublicCurveTemplate(const zrck::AttributeTemplate& attributes, CK_KEY_TYPE keyType,
-                                           CK_ATTRIBUTE_TYPE refused);
-CurveTemplateFacts WalkPrivateCurveTemplate(const zrck::AttributeTemplate& attributes, CK_KEY_TYPE keyType,
-                                            CK_ATTRIBUTE_TYPE refused);
+using zrck::CurveTemplateFacts;
+using zrck::WalkPrivateCurveTemplate;
+using zrck::WalkPublicCurveTemplate;
 
 // The files the token filled for a new pair (GenerateKeyPairM); the public ones are 0 when the
 // public key is not kept on the token.

@@ -150,6 +150,80 @@ void ReadStoredKeyAttributes(zrck::TokKey& key, const TokenStoredObject& stored,
     key.SetupAttributes(nullptr, attributes);
 }
 
+void StoredPrivateFlags::SetSensitive(CK_BBOOL value)
+{
+    if (sensitive && !value) throw zrck::Exception(CKR_ATTRIBUTE_READ_ONLY);
+    sensitive = value;
+}
+
+void StoredPrivateFlags::SetAlwaysSensitive(CK_BBOOL value)
+{
+    alwaysSensitive = value;
+    if (value) sensitive = CK_TRUE;
+}
+
+void StoredPrivateFlags::MarkGenerated()
+{
+    sensitive = CK_TRUE;
+    alwaysSensitive = CK_TRUE;
+    extractable = CK_FALSE;
+    neverExtractable = CK_TRUE;
+}
+
+uint32_t StoredPrivateFlags::Word(bool modifiable, bool copyable, const StoredKeyFields& fields) const
+{
+    return StoredKeyFlags({{modifiable, 0}, {copyable, 1}, {fields.derive != 0, 3}, {sensitive != 0, 8},
+                           {decrypt != 0, 9}, {sign != 0, 10}, {signRecover != 0, 11}, {unwrap != 0, 12},
+                           {extractable != 0, 13}, {alwaysSensitive != 0, 14}, {neverExtractable != 0, 15},
+                           {wrapWithTrusted != 0, 16}, {alwaysAuthenticate != 0, 17}, {fields.local != 0, 18}});
+}
+
+uint32_t StoredPublicFlags::Word(bool modifiable, bool copyable, const StoredKeyFields& fields) const
+{
+    return StoredKeyFlags({{modifiable, 0}, {copyable, 1}, {trusted != 0, 2}, {fields.derive != 0, 3},
+                           {encrypt != 0, 4}, {verify != 0, 5}, {verifyRecover != 0, 6}, {wrap != 0, 7},
+                           {fields.local != 0, 18}});
+}
+
+void ThrowKeyWithoutAlgorithmId()
+{
+    throw zrck::Exception(CKR_FUNCTION_FAILED, "public key is not linked with a public key algorithm id");
+}
+
+void StartStoredCopy(zrck::TokStorageObject& copy, TokenStoredObject& copyStored,
+                     const zrck::TokStorageObject& source, const TokenStoredObject& sourceStored)
+{
+    copy.SetCopyMode(zrck::TokStorageObject::COPY_MODE);
+    copy.SetTokenPtr(source.GetTokenPtr());
+    copy.SetOwnerSession(source.GetOwnerSession());
+    const zrck::TokObject::ObjectLifeTimeEnum lifeTime = source.GetLifeTime();
+    copy.SetLifeTime(lifeTime == zrck::TokObject::LIFETIME_FIXED || lifeTime == zrck::TokObject::LIFETIME_MECHANISM
+                         ? zrck::TokObject::LIFETIME_TOKEN
+                         : lifeTime);
+    copy.SetVisibility(source.GetVisibility());
+    copyStored.SetObjectFile(sourceStored.GetObjectFile());
+    copyStored.SetAttributeFile(sourceStored.GetAttributeFile());
+    copyStored.SetModifiableStored(sourceStored.IsModifiableStored());
+    copyStored.SetCopyableStored(sourceStored.IsCopyableStored());
+    copyStored.SetLabelStored(sourceStored.GetLabelStored());
+}
+
+bool RefreshStoredValues(TokenStoredObject& target, const TokenStoredObject& source)
+{
+    const tru::Buffer& label = target.GetLabelStored();
+    const tru::Buffer& other = source.GetLabelStored();
+    const bool labelChanged = label.Size() != other.Size() || (label.Size() != 0 && label != other);
+    if (labelChanged) target.SetLabelStored(other);
+    if (!source.IsModifiableStored()) target.SetModifiableStored(false);
+    if (!source.IsCopyableStored()) target.SetCopyableStored(false);
+    return labelChanged;
+}
+
+TokenStorage* StorageIfToken(const zrck::TokObject& object)
+{
+    return object.GetTokenPtr() != nullptr ? StoredObjectUtl::StorageOf(object) : nullptr;
+}
+
 std::string StoredKeyText(const zrck::TokObject& object, const TokenStoredObject& stored, const tru::Buffer& keyId)
 {
     char head[64];

@@ -14,8 +14,10 @@
 #include "tru2/buffer.h"
 
 namespace zrck {
+class SessionFrame;
 class TokKey;
 class TokObject;
+class TokStorageObject;
 }  // namespace zrck
 
 namespace qel {
@@ -107,5 +109,130 @@ public:
 protected:
     StoredKeyFields fields_;
 };
+
+// The flags a stored private key keeps beside StoredKeyFields.
+struct StoredPrivateFlags {
+    CK_BBOOL sensitive = CK_FALSE;
+    CK_BBOOL decrypt = CK_FALSE;
+    CK_BBOOL sign = CK_FALSE;
+    CK_BBOOL signRecover = CK_FALSE;
+    CK_BBOOL unwrap = CK_FALSE;
+    CK_BBOOL extractable = CK_FALSE;
+    CK_BBOOL alwaysSensitive = CK_FALSE;
+    CK_BBOOL neverExtractable = CK_FALSE;
+    CK_BBOOL wrapWithTrusted = CK_FALSE;
+    CK_BBOOL alwaysAuthenticate = CK_FALSE;
+
+    // A sensitive key stays sensitive: CKR_ATTRIBUTE_READ_ONLY.
+    void SetSensitive(CK_BBOOL value);
+    // True also makes the key sensitive.
+    void SetAlwaysSensitive(CK_BBOOL value);
+    // Sensitive, always sensitive, not extractable, never extractable.
+    void MarkGenerated();
+    // The flags word: modifiable bit 0, copyable 1, derive 3, the flags 8 to 17, local 18.
+    uint32_t Word(bool modifiable, bool copyable, const StoredKeyFields& fields) const;
+};
+
+// The flags a stored public key keeps beside StoredKeyFields.
+struct StoredPublicFlags {
+    CK_BBOOL encrypt = CK_FALSE;
+    CK_BBOOL verify = CK_FALSE;
+    CK_BBOOL verifyRecover = CK_FALSE;
+    CK_BBOOL wrap = CK_FALSE;
+    CK_BBOOL trusted = CK_FALSE;
+
+    // The flags word: modifiable bit 0, copyable 1, trusted 2, derive 3, the usages 4 to 7, local 18.
+    uint32_t Word(bool modifiable, bool copyable, const StoredKeyFields& fields) const;
+};
+
+// CKR_FUNCTION_FAILED: a stored public key is linked with no algorithm identifier.
+[[noreturn]] void ThrowKeyWithoutAlgorithmId();
+
+// A private key class kept in token files: the private-key accessors every stored private key
+// answers alike. Private keys are never copied by value: CKA_COPYABLE reads false.
+template <class Key>
+class StoredPrivateKey : public StoredKey<Key> {
+public:
+    StoredPrivateKey() { this->SetCopyableStored(false); }
+
+    CK_BBOOL IsCopyable() const override { return CK_FALSE; }
+    void SetCopyable(bool) override {}
+    CK_BBOOL GetIsExtractable() const override { return flags_.extractable; }
+
+    const tru::Buffer& GetSubject() const override { return this->fields_.subject; }
+    void SetSubject(const tru::Buffer& subject) override { StoredObjectUtl::CopyBuffer(this->fields_.subject, subject); }
+    CK_BBOOL GetIsSensitive() const override { return flags_.sensitive; }
+    void SetIsSensitive(CK_BBOOL value) override { flags_.SetSensitive(value); }
+    CK_BBOOL GetCouldDecrypt() const override { return flags_.decrypt; }
+    void SetCouldDecrypt(CK_BBOOL value) override { flags_.decrypt = value; }
+    CK_BBOOL GetCouldSign() const override { return flags_.sign; }
+    void SetCouldSign(CK_BBOOL value) override { flags_.sign = value; }
+    CK_BBOOL GetCouldSignRecover() const override { return flags_.signRecover; }
+    void SetCouldSignRecover(CK_BBOOL value) override { flags_.signRecover = value; }
+    CK_BBOOL GetCouldUnwrap() const override { return flags_.unwrap; }
+    void SetCouldUnwrap(CK_BBOOL value) override { flags_.unwrap = value; }
+    void SetIsExtractable(CK_BBOOL value) override { flags_.extractable = value; }
+    CK_BBOOL GetIsAlwaysSensitive() const override { return flags_.alwaysSensitive; }
+    void SetIsAlwaysSensitive(CK_BBOOL value) override { flags_.SetAlwaysSensitive(value); }
+    CK_BBOOL GetIsNeverExtractable() const override { return flags_.neverExtractable; }
+    void SetIsNeverExtractable(CK_BBOOL value) override { flags_.neverExtractable = value; }
+    // Kept as given, so that a stored false reads back false.
+    CK_BBOOL GetCouldUnwrapOnlyWithTrusted() const override { return flags_.wrapWithTrusted; }
+    void SetCouldUnwrapOnlyWithTrusted(CK_BBOOL value) override { flags_.wrapWithTrusted = value; }
+    CK_BBOOL GetNeedAlwaysAuthenticate() const override { return flags_.alwaysAuthenticate; }
+    void SetNeedAlwaysAuthenticate(CK_BBOOL value) override { flags_.alwaysAuthenticate = value; }
+    tru::Buffer GetValueToWrap() override { return tru::Buffer(); }
+    void AddDefaultSensitiveAttributes() override { flags_.sensitive = CK_TRUE; }
+    void AddGeneratedSensitiveAttributes(const zrck::MechanismSession&) override { flags_.MarkGenerated(); }
+
+protected:
+    uint32_t FlagsWord() const { return flags_.Word(this->IsModifiable() != 0, false, this->fields_); }
+
+    StoredPrivateFlags flags_;
+};
+
+// A public key class kept in token files: the public-key accessors every stored public key
+// answers alike.
+template <class Key>
+class StoredPublicKey : public StoredKey<Key> {
+public:
+    CK_BBOOL IsCopyable() const override { return this->IsCopyableStored(); }
+    void SetCopyable(bool copyable) override { this->SetCopyableStored(copyable); }
+
+    const tru::Buffer& GetSubject() const override { return this->fields_.subject; }
+    void SetSubject(const tru::Buffer& subject) override { StoredObjectUtl::CopyBuffer(this->fields_.subject, subject); }
+    CK_BBOOL GetCouldEncrypt() const override { return flags_.encrypt; }
+    void SetCouldEncrypt(CK_BBOOL value) override { flags_.encrypt = value; }
+    CK_BBOOL GetCouldVerify() const override { return flags_.verify; }
+    void SetCouldVerify(CK_BBOOL value) override { flags_.verify = value; }
+    CK_BBOOL GetCouldVerifyRecover() const override { return flags_.verifyRecover; }
+    void SetCouldVerifyRecover(CK_BBOOL value) override { flags_.verifyRecover = value; }
+    CK_BBOOL GetCouldWrap() const override { return flags_.wrap; }
+    void SetCouldWrap(CK_BBOOL value) override { flags_.wrap = value; }
+    CK_BBOOL GetIsTrusted() const override { return flags_.trusted; }
+    void SetIsTrusted(CK_BBOOL value) override { flags_.trusted = value; }
+    // Not linked with an algorithm identifier: CKR_FUNCTION_FAILED.
+    bool IsAlgOIDAcceptable(const char*, int) override { ThrowKeyWithoutAlgorithmId(); }
+
+protected:
+    uint32_t FlagsWord() const
+    {
+        return flags_.Word(this->IsModifiable() != 0, this->IsCopyable() != 0, this->fields_);
+    }
+
+    StoredPublicFlags flags_;
+};
+
+// What a copy of a stored object takes from its source before the source's values are
+// refreshed into it: copy mode, token, owner session, lifetime (a fixed or mechanism object's
+// copy is a token object), visibility, files, modifiable and copyable flags and label.
+void StartStoredCopy(zrck::TokStorageObject& copy, TokenStoredObject& copyStored,
+                     const zrck::TokStorageObject& source, const TokenStoredObject& sourceStored);
+
+// Refreshes the label, then the one-way modifiable and copyable flags; true when the label changed.
+bool RefreshStoredValues(TokenStoredObject& target, const TokenStoredObject& source);
+
+// The owning token's storage, or null for an object without a token.
+TokenStorage* StorageIfToken(const zrck::TokObject& object);
 
 }  // namespace qel

@@ -23,6 +23,11 @@ const std::vector<MechanismRow>& ECDsaMechanismRows()
     static const std::vector<MechanismRow> rows = {
         {CKM_EC_KEY_PAIR_GEN, TokenCondition::NotModel, &MakeMechanism<TokECDsaHWKeyPairGenMechanism>},
         {CKM_ECDSA, TokenCondition::NotModel, &MakeMechanism<TokECDsaHWSignMechanism>},
+        {CKM_ECDSA_SHA1, TokenCondition::NotModel, &MakeMechanism<TokECDsaHWSignWithSha1Mechanism>},
+        {CKM_ECDSA_SHA224, TokenCondition::NotModel, &MakeMechanism<TokECDsaHWSignWithSha224Mechanism>},
+        {CKM_ECDSA_SHA256, TokenCondition::NotModel, &MakeMechanism<TokECDsaHWSignWithSha256Mechanism>},
+        {CKM_ECDSA_SHA384, TokenCondition::NotModel, &MakeMechanism<TokECDsaHWSignWithSha384Mechanism>},
+        {CKM_ECDSA_SHA512, TokenCondition::NotModel, &MakeMechanism<TokECDsaHWSignWithSha512Mechanism>},
     };
     return rows;
 }

@@ -10,26 +10,9 @@
 #include "driver/token_stored_object.h"
 #include "ecdsa/tok_ecdsa_stored_keys.h"
 
-#include <cstring>
-
 namespace qel {
 
 namespace {
-
-constexpr CK_FLAGS kEcF2m = 1UL << 21;
-// Only uncompressed points are handled: CKF_EC_UNCOMPRESS, never CKF_EC_COMPRESS.
-constexpr CK_FLAGS kEcCurveFlags = CKF_EC_F_P | kEcF2m | CKF_EC_NAMEDCURVE | CKF_EC_UNCOMPRESS;
-constexpr uint32_t kMaxSignedValue = 128;
-
-template <class Key>
-const tru::Buffer& CurveOf(Key& key)
-{
-    using Curve = std::conditional_t<std::is_base_of<zrck::TokPrivateKey, Key>::value, zrck::TokCurvePrivateKey,
-                                     zrck::TokCurvePublicKey>;
-    auto* curveKey = dynamic_cast<Curve*>(&key);
-    if (curveKey == nullptr) throw zrck::Exception(CKR_KEY_TYPE_INCONSISTENT);
-    return curveKey->GetECParams();
-}
 
 TokenStorage& StorageOfKey(const zrck::TokObject& key)
 {
@@ -39,120 +22,39 @@ TokenStorage& StorageOfKey(const zrck::TokObject& key)
 
 } // namespace
 
-void SetECDsaKeySizes(zrck::TokMechanism& mechanism)
+// ---- the device as engine ----
+
+void DeviceECDsa::RequireToken() const
 {
-    const std::pair<unsigned, unsigned> sizes = mbt::TokECDsaUtl::GetAvailableMinMaxCurves();
-    mechanism.SetMinKeySize(sizes.first);
-    mechanism.SetMaxKeySize(sizes.second);
+    if (mechanism_.GetTokenPtr() == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
 }
 
-// ---- device operations ----
-
-unsigned long DeviceECDsa::SignatureSize(zrck::TokPrivateKey& key)
+unsigned long DeviceECDsa::SignatureSize(zrck::TokCurvePrivateKey& key)
 {
+    RequireToken();
     if (key.GetTokenPtr() == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
-    return mbt::TokECDsaUtl::CalcSignSize(CurveOf(key));
+    return mbt::TokECDsaUtl::CalcSignSize(key.GetECParams());
 }
 
-void DeviceECDsa::Sign(zrck::TokPrivateKey& key, const tru::Buffer& value, tru::BufferDynamic& signature)
+void DeviceECDsa::Sign(zrck::TokCurvePrivateKey& key, const tru::Buffer& value, tru::BufferDynamic& signature)
 {
     auto* stored = dynamic_cast<TokenStoredObject*>(&key);
     if (stored == nullptr) throw zrck::Exception(CKR_KEY_TYPE_INCONSISTENT);
     tru::BufferDynamic der;
     StorageOfKey(key).GenerateSignatureM(stored->GetObjectFile(), value, der);
-    mbt::TokECDsaUtl::DecodeDerSignatureForCurve(CurveOf(key), der, signature);
+    mbt::TokECDsaUtl::DecodeDerSignatureForCurve(key.GetECParams(), der, signature);
 }
 
-bool DeviceECDsa::Place(const tru::Buffer& signature, unsigned char* out, unsigned long* outLen)
+bool DeviceECDsa::Verify(zrck::TokCurvePublicKey& key, const tru::Buffer& value, const tru::Buffer& signature)
 {
-    const unsigned long available = *outLen;
-    *outLen = signature.Size();
-    if (available < signature.Size()) return false;
-    std::memcpy(out, signature.Data(), signature.Size());
-    return true;
-}
-
-bool DeviceECDsa::Verify(zrck::TokPublicKey& key, const tru::Buffer& value, const tru::Buffer& signature)
-{
+    RequireToken();
     TokenStorage& storage = StorageOfKey(key);
-    auto* curveKey = dynamic_cast<zrck::TokCurvePublicKey*>(&key);
-    if (curveKey == nullptr) throw zrck::Exception(CKR_KEY_TYPE_INCONSISTENT);
     tru::BufferDynamic point;
-    mbt::TokECDsaUtl::DecodeDerPublicKey(curveKey->GetECPoint(), point);
+    mbt::TokECDsaUtl::DecodeDerPublicKey(key.GetECPoint(), point);
     tru::BufferDynamic der;
     mbt::TokECDsaUtl::EncodeDerSignature(signature, der);
-    const EParamSet paramSet = TokECDsaUtl::ParseECParams(curveKey->GetECParams());
+    const EParamSet paramSet = TokECDsaUtl::ParseECParams(key.GetECParams());
     return storage.VerifySignatureM(point, paramSet, value, der);
-}
-
-TokECDsaUtl& MechanismECDsaUtl::Get(const zrck::TokMechanism& mechanism)
-{
-    zrck::ObjectToken* token = mechanism.GetTokenPtr();
-    if (token == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
-    if (!utl_ || utl_->GetToken() != token) utl_.reset(new TokECDsaUtl(token));
-    return *utl_;
-}
-
-// ---- CKM_ECDSA ----
-
-TokECDsaHWSignMechanism::TokECDsaHWSignMechanism()
-{
-    SetMechanismType(CKM_ECDSA);
-    SetECDsaKeySizes(*this);
-    SetFlags(CKF_HW | CKF_SIGN | CKF_VERIFY | kEcCurveFlags);
-}
-
-void TokECDsaHWSignMechanism::SignInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
-                                       zrck::TokPrivateKey& key)
-{
-    FreeResources();
-    EnsureParameterEmpty(parameter);
-    signKey_ = &zrck::TokECDsaUtl::VerifyKey(key);
-}
-
-bool TokECDsaHWSignMechanism::Sign(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
-                                   unsigned long* outLen)
-{
-    if (signKey_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
-    if (signKey_->GetTokenPtr() == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
-    if (data.Size() > kMaxSignedValue) throw zrck::Exception(CKR_DATA_LEN_RANGE);
-    GetECDsaUtl();
-    const unsigned long size = DeviceECDsa::SignatureSize(*signKey_);
-    if (out == nullptr || *outLen < size) {
-        *outLen = size;
-        return out == nullptr;
-    }
-    tru::BufferDynamic signature;
-    DeviceECDsa::Sign(*signKey_, data, signature);
-    return DeviceECDsa::Place(signature, out, outLen);
-}
-
-void TokECDsaHWSignMechanism::VerifyInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
-                                         zrck::TokPublicKey& key)
-{
-    FreeResources();
-    EnsureParameterEmpty(parameter);
-    verifyKey_ = &zrck::TokECDsaUtl::VerifyKey(key);
-}
-
-bool TokECDsaHWSignMechanism::Verify(zrck::MechanismSession&, const tru::Buffer& data, const tru::Buffer& signature)
-{
-    if (verifyKey_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
-    GetECDsaUtl();
-    return DeviceECDsa::Verify(*verifyKey_, data, signature);
-}
-
-void TokECDsaHWSignMechanism::FreeResources()
-{
-    verifyKey_ = nullptr;
-    signKey_ = nullptr;
-}
-
-zrck::TokMechanism* TokECDsaHWSignMechanism::Clone() const
-{
-    auto* clone = new TokECDsaHWSignMechanism();
-    clone->AssignAttributes(*this);
-    return clone;
 }
 
 // ---- CKM_EC_KEY_PAIR_GEN ----
@@ -160,8 +62,8 @@ zrck::TokMechanism* TokECDsaHWSignMechanism::Clone() const
 TokECDsaHWKeyPairGenMechanism::TokECDsaHWKeyPairGenMechanism()
 {
     SetMechanismType(CKM_EC_KEY_PAIR_GEN);
-    SetECDsaKeySizes(*this);
-    SetFlags(CKF_HW | CKF_GENERATE_KEY_PAIR | kEcCurveFlags);
+    mbt::SetECDsaKeySizes(*this);
+    SetFlags(CKF_HW | CKF_GENERATE_KEY_PAIR | mbt::kECDsaCurveFlags);
 }
 
 zrck::TokMechanism::KeyPair TokECDsaHWKeyPairGenMechanism::GenerateKeyPair(zrck::MechanismSession& session,
@@ -177,7 +79,7 @@ zrck::TokMechanism::KeyPair TokECDsaHWKeyPairGenMechanism::GenerateKeyPair(zrck:
         throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
     }
     if (session.IsReadOnly()) throw zrck::Exception(CKR_SESSION_READ_ONLY);
-    auto* token = dynamic_cast<zrck::Token*>(session.GetOwnerToken());
+    zrck::ObjectToken* token = session.GetOwnerToken();
     if (token == nullptr) throw zrck::Exception(CKR_DEVICE_REMOVED);
     if (!token->IsLogged()) throw zrck::Exception(CKR_USER_NOT_LOGGED_IN);
     if (publicFacts.ecParams == nullptr) throw zrck::Exception(CKR_TEMPLATE_INCOMPLETE);

@@ -1,66 +1,72 @@
 // ECDSA on the device: CKM_ECDSA signs the caller's value with a key in a device key slot and
-// has the token check signatures against a public point; CKM_EC_KEY_PAIR_GEN has the token
-// generate a pair on P-192, P-256 or P-521. Signatures cross the interface as r||s, each half as
-// long as the curve's order; the token speaks DER.
+// has the token check signatures against a public point; CKM_ECDSA_SHA1 to CKM_ECDSA_SHA512
+// hash the data on the host and do the same with the digest; CKM_EC_KEY_PAIR_GEN has the token
+// generate a pair on P-192, P-256 or P-521. Signatures cross the interface as r||s, each half
+// as long as the curve's order; the token speaks DER.
 #pragma once
 
 #include "ecdsa/ecdsa_token_utl.h"
-#include "objects/tok_ecdsa_mechanisms.h"
 #include "objects/tok_key_pair_gen_mechanisms.h"
 #include "support/noncopyable.h"
+#include "swcrypto/ecdsa_signing.h"
+#include "swcrypto/token_mechanism.h"
 
 #include <memory>
 
 namespace qel {
 
-// Sets the key sizes every EC mechanism reports: the smallest and largest curve of the EC
-// library (192 and 521).
-void SetECDsaKeySizes(zrck::TokMechanism& mechanism);
-
-// The device side of an ECDSA operation, shared by CKM_ECDSA and the hash-then-sign mechanisms.
-class DeviceECDsa {
+// The token as engine: it signs with the key's device key slot and checks r||s against a
+// public point. A mechanism or key without token is CKR_FUNCTION_FAILED; the token checks only
+// P-192, P-256 and P-521 points (CKR_ATTRIBUTE_VALUE_INVALID).
+class DeviceECDsa : public mbt::ECDsaEngine {
 public:
-    DeviceECDsa() = delete;
+    explicit DeviceECDsa(const zrck::TokMechanism& mechanism) : mechanism_(mechanism) {}
 
-    // The raw signature length of the key's curve; CKR_FUNCTION_FAILED for a key without token.
-    static unsigned long SignatureSize(zrck::TokPrivateKey& key);
-    // Has the token sign the value with the key's slot; r||s of the curve's full length.
-    static void Sign(zrck::TokPrivateKey& key, const tru::Buffer& value, tru::BufferDynamic& signature);
-    // Copies a signature out under the mechanism call convention.
-    static bool Place(const tru::Buffer& signature, unsigned char* out, unsigned long* outLen);
-    // Has the token check r||s over the value against the key's point and curve.
-    static bool Verify(zrck::TokPublicKey& key, const tru::Buffer& value, const tru::Buffer& signature);
-};
-
-// The token's EC utility of a mechanism, made on first use; CKR_FUNCTION_FAILED without token.
-class MechanismECDsaUtl {
-public:
-    TokECDsaUtl& Get(const zrck::TokMechanism& mechanism);
+    unsigned long SignatureSize(zrck::TokCurvePrivateKey& key) override;
+    void Sign(zrck::TokCurvePrivateKey& key, const tru::Buffer& value, tru::BufferDynamic& signature) override;
+    bool Verify(zrck::TokCurvePublicKey& key, const tru::Buffer& value, const tru::Buffer& signature) override;
 
 private:
-    std::unique_ptr<TokECDsaUtl> utl_;
+    void RequireToken() const;
+
+    const zrck::TokMechanism& mechanism_;
 };
 
-class TokECDsaHWSignMechanism : public zrck::TokECDsaSignMechanism, private vdk::Noncopyable {
+// A signature mechanism whose signatures the device makes.
+template <class Base>
+using OnDevice = mbt::SignedBy<Base, DeviceECDsa, CKF_HW | CKF_SIGN | CKF_VERIFY | mbt::kECDsaCurveFlags>;
+
+class TokECDsaHWSignMechanism
+    : public TokenMechanism<TokECDsaHWSignMechanism, OnDevice<mbt::ECDsaValueMechanism<zrck::TokECDsaSignMechanism>>> {
+};
+
+template <class Base, CK_MECHANISM_TYPE Type, const mbt::ShaHasherKind& Kind>
+using DeviceECDsaSha = OnDevice<mbt::ECDsaShaMechanism<Base, Type, Kind>>;
+
+// CKM_ECDSA_SHAn on the device; Name is the class name.
+template <class Base, CK_MECHANISM_TYPE Type, const mbt::ShaHasherKind& Kind, const char* Name>
+class TokECDsaHWSignWithSha
+    : public TokenMechanism<TokECDsaHWSignWithSha<Base, Type, Kind, Name>, DeviceECDsaSha<Base, Type, Kind>> {
 public:
-    TokECDsaHWSignMechanism();
-
-    void SignInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
-                  zrck::TokPrivateKey& key) override;
-    // At most 128 bytes, signed as given.
-    bool Sign(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override;
-    void VerifyInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
-                    zrck::TokPublicKey& key) override;
-    bool Verify(zrck::MechanismSession& session, const tru::Buffer& data, const tru::Buffer& signature) override;
-    void FreeResources() override;
-    zrck::TokMechanism* Clone() const override;
-    TokECDsaUtl& GetECDsaUtl() { return utl_.Get(*this); }
-
-private:
-    zrck::TokPublicKey* verifyKey_ = nullptr;
-    zrck::TokPrivateKey* signKey_ = nullptr;
-    MechanismECDsaUtl utl_;
+    const char* GetObjectClassName() const override { return Name; }
 };
+
+inline constexpr char kECDsaHWSha1Name[] = "TokECDsaHWSignWithSha1Mechanism";
+inline constexpr char kECDsaHWSha224Name[] = "TokECDsaHWSignWithSha224Mechanism";
+inline constexpr char kECDsaHWSha256Name[] = "TokECDsaHWSignWithSha256Mechanism";
+inline constexpr char kECDsaHWSha384Name[] = "TokECDsaHWSignWithSha384Mechanism";
+inline constexpr char kECDsaHWSha512Name[] = "TokECDsaHWSignWithSha512Mechanism";
+
+using TokECDsaHWSignWithSha1Mechanism =
+    TokECDsaHWSignWithSha<zrck::TokECDsaSignWithSha1Mechanism, CKM_ECDSA_SHA1, mbt::kSha1HasherKind, kECDsaHWSha1Name>;
+using TokECDsaHWSignWithSha224Mechanism = TokECDsaHWSignWithSha<zrck::TokECDsaSignWithSha224Mechanism, CKM_ECDSA_SHA224,
+                                                                mbt::kSha224HasherKind, kECDsaHWSha224Name>;
+using TokECDsaHWSignWithSha256Mechanism = TokECDsaHWSignWithSha<zrck::TokECDsaSignWithSha256Mechanism, CKM_ECDSA_SHA256,
+                                                                mbt::kSha256HasherKind, kECDsaHWSha256Name>;
+using TokECDsaHWSignWithSha384Mechanism = TokECDsaHWSignWithSha<zrck::TokECDsaSignWithSha384Mechanism, CKM_ECDSA_SHA384,
+                                                                mbt::kSha384HasherKind, kECDsaHWSha384Name>;
+using TokECDsaHWSignWithSha512Mechanism = TokECDsaHWSignWithSha<zrck::TokECDsaSignWithSha512Mechanism, CKM_ECDSA_SHA512,
+                                                                mbt::kSha512HasherKind, kECDsaHWSha512Name>;
 
 class TokECDsaHWKeyPairGenMechanism : public zrck::TokECDsaKeyPairGenMechanism, private vdk::Noncopyable {
 public:

@@ -68,7 +68,7 @@ zrck::TokMechanism::KeyPair TokUASgnKeyPairGenMechanism::GenerateKeyPair(zrck::M
     if (!privateFacts.token || !privateFacts.isPrivate) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
     if (publicFacts.isPrivate) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
     if (session.IsReadOnly()) throw zrck::Exception(CKR_SESSION_READ_ONLY);
-    auto* token = dynamic_cast<zrck::Token*>(session.GetOwnerToken());
+    zrck::ObjectToken* token = session.GetOwnerToken();
     if (token == nullptr) throw zrck::Exception(CKR_DEVICE_REMOVED);
     if (!token->IsLogged()) throw zrck::Exception(CKR_USER_NOT_LOGGED_IN);
     const UAToken services = UAToken::Of(token);

@@ -13,6 +13,8 @@ public:
     // Fills the whole buffer from the token's generator; needs the user logged in.
     virtual void GenerateUserRandom(tru::Buffer& output) = 0;
     virtual bool IsSOLogged() const = 0;
+    // A user or the security officer is logged in.
+    virtual bool IsLogged() = 0;
     // The token's check value of a key value (CKR_FUNCTION_REJECTED where it keeps none).
     virtual void CalculateMark(const tru::Buffer& data, tru::BufferDynamic& mark) = 0;
 };

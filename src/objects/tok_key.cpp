@@ -3,6 +3,9 @@
 #include "ckbase/exception.h"
 #include "objects/attribute_value.h"
 
+#include <initializer_list>
+#include <vector>
+
 namespace zrck {
 
 namespace {
@@ -33,6 +36,88 @@ CK_RV UpdateLevel(AttributeTemplate& attributes, Decide decide) {
 CK_RV Combine(CK_RV own, CK_RV base) { return own != CKR_OK ? own : base; }
 
 CK_BBOOL AsBBool(const Attribute& attribute) { return attribute.GetAsBool() ? CK_TRUE : CK_FALSE; }
+
+// How an update treats a flag: any value, only true (a one-way flag), only false, or not at all.
+enum class OnUpdate { Any, OnlyTrue, OnlyFalse, ReadOnly };
+
+// A CK_BBOOL attribute of one key level and its accessors.
+template <class Key>
+struct KeyFlag {
+    CK_ATTRIBUTE_TYPE type;
+    CK_BBOOL (Key::*get)() const;
+    void (Key::*set)(CK_BBOOL);
+    OnUpdate update;
+};
+
+template <class Key>
+using KeyFlags = std::vector<KeyFlag<Key>>;
+
+// The level's own flags, then the flags every key that may be sensitive has (private and secret).
+template <class Key>
+KeyFlags<Key> WithSensitivityFlags(std::initializer_list<KeyFlag<Key>> own) {
+    KeyFlags<Key> flags(own);
+    flags.insert(flags.end(), {
+        {CKA_DECRYPT, &Key::GetCouldDecrypt, &Key::SetCouldDecrypt, OnUpdate::Any},
+        {CKA_SIGN, &Key::GetCouldSign, &Key::SetCouldSign, OnUpdate::Any},
+        {CKA_UNWRAP, &Key::GetCouldUnwrap, &Key::SetCouldUnwrap, OnUpdate::Any},
+        {CKA_SENSITIVE, &Key::GetIsSensitive, &Key::SetIsSensitive, OnUpdate::OnlyTrue},
+        {CKA_EXTRACTABLE, &Key::GetIsExtractable, &Key::SetIsExtractable, OnUpdate::OnlyFalse},
+        {CKA_ALWAYS_SENSITIVE, &Key::GetIsAlwaysSensitive, &Key::SetIsAlwaysSensitive, OnUpdate::ReadOnly},
+        {CKA_NEVER_EXTRACTABLE, &Key::GetIsNeverExtractable, &Key::SetIsNeverExtractable, OnUpdate::ReadOnly},
+    });
+    return flags;
+}
+
+template <class Key>
+const KeyFlag<Key>* FindFlag(const KeyFlags<Key>& flags, CK_ATTRIBUTE_TYPE type) {
+    for (const KeyFlag<Key>& flag : flags) {
+        if (flag.type == type) return &flag;
+    }
+    return nullptr;
+}
+
+// A search entry for a type that is no flag of the level matches.
+template <class Key>
+bool MatchFlag(const Key& key, const KeyFlags<Key>& flags, const Attribute& entry) {
+    const KeyFlag<Key>* flag = FindFlag(flags, entry.GetType());
+    return flag == nullptr || MatchBool(entry, (key.*flag->get)() != CK_FALSE);
+}
+
+template <class Key>
+Change UpdateFlag(Key& key, const KeyFlags<Key>& flags, const Attribute& entry) {
+    const KeyFlag<Key>* flag = FindFlag(flags, entry.GetType());
+    if (flag == nullptr) return Change::NotMine;
+    switch (flag->update) {
+        case OnUpdate::Any: (key.*flag->set)(AsBBool(entry)); return Change::Apply;
+        case OnUpdate::OnlyTrue:
+            if (!entry.GetAsBool()) return Change::ValueInvalid;
+            (key.*flag->set)(CK_TRUE);
+            return Change::Apply;
+        case OnUpdate::OnlyFalse:
+            if (entry.GetAsBool()) return Change::ValueInvalid;
+            (key.*flag->set)(CK_FALSE);
+            return Change::Apply;
+        case OnUpdate::ReadOnly: break;
+    }
+    return Change::ReadOnly;
+}
+
+// Answers a flag of the level; other types go to the level below.
+template <class Key, class Below>
+CK_RV FillFlag(const Key& key, const KeyFlags<Key>& flags, Attribute& attribute, Below below) {
+    const KeyFlag<Key>* flag = FindFlag(flags, attribute.GetType());
+    return flag != nullptr ? PlaceBool(attribute, (key.*flag->get)() != CK_FALSE) : below(attribute);
+}
+
+template <class Key, class Below>
+void SetupFlag(Key& key, const KeyFlags<Key>& flags, const Attribute& attribute, Below below) {
+    const KeyFlag<Key>* flag = FindFlag(flags, attribute.GetType());
+    if (flag != nullptr) {
+        (key.*flag->set)(AsBBool(attribute));
+    } else {
+        below(attribute);
+    }
+}
 
 // Walks a search template over the types one level owns; other types are left to others.
 template <class Compare>
@@ -132,6 +217,21 @@ void TokKey::GetKeyMark(tru::BufferDynamic&) { throw Exception(CKR_KEY_FUNCTION_
 
 // ---- TokPrivateKey ----
 
+namespace {
+
+const KeyFlags<TokPrivateKey>& PrivateFlags() {
+    static const KeyFlags<TokPrivateKey> flags = WithSensitivityFlags<TokPrivateKey>({
+        {CKA_SIGN_RECOVER, &TokPrivateKey::GetCouldSignRecover, &TokPrivateKey::SetCouldSignRecover, OnUpdate::Any},
+        {CKA_WRAP_WITH_TRUSTED, &TokPrivateKey::GetCouldUnwrapOnlyWithTrusted,
+         &TokPrivateKey::SetCouldUnwrapOnlyWithTrusted, OnUpdate::OnlyTrue},
+        {CKA_ALWAYS_AUTHENTICATE, &TokPrivateKey::GetNeedAlwaysAuthenticate,
+         &TokPrivateKey::SetNeedAlwaysAuthenticate, OnUpdate::ReadOnly},
+    });
+    return flags;
+}
+
+}  // namespace
+
 bool TokPrivateKey::IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const {
     switch (type) {
         case CKA_SUBJECT: case CKA_SENSITIVE: case CKA_DECRYPT: case CKA_UNWRAP: case CKA_SIGN:
@@ -148,16 +248,8 @@ bool TokPrivateKey::IsObjectMeetConditions(const AttributeTemplate& search) cons
     return MatchLevel(search, [this](const Attribute& entry) {
         switch (entry.GetType()) {
             case CKA_SUBJECT: return MatchBytes(entry, GetSubject());
-            case CKA_DECRYPT: return MatchBool(entry, GetCouldDecrypt() != CK_FALSE);
-            case CKA_SIGN: return MatchBool(entry, GetCouldSign() != CK_FALSE);
-            case CKA_SIGN_RECOVER: return MatchBool(entry, GetCouldSignRecover() != CK_FALSE);
-            case CKA_UNWRAP: return MatchBool(entry, GetCouldUnwrap() != CK_FALSE);
-            case CKA_SENSITIVE: return MatchBool(entry, GetIsSensitive() != CK_FALSE);
-            case CKA_EXTRACTABLE: return MatchBool(entry, GetIsExtractable() != CK_FALSE);
-            case CKA_WRAP_WITH_TRUSTED: return MatchBool(entry, GetCouldUnwrapOnlyWithTrusted() != CK_FALSE);
-            case CKA_ALWAYS_SENSITIVE: return MatchBool(entry, GetIsAlwaysSensitive() != CK_FALSE);
-            case CKA_NEVER_EXTRACTABLE: return MatchBool(entry, GetIsNeverExtractable() != CK_FALSE);
-            default: return true;
+            case CKA_ALWAYS_AUTHENTICATE: return true;  // not a search criterion
+            default: return MatchFlag(*this, PrivateFlags(), entry);
         }
     });
 }
@@ -166,26 +258,8 @@ CK_RV TokPrivateKey::UpdateAttributes(AttributeTemplate& attributes) {
     const CK_RV own = UpdateLevel(attributes, [this](Attribute& entry) {
         switch (entry.GetType()) {
             case CKA_SUBJECT: SetSubject(ReadBytes(entry)); return Change::Apply;
-            case CKA_DECRYPT: SetCouldDecrypt(AsBBool(entry)); return Change::Apply;
-            case CKA_SIGN: SetCouldSign(AsBBool(entry)); return Change::Apply;
-            case CKA_SIGN_RECOVER: SetCouldSignRecover(AsBBool(entry)); return Change::Apply;
-            case CKA_UNWRAP: SetCouldUnwrap(AsBBool(entry)); return Change::Apply;
-            case CKA_SENSITIVE:
-                if (!entry.GetAsBool()) return Change::ValueInvalid;
-                SetIsSensitive(CK_TRUE);
-                return Change::Apply;
-            case CKA_EXTRACTABLE:
-                if (entry.GetAsBool()) return Change::ValueInvalid;
-                SetIsExtractable(CK_FALSE);
-                return Change::Apply;
-            case CKA_WRAP_WITH_TRUSTED:
-                if (!entry.GetAsBool()) return Change::ValueInvalid;
-                SetCouldUnwrapOnlyWithTrusted(CK_TRUE);
-                return Change::Apply;
-            case CKA_ALWAYS_SENSITIVE: case CKA_NEVER_EXTRACTABLE: case CKA_ALWAYS_AUTHENTICATE:
-            case CKA_UNWRAP_TEMPLATE:
-                return Change::ReadOnly;
-            default: return Change::NotMine;
+            case CKA_UNWRAP_TEMPLATE: return Change::ReadOnly;
+            default: return UpdateFlag(*this, PrivateFlags(), entry);
         }
     });
     return Combine(own, TokKey::UpdateAttributes(attributes));
@@ -194,41 +268,39 @@ CK_RV TokPrivateKey::UpdateAttributes(AttributeTemplate& attributes) {
 CK_RV TokPrivateKey::FillAttribute(Attribute& attribute) {
     switch (attribute.GetType()) {
         case CKA_SUBJECT: return PlaceBytes(attribute, GetSubject());
-        case CKA_DECRYPT: return PlaceBool(attribute, GetCouldDecrypt() != CK_FALSE);
-        case CKA_SIGN: return PlaceBool(attribute, GetCouldSign() != CK_FALSE);
-        case CKA_SIGN_RECOVER: return PlaceBool(attribute, GetCouldSignRecover() != CK_FALSE);
-        case CKA_UNWRAP: return PlaceBool(attribute, GetCouldUnwrap() != CK_FALSE);
-        case CKA_SENSITIVE: return PlaceBool(attribute, GetIsSensitive() != CK_FALSE);
-        case CKA_EXTRACTABLE: return PlaceBool(attribute, GetIsExtractable() != CK_FALSE);
-        case CKA_WRAP_WITH_TRUSTED: return PlaceBool(attribute, GetCouldUnwrapOnlyWithTrusted() != CK_FALSE);
-        case CKA_ALWAYS_SENSITIVE: return PlaceBool(attribute, GetIsAlwaysSensitive() != CK_FALSE);
-        case CKA_NEVER_EXTRACTABLE: return PlaceBool(attribute, GetIsNeverExtractable() != CK_FALSE);
         case CKA_ALWAYS_AUTHENTICATE:
             return PlaceBool(attribute, IsPrivateObject() && GetNeedAlwaysAuthenticate() != CK_FALSE);
         case CKA_UNWRAP_TEMPLATE: return CKR_ATTRIBUTE_TYPE_INVALID;
-        default: return TokKey::FillAttribute(attribute);
+        default:
+            return FillFlag(*this, PrivateFlags(), attribute, [this](Attribute& a) { return TokKey::FillAttribute(a); });
     }
 }
 
 void TokPrivateKey::SetupAttribute(const Attribute& attribute) {
     switch (attribute.GetType()) {
         case CKA_SUBJECT: SetSubject(ReadBytes(attribute)); break;
-        case CKA_DECRYPT: SetCouldDecrypt(AsBBool(attribute)); break;
-        case CKA_SIGN: SetCouldSign(AsBBool(attribute)); break;
-        case CKA_SIGN_RECOVER: SetCouldSignRecover(AsBBool(attribute)); break;
-        case CKA_UNWRAP: SetCouldUnwrap(AsBBool(attribute)); break;
-        case CKA_SENSITIVE: SetIsSensitive(AsBBool(attribute)); break;
-        case CKA_EXTRACTABLE: SetIsExtractable(AsBBool(attribute)); break;
-        case CKA_WRAP_WITH_TRUSTED: SetCouldUnwrapOnlyWithTrusted(AsBBool(attribute)); break;
-        case CKA_ALWAYS_SENSITIVE: SetIsAlwaysSensitive(AsBBool(attribute)); break;
-        case CKA_NEVER_EXTRACTABLE: SetIsNeverExtractable(AsBBool(attribute)); break;
-        case CKA_ALWAYS_AUTHENTICATE: SetNeedAlwaysAuthenticate(AsBBool(attribute)); break;
         case CKA_UNWRAP_TEMPLATE: throw Exception(CKR_ATTRIBUTE_TYPE_INVALID);
-        default: TokKey::SetupAttribute(attribute);
+        default: SetupFlag(*this, PrivateFlags(), attribute, [this](const Attribute& a) { TokKey::SetupAttribute(a); });
     }
 }
 
 // ---- TokPublicKey ----
+
+namespace {
+
+const KeyFlags<TokPublicKey>& PublicFlags() {
+    static const KeyFlags<TokPublicKey> flags = {
+        {CKA_ENCRYPT, &TokPublicKey::GetCouldEncrypt, &TokPublicKey::SetCouldEncrypt, OnUpdate::Any},
+        {CKA_VERIFY, &TokPublicKey::GetCouldVerify, &TokPublicKey::SetCouldVerify, OnUpdate::Any},
+        {CKA_VERIFY_RECOVER, &TokPublicKey::GetCouldVerifyRecover, &TokPublicKey::SetCouldVerifyRecover,
+         OnUpdate::Any},
+        {CKA_WRAP, &TokPublicKey::GetCouldWrap, &TokPublicKey::SetCouldWrap, OnUpdate::Any},
+        {CKA_TRUSTED, &TokPublicKey::GetIsTrusted, &TokPublicKey::SetIsTrusted, OnUpdate::ReadOnly},
+    };
+    return flags;
+}
+
+}  // namespace
 
 bool TokPublicKey::IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const {
     switch (type) {
@@ -243,15 +315,8 @@ bool TokPublicKey::IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const {
 bool TokPublicKey::IsObjectMeetConditions(const AttributeTemplate& search) const {
     if (!TokKey::IsObjectMeetConditions(search)) return false;
     return MatchLevel(search, [this](const Attribute& entry) {
-        switch (entry.GetType()) {
-            case CKA_SUBJECT: return MatchBytes(entry, GetSubject());
-            case CKA_ENCRYPT: return MatchBool(entry, GetCouldEncrypt() != CK_FALSE);
-            case CKA_VERIFY: return MatchBool(entry, GetCouldVerify() != CK_FALSE);
-            case CKA_VERIFY_RECOVER: return MatchBool(entry, GetCouldVerifyRecover() != CK_FALSE);
-            case CKA_WRAP: return MatchBool(entry, GetCouldWrap() != CK_FALSE);
-            case CKA_TRUSTED: return MatchBool(entry, GetIsTrusted() != CK_FALSE);
-            default: return true;
-        }
+        if (entry.GetType() == CKA_SUBJECT) return MatchBytes(entry, GetSubject());
+        return MatchFlag(*this, PublicFlags(), entry);
     });
 }
 
@@ -259,13 +324,8 @@ CK_RV TokPublicKey::UpdateAttributes(AttributeTemplate& attributes) {
     const CK_RV own = UpdateLevel(attributes, [this](Attribute& entry) {
         switch (entry.GetType()) {
             case CKA_SUBJECT: SetSubject(ReadBytes(entry)); return Change::Apply;
-            case CKA_ENCRYPT: SetCouldEncrypt(AsBBool(entry)); return Change::Apply;
-            case CKA_VERIFY: SetCouldVerify(AsBBool(entry)); return Change::Apply;
-            case CKA_VERIFY_RECOVER: SetCouldVerifyRecover(AsBBool(entry)); return Change::Apply;
-            case CKA_WRAP: SetCouldWrap(AsBBool(entry)); return Change::Apply;
-            case CKA_TRUSTED: return Change::ReadOnly;
             case CKA_WRAP_TEMPLATE: return Change::TypeInvalidUnmarked;
-            default: return Change::NotMine;
+            default: return UpdateFlag(*this, PublicFlags(), entry);
         }
     });
     return Combine(own, TokKey::UpdateAttributes(attributes));
@@ -274,30 +334,37 @@ CK_RV TokPublicKey::UpdateAttributes(AttributeTemplate& attributes) {
 CK_RV TokPublicKey::FillAttribute(Attribute& attribute) {
     switch (attribute.GetType()) {
         case CKA_SUBJECT: return PlaceBytes(attribute, GetSubject());
-        case CKA_ENCRYPT: return PlaceBool(attribute, GetCouldEncrypt() != CK_FALSE);
-        case CKA_VERIFY: return PlaceBool(attribute, GetCouldVerify() != CK_FALSE);
-        case CKA_VERIFY_RECOVER: return PlaceBool(attribute, GetCouldVerifyRecover() != CK_FALSE);
-        case CKA_WRAP: return PlaceBool(attribute, GetCouldWrap() != CK_FALSE);
-        case CKA_TRUSTED: return PlaceBool(attribute, GetIsTrusted() != CK_FALSE);
         case CKA_WRAP_TEMPLATE: return CKR_ATTRIBUTE_TYPE_INVALID;
-        default: return TokKey::FillAttribute(attribute);
+        default:
+            return FillFlag(*this, PublicFlags(), attribute, [this](Attribute& a) { return TokKey::FillAttribute(a); });
     }
 }
 
 void TokPublicKey::SetupAttribute(const Attribute& attribute) {
     switch (attribute.GetType()) {
         case CKA_SUBJECT: SetSubject(ReadBytes(attribute)); break;
-        case CKA_ENCRYPT: SetCouldEncrypt(AsBBool(attribute)); break;
-        case CKA_VERIFY: SetCouldVerify(AsBBool(attribute)); break;
-        case CKA_VERIFY_RECOVER: SetCouldVerifyRecover(AsBBool(attribute)); break;
-        case CKA_WRAP: SetCouldWrap(AsBBool(attribute)); break;
-        case CKA_TRUSTED: SetIsTrusted(AsBBool(attribute)); break;
         case CKA_WRAP_TEMPLATE: throw Exception(CKR_ATTRIBUTE_TYPE_INVALID);
-        default: TokKey::SetupAttribute(attribute);
+        default: SetupFlag(*this, PublicFlags(), attribute, [this](const Attribute& a) { TokKey::SetupAttribute(a); });
     }
 }
 
 // ---- TokSecretKey ----
+
+namespace {
+
+const KeyFlags<TokSecretKey>& SecretFlags() {
+    static const KeyFlags<TokSecretKey> flags = WithSensitivityFlags<TokSecretKey>({
+        {CKA_ENCRYPT, &TokSecretKey::GetCouldEncrypt, &TokSecretKey::SetCouldEncrypt, OnUpdate::Any},
+        {CKA_VERIFY, &TokSecretKey::GetCouldVerify, &TokSecretKey::SetCouldVerify, OnUpdate::Any},
+        {CKA_WRAP, &TokSecretKey::GetCouldWrap, &TokSecretKey::SetCouldWrap, OnUpdate::Any},
+        {CKA_WRAP_WITH_TRUSTED, &TokSecretKey::GetCouldWrapOnlyWithTrusted,
+         &TokSecretKey::SetCouldWrapOnlyWithTrusted, OnUpdate::OnlyTrue},
+        {CKA_TRUSTED, &TokSecretKey::GetIsTrusted, &TokSecretKey::SetIsTrusted, OnUpdate::ReadOnly},
+    });
+    return flags;
+}
+
+}  // namespace
 
 bool TokSecretKey::IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const {
     switch (type) {
@@ -315,21 +382,9 @@ bool TokSecretKey::IsObjectMeetConditions(const AttributeTemplate& search) const
     if (!TokKey::IsObjectMeetConditions(search)) return false;
     return MatchLevel(search, [this](const Attribute& entry) {
         switch (entry.GetType()) {
-            case CKA_ENCRYPT: return MatchBool(entry, GetCouldEncrypt() != CK_FALSE);
-            case CKA_DECRYPT: return MatchBool(entry, GetCouldDecrypt() != CK_FALSE);
-            case CKA_SIGN: return MatchBool(entry, GetCouldSign() != CK_FALSE);
-            case CKA_VERIFY: return MatchBool(entry, GetCouldVerify() != CK_FALSE);
-            case CKA_WRAP: return MatchBool(entry, GetCouldWrap() != CK_FALSE);
-            case CKA_UNWRAP: return MatchBool(entry, GetCouldUnwrap() != CK_FALSE);
-            case CKA_SENSITIVE: return MatchBool(entry, GetIsSensitive() != CK_FALSE);
-            case CKA_EXTRACTABLE: return MatchBool(entry, GetIsExtractable() != CK_FALSE);
-            case CKA_WRAP_WITH_TRUSTED: return MatchBool(entry, GetCouldWrapOnlyWithTrusted() != CK_FALSE);
-            case CKA_ALWAYS_SENSITIVE: return MatchBool(entry, GetIsAlwaysSensitive() != CK_FALSE);
-            case CKA_NEVER_EXTRACTABLE: return MatchBool(entry, GetIsNeverExtractable() != CK_FALSE);
-            case CKA_TRUSTED: return MatchBool(entry, GetIsTrusted() != CK_FALSE);
             case CKA_CHECK_VALUE: return MatchBytes(entry, GetCheckValue());
             case CKA_WRAP_TEMPLATE: case CKA_UNWRAP_TEMPLATE: return false;
-            default: return true;
+            default: return MatchFlag(*this, SecretFlags(), entry);
         }
     });
 }
@@ -337,28 +392,9 @@ bool TokSecretKey::IsObjectMeetConditions(const AttributeTemplate& search) const
 CK_RV TokSecretKey::UpdateAttributes(AttributeTemplate& attributes) {
     const CK_RV own = UpdateLevel(attributes, [this](Attribute& entry) {
         switch (entry.GetType()) {
-            case CKA_ENCRYPT: SetCouldEncrypt(AsBBool(entry)); return Change::Apply;
-            case CKA_DECRYPT: SetCouldDecrypt(AsBBool(entry)); return Change::Apply;
-            case CKA_SIGN: SetCouldSign(AsBBool(entry)); return Change::Apply;
-            case CKA_VERIFY: SetCouldVerify(AsBBool(entry)); return Change::Apply;
-            case CKA_WRAP: SetCouldWrap(AsBBool(entry)); return Change::Apply;
-            case CKA_UNWRAP: SetCouldUnwrap(AsBBool(entry)); return Change::Apply;
             case CKA_CHECK_VALUE: SetCheckValue(ReadBytes(entry)); return Change::Apply;
-            case CKA_SENSITIVE:
-                if (!entry.GetAsBool()) return Change::ValueInvalid;
-                SetIsSensitive(CK_TRUE);
-                return Change::Apply;
-            case CKA_EXTRACTABLE:
-                if (entry.GetAsBool()) return Change::ValueInvalid;
-                SetIsExtractable(CK_FALSE);
-                return Change::Apply;
-            case CKA_WRAP_WITH_TRUSTED:
-                if (!entry.GetAsBool()) return Change::ValueInvalid;
-                SetCouldWrapOnlyWithTrusted(CK_TRUE);
-                return Change::Apply;
-            case CKA_ALWAYS_SENSITIVE: case CKA_NEVER_EXTRACTABLE: case CKA_TRUSTED: case CKA_UNWRAP_TEMPLATE:
-                return Change::ReadOnly;
-            default: return Change::NotMine;
+            case CKA_UNWRAP_TEMPLATE: return Change::ReadOnly;
+            default: return UpdateFlag(*this, SecretFlags(), entry);
         }
     });
     return Combine(own, TokKey::UpdateAttributes(attributes));
@@ -366,41 +402,18 @@ CK_RV TokSecretKey::UpdateAttributes(AttributeTemplate& attributes) {
 
 CK_RV TokSecretKey::FillAttribute(Attribute& attribute) {
     switch (attribute.GetType()) {
-        case CKA_ENCRYPT: return PlaceBool(attribute, GetCouldEncrypt() != CK_FALSE);
-        case CKA_DECRYPT: return PlaceBool(attribute, GetCouldDecrypt() != CK_FALSE);
-        case CKA_SIGN: return PlaceBool(attribute, GetCouldSign() != CK_FALSE);
-        case CKA_VERIFY: return PlaceBool(attribute, GetCouldVerify() != CK_FALSE);
-        case CKA_WRAP: return PlaceBool(attribute, GetCouldWrap() != CK_FALSE);
-        case CKA_UNWRAP: return PlaceBool(attribute, GetCouldUnwrap() != CK_FALSE);
-        case CKA_SENSITIVE: return PlaceBool(attribute, GetIsSensitive() != CK_FALSE);
-        case CKA_EXTRACTABLE: return PlaceBool(attribute, GetIsExtractable() != CK_FALSE);
-        case CKA_WRAP_WITH_TRUSTED: return PlaceBool(attribute, GetCouldWrapOnlyWithTrusted() != CK_FALSE);
-        case CKA_ALWAYS_SENSITIVE: return PlaceBool(attribute, GetIsAlwaysSensitive() != CK_FALSE);
-        case CKA_NEVER_EXTRACTABLE: return PlaceBool(attribute, GetIsNeverExtractable() != CK_FALSE);
-        case CKA_TRUSTED: return PlaceBool(attribute, GetIsTrusted() != CK_FALSE);
         case CKA_CHECK_VALUE: return PlaceBytes(attribute, GetCheckValue());
         case CKA_WRAP_TEMPLATE: case CKA_UNWRAP_TEMPLATE: return CKR_ATTRIBUTE_TYPE_INVALID;
-        default: return TokKey::FillAttribute(attribute);
+        default:
+            return FillFlag(*this, SecretFlags(), attribute, [this](Attribute& a) { return TokKey::FillAttribute(a); });
     }
 }
 
 void TokSecretKey::SetupAttribute(const Attribute& attribute) {
     switch (attribute.GetType()) {
-        case CKA_ENCRYPT: SetCouldEncrypt(AsBBool(attribute)); break;
-        case CKA_DECRYPT: SetCouldDecrypt(AsBBool(attribute)); break;
-        case CKA_SIGN: SetCouldSign(AsBBool(attribute)); break;
-        case CKA_VERIFY: SetCouldVerify(AsBBool(attribute)); break;
-        case CKA_WRAP: SetCouldWrap(AsBBool(attribute)); break;
-        case CKA_UNWRAP: SetCouldUnwrap(AsBBool(attribute)); break;
-        case CKA_SENSITIVE: SetIsSensitive(AsBBool(attribute)); break;
-        case CKA_EXTRACTABLE: SetIsExtractable(AsBBool(attribute)); break;
-        case CKA_WRAP_WITH_TRUSTED: SetCouldWrapOnlyWithTrusted(AsBBool(attribute)); break;
-        case CKA_ALWAYS_SENSITIVE: SetIsAlwaysSensitive(AsBBool(attribute)); break;
-        case CKA_NEVER_EXTRACTABLE: SetIsNeverExtractable(AsBBool(attribute)); break;
-        case CKA_TRUSTED: SetIsTrusted(AsBBool(attribute)); break;
         case CKA_CHECK_VALUE: SetCheckValue(ReadBytes(attribute)); break;
         case CKA_WRAP_TEMPLATE: case CKA_UNWRAP_TEMPLATE: throw Exception(CKR_ATTRIBUTE_TYPE_INVALID);
-        default: TokKey::SetupAttribute(attribute);
+        default: SetupFlag(*this, SecretFlags(), attribute, [this](const Attribute& a) { TokKey::SetupAttribute(a); });
     }
 }
 

@@ -42,7 +42,29 @@ public:
     virtual CK_BBOOL GetIsExtractable() const = 0;
 };
 
-class TokPrivateKey : public TokKey {
+// What private and secret keys share: the usages and the sensitivity of a value that stays on
+// the token. The attribute rules stay with each key class.
+class TokSensitiveKey : public TokKey {
+public:
+    virtual CK_BBOOL GetIsSensitive() const = 0;
+    virtual void SetIsSensitive(CK_BBOOL value) = 0;
+    virtual CK_BBOOL GetCouldDecrypt() const = 0;
+    virtual void SetCouldDecrypt(CK_BBOOL value) = 0;
+    virtual CK_BBOOL GetCouldSign() const = 0;
+    virtual void SetCouldSign(CK_BBOOL value) = 0;
+    virtual CK_BBOOL GetCouldUnwrap() const = 0;
+    virtual void SetCouldUnwrap(CK_BBOOL value) = 0;
+    virtual void SetIsExtractable(CK_BBOOL value) = 0;
+    virtual CK_BBOOL GetIsAlwaysSensitive() const = 0;
+    virtual void SetIsAlwaysSensitive(CK_BBOOL value) = 0;
+    virtual CK_BBOOL GetIsNeverExtractable() const = 0;
+    virtual void SetIsNeverExtractable(CK_BBOOL value) = 0;
+    virtual tru::Buffer GetValueToWrap() = 0;
+    virtual void AddDefaultSensitiveAttributes() = 0;
+    virtual void AddGeneratedSensitiveAttributes(const MechanismSession& session) = 0;
+};
+
+class TokPrivateKey : public TokSensitiveKey {
 public:
     CK_OBJECT_CLASS GetClass() const override { return CKO_PRIVATE_KEY; }
     bool IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const override;
@@ -53,28 +75,12 @@ public:
 
     virtual const tru::Buffer& GetSubject() const = 0;
     virtual void SetSubject(const tru::Buffer& subject) = 0;
-    virtual CK_BBOOL GetIsSensitive() const = 0;
-    virtual void SetIsSensitive(CK_BBOOL value) = 0;
-    virtual CK_BBOOL GetCouldDecrypt() const = 0;
-    virtual void SetCouldDecrypt(CK_BBOOL value) = 0;
-    virtual CK_BBOOL GetCouldSign() const = 0;
-    virtual void SetCouldSign(CK_BBOOL value) = 0;
     virtual CK_BBOOL GetCouldSignRecover() const = 0;
     virtual void SetCouldSignRecover(CK_BBOOL value) = 0;
-    virtual CK_BBOOL GetCouldUnwrap() const = 0;
-    virtual void SetCouldUnwrap(CK_BBOOL value) = 0;
-    virtual void SetIsExtractable(CK_BBOOL value) = 0;
-    virtual CK_BBOOL GetIsAlwaysSensitive() const = 0;
-    virtual void SetIsAlwaysSensitive(CK_BBOOL value) = 0;
-    virtual CK_BBOOL GetIsNeverExtractable() const = 0;
-    virtual void SetIsNeverExtractable(CK_BBOOL value) = 0;
     virtual CK_BBOOL GetCouldUnwrapOnlyWithTrusted() const = 0;
     virtual void SetCouldUnwrapOnlyWithTrusted(CK_BBOOL value) = 0;
     virtual CK_BBOOL GetNeedAlwaysAuthenticate() const = 0;
     virtual void SetNeedAlwaysAuthenticate(CK_BBOOL value) = 0;
-    virtual tru::Buffer GetValueToWrap() = 0;
-    virtual void AddDefaultSensitiveAttributes() = 0;
-    virtual void AddGeneratedSensitiveAttributes(const MechanismSession& session) = 0;
 };
 
 class TokPublicKey : public TokKey {
@@ -102,7 +108,7 @@ public:
     virtual bool IsAlgOIDAcceptable(const char* oid, int length) = 0;
 };
 
-class TokSecretKey : public TokKey {
+class TokSecretKey : public TokSensitiveKey {
 public:
     CK_OBJECT_CLASS GetClass() const override { return CKO_SECRET_KEY; }
     bool IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const override;
@@ -111,34 +117,18 @@ public:
     CK_RV FillAttribute(Attribute& attribute) override;
     void SetupAttribute(const Attribute& attribute) override;
 
-    virtual CK_BBOOL GetIsSensitive() const = 0;
-    virtual void SetIsSensitive(CK_BBOOL value) = 0;
     virtual CK_BBOOL GetCouldEncrypt() const = 0;
     virtual void SetCouldEncrypt(CK_BBOOL value) = 0;
-    virtual CK_BBOOL GetCouldDecrypt() const = 0;
-    virtual void SetCouldDecrypt(CK_BBOOL value) = 0;
-    virtual CK_BBOOL GetCouldSign() const = 0;
-    virtual void SetCouldSign(CK_BBOOL value) = 0;
     virtual CK_BBOOL GetCouldVerify() const = 0;
     virtual void SetCouldVerify(CK_BBOOL value) = 0;
     virtual CK_BBOOL GetCouldWrap() const = 0;
     virtual void SetCouldWrap(CK_BBOOL value) = 0;
-    virtual CK_BBOOL GetCouldUnwrap() const = 0;
-    virtual void SetCouldUnwrap(CK_BBOOL value) = 0;
-    virtual void SetIsExtractable(CK_BBOOL value) = 0;
-    virtual CK_BBOOL GetIsAlwaysSensitive() const = 0;
-    virtual void SetIsAlwaysSensitive(CK_BBOOL value) = 0;
-    virtual CK_BBOOL GetIsNeverExtractable() const = 0;
-    virtual void SetIsNeverExtractable(CK_BBOOL value) = 0;
     virtual const tru::Buffer& GetCheckValue() const = 0;
     virtual void SetCheckValue(const tru::Buffer& value) = 0;
     virtual CK_BBOOL GetCouldWrapOnlyWithTrusted() const = 0;
     virtual void SetCouldWrapOnlyWithTrusted(CK_BBOOL value) = 0;
     virtual CK_BBOOL GetIsTrusted() const = 0;
     virtual void SetIsTrusted(CK_BBOOL value) = 0;
-    virtual tru::Buffer GetValueToWrap() = 0;
-    virtual void AddDefaultSensitiveAttributes() = 0;
-    virtual void AddGeneratedSensitiveAttributes(const MechanismSession& session) = 0;
     virtual bool IsKeySizeAcceptable(unsigned int bits) = 0;
 };
 

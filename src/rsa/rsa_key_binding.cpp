@@ -38,11 +38,7 @@ CK_ULONG RsaKeyBinding::MaxKeySize(const zrck::TokMechanism& mechanism)
     return token != nullptr ? token->GetMaxRSAKeySize() : mechanism.zrck::TokMechanism::GetMaxKeySize();
 }
 
-void RsaKeyBinding::Forget()
-{
-    public_ = nullptr;
-    private_ = nullptr;
-}
+void RsaKeyBinding::Forget() { keys_.Forget(); }
 
 void RsaKeyBinding::CheckSize(const zrck::TokMechanism& mechanism, CK_ULONG bits)
 {
@@ -55,35 +51,13 @@ void RsaKeyBinding::CheckSize(const zrck::TokMechanism& mechanism, CK_ULONG bits
 void RsaKeyBinding::BindPublic(zrck::TokMechanism& mechanism, const zrck::MechanismParameter& parameter,
                                zrck::TokPublicKey& key)
 {
-    Forget();
-    mechanism.EnsureParameterEmpty(parameter);
-    auto* rsaKey = key.GetKeyType() == CKK_RSA ? dynamic_cast<zrck::TokRsaPublicKey*>(&key) : nullptr;
-    if (rsaKey == nullptr) throw zrck::Exception(CKR_KEY_TYPE_INCONSISTENT);
-    public_ = rsaKey;
-    CheckSize(mechanism, rsaKey->GetModulusBits());
+    CheckSize(mechanism, keys_.BindPublic(mechanism, parameter, key).GetModulusBits());
 }
 
 void RsaKeyBinding::BindPrivate(zrck::TokMechanism& mechanism, const zrck::MechanismParameter& parameter,
                                 zrck::TokPrivateKey& key)
 {
-    Forget();
-    mechanism.EnsureParameterEmpty(parameter);
-    auto* rsaKey = key.GetKeyType() == CKK_RSA ? dynamic_cast<zrck::TokRsaPrivateKey*>(&key) : nullptr;
-    if (rsaKey == nullptr) throw zrck::Exception(CKR_KEY_TYPE_INCONSISTENT);
-    private_ = rsaKey;
-    CheckSize(mechanism, rsaKey->GetModulusBits());
-}
-
-zrck::TokRsaPublicKey& RsaKeyBinding::Public() const
-{
-    if (public_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
-    return *public_;
-}
-
-zrck::TokRsaPrivateKey& RsaKeyBinding::Private() const
-{
-    if (private_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
-    return *private_;
+    CheckSize(mechanism, keys_.BindPrivate(mechanism, parameter, key).GetModulusBits());
 }
 
 uint32_t RsaKeyBinding::BlockLength(CK_ULONG modulusBits)

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "device/device_types.h"
+#include "objects/operation_keys.h"
 #include "objects/tok_rsa_keys.h"
 #include "tru2/buffer.h"
 
@@ -33,9 +34,9 @@ public:
     void Forget();
 
     // The bound key; CKR_GENERAL_ERROR when none is bound.
-    zrck::TokRsaPublicKey& Public() const;
-    zrck::TokRsaPrivateKey& Private() const;
-    bool HasPublic() const { return public_ != nullptr; }
+    zrck::TokRsaPublicKey& Public() const { return keys_.Public(); }
+    zrck::TokRsaPrivateKey& Private() const { return keys_.Private(); }
+    bool HasPublic() const { return keys_.HasPublic(); }
 
     // k: the modulus length in bytes. A size that is not whole bytes: CKR_DATA_INVALID.
     static uint32_t BlockLength(CK_ULONG modulusBits);
@@ -50,8 +51,7 @@ public:
 private:
     void CheckSize(const zrck::TokMechanism& mechanism, CK_ULONG bits);
 
-    zrck::TokRsaPublicKey* public_ = nullptr;
-    zrck::TokRsaPrivateKey* private_ = nullptr;
+    zrck::OperationKeys<zrck::TokRsaPublicKey, zrck::TokRsaPrivateKey> keys_{CKK_RSA};
 };
 
 // Output convention of the data calls. Without an output pointer, or with a buffer below needed

@@ -156,7 +156,7 @@ zrck::TokMechanism::KeyPair TokRsaKeyPairGenMechanism::GenerateKeyPair(zrck::Mec
     const std::pair<bool, bool> privateFacts = WalkPrivateTemplate(privateAttributes);
     if (!privateFacts.first || !privateFacts.second) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
     if (publicFacts.isPrivate) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
-    auto* token = dynamic_cast<zrck::Token*>(session.GetOwnerToken());
+    zrck::ObjectToken* token = session.GetOwnerToken();
     if (token == nullptr) throw zrck::Exception(CKR_DEVICE_REMOVED);
     if (session.IsReadOnly()) throw zrck::Exception(CKR_SESSION_READ_ONLY);
     if (!token->IsLogged()) throw zrck::Exception(CKR_USER_NOT_LOGGED_IN);

@@ -18,7 +18,7 @@ namespace qel {
 constexpr uint16_t kRsaPrivateKeyItemType = 2;
 constexpr uint16_t kRsaPublicKeyItemType = 3;
 
-class TokRsaPrivateKey : public StoredKey<zrck::TokRsaPrivateKey> {
+class TokRsaPrivateKey : public StoredPrivateKey<zrck::TokRsaPrivateKey> {
 public:
     // 01 00 01, the only public exponent an RSA key of the token has.
     static const tru::Buffer PUBLIC_EXPONENT;
@@ -35,48 +35,16 @@ public:
     static tru::Buffer AllowedMechanismTable();
     static bool IsInAllowedMechanismTable(CK_MECHANISM_TYPE type);
 
-    TokRsaPrivateKey();
-
     // Import: all seven components go to a new device key slot, never into the object.
     void InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override;
     // A private key cannot be copied: CKR_FUNCTION_NOT_SUPPORTED.
     zrck::TokObject* GenerateCopy() override;
 
-    CK_BBOOL IsCopyable() const override { return CK_FALSE; }
-    void SetCopyable(bool) override {}
     CK_ULONG GetObjectSize() override;
 
     tru::Buffer GetAllowedMechanisms() const override;
     bool IsMechanismAllowed(CK_MECHANISM_TYPE type) const override;
     void AddDefaultUsageAttributes() override;
-    CK_BBOOL GetIsExtractable() const override { return extractable_; }
-
-    const tru::Buffer& GetSubject() const override { return fields_.subject; }
-    void SetSubject(const tru::Buffer& subject) override;
-    CK_BBOOL GetIsSensitive() const override { return sensitive_; }
-    // A sensitive key stays sensitive: CKR_ATTRIBUTE_READ_ONLY.
-    void SetIsSensitive(CK_BBOOL value) override;
-    CK_BBOOL GetCouldDecrypt() const override { return decrypt_; }
-    void SetCouldDecrypt(CK_BBOOL value) override { decrypt_ = value; }
-    CK_BBOOL GetCouldSign() const override { return sign_; }
-    void SetCouldSign(CK_BBOOL value) override { sign_ = value; }
-    CK_BBOOL GetCouldSignRecover() const override { return signRecover_; }
-    void SetCouldSignRecover(CK_BBOOL value) override { signRecover_ = value; }
-    CK_BBOOL GetCouldUnwrap() const override { return unwrap_; }
-    void SetCouldUnwrap(CK_BBOOL value) override { unwrap_ = value; }
-    void SetIsExtractable(CK_BBOOL value) override { extractable_ = value; }
-    CK_BBOOL GetIsAlwaysSensitive() const override { return alwaysSensitive_; }
-    void SetIsAlwaysSensitive(CK_BBOOL value) override;
-    CK_BBOOL GetIsNeverExtractable() const override { return neverExtractable_; }
-    void SetIsNeverExtractable(CK_BBOOL value) override { neverExtractable_ = value; }
-    CK_BBOOL GetCouldUnwrapOnlyWithTrusted() const override { return wrapWithTrusted_; }
-    // Stored as given.
-    void SetCouldUnwrapOnlyWithTrusted(CK_BBOOL value) override { wrapWithTrusted_ = value; }
-    CK_BBOOL GetNeedAlwaysAuthenticate() const override { return alwaysAuthenticate_; }
-    void SetNeedAlwaysAuthenticate(CK_BBOOL value) override { alwaysAuthenticate_ = value; }
-    tru::Buffer GetValueToWrap() override { return tru::Buffer(); }
-    void AddDefaultSensitiveAttributes() override { SetIsSensitive(CK_TRUE); }
-    void AddGeneratedSensitiveAttributes(const zrck::MechanismSession& session) override;
 
     const tru::Buffer& GetModulus() const override { return modulus_; }
     void SetModulus(const tru::Buffer& modulus) override;
@@ -110,23 +78,11 @@ public:
     long GetKeySlot() const { return GetObjectFile(); }
 
 private:
-    uint32_t FlagsWord() const;
-
     uint32_t modulusBits_ = 0;
     tru::BufferDynamic modulus_;
-    CK_BBOOL sensitive_ = CK_FALSE;
-    CK_BBOOL decrypt_ = CK_FALSE;
-    CK_BBOOL sign_ = CK_FALSE;
-    CK_BBOOL signRecover_ = CK_FALSE;
-    CK_BBOOL unwrap_ = CK_FALSE;
-    CK_BBOOL extractable_ = CK_FALSE;
-    CK_BBOOL alwaysSensitive_ = CK_FALSE;
-    CK_BBOOL neverExtractable_ = CK_FALSE;
-    CK_BBOOL wrapWithTrusted_ = CK_FALSE;
-    CK_BBOOL alwaysAuthenticate_ = CK_FALSE;
 };
 
-class TokRsaPublicKey : public StoredKey<zrck::TokRsaPublicKey> {
+class TokRsaPublicKey : public StoredPublicKey<zrck::TokRsaPublicKey> {
 public:
     static bool ClassCouldBeCreated(const zrck::AttributeTemplate& attributes)
     {
@@ -148,28 +104,11 @@ public:
     // A copy carries the modulus, read from the token first when it was never read.
     zrck::TokObject* GenerateCopy() override;
 
-    CK_BBOOL IsCopyable() const override { return IsCopyableStored(); }
-    void SetCopyable(bool copyable) override { SetCopyableStored(copyable); }
     CK_ULONG GetObjectSize() override;
 
     tru::Buffer GetAllowedMechanisms() const override;
     bool IsMechanismAllowed(CK_MECHANISM_TYPE type) const override;
     void AddDefaultUsageAttributes() override;
-
-    const tru::Buffer& GetSubject() const override { return fields_.subject; }
-    void SetSubject(const tru::Buffer& subject) override;
-    CK_BBOOL GetCouldEncrypt() const override { return encrypt_; }
-    void SetCouldEncrypt(CK_BBOOL value) override { encrypt_ = value; }
-    CK_BBOOL GetCouldVerify() const override { return verify_; }
-    void SetCouldVerify(CK_BBOOL value) override { verify_ = value; }
-    CK_BBOOL GetCouldVerifyRecover() const override { return verifyRecover_; }
-    void SetCouldVerifyRecover(CK_BBOOL value) override { verifyRecover_ = value; }
-    CK_BBOOL GetCouldWrap() const override { return wrap_; }
-    void SetCouldWrap(CK_BBOOL value) override { wrap_ = value; }
-    CK_BBOOL GetIsTrusted() const override { return trusted_; }
-    void SetIsTrusted(CK_BBOOL value) override { trusted_ = value; }
-    // Not linked with an algorithm identifier: CKR_FUNCTION_FAILED.
-    bool IsAlgOIDAcceptable(const char* oid, int length) override;
 
     // Read from the data file on first use; CKR_FUNCTION_FAILED when that needs a token and
     // there is none.
@@ -186,14 +125,7 @@ public:
     bool RefreshFrom(TokenStoredObject& other) override;
 
 private:
-    uint32_t FlagsWord() const;
-
     uint32_t modulusBits_ = 0;
-    CK_BBOOL encrypt_ = CK_FALSE;
-    CK_BBOOL verify_ = CK_FALSE;
-    CK_BBOOL verifyRecover_ = CK_FALSE;
-    CK_BBOOL wrap_ = CK_FALSE;
-    CK_BBOOL trusted_ = CK_FALSE;
     mutable LazyData modulus_;
 };
 

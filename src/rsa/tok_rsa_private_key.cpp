@@ -55,8 +55,6 @@ void TokRsaPrivateKey::AddRsaKeyComponent(vdk::SafeBuffer& blob, const tru::Buff
     blob = std::move(grown);
 }
 
-TokRsaPrivateKey::TokRsaPrivateKey() { SetCopyableStored(false); }
-
 void TokRsaPrivateKey::InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes)
 {
     zrck::TokRsaPrivateKey::InitializeWithAttributes(token, attributes);
@@ -88,7 +86,6 @@ CK_ULONG TokRsaPrivateKey::GetObjectSize()
     return 2 * (bits / 8) + 5 * (bits / 16) + 30 + GetStorageSize(storage);
 }
 
-void TokRsaPrivateKey::SetSubject(const tru::Buffer& subject) { StoredObjectUtl::CopyBuffer(fields_.subject, subject); }
 void TokRsaPrivateKey::SetModulus(const tru::Buffer& modulus) { StoredObjectUtl::CopyBuffer(modulus_, modulus); }
 
 tru::Buffer TokRsaPrivateKey::GetAllowedMechanisms() const { return AllowedMechanismTable(); }
@@ -96,29 +93,9 @@ bool TokRsaPrivateKey::IsMechanismAllowed(CK_MECHANISM_TYPE type) const { return
 
 void TokRsaPrivateKey::AddDefaultUsageAttributes()
 {
-    decrypt_ = CK_TRUE;
-    sign_ = CK_TRUE;
-    signRecover_ = CK_TRUE;
-}
-
-void TokRsaPrivateKey::SetIsSensitive(CK_BBOOL value)
-{
-    if (sensitive_ && !value) throw zrck::Exception(CKR_ATTRIBUTE_READ_ONLY);
-    sensitive_ = value;
-}
-
-void TokRsaPrivateKey::SetIsAlwaysSensitive(CK_BBOOL value)
-{
-    alwaysSensitive_ = value;
-    if (value) sensitive_ = CK_TRUE;
-}
-
-void TokRsaPrivateKey::AddGeneratedSensitiveAttributes(const zrck::MechanismSession&)
-{
-    SetIsSensitive(CK_TRUE);
-    SetIsAlwaysSensitive(CK_TRUE);
-    SetIsExtractable(CK_FALSE);
-    SetIsNeverExtractable(CK_TRUE);
+    flags_.decrypt = CK_TRUE;
+    flags_.sign = CK_TRUE;
+    flags_.signRecover = CK_TRUE;
 }
 
 CK_ULONG TokRsaPrivateKey::GetModulusBits() const
@@ -139,15 +116,6 @@ const tru::Buffer& TokRsaPrivateKey::GetPrime2() const { Unextractable(); }
 const tru::Buffer& TokRsaPrivateKey::GetExponent1() const { Unextractable(); }
 const tru::Buffer& TokRsaPrivateKey::GetExponent2() const { Unextractable(); }
 const tru::Buffer& TokRsaPrivateKey::GetCoefficient() const { Unextractable(); }
-
-uint32_t TokRsaPrivateKey::FlagsWord() const
-{
-    return StoredKeyFlags({{IsModifiable() != 0, 0}, {IsCopyable() != 0, 1}, {fields_.derive != 0, 3},
-                           {sensitive_ != 0, 8}, {decrypt_ != 0, 9}, {sign_ != 0, 10}, {signRecover_ != 0, 11},
-                           {unwrap_ != 0, 12}, {extractable_ != 0, 13}, {alwaysSensitive_ != 0, 14},
-                           {neverExtractable_ != 0, 15}, {wrapWithTrusted_ != 0, 16},
-                           {alwaysAuthenticate_ != 0, 17}, {fields_.local != 0, 18}});
-}
 
 void TokRsaPrivateKey::StoreAttributes()
 {
@@ -175,25 +143,14 @@ bool TokRsaPrivateKey::RefreshFrom(TokenStoredObject& other)
     if (IsRefreshLocked()) return false;
     auto* source = dynamic_cast<TokRsaPrivateKey*>(&other);
     if (source == nullptr || source == this) return false;
-    const tru::Buffer& label = GetLabelStored();
-    const tru::Buffer& newLabel = source->GetLabelStored();
-    const bool changed = label.Size() != newLabel.Size() || (label.Size() != 0 && !(label == newLabel));
-    if (changed) SetLabelStored(newLabel);
+    const bool changed = RefreshStoredValues(*this, *source);
+    // Unlike the other stored keys, the modifiable flag follows the source both ways.
+    SetModifiableStored(source->IsModifiableStored());
     modulusBits_ = source->modulusBits_;
     fields_.CopyPlainValues(source->fields_);
-    sensitive_ = source->sensitive_;
-    decrypt_ = source->decrypt_;
-    sign_ = source->sign_;
-    signRecover_ = source->signRecover_;
-    unwrap_ = source->unwrap_;
-    extractable_ = source->extractable_;
-    alwaysSensitive_ = source->alwaysSensitive_;
-    neverExtractable_ = source->neverExtractable_;
-    wrapWithTrusted_ = source->wrapWithTrusted_;
-    alwaysAuthenticate_ = source->alwaysAuthenticate_;
+    flags_ = source->flags_;
     const bool modulusChanged = StoredObjectUtl::CopyIfDifferent(modulus_, source->modulus_);
     const bool buffersChanged = fields_.RefreshBuffers(source->fields_);
-    SetModifiableStored(source->IsModifiableStored());
     return changed || modulusChanged || buffersChanged;
 }
 

@@ -13,40 +13,22 @@ namespace {
 
 const uint64_t kPublicExponent = 65537;
 
-bool SameBytes(const tru::Buffer& a, const tru::Buffer& b)
-{
-    return a.Size() == b.Size() && (a.Size() == 0 || a == b);
-}
-
 }  // namespace
 
 zrck::TokObject* TokRsaPublicKey::GenerateCopy()
 {
     std::unique_ptr<TokRsaPublicKey> copy(new TokRsaPublicKey());
-    copy->SetCopyMode(COPY_MODE);
-    copy->SetTokenPtr(GetTokenPtr());
-    copy->SetOwnerSession(GetOwnerSession());
-    const ObjectLifeTimeEnum lifeTime = GetLifeTime();
-    copy->SetLifeTime(lifeTime == LIFETIME_FIXED || lifeTime == LIFETIME_MECHANISM ? LIFETIME_TOKEN : lifeTime);
-    copy->SetVisibility(GetVisibility());
-    copy->SetObjectFile(GetObjectFile());
-    copy->SetAttributeFile(GetAttributeFile());
-    copy->SetModifiableStored(IsModifiableStored());
-    copy->SetCopyableStored(IsCopyableStored());
-    copy->SetLabelStored(GetLabelStored());
+    StartStoredCopy(*copy, *copy, *this, *this);
     copy->SetRefreshLock(false);
     copy->RefreshFrom(*this);
     copy->SetRefreshLock(true);
     // A modulus never read is read now: the copy must carry it.
-    TokenStorage* storage = GetTokenPtr() != nullptr ? StoredObjectUtl::StorageOf(*this) : nullptr;
-    copy->modulus_.CopyData(modulus_, storage);
+    copy->modulus_.CopyData(modulus_, StorageIfToken(*this));
     copy->fields_.generationDate = fields_.generationDate;
     return copy.release();
 }
 
 CK_ULONG TokRsaPublicKey::GetObjectSize() { return GetStorageSize(StoredObjectUtl::StorageOf(*this)); }
-
-void TokRsaPublicKey::SetSubject(const tru::Buffer& subject) { StoredObjectUtl::CopyBuffer(fields_.subject, subject); }
 
 tru::Buffer TokRsaPublicKey::GetAllowedMechanisms() const { return TokRsaPrivateKey::AllowedMechanismTable(); }
 bool TokRsaPublicKey::IsMechanismAllowed(CK_MECHANISM_TYPE type) const
@@ -56,14 +38,9 @@ bool TokRsaPublicKey::IsMechanismAllowed(CK_MECHANISM_TYPE type) const
 
 void TokRsaPublicKey::AddDefaultUsageAttributes()
 {
-    encrypt_ = CK_TRUE;
-    verify_ = CK_TRUE;
-    verifyRecover_ = CK_TRUE;
-}
-
-bool TokRsaPublicKey::IsAlgOIDAcceptable(const char*, int)
-{
-    throw zrck::Exception(CKR_FUNCTION_FAILED, "TokRsaPublicKey is not linked with public key algorithm id now");
+    flags_.encrypt = CK_TRUE;
+    flags_.verify = CK_TRUE;
+    flags_.verifyRecover = CK_TRUE;
 }
 
 const tru::Buffer& TokRsaPublicKey::GetModulus() const
@@ -82,13 +59,6 @@ void TokRsaPublicKey::SetPublicExponent(const tru::Buffer& exponent)
     if (vdk::GetUnsignedLLongFromBigInt(exponent.Data(), exponent.Size()) != kPublicExponent) {
         throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
     }
-}
-
-uint32_t TokRsaPublicKey::FlagsWord() const
-{
-    return StoredKeyFlags({{IsModifiable() != 0, 0}, {IsCopyable() != 0, 1}, {trusted_ != 0, 2},
-                           {fields_.derive != 0, 3}, {encrypt_ != 0, 4}, {verify_ != 0, 5},
-                           {verifyRecover_ != 0, 6}, {wrap_ != 0, 7}, {fields_.local != 0, 18}});
 }
 
 void TokRsaPublicKey::StoreAttributes()
@@ -121,16 +91,11 @@ bool TokRsaPublicKey::RefreshFrom(TokenStoredObject& other)
     if (source == nullptr || source == this) return false;
     modulusBits_ = source->modulusBits_;
     fields_.CopyPlainValues(source->fields_);
-    encrypt_ = source->encrypt_;
-    verify_ = source->verify_;
-    verifyRecover_ = source->verifyRecover_;
-    wrap_ = source->wrap_;
-    trusted_ = source->trusted_;
+    flags_ = source->flags_;
     modulus_.RefreshData(source->modulus_);
     const bool changed = fields_.RefreshBuffers(source->fields_);
-    if (!SameBytes(GetLabelStored(), source->GetLabelStored())) SetLabelStored(source->GetLabelStored());
-    if (!source->IsModifiableStored()) SetModifiableStored(false);
-    if (!source->IsCopyableStored()) SetCopyableStored(false);
+    // The label is refreshed but does not count as a change here.
+    RefreshStoredValues(*this, *source);
     return changed;
 }
 

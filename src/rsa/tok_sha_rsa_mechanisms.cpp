@@ -9,21 +9,11 @@
 
 namespace qel {
 
-namespace {
-
-mbt::AHasher* MakeSha1() { return new mbt::TokSha1Hasher(); }
-mbt::AHasher* MakeSha224() { return new mbt::TokSha256Hasher("SHA224"); }
-mbt::AHasher* MakeSha256() { return new mbt::TokSha256Hasher("SHA256"); }
-mbt::AHasher* MakeSha384() { return new mbt::TokSha512Hasher("SHA384"); }
-mbt::AHasher* MakeSha512() { return new mbt::TokSha512Hasher("SHA512"); }
-
-}  // namespace
-
-const ShaRsaTraits kSha1RsaTraits{CKM_SHA1_RSA_PKCS, 20, &MakeSha1, &zrck::TokRsaUtl::PrepareSha1DigestInfo};
-const ShaRsaTraits kSha224RsaTraits{CKM_SHA224_RSA_PKCS, 28, &MakeSha224, &zrck::TokRsaUtl::PrepareSha224DigestInfo};
-const ShaRsaTraits kSha256RsaTraits{CKM_SHA256_RSA_PKCS, 32, &MakeSha256, &zrck::TokRsaUtl::PrepareSha256DigestInfo};
-const ShaRsaTraits kSha384RsaTraits{CKM_SHA384_RSA_PKCS, 48, &MakeSha384, &zrck::TokRsaUtl::PrepareSha384DigestInfo};
-const ShaRsaTraits kSha512RsaTraits{CKM_SHA512_RSA_PKCS, 64, &MakeSha512, &zrck::TokRsaUtl::PrepareSha512DigestInfo};
+const ShaRsaTraits kSha1RsaTraits{CKM_SHA1_RSA_PKCS, mbt::kSha1HasherKind, &zrck::TokRsaUtl::PrepareSha1DigestInfo};
+const ShaRsaTraits kSha224RsaTraits{CKM_SHA224_RSA_PKCS, mbt::kSha224HasherKind, &zrck::TokRsaUtl::PrepareSha224DigestInfo};
+const ShaRsaTraits kSha256RsaTraits{CKM_SHA256_RSA_PKCS, mbt::kSha256HasherKind, &zrck::TokRsaUtl::PrepareSha256DigestInfo};
+const ShaRsaTraits kSha384RsaTraits{CKM_SHA384_RSA_PKCS, mbt::kSha384HasherKind, &zrck::TokRsaUtl::PrepareSha384DigestInfo};
+const ShaRsaTraits kSha512RsaTraits{CKM_SHA512_RSA_PKCS, mbt::kSha512HasherKind, &zrck::TokRsaUtl::PrepareSha512DigestInfo};
 
 template <class Base, const ShaRsaTraits& Traits>
 TokShaRsaPkcs<Base, Traits>::TokShaRsaPkcs()
@@ -37,20 +27,12 @@ template <class Base, const ShaRsaTraits& Traits>
 TokShaRsaPkcs<Base, Traits>::~TokShaRsaPkcs() = default;
 
 template <class Base, const ShaRsaTraits& Traits>
-mbt::AHasher& TokShaRsaPkcs<Base, Traits>::Hasher() const
-{
-    if (!hasher_) throw zrck::Exception(CKR_GENERAL_ERROR);
-    return *hasher_;
-}
-
-template <class Base, const ShaRsaTraits& Traits>
 void TokShaRsaPkcs<Base, Traits>::SignInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                            zrck::TokPrivateKey& key)
 {
     FreeResources();
     keys_.BindPrivate(*this, parameter, key);
-    if (!hasher_) hasher_.reset(Traits.makeHasher());
-    hasher_->Start();
+    hasher_.Begin();
 }
 
 template <class Base, const ShaRsaTraits& Traits>
@@ -59,18 +41,15 @@ void TokShaRsaPkcs<Base, Traits>::VerifyInit(zrck::MechanismSession&, const zrck
 {
     FreeResources();
     keys_.BindPublic(*this, parameter, key);
-    if (!hasher_) hasher_.reset(Traits.makeHasher());
-    hasher_->Start();
+    hasher_.Begin();
 }
 
 template <class Base, const ShaRsaTraits& Traits>
-void TokShaRsaPkcs<Base, Traits>::FinishBlock(zrck::MechanismSession& session, uint32_t blockLength,
-                                              tru::BufferDynamic& block)
+void TokShaRsaPkcs<Base, Traits>::FinishBlock(zrck::MechanismSession& session, const tru::Buffer* data,
+                                              uint32_t blockLength, tru::BufferDynamic& block)
 {
     tru::BufferDynamic hash;
-    const tru::TResult rc = hash.Alloc(Traits.digestLength);
-    if (rc != tru::SUCCESS) throw zrck::Exception(CKR_HOST_MEMORY);
-    Hasher().Finish(hash);
+    hasher_.Finish(data, hash);
     tru::BufferDynamic digestInfo;
     Traits.prepareDigestInfo(hash, digestInfo);
     zrck::TokRsaUtl::DoPkcs1Padding(session, zrck::TokRsaUtl::BLOCK_TYPE_SIGNATURE, digestInfo, blockLength, block);
@@ -83,10 +62,8 @@ bool TokShaRsaPkcs<Base, Traits>::SignFinished(zrck::MechanismSession& session, 
     const uint32_t k = RsaKeyBinding::BlockLength(keys_.Private().GetModulusBits());
     bool result = false;
     if (AnswerLengthOnly(k, out, outLen, result)) return result;
-    mbt::AHasher& hasher = Hasher();
-    if (data != nullptr) hasher.Update(*data);
     vdk::SafeBuffer block;
-    FinishBlock(session, k, block);
+    FinishBlock(session, data, k, block);
     tru::BufferDynamic signature;
     keys_.PrivateStorage().GenerateSignatureM(keys_.KeySlot(), block, signature);
     return PlaceResult(signature, out, outLen);
@@ -100,10 +77,8 @@ bool TokShaRsaPkcs<Base, Traits>::VerifyFinished(zrck::MechanismSession& session
     const EParamSet paramSet = TokRsaPublicKey::ConvertBitsToParamset(bits);
     tru::BufferDynamic blob;
     keys_.PublicBlob(blob);
-    mbt::AHasher& hasher = Hasher();
-    if (data != nullptr) hasher.Update(*data);
     vdk::SafeBuffer expected;
-    FinishBlock(session, static_cast<uint32_t>(bits / 8), expected);
+    FinishBlock(session, data, static_cast<uint32_t>(bits / 8), expected);
     return keys_.PublicStorage().VerifySignatureM(blob, paramSet, expected, signature);
 }
 
@@ -123,13 +98,13 @@ bool TokShaRsaPkcs<Base, Traits>::SignFinal(zrck::MechanismSession& session, uns
 template <class Base, const ShaRsaTraits& Traits>
 void TokShaRsaPkcs<Base, Traits>::SignUpdate(zrck::MechanismSession&, const tru::Buffer& data)
 {
-    Hasher().Update(data);
+    hasher_.Update(data);
 }
 
 template <class Base, const ShaRsaTraits& Traits>
 void TokShaRsaPkcs<Base, Traits>::VerifyUpdate(zrck::MechanismSession&, const tru::Buffer& data)
 {
-    Hasher().Update(data);
+    hasher_.Update(data);
 }
 
 template <class Base, const ShaRsaTraits& Traits>
@@ -149,7 +124,7 @@ template <class Base, const ShaRsaTraits& Traits>
 void TokShaRsaPkcs<Base, Traits>::FreeResources()
 {
     keys_.Forget();
-    if (hasher_) hasher_->Reset();
+    hasher_.Reset();
 }
 
 template <class Base, const ShaRsaTraits& Traits>

@@ -3,23 +3,17 @@
 // key slot, or compares a signature with the expected block. Single- and multi-part.
 #pragma once
 
-#include <memory>
-
 #include "objects/tok_rsa_mechanisms.h"
 #include "rsa/rsa_key_binding.h"
 #include "support/noncopyable.h"
-
-namespace mbt {
-class AHasher;
-}  // namespace mbt
+#include "swcrypto/sha_hashers.h"
 
 namespace qel {
 
 // What tells the five members apart.
 struct ShaRsaTraits {
     CK_MECHANISM_TYPE type;
-    uint32_t digestLength;
-    mbt::AHasher* (*makeHasher)();
+    const mbt::ShaHasherKind& hasher;
     void (*prepareDigestInfo)(const tru::Buffer& hash, tru::BufferDynamic& output);
 };
 
@@ -55,18 +49,18 @@ public:
     void FreeResources() override;
     zrck::TokMechanism* Clone() const override;
 
-    uint32_t GetDigestLength() const { return Traits.digestLength; }
+    uint32_t GetDigestLength() const { return Traits.hasher.digestLength; }
 
 private:
-    mbt::AHasher& Hasher() const;
     // The block type 1 of the DigestInfo of the finished hash.
-    void FinishBlock(zrck::MechanismSession& session, uint32_t blockLength, tru::BufferDynamic& block);
+    void FinishBlock(zrck::MechanismSession& session, const tru::Buffer* data, uint32_t blockLength,
+                     tru::BufferDynamic& block);
     bool SignFinished(zrck::MechanismSession& session, const tru::Buffer* data, unsigned char* out,
                       unsigned long* outLen);
     bool VerifyFinished(zrck::MechanismSession& session, const tru::Buffer* data, const tru::Buffer& signature);
 
     RsaKeyBinding keys_;
-    std::unique_ptr<mbt::AHasher> hasher_;
+    mbt::OperationHasher hasher_{Traits.hasher};
 };
 
 using TokSha1RsaPkcsMechanism = TokShaRsaPkcs<zrck::TokSha1RsaPkcsMechanism, kSha1RsaTraits>;

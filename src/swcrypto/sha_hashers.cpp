@@ -168,4 +168,47 @@ void TokSha1HMacCalc::Finish(tru::Buffer& out)
     Finish(out.Data());
 }
 
+namespace {
+
+AHasher* MakeSha1() { return new TokSha1Hasher(); }
+AHasher* MakeSha224() { return new TokSha256Hasher("SHA224"); }
+AHasher* MakeSha256() { return new TokSha256Hasher("SHA256"); }
+AHasher* MakeSha384() { return new TokSha512Hasher("SHA384"); }
+AHasher* MakeSha512() { return new TokSha512Hasher("SHA512"); }
+
+}  // namespace
+
+const ShaHasherKind kSha1HasherKind{TokSha1Hasher::SHA1_DIGEST_BYTES_LENGTH, &MakeSha1};
+const ShaHasherKind kSha224HasherKind{TokSha256Hasher::SHA224_DIGEST_BYTES_LENGTH, &MakeSha224};
+const ShaHasherKind kSha256HasherKind{TokSha256Hasher::SHA256_DIGEST_BYTES_LENGTH, &MakeSha256};
+const ShaHasherKind kSha384HasherKind{TokSha512Hasher::SHA384_DIGEST_BYTES_LENGTH, &MakeSha384};
+const ShaHasherKind kSha512HasherKind{TokSha512Hasher::SHA512_DIGEST_BYTES_LENGTH, &MakeSha512};
+
+void OperationHasher::Begin()
+{
+    if (!hasher_) hasher_.reset(kind_.make());
+    hasher_->Start();
+}
+
+AHasher& OperationHasher::Started() const
+{
+    if (!hasher_) throw zrck::Exception(CKR_GENERAL_ERROR);
+    return *hasher_;
+}
+
+void OperationHasher::Update(const tru::Buffer& data) { Started().Update(data); }
+
+void OperationHasher::Finish(const tru::Buffer* last, tru::BufferDynamic& digest)
+{
+    AHasher& hasher = Started();
+    if (last != nullptr) hasher.Update(*last);
+    if (digest.Alloc(kind_.digestLength) != tru::SUCCESS) throw zrck::Exception(CKR_HOST_MEMORY);
+    hasher.Finish(digest);
+}
+
+void OperationHasher::Reset()
+{
+    if (hasher_) hasher_->Reset();
+}
+
 }  // namespace mbt

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <string>
 
 #include <mbedtls/md.h>
@@ -104,6 +105,41 @@ public:
     void Update(const tru::Buffer& data) override;
     void Finish(tru::Buffer& out) override;
     void Finish(unsigned char* out) override;
+};
+
+// One SHA size of the mechanisms that hash before they sign: its digest length and a new
+// calculator for it.
+struct ShaHasherKind {
+    uint32_t digestLength;
+    AHasher* (*make)();
+};
+
+extern const ShaHasherKind kSha1HasherKind;
+extern const ShaHasherKind kSha224HasherKind;
+extern const ShaHasherKind kSha256HasherKind;
+extern const ShaHasherKind kSha384HasherKind;
+extern const ShaHasherKind kSha512HasherKind;
+
+// The calculator of a hash-then-sign operation: made on the first Begin and kept for later
+// operations, each Begin starting a new digest.
+class OperationHasher {
+public:
+    explicit OperationHasher(const ShaHasherKind& kind) : kind_(kind) {}
+
+    void Begin();
+    // CKR_GENERAL_ERROR before the first Begin.
+    void Update(const tru::Buffer& data);
+    // Adds the last part (when given) and finishes the digest into digest.
+    void Finish(const tru::Buffer* last, tru::BufferDynamic& digest);
+    // Drops a running digest; the calculator is kept.
+    void Reset();
+    uint32_t DigestLength() const { return kind_.digestLength; }
+
+private:
+    AHasher& Started() const;
+
+    const ShaHasherKind& kind_;
+    std::unique_ptr<AHasher> hasher_;
 };
 
 }  // namespace mbt

@@ -5,8 +5,6 @@
 #include "evp_helpers.h"
 #include "module_rig_fixture.h"
 
-#include <openssl/ec.h>
-
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -122,21 +120,7 @@ protected:
     {
         const Bytes der = Attribute(publicKey, CKA_EC_POINT);
         const Bytes point(der.begin() + curve.pointHeader.size(), der.end());
-        tokensim::crypto::testing::EvpKey key =
-            tokensim::crypto::testing::PublicKeyFromParams("EC", curve.group, point);
-        if (!key || rs.size() % 2 != 0) return false;
-        const int half = static_cast<int>(rs.size() / 2);
-        ECDSA_SIG* sig = ECDSA_SIG_new();
-        ECDSA_SIG_set0(sig, BN_bin2bn(rs.data(), half, nullptr), BN_bin2bn(rs.data() + half, half, nullptr));
-        unsigned char* encoded = nullptr;
-        const int encodedLength = i2d_ECDSA_SIG(sig, &encoded);
-        ECDSA_SIG_free(sig);
-        EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key.get(), nullptr);
-        const bool ok = EVP_PKEY_verify_init(ctx) == 1 &&
-                        EVP_PKEY_verify(ctx, encoded, encodedLength, digest.data(), digest.size()) == 1;
-        EVP_PKEY_CTX_free(ctx);
-        OPENSSL_free(encoded);
-        return ok;
+        return tokensim::crypto::testing::EcdsaRawVerifies(curve.group, point, digest, rs);
     }
 
     uint64_t Commands() const

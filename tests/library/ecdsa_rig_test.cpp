@@ -135,7 +135,9 @@ TEST_F(EcdsaKeys, RefusedPairRequestsLeaveNothingOnTheToken)
 
 TEST_F(EcdsaKeys, MechanismsOfferTheCurveSizesAndUncompressedPointsOnly)
 {
-    for (CK_MECHANISM_TYPE type : {CKM_EC_KEY_PAIR_GEN, CKM_ECDSA}) {
+    for (CK_MECHANISM_TYPE type : {CKM_EC_KEY_PAIR_GEN, CKM_ECDSA, CKM_ECDSA_SHA1, CKM_ECDSA_SHA224, CKM_ECDSA_SHA256,
+                                   CKM_ECDSA_SHA384, CKM_ECDSA_SHA512}) {
+        SCOPED_TRACE(type);
         CK_MECHANISM_INFO info{};
         ASSERT_EQ(p11->C_GetMechanismInfo(0, type, &info), CKR_OK);
         EXPECT_EQ(info.ulMinKeySize, 192u);
@@ -237,6 +239,12 @@ TEST_F(EcdsaKeys, KeysKeepTheirAttributesAcrossAReload)
     ASSERT_EQ(Sign(CKM_ECDSA, found[0], digest, signature), CKR_OK);
     EXPECT_TRUE(OpenSslVerifies(curve, found[1], digest, signature));
     EXPECT_EQ(Verify(CKM_ECDSA, found[1], digest, signature), CKR_OK);
+
+    const std::string message = "hashed by the library after reload";
+    const Bytes data(message.begin(), message.end());
+    ASSERT_EQ(Sign(CKM_ECDSA_SHA256, found[0], data, signature), CKR_OK);
+    EXPECT_TRUE(OpenSslVerifies(curve, found[1], Digest("SHA256", message), signature));
+    EXPECT_EQ(Verify(CKM_ECDSA_SHA256, found[1], data, signature), CKR_OK);
 }
 
 // The model without device ECDSA keeps EC keys, the private value in a data file, and offers no

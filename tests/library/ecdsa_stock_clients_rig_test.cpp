@@ -87,11 +87,16 @@ TEST_F(StockClients, Pkcs11ToolGeneratesSignsAndOpenSslVerifiesFromThePointReadB
 {
     // pkcs11-tool cannot export a P-192 public key through OpenSSL 3 ("cannot create EVP_PKEY"):
     // that curve is checked with the token's own verification here and by OpenSSL in process.
+    // Each key also signs the file itself with one ECDSA-with-SHA mechanism (the library hashes).
     const struct {
         const char* keyType;
         const char* id;
         bool exportable;
-    } rows[] = {{"EC:secp192r1", "c1", false}, {"EC:prime256v1", "c2", true}, {"EC:secp521r1", "c3", true}};
+        const char* shaMechanism;
+        const char* digest;
+    } rows[] = {{"EC:secp192r1", "c1", false, "ECDSA-SHA1", "sha1"},
+                {"EC:prime256v1", "c2", true, "ECDSA-SHA256", "sha256"},
+                {"EC:secp521r1", "c3", true, "ECDSA-SHA384", "sha384"}};
     Step("echo 'signed by the token' > '" + dir + "/data' && openssl dgst -sha256 -binary '" + dir + "/data' > '" +
          dir + "/hash'");
     for (const auto& row : rows) {
@@ -101,18 +106,27 @@ TEST_F(StockClients, Pkcs11ToolGeneratesSignsAndOpenSslVerifiesFromThePointReadB
         const std::string base = dir + "/" + row.id;
         Tool(std::string("--sign -m ECDSA --signature-format openssl --id ") + row.id + " -i '" + dir + "/hash' -o '" +
              base + ".sig'");
+        Tool(std::string("--sign -m ") + row.shaMechanism + " --signature-format openssl --id " + row.id + " -i '" +
+             dir + "/data' -o '" + base + ".shasig'");
         // OpenSC's --read-object of an EC public key uses a buffer after freeing it; with the
         // sanitizer runtime preloaded into the tool that aborts, so such runs verify on the token.
         if (!row.exportable || kSanitizerPreloaded) {
             const std::string checked = Tool(std::string("--verify -m ECDSA --signature-format openssl --id ") +
                                              row.id + " -i '" + dir + "/hash' --signature-file '" + base + ".sig'");
             EXPECT_NE(checked.find("Signature is valid"), std::string::npos) << checked;
+            const std::string shaChecked =
+                Tool(std::string("--verify -m ") + row.shaMechanism + " --signature-format openssl --id " + row.id +
+                     " -i '" + dir + "/data' --signature-file '" + base + ".shasig'");
+            EXPECT_NE(shaChecked.find("Signature is valid"), std::string::npos) << shaChecked;
             continue;
         }
         Tool(std::string("--read-object --type pubkey --id ") + row.id + " -o '" + base + ".pub'");
         const std::string verified = Step("openssl pkeyutl -verify -pubin -keyform DER -inkey '" + base +
                                           ".pub' -in '" + dir + "/hash' -sigfile '" + base + ".sig'");
         EXPECT_NE(verified.find("Signature Verified Successfully"), std::string::npos) << verified;
+        const std::string shaVerified = Step(std::string("openssl dgst -") + row.digest + " -verify '" + base +
+                                             ".pub' -keyform DER -signature '" + base + ".shasig' '" + dir + "/data'");
+        EXPECT_NE(shaVerified.find("Verified OK"), std::string::npos) << shaVerified;
     }
 }
 

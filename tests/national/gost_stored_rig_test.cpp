@@ -10,6 +10,7 @@
 #include "driver/qel_slot.h"
 #include "driver/qel_slot_factory.h"
 #include "driver/qel_token.h"
+#include "cryptoki/memory_token.h"
 #include "gost_test_token.h"
 #include "module_rig_fixture.h"
 #include "rig_gtest.h"
@@ -24,17 +25,7 @@ using gost_test::ToHex;
 
 const std::string kCustomOid("\x06\x03\x2A\x03\x04", 5);  // 1.2.3.4
 
-class NoSession : public zrck::SessionFrame {
-public:
-    zrck::Token* GetOwnerToken() override { return nullptr; }
-    zrck::TokenPtr LockToken() const override { return nullptr; }
-    bool CouldSeePrivateObjects() const override { return true; }
-    void Close() override {}
-    void FillSessionInfo(CK_SESSION_INFO_PTR) override {}
-    CK_STATE GetState() override { return 0; }
-    void SeedRandom(const tru::Buffer&) override {}
-    void GenerateRandom(tru::Buffer&) override {}
-};
+using NoSession = zrtest::MemorySession;
 
 class GostStoredRig : public ::testing::Test {
 protected:

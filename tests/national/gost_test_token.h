@@ -10,7 +10,7 @@
 
 #include "ckbase/exception.h"
 #include "cryptoki/session_frame.h"
-#include "cryptoki/token.h"
+#include "cryptoki/memory_token.h"
 #include "national/gost_token_access.h"
 #include "national/tok_ua_gost_cipher_mechanisms.h"
 #include "national/tok_ua_gost_domain_params.h"
@@ -18,7 +18,6 @@
 #include "national/ua_gost_utl.h"
 #include "objects/object_test_util.h"
 #include "qelcrypt/gost_test_util.h"
-#include "support/mutex.h"
 
 namespace gost_test {
 
@@ -26,14 +25,9 @@ inline std::string Bytes(const std::vector<uint8_t>& v) { return std::string(v.b
 inline std::vector<uint8_t> Vec(const tru::Buffer& b) { return std::vector<uint8_t>(b.Data(), b.Data() + b.Size()); }
 inline std::string Text(const tru::Buffer& b) { return std::string(reinterpret_cast<const char*>(b.Data()), b.Size()); }
 
-// The framework's token needs a mutex factory before its constructor runs.
-struct MutexFactoryReady {
-    MutexFactoryReady() { vdk::MutexLinuxFactory::RegisterFactory(); }
-};
-
-class GostTestToken : private MutexFactoryReady, public zrck::Token, public qel::GostTokenServices {
+class GostTestToken : public zrtest::MemoryToken, public qel::GostTokenServices {
 public:
-    GostTestToken() : zrck::Token(nullptr)
+    GostTestToken()
     {
         GetClassFactory()->RegisterClass(CKO_SECRET_KEY, CKK_GOST28147_NAT, &qel::TokUAGostSecretKey::ClassCouldBeCreated,
                                          &qel::TokUAGostSecretKey::GenerateTokObject);
@@ -69,58 +63,9 @@ public:
     unsigned long zeroDraws = 0;
     unsigned long draws = 0;
     std::map<std::pair<std::string, CK_KEY_TYPE>, std::string> params;
-
-    // The rest of the token is not used by the GOST classes.
-    void InitializeStorage() override {}
-    void PostInit() override {}
-    bool IsObjectsInitialized() override { return true; }
-    bool IsBusy() const override { return false; }
-    bool IsTokenPresent() override { return true; }
-    void Update(bool) override {}
-    void Refresh() override {}
-    void SetDirty(zrck::TokObject*, zrck::AttributeTemplate*) override {}
-    bool IsTokenInitialized() override { return true; }
-    bool IsUserPinInitialized() override { return true; }
-    CK_ULONG GetMinPasswordLen() const override { return 6; }
-    CK_ULONG GetMaxPasswordLen() const override { return 80; }
-    void InitializeSO(const tru::Buffer&, CK_UTF8CHAR_PTR) override {}
-    void FillTokenInfo(CK_TOKEN_INFO_PTR) override {}
-    CK_ULONG GetMechanismCount() override { return 0; }
-    bool IsMechanismSupported(CK_MECHANISM_TYPE) override { return false; }
-    void FillMechanismList(CK_MECHANISM_TYPE_PTR, CK_ULONG) override {}
-    void FillMechanismInfo(CK_MECHANISM_TYPE, CK_MECHANISM_INFO_PTR) override {}
-    CK_ULONG GetDeviceError() override { return 0; }
-    void OpenSessionNotify(bool) override {}
-    void CloseSessionNotify(bool) override {}
-    CK_ULONG GetMaxSessionsCount() override { return 10; }
-    CK_ULONG GetMaxRwSessionsCount() override { return 10; }
-    bool IsLogged() override { return false; }
-    void VerifyUserPassword(const tru::Buffer&) override {}
-    void Login(CK_USER_TYPE, const tru::Buffer&) override {}
-    void Logout() override {}
-    void InitPin(const tru::Buffer&) override {}
-    void ChangePin(const tru::Buffer&, const tru::Buffer&) override {}
-    zrck::TokMechanism* GetMechanismIfSupported(CK_MECHANISM_TYPE) override { return nullptr; }
-    void SeedUserRandom(const tru::Buffer&) override {}
-    void SetUserPinInitialized(bool) override {}
-    void DestroyAllObjects() override {}
 };
 
-class GostTestSession : public zrck::SessionFrame {
-public:
-    explicit GostTestSession(GostTestToken& token) : token_(token) {}
-    zrck::Token* GetOwnerToken() override { return &token_; }
-    zrck::TokenPtr LockToken() const override { return nullptr; }
-    bool CouldSeePrivateObjects() const override { return true; }
-    void Close() override {}
-    void FillSessionInfo(CK_SESSION_INFO_PTR) override {}
-    CK_STATE GetState() override { return 0; }
-    void SeedRandom(const tru::Buffer&) override {}
-    void GenerateRandom(tru::Buffer& output) override { token_.GenerateUserRandom(output); }
-
-private:
-    GostTestToken& token_;
-};
+using GostTestSession = zrtest::MemorySession;
 
 // The 00..1F key of the known answers.
 inline std::string KeyValue0To31()

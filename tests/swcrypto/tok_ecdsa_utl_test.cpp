@@ -2,6 +2,8 @@
 // source standing in for the token.
 #include "swcrypto/tok_ecdsa_utl.h"
 
+#include "fake_random_utl.h"
+
 #include "ckbase/exception.h"
 
 #include <gtest/gtest.h>
@@ -13,6 +15,8 @@
 #include <vector>
 
 namespace {
+
+using swtest::FakeRandomUtl;
 
 using Bytes = std::vector<uint8_t>;
 
@@ -41,25 +45,6 @@ CK_RV CodeOf(F&& f)
     }
     return CKR_OK;
 }
-
-// Random bytes from a seeded generator, or a failing source.
-class FakeRandomUtl : public mbt::TokECDsaUtl {
-public:
-    explicit FakeRandomUtl(unsigned seed) : mbt::TokECDsaUtl(nullptr), engine_(seed) {}
-    bool fail = false;
-    unsigned calls = 0;
-
-protected:
-    void GenerateRandom(tru::Buffer& out) override
-    {
-        ++calls;
-        if (fail) throw zrck::Exception(CKR_DEVICE_REMOVED);
-        for (uint32_t i = 0; i < out.Size(); ++i) out.Data()[i] = static_cast<uint8_t>(engine_());
-    }
-
-private:
-    std::mt19937 engine_;
-};
 
 struct CurveRow {
     const char* name;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <openssl/core_names.h>
+#include <openssl/ecdsa.h>
 #include <openssl/evp.h>
 #include <openssl/param_build.h>
 
@@ -57,11 +58,39 @@ inline bool EvpVerify(EVP_PKEY* key, const char* digest, const Bytes& message, c
   return ok;
 }
 
+// The digest of the message by OpenSSL's name of the digest ("SHA384").
+inline Bytes Digest(const char* name, const Bytes& message) {
+  Bytes out(EVP_MAX_MD_SIZE);
+  unsigned int length = 0;
+  EVP_Digest(message.data(), message.size(), out.data(), &length, EVP_get_digestbyname(name), nullptr);
+  out.resize(length);
+  return out;
+}
+
 inline Bytes Sha256(const Bytes& message) {
   Bytes out(32);
   unsigned int len = 0;
   EVP_Digest(message.data(), message.size(), out.data(), &len, EVP_sha256(), nullptr);
   return out;
+}
+
+// OpenSSL's verdict on an ECDSA signature r||s (equal halves) over the digest, with the key built
+// from the curve's name and the uncompressed point.
+inline bool EcdsaRawVerifies(const std::string& group, const Bytes& point, const Bytes& digest, const Bytes& rs) {
+  EvpKey key = PublicKeyFromParams("EC", group, point);
+  if (!key || rs.empty() || rs.size() % 2 != 0) return false;
+  const int half = static_cast<int>(rs.size() / 2);
+  ECDSA_SIG* sig = ECDSA_SIG_new();
+  ECDSA_SIG_set0(sig, BN_bin2bn(rs.data(), half, nullptr), BN_bin2bn(rs.data() + half, half, nullptr));
+  unsigned char* encoded = nullptr;
+  const int encodedLength = i2d_ECDSA_SIG(sig, &encoded);
+  ECDSA_SIG_free(sig);
+  EVP_PKEY_CTX* ctx = EVP_PKEY_CTX_new(key.get(), nullptr);
+  const bool ok = EVP_PKEY_verify_init(ctx) == 1 &&
+                  EVP_PKEY_verify(ctx, encoded, encodedLength, digest.data(), digest.size()) == 1;
+  EVP_PKEY_CTX_free(ctx);
+  OPENSSL_free(encoded);
+  return ok;
 }
 
 }  // namespace tokensim::crypto::testing
