@@ -6,7 +6,7 @@
 //
 // Needs the rig (TOKENSIM_CONTROL names the simulator's control socket).
 #include "control_client.h"
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 
 #include <dlfcn.h>
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 
 namespace {
 

@@ -7,7 +7,7 @@
 // elsewhere it only signs and verifies. A key pair labelled "main-road" is generated on the
 // token the first time (set 11, m = 257).
 #include "control_client.h"
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "national/ua_sgn_util.h"
 
 #include <dlfcn.h>

@@ -7,7 +7,7 @@
 //
 // Needs the simulator's control socket (TOKENSIM_CONTROL, set inside the rig).
 #include "control_client.h"
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 
 #include <dlfcn.h>
 

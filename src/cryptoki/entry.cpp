@@ -3,9 +3,9 @@
 // twins. No Cryptoki logic lives here.
 #include <exception>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/library_frame.h"
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 
 using zrck::LibraryFrame;
 

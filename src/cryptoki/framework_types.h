@@ -4,6 +4,8 @@
 
 #include <memory>
 
+#include "objects/object_types.h"
+
 namespace zrck {
 
 class LibraryFrame;
@@ -16,19 +18,11 @@ class SessionFrame;
 class Session;
 class UserFrame;
 class User;
-class TokObject;
-class TokStorageObject;
-class TokKey;
-class TokPublicKey;
-class TokPrivateKey;
-class TokSecretKey;
-class TokMechanism;
 class AttributeTemplate;
 
 using SlotPtr = std::shared_ptr<Slot>;
 using TokenPtr = std::shared_ptr<Token>;
 using SessionPtr = std::shared_ptr<SessionFrame>;
-using TokObjectPtr = std::shared_ptr<TokObject>;
 
 }  // namespace zrck
 

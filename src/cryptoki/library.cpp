@@ -3,8 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cryptoki/attribute.h"
-#include "cryptoki/exception.h"
+#include "ckbase/attribute.h"
+#include "ckbase/exception.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/slot.h"
 #include "cryptoki/token.h"

@@ -6,7 +6,7 @@
 #include <memory>
 
 #include "cryptoki/framework_types.h"
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 
 namespace zrck {
 

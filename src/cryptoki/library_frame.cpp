@@ -5,7 +5,7 @@
 #include <cstdlib>
 #include <ctime>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/slot.h"
 
 namespace zrck {
@@ -21,6 +21,10 @@ int CountCallbacks(const CK_C_INITIALIZE_ARGS& args) {
     return (args.CreateMutex != nullptr) + (args.DestroyMutex != nullptr) + (args.LockMutex != nullptr) +
            (args.UnlockMutex != nullptr);
 }
+
+// The configuration decides how attributes read an empty CK_BBOOL.
+bool EmptyBoolReadsFalse() { return LibraryFrame::GetInstance()->GetConfigFlag("MozillaNSSCompatibility") == 1; }
+const bool emptyBoolRuleInstalled = (SetEmptyBoolRule(&EmptyBoolReadsFalse), true);
 }  // namespace
 
 std::atomic<LibraryFrame*> LibraryFrame::globalLibraryPtr{nullptr};

@@ -10,9 +10,9 @@
 #include <string>
 #include <thread>
 
-#include "cryptoki/base_access.h"
+#include "ckbase/base_access.h"
 #include "cryptoki/operation_list.h"
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "support/noncopyable.h"
 
 namespace zrck {

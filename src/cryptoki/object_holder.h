@@ -7,8 +7,8 @@
 #include <memory>
 #include <unordered_map>
 
-#include "cryptoki/base_access.h"
-#include "cryptoki/exception.h"
+#include "ckbase/base_access.h"
+#include "ckbase/exception.h"
 
 namespace zrck {
 

@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/session_frame.h"
 
 namespace zrck {

@@ -1,6 +1,6 @@
 #include "cryptoki/session_frame.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/slot.h"
 #include "cryptoki/token.h"
 #include "objects/tok_mechanism.h"

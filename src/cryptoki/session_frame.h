@@ -13,15 +13,16 @@
 #include <utility>
 #include <vector>
 
-#include "cryptoki/base_access.h"
-#include "cryptoki/exception.h"
+#include "ckbase/base_access.h"
+#include "ckbase/exception.h"
 #include "cryptoki/framework_types.h"
 #include "cryptoki/slot.h"
+#include "cryptoki/token.h"
 #include "objects/tok_mechanism.h"
 
 namespace zrck {
 
-class SessionFrame {
+class SessionFrame : public MechanismSession {
 public:
     enum OperationModeEnum { MODE_NONE = 0, MODE_SINGLE_PART = 1, MODE_MULTI_PART = 2 };
     // Context-specific login of the current signing or decryption operation.
@@ -95,7 +96,7 @@ public:
     virtual ~SessionFrame();
 
     // Session interface, implemented by Session with the token's lifetime held for the call.
-    virtual Token* GetOwnerToken() = 0;
+    Token* GetOwnerToken() override = 0;
     // The token held for the caller's whole call, or empty when it has gone.
     virtual TokenPtr LockToken() const = 0;
     virtual bool CouldSeePrivateObjects() const = 0;
@@ -103,11 +104,11 @@ public:
     virtual void FillSessionInfo(CK_SESSION_INFO_PTR info) = 0;
     virtual CK_STATE GetState() = 0;
     virtual void SeedRandom(const tru::Buffer& seed) = 0;
-    virtual void GenerateRandom(tru::Buffer& output) = 0;
+    void GenerateRandom(tru::Buffer& output) override = 0;
 
     // Object, search, key and cryptographic calls of the session: each runs with the token
     // held and the session's calls serialised (CKR_SESSION_CLOSED when the token is gone).
-    virtual TokObjectPtr CreateObject(AttributeTemplate& attributes, bool initialize);
+    TokObjectPtr CreateObject(AttributeTemplate& attributes, bool initialize) override;
     CK_OBJECT_HANDLE CreateTokObject(AttributeTemplate& attributes);
     CK_OBJECT_HANDLE CopyTokObject(CK_OBJECT_HANDLE source, AttributeTemplate& attributes);
     void DeleteTokObject(CK_OBJECT_HANDLE handle, const std::string& reason, const StorageRunner& storage = nullptr);
@@ -193,7 +194,7 @@ public:
     void SetHandle(CK_SESSION_HANDLE handle) { mHandle.store(handle); }
     CK_SLOT_ID GetSlotID() const { return mSlotID; }
     bool IsClosed() const { return mClosed.load(); }
-    bool IsReadOnly() const { return mReadOnly.load(); }
+    bool IsReadOnly() const override { return mReadOnly.load(); }
     void SetReadOnly(bool readOnly) { mReadOnly.store(readOnly); }
     void SetApplication(CK_VOID_PTR application, CK_NOTIFY notify) {
         mpApplication = application;

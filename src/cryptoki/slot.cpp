@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/library.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/token.h"

@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "cryptoki/attribute.h"
-#include "cryptoki/base_access.h"
+#include "ckbase/attribute.h"
+#include "ckbase/base_access.h"
 #include "cryptoki/framework_types.h"
 #include "cryptoki/object_holder.h"
 #include "objects/tok_object.h"

@@ -1,6 +1,6 @@
 #include "cryptoki/token.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/library.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/slot.h"

@@ -9,9 +9,10 @@
 #include <unordered_map>
 #include <vector>
 
-#include "cryptoki/attribute.h"
-#include "cryptoki/base_access.h"
+#include "ckbase/attribute.h"
+#include "ckbase/base_access.h"
 #include "cryptoki/framework_types.h"
+#include "objects/object_token.h"
 
 namespace zrck {
 
@@ -41,7 +42,7 @@ private:
     std::unordered_map<unsigned long long, ClassProperties> mByKey;
 };
 
-class Token : public std::enable_shared_from_this<Token> {
+class Token : public std::enable_shared_from_this<Token>, public ObjectToken {
 public:
     explicit Token(Slot* slot);
     Token(const Token&) = delete;
@@ -83,7 +84,7 @@ public:
     virtual CK_ULONG GetRwSessionCount();
     virtual CK_ULONG GetMaxSessionsCount() = 0;
     virtual CK_ULONG GetMaxRwSessionsCount() = 0;
-    virtual bool IsLogged() = 0;
+    bool IsLogged() override = 0;
     virtual bool IsUserLogged() { return mUserLogged.load(); }
     virtual void VerifyUserPassword(const tru::Buffer& pin) = 0;
     virtual void Login(CK_USER_TYPE userType, const tru::Buffer& pin) = 0;
@@ -93,17 +94,17 @@ public:
     // The token's own mechanism object (never used for an operation itself), or null.
     virtual TokMechanism* GetMechanismIfSupported(CK_MECHANISM_TYPE type) = 0;
     virtual void SeedUserRandom(const tru::Buffer& seed) = 0;
-    virtual void GenerateUserRandom(tru::Buffer& output) = 0;
+    void GenerateUserRandom(tru::Buffer& output) override = 0;
     virtual int GetExternalRandom(tru::Buffer& output);
     // Tells every open session of the slot about a logout; true when all were visited.
     virtual bool SignalLogout();
     virtual bool IsUserSession() { return mUserLogged.load(); }
-    virtual void CalculateMark(const tru::Buffer& data, tru::BufferDynamic& mark);
+    void CalculateMark(const tru::Buffer& data, tru::BufferDynamic& mark) override;
     virtual void SetUserPinInitialized(bool initialized) = 0;
     virtual void DestroyAllObjects() = 0;
 
     Slot* GetSlot() const { return mpSlot; }
-    bool IsSOLogged() const { return mSOLogged.load(); }
+    bool IsSOLogged() const override { return mSOLogged.load(); }
     // Login flags, kept by the driver's login operations.
     void SetSOLogged(bool logged) { mSOLogged.store(logged); }
     void SetUserLogged(bool logged) { mUserLogged.store(logged); }

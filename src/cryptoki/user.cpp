@@ -1,6 +1,6 @@
 #include "cryptoki/user.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/session_frame.h"
 
 namespace zrck {

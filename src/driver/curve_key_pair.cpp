@@ -1,6 +1,6 @@
 #include "driver/curve_key_pair.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/names/ck_names.h"
 #include "driver/token_storage.h"
 #include "driver/token_stored_object.h"
@@ -45,7 +45,7 @@ TokenStoredObject& StoredView(zrck::TokObject& key)
 
 void RemoveGeneratedPair(TokenStorage& storage, const GeneratedPairFiles& files) { RemovePairQuietly(storage, files); }
 
-zrck::TokMechanism::KeyPair BuildGeneratedCurvePair(zrck::SessionFrame& session, zrck::Token* token,
+zrck::TokMechanism::KeyPair BuildGeneratedCurvePair(zrck::MechanismSession& session, zrck::ObjectToken* token,
                                                     TokenStorage& storage, const GeneratedPairFiles& files,
                                                     CK_KEY_TYPE keyType, CK_MECHANISM_TYPE mechanism,
                                                     const tru::Buffer& curve, const tru::Buffer& derPoint,

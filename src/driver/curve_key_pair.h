@@ -2,12 +2,12 @@
 // the two templates, and turning the pair the token made into the two key objects.
 #pragma once
 
-#include "cryptoki/attribute.h"
+#include "ckbase/attribute.h"
 #include "objects/curve_key_templates.h"
 #include "objects/tok_mechanism.h"
 
 namespace zrck {
-class SessionFrame;
+class MechanismSession;
 class Token;
 } // namespace zrck
 
@@ -35,7 +35,7 @@ void RemoveGeneratedPair(TokenStorage& storage, const GeneratedPairFiles& files)
 // up the two new, empty key objects from them as generated keys (local, generation date,
 // generated sensitivity, key generation mechanism, the token's files) and returns the pair.
 // When anything fails the pair is removed from the token again, so no key and no file is left.
-zrck::TokMechanism::KeyPair BuildGeneratedCurvePair(zrck::SessionFrame& session, zrck::Token* token,
+zrck::TokMechanism::KeyPair BuildGeneratedCurvePair(zrck::MechanismSession& session, zrck::ObjectToken* token,
                                                     TokenStorage& storage, const GeneratedPairFiles& files,
                                                     CK_KEY_TYPE keyType, CK_MECHANISM_TYPE mechanism,
                                                     const tru::Buffer& curve, const tru::Buffer& derPoint,

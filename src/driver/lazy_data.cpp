@@ -1,6 +1,6 @@
 #include "driver/lazy_data.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/token_storage.h"
 
 namespace qel {

@@ -3,13 +3,14 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/user.h"
 #include "driver/qel_brand.h"
 #include "driver/qel_slot.h"
 #include "driver/qel_slot_factory.h"
 #include "driver/qel_token.h"
+#include "driver/qel_token_tables.h"
 #include "driver/token_stored_object.h"
 #include "support/entropy.h"
 #include "support/os_services.h"
@@ -60,9 +61,11 @@ CK_RV Library::Initialize(CK_C_INITIALIZE_ARGS_PTR pInitArgs) {
 
 CK_RV Library::Finalize(CK_VOID_PTR) {
     return FinalizeLibrary([this] {
-        // Slots, tokens and storages go before the configuration they read.
+        // Slots, tokens and storages go before the configuration they read and the layers'
+        // process-wide tables they used.
         SetSlotFactory(nullptr);
         configuration_.reset();
+        ReleaseLayers();
     });
 }
 

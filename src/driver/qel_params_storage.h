@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "tru2/buffer.h"
 
 namespace qel {

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/session.h"
 #include "cryptoki/user.h"
 #include "driver/qel_brand.h"

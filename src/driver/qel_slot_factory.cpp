@@ -1,6 +1,6 @@
 #include "driver/qel_slot_factory.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "device/zr_plinq_token.h"
 #include "driver/qel_brand.h"
 #include "driver/qel_library.h"

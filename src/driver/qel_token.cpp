@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/library_frame.h"
 #include "driver/qel_library.h"
 #include "driver/qel_object_class_factory.h"
@@ -36,7 +36,7 @@ Token::~Token() {
     storage_.reset();
 }
 
-TokenStorage* Token::ExtractStorage(zrck::Token* token) {
+TokenStorage* Token::ExtractStorage(zrck::ObjectToken* token) {
     auto* driverToken = dynamic_cast<Token*>(token);
     if (driverToken == nullptr || driverToken->storage_ == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
     return driverToken->storage_.get();

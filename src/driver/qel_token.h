@@ -94,7 +94,7 @@ public:
     CK_ULONG GetMinRSAKeySize();
     CK_ULONG GetMaxRSAKeySize() const { return 2048; }
     // The storage of the token an object belongs to; CKR_FUNCTION_FAILED for a null token.
-    static TokenStorage* ExtractStorage(zrck::Token* token);
+    static TokenStorage* ExtractStorage(zrck::ObjectToken* token);
     TokenStorage* GetStorage() const { return storage_.get(); }
     ParamsStorage& GetParamsStorage() { return params_; }
     Slot* GetDriverSlot() const { return slot_; }

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <set>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/qel_slot.h"
 #include "driver/qel_token.h"
 #include "driver/qel_token_tables.h"

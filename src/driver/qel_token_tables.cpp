@@ -13,6 +13,11 @@ std::vector<TokenTables>& Registry() {
     return registry;
 }
 
+std::vector<void (*)()>& Releases() {
+    static std::vector<void (*)()> releases;
+    return releases;
+}
+
 template <class Row>
 std::vector<Row> WithRegistered(std::vector<Row> rows, const std::vector<Row>& (*TokenTables::*member)()) {
     for (const TokenTables& tables : Registry()) {
@@ -32,6 +37,15 @@ bool RegisterTokenTables(const TokenTables& tables) {
 }
 
 const std::vector<TokenTables>& RegisteredTokenTables() { return Registry(); }
+
+bool RegisterLayerRelease(void (*release)()) {
+    Releases().push_back(release);
+    return true;
+}
+
+void ReleaseLayers() {
+    for (void (*release)() : Releases()) release();
+}
 
 // Rows in the order the table is built (the algorithm layers register theirs): RSA (NotModel), ECDSA on the device (NotModel), SHA
 // digests (NotModel), GOST 34.311 and DSTU 4145 (Always), GOST 28147-89 and DSTU key

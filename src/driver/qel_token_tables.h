@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "device/device_types.h"
 #include "driver/storage_types.h"
 
@@ -84,6 +84,11 @@ void RegisterCreationClass(Token* token, CK_OBJECT_CLASS objectClass, CK_ULONG s
     RegisterCreationClass(token, objectClass, subtype, &ObjectClass::ClassCouldBeCreated,
                           &ObjectClass::GenerateTokObject);
 }
+// A layer's process-wide state (tables, caches) freed when the library is finalized, after its
+// tokens are gone; answers true so it can initialise a constant.
+bool RegisterLayerRelease(void (*release)());
+// Runs every registered release, in registration order.
+void ReleaseLayers();
 
 // The driver's own rows followed by those of every registered layer, in registration order.
 std::vector<MechanismRow> MechanismRows();

@@ -2,7 +2,7 @@
 
 #include <limits>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/qel_token.h"
 #include "objects/attribute_value.h"
 
@@ -28,7 +28,7 @@ CK_ULONG SOTokenProperties::GetUserAuthMaxCount() const {
 }
 
 void SOTokenProperties::SetUserAuthMaxCount(CK_ULONG count) {
-    zrck::Token* token = GetTokenPtr();
+    auto* token = dynamic_cast<zrck::Token*>(GetTokenPtr());
     TokenStorage* storage = Token::ExtractStorage(token);
     if (!token->IsSOLogged()) throw zrck::Exception(CKR_USER_TYPE_INVALID);
     if (count > std::numeric_limits<uint32_t>::max()) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
@@ -51,7 +51,7 @@ CK_RV SOTokenProperties::GetAttributes(zrck::AttributeTemplate& attributes) {
 }
 
 CK_RV SOTokenProperties::UpdateAttributes(zrck::AttributeTemplate& attributes) {
-    zrck::Token* token = GetTokenPtr();
+    auto* token = dynamic_cast<zrck::Token*>(GetTokenPtr());
     if (token == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
     if (!token->IsSOLogged()) throw zrck::Exception(CKR_USER_TYPE_INVALID);
     // All or nothing: a template the object refuses in part changes nothing on the device.
@@ -70,7 +70,7 @@ CK_RV SOTokenProperties::UpdateAttributes(zrck::AttributeTemplate& attributes) {
     return CKR_OK;
 }
 
-void SOTokenProperties::SetupAttributes(zrck::Token*, zrck::AttributeTemplate&) {
+void SOTokenProperties::SetupAttributes(zrck::ObjectToken*, zrck::AttributeTemplate&) {
     throw zrck::Exception(CKR_GENERAL_ERROR, "SOTokenProperties - SetupAttributes not available");
 }
 

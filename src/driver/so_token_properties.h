@@ -22,7 +22,7 @@ public:
     CK_RV GetAttributes(zrck::AttributeTemplate& attributes) override;
     // Security officer only; the whole template is checked before the device is changed.
     CK_RV UpdateAttributes(zrck::AttributeTemplate& attributes) override;
-    void SetupAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override;
+    void SetupAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override;
     const char* GetObjectClassName() const override { return "SOTokenProperties"; }
     void SetupAttribute(const zrck::Attribute& attribute) override;
     CK_HW_FEATURE_TYPE GetFeatureType() const override { return CKH_ZR_SO_PROPERTIES; }

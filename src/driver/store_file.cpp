@@ -1,6 +1,6 @@
 #include "driver/store_file.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "support/math.h"
 #include "support/vdk_exception.h"
 

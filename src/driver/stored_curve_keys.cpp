@@ -1,6 +1,6 @@
 #include "driver/stored_curve_keys.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
 #include "objects/tok_ecdsa_keys.h"

@@ -4,7 +4,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/storage_types.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "driver/lazy_data.h"
 #include "driver/stored_object.h"
 #include "driver/stored_object_utl.h"
@@ -18,11 +18,10 @@
 #include "tru2/buffer.h"
 
 namespace zrck {
-class SessionFrame;
 class TokKey;
 class TokObject;
 class TokStorageObject;
-class Token;
+class ObjectToken;
 }  // namespace zrck
 
 namespace qel {
@@ -50,7 +49,7 @@ struct StoredKeyReading {
     // another length is read no further than its end and the rest stays blank.
     bool exactGenerationDate = false;
     // Passed to the key's set-up rules.
-    zrck::Token* token = nullptr;
+    zrck::ObjectToken* token = nullptr;
     // Runs on the template just before the set-up rules (a class's own records).
     std::function<void(zrck::AttributeTemplate&)> beforeSetup;
 };
@@ -123,7 +122,7 @@ public:
     void SetNeedAlwaysAuthenticate(CK_BBOOL value) override { this->flags_.alwaysAuthenticate = value; }
     tru::Buffer GetValueToWrap() override { return tru::Buffer(); }
     void AddDefaultSensitiveAttributes() override { this->flags_.sensitive = CK_TRUE; }
-    void AddGeneratedSensitiveAttributes(const zrck::SessionFrame&) override { this->flags_.MarkGenerated(); }
+    void AddGeneratedSensitiveAttributes(const zrck::MechanismSession&) override { this->flags_.MarkGenerated(); }
 
 protected:
     uint32_t FlagsWord() const { return this->flags_.Word(this->IsModifiable() != 0, false, this->fields_); }

@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <sstream>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/lazy_data.h"
 #include "driver/qel_token.h"
 #include "driver/token_storage.h"

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "cryptoki/attribute.h"
+#include "ckbase/attribute.h"
 #include "driver/storage_types.h"
 #include "objects/tok_object.h"
 

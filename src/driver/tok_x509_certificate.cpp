@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/stored_key.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <mutex>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/slot.h"
 #include "driver/atr_acceptors.h"
 #include "driver/token_storage_internal.h"

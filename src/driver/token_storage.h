@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
-#include "cryptoki/exception.h"
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/exception.h"
+#include "ckbase/zr_pkcs11.h"
 #include "device/token_info.h"
 #include "device/zr_plinq_token.h"
 #include "driver/index_cache.h"

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <vector>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/token_storage_internal.h"
 
 namespace qel {

@@ -2,7 +2,7 @@
 // data revision.
 #include <cstring>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/token_storage_internal.h"
 #include "support/entropy.h"
 #include "support/math.h"

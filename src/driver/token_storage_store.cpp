@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/store_file.h"
 #include "driver/token_storage_internal.h"
 #include "support/vdk_exception.h"

@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 
 namespace qel {
 

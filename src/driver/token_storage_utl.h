@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "device/device_types.h"
 #include "driver/storage_types.h"
 #include "tru2/buffer.h"

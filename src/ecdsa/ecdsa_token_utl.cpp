@@ -1,6 +1,6 @@
 #include "ecdsa/ecdsa_token_utl.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/tok_mechanism.h"
 
 #include <mbedtls/ecp.h>
@@ -19,7 +19,7 @@ EParamSet TokECDsaUtl::ParseECParams(const tru::Buffer& params)
 
 TokECDsaUtl& MechanismECDsaUtl::Get(const zrck::TokMechanism& mechanism)
 {
-    zrck::Token* token = mechanism.GetTokenPtr();
+    zrck::ObjectToken* token = mechanism.GetTokenPtr();
     if (token == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
     if (!utl_ || utl_->GetToken() != token) utl_.reset(new TokECDsaUtl(token));
     return *utl_;

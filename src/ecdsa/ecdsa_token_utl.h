@@ -15,7 +15,7 @@ namespace qel {
 
 class TokECDsaUtl : public mbt::TokECDsaUtl {
 public:
-    explicit TokECDsaUtl(zrck::Token* token) : mbt::TokECDsaUtl(token) {}
+    explicit TokECDsaUtl(zrck::ObjectToken* token) : mbt::TokECDsaUtl(token) {}
 
     // P-192, P-256 and P-521 are the device's sets 14, 15 and 16; every other curve of the
     // table is CKR_ATTRIBUTE_VALUE_INVALID (empty CKR_TEMPLATE_INCOMPLETE).

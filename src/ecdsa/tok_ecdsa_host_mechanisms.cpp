@@ -15,7 +15,7 @@ zrck::TokMechanism::KeyPointer TokECDsaKeyPairGenMechanism::CreatePrivateKey()
     return KeyPointer(new TokECDsaPrivateKey());
 }
 
-zrck::Token& TokECDsaKeyPairGenMechanism::CheckRequest(zrck::SessionFrame& session,
+zrck::ObjectToken& TokECDsaKeyPairGenMechanism::CheckRequest(zrck::MechanismSession& session,
                                                        const zrck::CurveTemplateFacts& publicFacts,
                                                        const zrck::CurveTemplateFacts& privateFacts,
                                                        bool privateTemplateGiven)

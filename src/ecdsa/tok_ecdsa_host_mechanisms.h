@@ -54,7 +54,7 @@ public:
     KeyPointer CreatePrivateKey() override;
 
 protected:
-    zrck::Token& CheckRequest(zrck::SessionFrame& session, const zrck::CurveTemplateFacts& publicFacts,
+    zrck::ObjectToken& CheckRequest(zrck::MechanismSession& session, const zrck::CurveTemplateFacts& publicFacts,
                               const zrck::CurveTemplateFacts& privateFacts, bool privateTemplateGiven) override;
 
 private:

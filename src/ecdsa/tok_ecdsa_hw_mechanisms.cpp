@@ -1,6 +1,6 @@
 #include "ecdsa/tok_ecdsa_hw_mechanisms.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/token.h"
 #include "driver/curve_key_pair.h"
@@ -66,7 +66,7 @@ TokECDsaHWKeyPairGenMechanism::TokECDsaHWKeyPairGenMechanism()
     SetFlags(CKF_HW | CKF_GENERATE_KEY_PAIR | mbt::kECDsaCurveFlags);
 }
 
-zrck::TokMechanism::KeyPair TokECDsaHWKeyPairGenMechanism::GenerateKeyPair(zrck::SessionFrame& session,
+zrck::TokMechanism::KeyPair TokECDsaHWKeyPairGenMechanism::GenerateKeyPair(zrck::MechanismSession& session,
                                                                           const zrck::MechanismParameter& parameter,
                                                                           zrck::AttributeTemplate& publicAttributes,
                                                                           zrck::AttributeTemplate& privateAttributes)
@@ -79,7 +79,7 @@ zrck::TokMechanism::KeyPair TokECDsaHWKeyPairGenMechanism::GenerateKeyPair(zrck:
         throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
     }
     if (session.IsReadOnly()) throw zrck::Exception(CKR_SESSION_READ_ONLY);
-    zrck::Token* token = session.GetOwnerToken();
+    zrck::ObjectToken* token = session.GetOwnerToken();
     if (token == nullptr) throw zrck::Exception(CKR_DEVICE_REMOVED);
     if (!token->IsLogged()) throw zrck::Exception(CKR_USER_NOT_LOGGED_IN);
     if (publicFacts.ecParams == nullptr) throw zrck::Exception(CKR_TEMPLATE_INCOMPLETE);

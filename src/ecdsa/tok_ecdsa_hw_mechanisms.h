@@ -72,7 +72,7 @@ class TokECDsaHWKeyPairGenMechanism : public zrck::TokECDsaKeyPairGenMechanism, 
 public:
     TokECDsaHWKeyPairGenMechanism();
 
-    KeyPair GenerateKeyPair(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    KeyPair GenerateKeyPair(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                             zrck::AttributeTemplate& publicAttributes,
                             zrck::AttributeTemplate& privateAttributes) override;
     void FreeResources() override {}

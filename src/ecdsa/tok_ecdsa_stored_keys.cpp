@@ -1,6 +1,6 @@
 #include "ecdsa/tok_ecdsa_stored_keys.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/stored_object_utl.h"
 #include "swcrypto/tok_ecdsa_utl.h"
 
@@ -21,7 +21,7 @@ bool IsECDsaMechanismAllowed(CK_MECHANISM_TYPE type)
     return false;
 }
 
-void TokECDsaHWPrivateKey::InitializeWithAttributes(zrck::Token*, zrck::AttributeTemplate&)
+void TokECDsaHWPrivateKey::InitializeWithAttributes(zrck::ObjectToken*, zrck::AttributeTemplate&)
 {
     throw zrck::Exception(CKR_TEMPLATE_INCONSISTENT,
                           "an EC private key of this token is made by key-pair generation only");
@@ -35,7 +35,7 @@ const tru::Buffer& TokECDsaPrivateKey::GetValue() const
     return value_.GetData(StoredObjectUtl::StorageOf(*this));
 }
 
-void StoredECDsaPublicKey::InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes)
+void StoredECDsaPublicKey::InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes)
 {
     zrck::TokECDsaPublicKey::InitializeWithAttributes(token, attributes);
     tru::BufferDynamic point;

@@ -29,7 +29,7 @@ public:
 
     // Only the token makes such a key (key-pair generation): a template cannot put a value into
     // a device key slot, so creation is refused with CKR_TEMPLATE_INCONSISTENT.
-    void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override;
     tru::Buffer GetAllowedMechanisms() const override { return ECDsaAllowedMechanisms(); }
     bool IsMechanismAllowed(CK_MECHANISM_TYPE type) const override { return IsECDsaMechanismAllowed(type); }
     // The value never leaves the token: CKR_KEY_UNEXTRACTABLE.
@@ -75,7 +75,7 @@ public:
 
     // CKA_EC_POINT required; the point is checked on the curve of CKA_EC_PARAMS (any curve of
     // the EC utility's table): CKR_PUBLIC_KEY_INVALID otherwise.
-    void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override;
     tru::Buffer GetAllowedMechanisms() const override { return ECDsaAllowedMechanisms(); }
     bool IsMechanismAllowed(CK_MECHANISM_TYPE type) const override { return IsECDsaMechanismAllowed(type); }
     // The DER OCTET STRING form only (CKR_ATTRIBUTE_VALUE_INVALID otherwise).

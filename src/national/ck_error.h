@@ -1,7 +1,7 @@
 // Failures of the national code that carry a Cryptoki result code.
 #pragma once
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 
 #include <stdexcept>
 

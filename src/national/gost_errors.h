@@ -4,7 +4,7 @@
 
 #include <utility>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "national/ck_error.h"
 
 namespace qel {

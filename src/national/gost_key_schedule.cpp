@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "national/gost_errors.h"
 #include "national/tok_ua_gost_secret_key.h"
 #include "national/ua_gost_utl.h"

@@ -1,13 +1,13 @@
 #include "national/gost_token_access.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/qel_params_storage.h"
 #include "driver/qel_token.h"
 #include "driver/token_storage.h"
 
 namespace qel {
 
-GostTokenAccess::GostTokenAccess(zrck::Token* token)
+GostTokenAccess::GostTokenAccess(zrck::ObjectToken* token)
     : driverToken_(dynamic_cast<Token*>(token)), services_(dynamic_cast<GostTokenServices*>(token))
 {
     if (driverToken_ == nullptr && services_ == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);

@@ -5,7 +5,7 @@
 #pragma once
 
 #include "cryptoki/framework_types.h"
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "tru2/buffer.h"
 
 namespace qel {
@@ -24,7 +24,7 @@ public:
 class GostTokenAccess {
 public:
     // CKR_FUNCTION_FAILED for no token, or a token that is neither kind.
-    explicit GostTokenAccess(zrck::Token* token);
+    explicit GostTokenAccess(zrck::ObjectToken* token);
 
     // The token's storage reports national key agreement support.
     bool IsNationalSupported() const;

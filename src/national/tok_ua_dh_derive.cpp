@@ -1,7 +1,7 @@
 #include "national/tok_ua_dh_derive.h"
 
 #include "asn1/asn1_codec.h"
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/names/ck_names.h"
 #include "driver/token_storage.h"
 #include "driver/token_stored_object.h"
@@ -117,7 +117,7 @@ void UADHDerivation::Clear()
     publicData_.Destroy();
 }
 
-std::shared_ptr<zrck::TokObject> UADHDerivation::Derive(zrck::TokMechanism& mechanism, zrck::SessionFrame& session,
+std::shared_ptr<zrck::TokObject> UADHDerivation::Derive(zrck::TokMechanism& mechanism, zrck::MechanismSession& session,
                                                         zrck::TokPrivateKey& baseKey,
                                                         zrck::AttributeTemplate& attributes, bool cofactor,
                                                         const std::function<std::shared_ptr<zrck::TokObject>()>& createKey)
@@ -196,7 +196,7 @@ TokUADHCofactorDeriveMechanism::TokUADHCofactorDeriveMechanism()
     SetUASgnKeySizes(*this);
 }
 
-zrck::TokMechanism::KeyPointer TokUADHCofactorDeriveMechanism::DeriveKey(zrck::SessionFrame& session,
+zrck::TokMechanism::KeyPointer TokUADHCofactorDeriveMechanism::DeriveKey(zrck::MechanismSession& session,
                                                                         zrck::MechanismParameter& parameter,
                                                                         zrck::TokPrivateKey& baseKey,
                                                                         zrck::AttributeTemplate& attributes)
@@ -209,7 +209,7 @@ zrck::TokMechanism::KeyPointer TokUADHCofactorDeriveMechanism::DeriveKey(zrck::S
                               [this] { return CreateSecretKey(CKK_GOST28147_NAT); });
 }
 
-zrck::TokMechanism::KeyPointer TokUADHCofactorDeriveMechanism::DeriveKey(zrck::SessionFrame&,
+zrck::TokMechanism::KeyPointer TokUADHCofactorDeriveMechanism::DeriveKey(zrck::MechanismSession&,
                                                                         zrck::MechanismParameter&,
                                                                         zrck::TokPublicKey&,
                                                                         zrck::AttributeTemplate&)
@@ -245,7 +245,7 @@ TokUADHDeriveMechanism::TokUADHDeriveMechanism()
     SetUASgnKeySizes(*this);
 }
 
-zrck::TokMechanism::KeyPointer TokUADHDeriveMechanism::DeriveKey(zrck::SessionFrame& session,
+zrck::TokMechanism::KeyPointer TokUADHDeriveMechanism::DeriveKey(zrck::MechanismSession& session,
                                                                 zrck::MechanismParameter& parameter,
                                                                 zrck::TokPrivateKey& baseKey,
                                                                 zrck::AttributeTemplate& attributes)
@@ -257,7 +257,7 @@ zrck::TokMechanism::KeyPointer TokUADHDeriveMechanism::DeriveKey(zrck::SessionFr
     return derivation_.Derive(*this, session, *baseKey_, attributes, false, [this] { return CreateSecretKey(); });
 }
 
-zrck::TokMechanism::KeyPointer TokUADHDeriveMechanism::DeriveKey(zrck::SessionFrame&, zrck::MechanismParameter&,
+zrck::TokMechanism::KeyPointer TokUADHDeriveMechanism::DeriveKey(zrck::MechanismSession&, zrck::MechanismParameter&,
                                                                 zrck::TokPublicKey&, zrck::AttributeTemplate&)
 {
     throw zrck::Exception(CKR_KEY_TYPE_INCONSISTENT);

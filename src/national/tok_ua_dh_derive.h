@@ -34,7 +34,7 @@ public:
 
     // The whole derivation after the parameter and the base key were checked; the key comes from
     // createKey and is filled from the template.
-    std::shared_ptr<zrck::TokObject> Derive(zrck::TokMechanism& mechanism, zrck::SessionFrame& session,
+    std::shared_ptr<zrck::TokObject> Derive(zrck::TokMechanism& mechanism, zrck::MechanismSession& session,
                                             zrck::TokPrivateKey& baseKey, zrck::AttributeTemplate& attributes,
                                             bool cofactor,
                                             const std::function<std::shared_ptr<zrck::TokObject>()>& createKey);
@@ -48,10 +48,10 @@ class TokUADHCofactorDeriveMechanism : public zrck::TokUADHCofactorDeriveMechani
 public:
     TokUADHCofactorDeriveMechanism();
 
-    KeyPointer DeriveKey(zrck::SessionFrame& session, zrck::MechanismParameter& parameter,
+    KeyPointer DeriveKey(zrck::MechanismSession& session, zrck::MechanismParameter& parameter,
                          zrck::TokPrivateKey& baseKey, zrck::AttributeTemplate& attributes) override;
     // Only a private key agrees: CKR_KEY_TYPE_INCONSISTENT.
-    KeyPointer DeriveKey(zrck::SessionFrame& session, zrck::MechanismParameter& parameter,
+    KeyPointer DeriveKey(zrck::MechanismSession& session, zrck::MechanismParameter& parameter,
                          zrck::TokPublicKey& baseKey, zrck::AttributeTemplate& attributes) override;
     void FreeResources() override;
     zrck::TokMechanism* Clone() const override;
@@ -72,9 +72,9 @@ class TokUADHDeriveMechanism : public zrck::TokUADHDeriveMechanism, private vdk:
 public:
     TokUADHDeriveMechanism();
 
-    KeyPointer DeriveKey(zrck::SessionFrame& session, zrck::MechanismParameter& parameter,
+    KeyPointer DeriveKey(zrck::MechanismSession& session, zrck::MechanismParameter& parameter,
                          zrck::TokPrivateKey& baseKey, zrck::AttributeTemplate& attributes) override;
-    KeyPointer DeriveKey(zrck::SessionFrame& session, zrck::MechanismParameter& parameter,
+    KeyPointer DeriveKey(zrck::MechanismSession& session, zrck::MechanismParameter& parameter,
                          zrck::TokPublicKey& baseKey, zrck::AttributeTemplate& attributes) override;
     void FreeResources() override;
     zrck::TokMechanism* Clone() const override;

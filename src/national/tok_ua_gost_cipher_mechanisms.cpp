@@ -4,7 +4,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "national/tok_ua_gost_secret_key.h"
 #include "national/ua_gost_utl.h"
 #include "support/safe_buffer.h"
@@ -62,13 +62,13 @@ void TokUAGostEcbMechanism::Init(const zrck::MechanismParameter& parameter, zrck
     key_ = &gostKey;
 }
 
-void TokUAGostEcbMechanism::EncryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void TokUAGostEcbMechanism::EncryptInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                         zrck::TokSecretKey& key)
 {
     Init(parameter, key, 1);
 }
 
-void TokUAGostEcbMechanism::DecryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void TokUAGostEcbMechanism::DecryptInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                         zrck::TokSecretKey& key)
 {
     Init(parameter, key, 0);
@@ -92,36 +92,36 @@ bool TokUAGostEcbMechanism::Finish(unsigned char* out, unsigned long* outLen)
     return true;
 }
 
-bool TokUAGostEcbMechanism::Encrypt(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokUAGostEcbMechanism::Encrypt(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                     unsigned long* outLen)
 {
     return Process(data, out, outLen);
 }
 
-bool TokUAGostEcbMechanism::EncryptUpdate(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokUAGostEcbMechanism::EncryptUpdate(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                           unsigned long* outLen)
 {
     return Process(data, out, outLen);
 }
 
-bool TokUAGostEcbMechanism::EncryptFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen)
+bool TokUAGostEcbMechanism::EncryptFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen)
 {
     return Finish(out, outLen);
 }
 
-bool TokUAGostEcbMechanism::Decrypt(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokUAGostEcbMechanism::Decrypt(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                     unsigned long* outLen)
 {
     return Process(data, out, outLen);
 }
 
-bool TokUAGostEcbMechanism::DecryptUpdate(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokUAGostEcbMechanism::DecryptUpdate(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                           unsigned long* outLen)
 {
     return Process(data, out, outLen);
 }
 
-bool TokUAGostEcbMechanism::DecryptFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen)
+bool TokUAGostEcbMechanism::DecryptFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen)
 {
     return Finish(out, outLen);
 }
@@ -173,14 +173,14 @@ void TokUAGostStreamMechanism<Base>::Init(const zrck::MechanismParameter& parame
 }
 
 template <class Base>
-void TokUAGostStreamMechanism<Base>::EncryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void TokUAGostStreamMechanism<Base>::EncryptInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                                  zrck::TokSecretKey& key)
 {
     Init(parameter, key, 1);
 }
 
 template <class Base>
-void TokUAGostStreamMechanism<Base>::DecryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void TokUAGostStreamMechanism<Base>::DecryptInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                                  zrck::TokSecretKey& key)
 {
     Init(parameter, key, 0);
@@ -193,7 +193,7 @@ void TokUAGostStreamMechanism<Base>::RequireActive() const
 }
 
 template <class Base>
-bool TokUAGostStreamMechanism<Base>::Encrypt(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokUAGostStreamMechanism<Base>::Encrypt(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                              unsigned long* outLen)
 {
     RequireActive();
@@ -204,7 +204,7 @@ bool TokUAGostStreamMechanism<Base>::Encrypt(zrck::SessionFrame&, const tru::Buf
 }
 
 template <class Base>
-bool TokUAGostStreamMechanism<Base>::EncryptUpdate(zrck::SessionFrame&, const tru::Buffer& data,
+bool TokUAGostStreamMechanism<Base>::EncryptUpdate(zrck::MechanismSession&, const tru::Buffer& data,
                                                    unsigned char* out, unsigned long* outLen)
 {
     RequireActive();
@@ -247,7 +247,7 @@ bool TokUAGostStreamMechanism<Base>::EncryptUpdate(zrck::SessionFrame&, const tr
 }
 
 template <class Base>
-bool TokUAGostStreamMechanism<Base>::EncryptFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen)
+bool TokUAGostStreamMechanism<Base>::EncryptFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen)
 {
     RequireActive();
     bool proceed = false;

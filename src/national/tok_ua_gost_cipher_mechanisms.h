@@ -18,20 +18,20 @@ public:
     TokUAGostEcbMechanism();
     ~TokUAGostEcbMechanism() override { FreeResources(); }
 
-    void EncryptInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    void EncryptInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                      zrck::TokSecretKey& key) override;
-    bool Encrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool Encrypt(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override;
-    bool EncryptUpdate(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool EncryptUpdate(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override;
-    bool EncryptFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen) override;
-    void DecryptInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    bool EncryptFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen) override;
+    void DecryptInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                      zrck::TokSecretKey& key) override;
-    bool Decrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool Decrypt(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override;
-    bool DecryptUpdate(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool DecryptUpdate(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override;
-    bool DecryptFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen) override;
+    bool DecryptFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen) override;
     void FreeResources() override;
     zrck::TokMechanism* Clone() const override;
     void SetDefaultParameter() override {}
@@ -51,26 +51,26 @@ private:
 template <class Base>
 class TokUAGostStreamMechanism : public Base, private vdk::Noncopyable {
 public:
-    void EncryptInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    void EncryptInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                      zrck::TokSecretKey& key) override;
-    bool Encrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool Encrypt(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override;
-    bool EncryptUpdate(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool EncryptUpdate(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override;
-    bool EncryptFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen) override;
-    void DecryptInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    bool EncryptFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen) override;
+    void DecryptInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                      zrck::TokSecretKey& key) override;
-    bool Decrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool Decrypt(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override
     {
         return Encrypt(session, data, out, outLen);
     }
-    bool DecryptUpdate(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool DecryptUpdate(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override
     {
         return EncryptUpdate(session, data, out, outLen);
     }
-    bool DecryptFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen) override
+    bool DecryptFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen) override
     {
         return EncryptFinal(session, out, outLen);
     }

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "asn1/asn1_codec.h"
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
 #include "national/gost_token_access.h"
@@ -41,7 +41,7 @@ void TokUAGostDomainParams::SetSBox(const tru::Buffer& sBox)
     StoredObjectUtl::CopyBuffer(sBox_, sBox);
 }
 
-void TokUAGostDomainParams::InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes)
+void TokUAGostDomainParams::InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes)
 {
     zrck::TokUAGostDomainParams::InitializeWithAttributes(token, attributes);
     const GostTokenAccess owner(GetTokenPtr());

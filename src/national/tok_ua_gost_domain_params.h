@@ -24,7 +24,7 @@ public:
 
     // Creation: the attribute rules, the token's national support, then registration of the
     // S-box under the ID in the token's parameter storage.
-    void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override;
     void RegisterObject() override {}
     zrck::TokObject* GenerateCopy() override { return nullptr; }
     void InitDefaults() override {}

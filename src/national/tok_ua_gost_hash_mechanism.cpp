@@ -4,7 +4,7 @@
 #include <string>
 
 #include "asn1/asn1_codec.h"
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "national/gost_errors.h"
 #include "national/gost_key_schedule.h"
 #include "national/ua_gost_utl.h"
@@ -100,7 +100,7 @@ void TokUAGostHashMechanism::SetParameter(const zrck::MechanismParameter& parame
     }
 }
 
-void TokUAGostHashMechanism::DigestInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter)
+void TokUAGostHashMechanism::DigestInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter)
 {
     // Freed first, so that a refused parameter leaves no earlier operation running.
     FreeResources();
@@ -117,7 +117,7 @@ void TokUAGostHashMechanism::RequireActive() const
     if (table_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
 }
 
-void TokUAGostHashMechanism::DigestUpdate(zrck::SessionFrame&, const tru::Buffer& data)
+void TokUAGostHashMechanism::DigestUpdate(zrck::MechanismSession&, const tru::Buffer& data)
 {
     RequireActive();
     if (!data.Empty()) gr341194_md_update(&ctx_, data.Data(), data.Size());
@@ -136,13 +136,13 @@ bool TokUAGostHashMechanism::Finish(unsigned char* out, unsigned long* outLen, c
     return true;
 }
 
-bool TokUAGostHashMechanism::Digest(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokUAGostHashMechanism::Digest(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                     unsigned long* outLen)
 {
     return Finish(out, outLen, &data);
 }
 
-bool TokUAGostHashMechanism::DigestFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen)
+bool TokUAGostHashMechanism::DigestFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen)
 {
     return Finish(out, outLen, nullptr);
 }

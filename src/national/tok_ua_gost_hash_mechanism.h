@@ -20,11 +20,11 @@ public:
 
     // "IV size should be 32 bytes" or "DKE size should be 64 bytes" (CKR_MECHANISM_PARAM_INVALID)
     // for a parameter that names other sizes.
-    void DigestInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter) override;
-    bool Digest(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    void DigestInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter) override;
+    bool Digest(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                 unsigned long* outLen) override;
-    void DigestUpdate(zrck::SessionFrame& session, const tru::Buffer& data) override;
-    bool DigestFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen) override;
+    void DigestUpdate(zrck::MechanismSession& session, const tru::Buffer& data) override;
+    bool DigestFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen) override;
     // Wipes the table and the context; the start vector and the S-block stay.
     void FreeResources() override;
     zrck::TokMechanism* Clone() const override;

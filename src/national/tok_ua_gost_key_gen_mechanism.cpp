@@ -1,6 +1,6 @@
 #include "national/tok_ua_gost_key_gen_mechanism.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/names/ck_names.h"
 #include "cryptoki/token.h"
 #include "driver/template_value_detach.h"
@@ -63,7 +63,7 @@ zrck::TokMechanism::KeyPointer TokUAGostKeyGenMechanism::CreateSecretKey()
     return KeyPointer(new TokUAGostSecretKey());
 }
 
-zrck::TokMechanism::KeyPointer TokUAGostKeyGenMechanism::GenerateKey(zrck::SessionFrame& session,
+zrck::TokMechanism::KeyPointer TokUAGostKeyGenMechanism::GenerateKey(zrck::MechanismSession& session,
                                                                      const zrck::MechanismParameter& parameter,
                                                                      zrck::AttributeTemplate& attributes)
 {
@@ -71,7 +71,7 @@ zrck::TokMechanism::KeyPointer TokUAGostKeyGenMechanism::GenerateKey(zrck::Sessi
     EnsureParameterEmpty(parameter);
     CheckTemplate(attributes);
 
-    zrck::Token* token = GetTokenPtr();
+    zrck::ObjectToken* token = GetTokenPtr();
     if (token == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
     // The template keeps pointing at the value until the key has taken its copy.
     vdk::SafeBuffer value(TokUAGostSecretKey::VALUE_LENGTH);

@@ -13,7 +13,7 @@ public:
 
     TokUAGostKeyGenMechanism();
 
-    KeyPointer GenerateKey(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    KeyPointer GenerateKey(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                            zrck::AttributeTemplate& attributes) override;
     KeyPointer CreateSecretKey() override;
     void FreeResources() override {}

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "national/tok_ua_gost_secret_key.h"
 
 namespace qel {
@@ -30,7 +30,7 @@ void TokUAGostMacMechanism::FreeResources()
     fed_ = 0;
 }
 
-void TokUAGostMacMechanism::SignInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void TokUAGostMacMechanism::SignInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                      zrck::TokSecretKey& key)
 {
     FreeResources();
@@ -56,7 +56,7 @@ void TokUAGostMacMechanism::FinishInto(uint8_t* mac)
     n1 = 0;
 }
 
-void TokUAGostMacMechanism::SignUpdate(zrck::SessionFrame&, const tru::Buffer& data)
+void TokUAGostMacMechanism::SignUpdate(zrck::MechanismSession&, const tru::Buffer& data)
 {
     RequireActive();
     if (data.Empty()) return;
@@ -64,7 +64,7 @@ void TokUAGostMacMechanism::SignUpdate(zrck::SessionFrame&, const tru::Buffer& d
     fed_ += data.Size();
 }
 
-bool TokUAGostMacMechanism::Sign(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+bool TokUAGostMacMechanism::Sign(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                                  unsigned long* outLen)
 {
     RequireActive();
@@ -79,7 +79,7 @@ bool TokUAGostMacMechanism::Sign(zrck::SessionFrame& session, const tru::Buffer&
     return true;
 }
 
-bool TokUAGostMacMechanism::SignFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen)
+bool TokUAGostMacMechanism::SignFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen)
 {
     RequireActive();
     const bool shortBuffer = out != nullptr && *outLen < kMacLength;
@@ -91,7 +91,7 @@ bool TokUAGostMacMechanism::SignFinal(zrck::SessionFrame&, unsigned char* out, u
     return true;
 }
 
-bool TokUAGostMacMechanism::Verify(zrck::SessionFrame& session, const tru::Buffer& data,
+bool TokUAGostMacMechanism::Verify(zrck::MechanismSession& session, const tru::Buffer& data,
                                    const tru::Buffer& signature)
 {
     if (signature.Size() != kMacLength) throw zrck::Exception(CKR_SIGNATURE_LEN_RANGE);
@@ -101,7 +101,7 @@ bool TokUAGostMacMechanism::Verify(zrck::SessionFrame& session, const tru::Buffe
     return SameBytes(mac, signature.Data(), kMacLength);
 }
 
-bool TokUAGostMacMechanism::VerifyFinal(zrck::SessionFrame&, const tru::Buffer& signature)
+bool TokUAGostMacMechanism::VerifyFinal(zrck::MechanismSession&, const tru::Buffer& signature)
 {
     RequireActive();
     if (signature.Size() != kMacLength) throw zrck::Exception(CKR_SIGNATURE_LEN_RANGE);

@@ -21,20 +21,20 @@ public:
     TokUAGostMacMechanism();
     ~TokUAGostMacMechanism() override { FreeResources(); }
 
-    void SignInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    void SignInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                   zrck::TokSecretKey& key) override;
-    bool Sign(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool Sign(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
               unsigned long* outLen) override;
-    void SignUpdate(zrck::SessionFrame& session, const tru::Buffer& data) override;
-    bool SignFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen) override;
-    void VerifyInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    void SignUpdate(zrck::MechanismSession& session, const tru::Buffer& data) override;
+    bool SignFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen) override;
+    void VerifyInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                     zrck::TokSecretKey& key) override
     {
         SignInit(session, parameter, key);
     }
-    bool Verify(zrck::SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature) override;
-    void VerifyUpdate(zrck::SessionFrame& session, const tru::Buffer& data) override { SignUpdate(session, data); }
-    bool VerifyFinal(zrck::SessionFrame& session, const tru::Buffer& signature) override;
+    bool Verify(zrck::MechanismSession& session, const tru::Buffer& data, const tru::Buffer& signature) override;
+    void VerifyUpdate(zrck::MechanismSession& session, const tru::Buffer& data) override { SignUpdate(session, data); }
+    bool VerifyFinal(zrck::MechanismSession& session, const tru::Buffer& signature) override;
     void FreeResources() override;
     zrck::TokMechanism* Clone() const override;
 

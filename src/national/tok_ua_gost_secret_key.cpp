@@ -3,7 +3,7 @@
 #include <cstring>
 #include <memory>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/stored_key.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
@@ -31,7 +31,7 @@ void TokUAGostSecretKey::InitDefaults()
     if (rc != tru::SUCCESS) throw tru::Exception(rc);
 }
 
-void TokUAGostSecretKey::InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes)
+void TokUAGostSecretKey::InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes)
 {
     zrck::TokUAGostSecretKey::InitializeWithAttributes(token, attributes);
     if (!GostTokenAccess(GetTokenPtr()).IsNationalSupported()) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);

@@ -31,7 +31,7 @@ public:
     }
 
     // Creation: the attribute rules, then the token must offer the national objects.
-    void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override;
     zrck::TokObject* GenerateCopy() override;
     void InitDefaults() override;
 

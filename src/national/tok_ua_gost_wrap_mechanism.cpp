@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/token.h"
 #include "national/dke_tables.h"
@@ -85,7 +85,7 @@ void TokUAGostWrapMechanism::Cfb(int direction, const uint8_t* iv, const uint8_t
     WipeRecord(cfb_);
 }
 
-bool TokUAGostWrapMechanism::WrapKey(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+bool TokUAGostWrapMechanism::WrapKey(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                                      zrck::TokKey* wrappingKey, zrck::TokKey& key, unsigned char* out,
                                      unsigned long* outLen)
 {
@@ -115,7 +115,7 @@ bool TokUAGostWrapMechanism::WrapKey(zrck::SessionFrame& session, const zrck::Me
     return true;
 }
 
-zrck::TokMechanism::KeyPointer TokUAGostWrapMechanism::UnwrapKey(zrck::SessionFrame& session,
+zrck::TokMechanism::KeyPointer TokUAGostWrapMechanism::UnwrapKey(zrck::MechanismSession& session,
                                                                  const zrck::MechanismParameter& parameter,
                                                                  zrck::TokKey* unwrappingKey,
                                                                  const tru::Buffer& wrapped,
@@ -151,11 +151,12 @@ zrck::TokMechanism::KeyPointer TokUAGostWrapMechanism::UnwrapKey(zrck::SessionFr
     return created;
 }
 
-zrck::TokMechanism::KeyPointer TokUAGostWrapMechanism::CreateUnwrappedKey(zrck::SessionFrame& session,
+zrck::TokMechanism::KeyPointer TokUAGostWrapMechanism::CreateUnwrappedKey(zrck::MechanismSession& session,
                                                                           zrck::AttributeTemplate& attributes)
 {
-    zrck::Token* token = session.GetOwnerToken();
-    if (token == nullptr) token = GetTokenPtr();
+    zrck::ObjectToken* owner = session.GetOwnerToken();
+    if (owner == nullptr) owner = GetTokenPtr();
+    auto* token = dynamic_cast<zrck::Token*>(owner);
     KeyPointer created;
     if (token != nullptr && token->GetClassFactory() != nullptr) {
         created.reset(token->GetClassFactory()->Generate(attributes));

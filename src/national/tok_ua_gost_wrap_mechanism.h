@@ -21,11 +21,11 @@ public:
     TokUAGostWrapMechanism();
     ~TokUAGostWrapMechanism() override { FreeResources(); }
 
-    bool WrapKey(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter, zrck::TokKey* wrappingKey,
+    bool WrapKey(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter, zrck::TokKey* wrappingKey,
                  zrck::TokKey& key, unsigned char* out, unsigned long* outLen) override;
     // A 44-byte blob whose check value matches, into a new GOST key with the unwrapping key's
     // S-box; CKR_SIGNATURE_INVALID for a blob that was changed or wrapped under another key.
-    KeyPointer UnwrapKey(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    KeyPointer UnwrapKey(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                          zrck::TokKey* unwrappingKey, const tru::Buffer& wrapped,
                          zrck::AttributeTemplate& attributes) override;
     void FreeResources() override;
@@ -35,7 +35,7 @@ public:
 protected:
     // The new key from the completed template: through the token's class factory when the
     // session's token has one, then the class's creation rules.
-    virtual KeyPointer CreateUnwrappedKey(zrck::SessionFrame& session, zrck::AttributeTemplate& attributes);
+    virtual KeyPointer CreateUnwrappedKey(zrck::MechanismSession& session, zrck::AttributeTemplate& attributes);
 
 private:
     // Parameter check, key type check and the key schedule of the (un)wrapping key.

@@ -1,6 +1,6 @@
 #include "national/tok_ua_sgn_domain_params.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/token_storage.h"
 #include "national/ua_sgn_util.h"
 #include "national/ua_token.h"

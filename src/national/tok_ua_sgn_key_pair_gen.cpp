@@ -1,6 +1,6 @@
 #include "national/tok_ua_sgn_key_pair_gen.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/names/ck_names.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/token.h"
@@ -56,7 +56,7 @@ TokUASgnKeyPairGenMechanism::TokUASgnKeyPairGenMechanism()
     SetFlags(kKeyPairGenFlags);
 }
 
-zrck::TokMechanism::KeyPair TokUASgnKeyPairGenMechanism::GenerateKeyPair(zrck::SessionFrame& session,
+zrck::TokMechanism::KeyPair TokUASgnKeyPairGenMechanism::GenerateKeyPair(zrck::MechanismSession& session,
                                                                          const zrck::MechanismParameter& parameter,
                                                                          zrck::AttributeTemplate& publicAttributes,
                                                                          zrck::AttributeTemplate& privateAttributes)
@@ -68,7 +68,7 @@ zrck::TokMechanism::KeyPair TokUASgnKeyPairGenMechanism::GenerateKeyPair(zrck::S
     if (!privateFacts.token || !privateFacts.isPrivate) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
     if (publicFacts.isPrivate) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
     if (session.IsReadOnly()) throw zrck::Exception(CKR_SESSION_READ_ONLY);
-    zrck::Token* token = session.GetOwnerToken();
+    zrck::ObjectToken* token = session.GetOwnerToken();
     if (token == nullptr) throw zrck::Exception(CKR_DEVICE_REMOVED);
     if (!token->IsLogged()) throw zrck::Exception(CKR_USER_NOT_LOGGED_IN);
     const UAToken services = UAToken::Of(token);

@@ -12,7 +12,7 @@ public:
     TokUASgnKeyPairGenMechanism();
 
     // The public key first. Every template failure comes before the device is asked.
-    KeyPair GenerateKeyPair(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    KeyPair GenerateKeyPair(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                             zrck::AttributeTemplate& publicAttributes,
                             zrck::AttributeTemplate& privateAttributes) override;
     void FreeResources() override {}

@@ -1,6 +1,6 @@
 #include "national/tok_ua_sgn_keys.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/token.h"
 #include "driver/token_storage.h"
 #include "national/ua_sgn_util.h"
@@ -24,7 +24,7 @@ bool IsAllowed(CK_MECHANISM_TYPE type)
 
 // ---- private key ----
 
-void TokUASgnPrivateKey::InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes)
+void TokUASgnPrivateKey::InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes)
 {
     zrck::Attribute* value = attributes.GetAttributeIfExists(CKA_VALUE);
     if (value != nullptr) value->mProcessed = 1;

@@ -20,7 +20,7 @@ public:
     static zrck::TokObject* GenerateTokObject() { return new TokUASgnPrivateKey(); }
 
     // Import: a CKA_VALUE goes to a new device key slot, never into the object.
-    void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override;
     // A key in a device key slot cannot be copied: CKR_FUNCTION_NOT_SUPPORTED.
     zrck::TokObject* GenerateCopy() override;
     CK_ULONG GetObjectSize() override;

@@ -1,6 +1,6 @@
 #include "national/tok_ua_sgn_mechanisms.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "device/apdu.h"
 #include "driver/token_storage.h"
 #include "driver/token_stored_object.h"
@@ -124,7 +124,7 @@ TokUASgnMechanism::TokUASgnMechanism()
     SetUASgnKeySizes(*this);
 }
 
-void TokUASgnMechanism::SignInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void TokUASgnMechanism::SignInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                  zrck::TokPrivateKey& key)
 {
     FreeResources();
@@ -132,7 +132,7 @@ void TokUASgnMechanism::SignInit(zrck::SessionFrame&, const zrck::MechanismParam
     signKey_ = &VerifyKeyIsUASgn(key);
 }
 
-bool TokUASgnMechanism::Sign(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen)
+bool TokUASgnMechanism::Sign(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen)
 {
     if (signKey_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
     const UAToken services = UAToken::Of(signKey_->GetTokenPtr());
@@ -143,7 +143,7 @@ bool TokUASgnMechanism::Sign(zrck::SessionFrame&, const tru::Buffer& data, unsig
     return SignOnToken(services.GetUAStorage(), *signKey_, data, out, outLen);
 }
 
-void TokUASgnMechanism::VerifyInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void TokUASgnMechanism::VerifyInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                    zrck::TokPublicKey& key)
 {
     FreeResources();
@@ -151,7 +151,7 @@ void TokUASgnMechanism::VerifyInit(zrck::SessionFrame&, const zrck::MechanismPar
     verifyKey_ = &VerifyKeyIsUASgn(key);
 }
 
-bool TokUASgnMechanism::Verify(zrck::SessionFrame&, const tru::Buffer& data, const tru::Buffer& signature)
+bool TokUASgnMechanism::Verify(zrck::MechanismSession&, const tru::Buffer& data, const tru::Buffer& signature)
 {
     if (verifyKey_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
     const UAToken services = UAToken::Of(verifyKey_->GetTokenPtr());
@@ -190,7 +190,7 @@ TokUASgnHashMechanism::TokUASgnHashMechanism()
 
 TokUASgnHashMechanism::~TokUASgnHashMechanism() { tru::Buffer::Wipe(sizeof hash_, &hash_); }
 
-void TokUASgnHashMechanism::StartHash(const tru::Buffer& ecParams, zrck::Token* token)
+void TokUASgnHashMechanism::StartHash(const tru::Buffer& ecParams, zrck::ObjectToken* token)
 {
     const UAToken services = UAToken::Of(token);
     vdk::SafeBuffer sbox;
@@ -202,7 +202,7 @@ void TokUASgnHashMechanism::StartHash(const tru::Buffer& ecParams, zrck::Token* 
     gr341194_md_init_ext(&hash_, kZeroStartVector, reinterpret_cast<const uint32_t*>(kext_.Data()));
 }
 
-void TokUASgnHashMechanism::SignInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void TokUASgnHashMechanism::SignInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                      zrck::TokPrivateKey& key)
 {
     FreeResources();
@@ -226,24 +226,24 @@ bool TokUASgnHashMechanism::SignHash(const tru::Buffer* data, unsigned char* out
     return SignOnToken(services.GetUAStorage(), *signKey_, hash, out, outLen);
 }
 
-bool TokUASgnHashMechanism::Sign(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokUASgnHashMechanism::Sign(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                  unsigned long* outLen)
 {
     return SignHash(&data, out, outLen);
 }
 
-void TokUASgnHashMechanism::SignUpdate(zrck::SessionFrame&, const tru::Buffer& data)
+void TokUASgnHashMechanism::SignUpdate(zrck::MechanismSession&, const tru::Buffer& data)
 {
     if (signKey_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
     gr341194_md_update(&hash_, data.Data(), data.Size());
 }
 
-bool TokUASgnHashMechanism::SignFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen)
+bool TokUASgnHashMechanism::SignFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen)
 {
     return SignHash(nullptr, out, outLen);
 }
 
-void TokUASgnHashMechanism::VerifyInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void TokUASgnHashMechanism::VerifyInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                        zrck::TokPublicKey& key)
 {
     FreeResources();
@@ -265,18 +265,18 @@ bool TokUASgnHashMechanism::VerifyHash(const tru::Buffer* data, const tru::Buffe
     return services.GetUAStorage().VerifySignatureM(point, paramSet_, hash, deviceSignature);
 }
 
-bool TokUASgnHashMechanism::Verify(zrck::SessionFrame&, const tru::Buffer& data, const tru::Buffer& signature)
+bool TokUASgnHashMechanism::Verify(zrck::MechanismSession&, const tru::Buffer& data, const tru::Buffer& signature)
 {
     return VerifyHash(&data, signature);
 }
 
-void TokUASgnHashMechanism::VerifyUpdate(zrck::SessionFrame&, const tru::Buffer& data)
+void TokUASgnHashMechanism::VerifyUpdate(zrck::MechanismSession&, const tru::Buffer& data)
 {
     if (verifyKey_ == nullptr) throw zrck::Exception(CKR_GENERAL_ERROR);
     gr341194_md_update(&hash_, data.Data(), data.Size());
 }
 
-bool TokUASgnHashMechanism::VerifyFinal(zrck::SessionFrame&, const tru::Buffer& signature)
+bool TokUASgnHashMechanism::VerifyFinal(zrck::MechanismSession&, const tru::Buffer& signature)
 {
     return VerifyHash(nullptr, signature);
 }

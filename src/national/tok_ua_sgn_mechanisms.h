@@ -25,13 +25,13 @@ class TokUASgnMechanism : public zrck::TokUASgnMechanism, private vdk::Noncopyab
 public:
     TokUASgnMechanism();
 
-    void SignInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    void SignInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                   zrck::TokPrivateKey& key) override;
     // Data longer than one signature command carries: CKR_DATA_LEN_RANGE, nothing sent.
-    bool Sign(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override;
-    void VerifyInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    bool Sign(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override;
+    void VerifyInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                     zrck::TokPublicKey& key) override;
-    bool Verify(zrck::SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature) override;
+    bool Verify(zrck::MechanismSession& session, const tru::Buffer& data, const tru::Buffer& signature) override;
     void FreeResources() override;
     zrck::TokMechanism* Clone() const override;
 
@@ -45,22 +45,22 @@ public:
     TokUASgnHashMechanism();
     ~TokUASgnHashMechanism() override;
 
-    void SignInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    void SignInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                   zrck::TokPrivateKey& key) override;
-    bool Sign(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override;
-    void SignUpdate(zrck::SessionFrame& session, const tru::Buffer& data) override;
-    bool SignFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen) override;
-    void VerifyInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    bool Sign(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override;
+    void SignUpdate(zrck::MechanismSession& session, const tru::Buffer& data) override;
+    bool SignFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen) override;
+    void VerifyInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                     zrck::TokPublicKey& key) override;
-    bool Verify(zrck::SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature) override;
-    void VerifyUpdate(zrck::SessionFrame& session, const tru::Buffer& data) override;
-    bool VerifyFinal(zrck::SessionFrame& session, const tru::Buffer& signature) override;
+    bool Verify(zrck::MechanismSession& session, const tru::Buffer& data, const tru::Buffer& signature) override;
+    void VerifyUpdate(zrck::MechanismSession& session, const tru::Buffer& data) override;
+    bool VerifyFinal(zrck::MechanismSession& session, const tru::Buffer& signature) override;
     void FreeResources() override;
     zrck::TokMechanism* Clone() const override;
 
 private:
     // Parameter set, expanded S-box and a fresh hash of the key's CKA_EC_PARAMS.
-    void StartHash(const tru::Buffer& ecParams, zrck::Token* token);
+    void StartHash(const tru::Buffer& ecParams, zrck::ObjectToken* token);
     bool SignHash(const tru::Buffer* data, unsigned char* out, unsigned long* outLen);
     bool VerifyHash(const tru::Buffer* data, const tru::Buffer& signature);
 

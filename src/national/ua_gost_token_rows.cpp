@@ -80,7 +80,8 @@ void RegisterUAGostClasses(Token* token)
 
 namespace {
 const bool tablesRegistered = RegisterTokenTables(
-    {&UAGostMechanismRows, &UAGostStoredClassRows, &UAGostFixedDomainParamsRows, &RegisterUAGostClasses});
+    {&UAGostMechanismRows, &UAGostStoredClassRows, &UAGostFixedDomainParamsRows, &RegisterUAGostClasses}) &&
+                             RegisterLayerRelease(&UAGostUtl::DestroyInstance);
 }  // namespace
 
 bool UAGostTokenTablesRegistered() { return tablesRegistered; }

@@ -2,7 +2,7 @@
 // S-box choice into the DKE, the S-block and the expanded table KExt of the cipher routines.
 #pragma once
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "national/dke_tables.h"
 #include "national/kext_cache.h"
 #include "support/noncopyable.h"

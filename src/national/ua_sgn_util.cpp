@@ -1,7 +1,7 @@
 #include "national/ua_sgn_util.h"
 
 #include "asn1/asn1_codec.h"
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "national/dke_tables.h"
 #include "tru2/exception.h"
 #include "zrasn1/DSTU4145Params.h"

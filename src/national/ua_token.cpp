@@ -4,10 +4,10 @@
 
 namespace qel {
 
-UAToken UAToken::Of(zrck::Token* token)
+UAToken UAToken::Of(zrck::ObjectToken* token)
 {
     TokenStorage* storage = Token::ExtractStorage(token);
-    return UAToken(static_cast<Token*>(token), storage);
+    return UAToken(dynamic_cast<Token*>(token), storage);
 }
 
 EParamSet UAToken::GetDefaultUAParamset() const { return token_->GetDefaultUAParamset(); }

@@ -2,9 +2,10 @@
 // DSTU 4145 parameter set and its conversion of attribute-file records.
 #pragma once
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "device/device_types.h"
 #include "driver/storage_types.h"
+#include "objects/object_types.h"
 
 #include <vector>
 
@@ -22,7 +23,7 @@ class TokenStorage;
 class UAToken {
 public:
     // zrck::Exception CKR_FUNCTION_FAILED for no token, or one without a storage.
-    static UAToken Of(zrck::Token* token);
+    static UAToken Of(zrck::ObjectToken* token);
 
     TokenStorage& GetUAStorage() const { return *storage_; }
     EParamSet GetDefaultUAParamset() const;

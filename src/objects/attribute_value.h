@@ -2,7 +2,7 @@
 #ifndef ZR_OBJECTS_ATTRIBUTE_VALUE_H
 #define ZR_OBJECTS_ATTRIBUTE_VALUE_H
 
-#include "cryptoki/attribute.h"
+#include "ckbase/attribute.h"
 
 namespace zrck {
 

@@ -1,6 +1,6 @@
 #include "objects/curve_key_templates.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 
 namespace zrck {
 

@@ -3,7 +3,7 @@
 #ifndef ZR_OBJECTS_CURVE_KEY_TEMPLATES_H
 #define ZR_OBJECTS_CURVE_KEY_TEMPLATES_H
 
-#include "cryptoki/attribute.h"
+#include "ckbase/attribute.h"
 #include "objects/template_value_detach.h"
 #include "tru2/buffer.h"
 

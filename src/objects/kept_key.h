@@ -128,7 +128,7 @@ public:
     CK_BBOOL GetIsTrusted() const override { return this->flags_.trusted; }
     void SetIsTrusted(CK_BBOOL value) override { this->flags_.trusted = value; }
     tru::Buffer GetValueToWrap() override { return tru::Buffer(this->GetValue()); }
-    void AddGeneratedSensitiveAttributes(const SessionFrame&) override {}
+    void AddGeneratedSensitiveAttributes(const MechanismSession&) override {}
 
     const tru::Buffer& GetSubject() const { return this->fields_.subject; }
     void SetSubject(const tru::Buffer& subject) { CopyKeyBuffer(this->fields_.subject, subject); }

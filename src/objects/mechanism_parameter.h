@@ -3,7 +3,7 @@
 #ifndef ZR_OBJECTS_MECHANISM_PARAMETER_H
 #define ZR_OBJECTS_MECHANISM_PARAMETER_H
 
-#include "cryptoki/base_access.h"
+#include "ckbase/base_access.h"
 
 namespace zrck {
 

@@ -2,7 +2,7 @@
 #ifndef ZR_OBJECTS_MECHANISM_RULES_H
 #define ZR_OBJECTS_MECHANISM_RULES_H
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/tok_mechanism.h"
 
 namespace zrck {

@@ -3,7 +3,7 @@
 #include <array>
 #include <vector>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 
 namespace zrck {
 

@@ -5,7 +5,7 @@
 #ifndef ZR_OBJECTS_OPERATION_KEYS_H
 #define ZR_OBJECTS_OPERATION_KEYS_H
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/tok_key.h"
 #include "objects/tok_mechanism.h"
 

@@ -2,7 +2,7 @@
 // entry the call supplied stops pointing at the (by then wiped) value.
 #pragma once
 
-#include "cryptoki/attribute.h"
+#include "ckbase/attribute.h"
 
 namespace zrck {
 

@@ -1,7 +1,7 @@
 #include "objects/tok_certificate.h"
 
-#include "cryptoki/exception.h"
-#include "cryptoki/token.h"
+#include "ckbase/exception.h"
+#include "objects/object_token.h"
 #include "objects/object_rules.h"
 
 namespace zrck {
@@ -138,7 +138,7 @@ void TokX509Certificate::SetupOwn(const Attribute& attribute) {
         case CKA_TRUSTED:
             if (attribute.GetAsBool()) {
                 // Only the security officer may mark a certificate trusted.
-                const Token* token = GetTokenPtr();
+                const ObjectToken* token = GetTokenPtr();
                 if (token == nullptr || !token->IsSOLogged()) throw Exception(CKR_ATTRIBUTE_VALUE_INVALID);
                 SetIsTrusted(CK_TRUE);
             } else {
@@ -157,13 +157,13 @@ void TokX509Certificate::SetupOwn(const Attribute& attribute) {
     }
 }
 
-void TokX509Certificate::SetupAttributes(Token* token, AttributeTemplate& attributes) {
+void TokX509Certificate::SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetTokenPtr(token);
     SetupEntries(attributes, [this](const Attribute& entry) { SetupOwn(entry); });
     if (GetValue().Empty()) throw Exception(CKR_TEMPLATE_INCOMPLETE);
 }
 
-void TokX509Certificate::InitializeWithAttributes(Token* token, AttributeTemplate& attributes) {
+void TokX509Certificate::InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetupAttributes(token, attributes);
     if (GetSubject().Empty() || GetValue().Empty()) throw Exception(CKR_TEMPLATE_INCOMPLETE);
 }

@@ -35,8 +35,8 @@ public:
     // A trusted certificate refuses every change.
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
     // CKA_SUBJECT and CKA_VALUE, both non-empty, are required.
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
     void RegisterObject() override {}
     const char* GetObjectClassName() const override { return "TokX509Certificate"; }
     CK_CERTIFICATE_TYPE GetCertificateType() const override { return CKC_X_509; }

@@ -51,7 +51,7 @@ CK_RV TokCurvePrivateKey::UpdateAttributes(AttributeTemplate& attributes) {
     return TokPrivateKey::UpdateAttributes(attributes);
 }
 
-void TokCurvePrivateKey::SetupAttributes(Token* token, AttributeTemplate& attributes) {
+void TokCurvePrivateKey::SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetTokenPtr(token);
     SetupEntries(attributes, [this](const Attribute& entry) {
         switch (entry.GetType()) {
@@ -62,7 +62,7 @@ void TokCurvePrivateKey::SetupAttributes(Token* token, AttributeTemplate& attrib
     });
 }
 
-void TokCurvePrivateKey::InitializeWithAttributes(Token* token, AttributeTemplate& attributes) {
+void TokCurvePrivateKey::InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     InitializeKeyWithAttributes(*this, token, attributes);
 }
 
@@ -103,7 +103,7 @@ CK_RV TokCurvePublicKey::UpdateAttributes(AttributeTemplate& attributes) {
     return TokPublicKey::UpdateAttributes(attributes);
 }
 
-void TokCurvePublicKey::SetupAttributes(Token* token, AttributeTemplate& attributes) {
+void TokCurvePublicKey::SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetTokenPtr(token);
     SetupEntries(attributes, [this](const Attribute& entry) {
         switch (entry.GetType()) {

@@ -14,8 +14,8 @@ public:
     bool IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const override;
     CK_RV GetAttributes(AttributeTemplate& attributes) override;
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
 
     // The private value.
     virtual const tru::Buffer& GetValue() const = 0;
@@ -30,7 +30,7 @@ public:
     bool IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const override;
     CK_RV GetAttributes(AttributeTemplate& attributes) override;
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
 
     // The DER OCTET STRING of the point.
     virtual const tru::Buffer& GetECPoint() const = 0;

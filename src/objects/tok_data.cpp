@@ -57,14 +57,14 @@ CK_RV TokData::UpdateAttributes(AttributeTemplate& attributes) {
     return TokStorageObject::UpdateAttributes(attributes);
 }
 
-void TokData::SetupAttributes(Token* token, AttributeTemplate& attributes) {
+void TokData::SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetTokenPtr(token);
     SetupEntries(attributes, [this](const Attribute& entry) {
         if (!ApplyOwn(entry)) TokStorageObject::SetupAttribute(entry);
     });
 }
 
-void TokData::InitializeWithAttributes(Token* token, AttributeTemplate& attributes) {
+void TokData::InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetupAttributes(token, attributes);
 }
 

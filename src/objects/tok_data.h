@@ -16,8 +16,8 @@ public:
     CK_RV GetAttributes(AttributeTemplate& attributes) override;
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
     // Needs no attribute; the class defaults come from InitDefaults.
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
     void RegisterObject() override {}
     const char* GetObjectClassName() const override { return "TokData"; }
 

@@ -33,18 +33,18 @@ public:
     void SetDefaultParameter() override {}
     virtual void SetIV(const tru::Buffer& iv) = 0;
 
-    void EncryptInit(SessionFrame& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
-    bool Encrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    void EncryptInit(MechanismSession& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
+    bool Encrypt(MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override = 0;
-    bool EncryptUpdate(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool EncryptUpdate(MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override = 0;
-    bool EncryptFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen) override = 0;
-    void DecryptInit(SessionFrame& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
-    bool Decrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool EncryptFinal(MechanismSession& session, unsigned char* out, unsigned long* outLen) override = 0;
+    void DecryptInit(MechanismSession& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
+    bool Decrypt(MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override = 0;
-    bool DecryptUpdate(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool DecryptUpdate(MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override = 0;
-    bool DecryptFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen) override = 0;
+    bool DecryptFinal(MechanismSession& session, unsigned char* out, unsigned long* outLen) override = 0;
 };
 
 class TokDES3CbcMechanism : public TokDES3CbcModeMechanism {

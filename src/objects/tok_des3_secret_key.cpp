@@ -1,6 +1,6 @@
 #include "objects/tok_des3_secret_key.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/object_rules.h"
 
 namespace zrck {
@@ -45,7 +45,7 @@ CK_RV TokDES3SecretKey::UpdateAttributes(AttributeTemplate& attributes) {
     return TokSecretKey::UpdateAttributes(attributes);
 }
 
-void TokDES3SecretKey::SetupAttributes(Token* token, AttributeTemplate& attributes) {
+void TokDES3SecretKey::SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetTokenPtr(token);
     SetupEntries(attributes, [this](const Attribute& entry) {
         if (entry.GetType() != CKA_VALUE) return TokSecretKey::SetupAttribute(entry);
@@ -57,7 +57,7 @@ void TokDES3SecretKey::SetupAttributes(Token* token, AttributeTemplate& attribut
     });
 }
 
-void TokDES3SecretKey::InitializeWithAttributes(Token* token, AttributeTemplate& attributes) {
+void TokDES3SecretKey::InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     InitializeKeyWithAttributes(*this, token, attributes);
 }
 

@@ -23,8 +23,8 @@ public:
     bool IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const override;
     CK_RV GetAttributes(AttributeTemplate& attributes) override;
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
 
     virtual const tru::Buffer& GetValue() const = 0;
     virtual void SetValue(const tru::Buffer& value) = 0;

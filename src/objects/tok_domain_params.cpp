@@ -1,6 +1,6 @@
 #include "objects/tok_domain_params.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/object_rules.h"
 
 namespace zrck {

@@ -1,6 +1,6 @@
 #include "objects/tok_ecdsa_keys.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/object_rules.h"
 
 namespace zrck {
@@ -13,7 +13,7 @@ bool TokECDsaPublicKey::ClassCouldBeCreated(const AttributeTemplate& attributes)
     return TemplateNamesClass(attributes, CKO_PUBLIC_KEY, CKA_KEY_TYPE, CKK_EC);
 }
 
-void TokECDsaPublicKey::InitializeWithAttributes(Token* token, AttributeTemplate& attributes) {
+void TokECDsaPublicKey::InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetupAttributes(token, attributes);
     if (!attributes.HasUsageAttributes()) AddDefaultUsageAttributes();
     if (GetECPoint().Empty()) throw Exception(CKR_TEMPLATE_INCOMPLETE);

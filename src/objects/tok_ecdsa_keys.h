@@ -25,7 +25,7 @@ public:
     bool IsGenerationUTCSupported() const override { return true; }
     const char* GetObjectClassName() const override { return "TokECDsaPublicKey"; }
     // A non-empty CKA_EC_POINT is required; CKA_EC_PARAMS is not.
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
 };
 
 }  // namespace zrck

@@ -25,19 +25,19 @@ public:
     void SetParameter(const MechanismParameter&) override {}
     void SetDefaultParameter() override {}
 
-    void SignInit(SessionFrame& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
-    bool Sign(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
-    void VerifyInit(SessionFrame& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
-    bool Verify(SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature) override = 0;
+    void SignInit(MechanismSession& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
+    bool Sign(MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
+    void VerifyInit(MechanismSession& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
+    bool Verify(MechanismSession& session, const tru::Buffer& data, const tru::Buffer& signature) override = 0;
 };
 
 // ECDSA over a SHA hash of the data, single- and multi-part.
 class TokECDsaSignWithShaMechanism : public TokECDsaSignMechanism {
 public:
-    void SignUpdate(SessionFrame& session, const tru::Buffer& data) override = 0;
-    bool SignFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen) override = 0;
-    void VerifyUpdate(SessionFrame& session, const tru::Buffer& data) override = 0;
-    bool VerifyFinal(SessionFrame& session, const tru::Buffer& signature) override = 0;
+    void SignUpdate(MechanismSession& session, const tru::Buffer& data) override = 0;
+    bool SignFinal(MechanismSession& session, unsigned char* out, unsigned long* outLen) override = 0;
+    void VerifyUpdate(MechanismSession& session, const tru::Buffer& data) override = 0;
+    bool VerifyFinal(MechanismSession& session, const tru::Buffer& signature) override = 0;
 };
 
 class TokECDsaSignWithSha1Mechanism : public TokECDsaSignWithShaMechanism {

@@ -1,6 +1,6 @@
 #include "objects/tok_hw_feature.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/attribute_value.h"
 
 namespace zrck {
@@ -18,7 +18,7 @@ bool TokHWFeature::IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const {
     return type == CKA_HW_FEATURE_TYPE || TokObject::IsMyAttributeType(type);
 }
 
-void TokHWFeature::InitializeWithAttributes(Token*, AttributeTemplate&) { throw Exception(CKR_GENERAL_ERROR); }
+void TokHWFeature::InitializeWithAttributes(ObjectToken*, AttributeTemplate&) { throw Exception(CKR_GENERAL_ERROR); }
 
 TokObject* TokHWFeature::GenerateCopy() { throw Exception(CKR_OBJECT_HANDLE_INVALID); }
 

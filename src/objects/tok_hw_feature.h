@@ -13,7 +13,7 @@ public:
     bool IsObjectMeetConditions(const AttributeTemplate& search) const override;
     bool IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const override;
     void SetLifeTime(ObjectLifeTimeEnum) override {}
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
     void RegisterObject() override {}
     TokObject* GenerateCopy() override;
     void SetupAttribute(const Attribute& attribute) override;

@@ -1,6 +1,6 @@
 #include "objects/tok_key.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/attribute_value.h"
 
 #include <initializer_list>
@@ -471,7 +471,7 @@ void TokGenericSecretKey::SetupAttribute(const Attribute& attribute) {
     }
 }
 
-void TokGenericSecretKey::InitializeWithAttributes(Token* token, AttributeTemplate& attributes) {
+void TokGenericSecretKey::InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     InitializeKeyWithAttributes(*this, token, attributes);
 }
 

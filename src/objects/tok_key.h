@@ -61,7 +61,7 @@ public:
     virtual void SetIsNeverExtractable(CK_BBOOL value) = 0;
     virtual tru::Buffer GetValueToWrap() = 0;
     virtual void AddDefaultSensitiveAttributes() = 0;
-    virtual void AddGeneratedSensitiveAttributes(const SessionFrame& session) = 0;
+    virtual void AddGeneratedSensitiveAttributes(const MechanismSession& session) = 0;
 };
 
 class TokPrivateKey : public TokSensitiveKey {
@@ -150,8 +150,8 @@ public:
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
     CK_RV FillAttribute(Attribute& attribute) override;
     void SetupAttribute(const Attribute& attribute) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override { SetupAll(token, attributes); }
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override { SetupAll(token, attributes); }
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
 
     virtual const tru::Buffer& GetValue() const = 0;
     virtual void SetValue(const tru::Buffer& value) = 0;
@@ -162,7 +162,7 @@ public:
 // Shared creation rule of secret and private keys: attributes, then usage and sensitivity
 // defaults where the template names none.
 template <class Key>
-void InitializeKeyWithAttributes(Key& key, Token* token, AttributeTemplate& attributes) {
+void InitializeKeyWithAttributes(Key& key, ObjectToken* token, AttributeTemplate& attributes) {
     key.SetupAttributes(token, attributes);
     if (!attributes.HasUsageAttributes()) key.AddDefaultUsageAttributes();
     if (!attributes.HasSensitiveAttributes()) key.AddDefaultSensitiveAttributes();

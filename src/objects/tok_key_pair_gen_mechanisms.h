@@ -9,7 +9,7 @@ namespace zrck {
 
 class TokKeyPairGenMechanism : public TokMechanism {
 public:
-    KeyPair GenerateKeyPair(SessionFrame& session, const MechanismParameter& parameter,
+    KeyPair GenerateKeyPair(MechanismSession& session, const MechanismParameter& parameter,
                             AttributeTemplate& publicAttributes, AttributeTemplate& privateAttributes) override = 0;
     // A new, empty key of the concrete class.
     virtual KeyPointer CreatePublicKey() = 0;

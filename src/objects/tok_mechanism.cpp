@@ -1,6 +1,6 @@
 #include "objects/tok_mechanism.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/attribute_value.h"
 
 namespace zrck {
@@ -49,8 +49,8 @@ CK_RV TokMechanism::UpdateAttributes(AttributeTemplate& attributes) {
     return result;
 }
 
-void TokMechanism::InitializeWithAttributes(Token*, AttributeTemplate&) { throw Exception(CKR_GENERAL_ERROR); }
-void TokMechanism::SetupAttributes(Token*, AttributeTemplate&) { throw Exception(CKR_GENERAL_ERROR); }
+void TokMechanism::InitializeWithAttributes(ObjectToken*, AttributeTemplate&) { throw Exception(CKR_GENERAL_ERROR); }
+void TokMechanism::SetupAttributes(ObjectToken*, AttributeTemplate&) { throw Exception(CKR_GENERAL_ERROR); }
 void TokMechanism::SetupAttribute(const Attribute&) { throw Exception(CKR_GENERAL_ERROR); }
 TokObject* TokMechanism::GenerateCopy() { throw Exception(CKR_OBJECT_HANDLE_INVALID); }
 
@@ -61,75 +61,75 @@ void TokMechanism::FillMechanismInfo(CK_MECHANISM_INFO* info) const {
 }
 
 void TokMechanism::GetMechanismSessionState(tru::BufferDynamic&) { throw Exception(CKR_STATE_UNSAVEABLE); }
-void TokMechanism::SetMechanismSessionState(SessionFrame&, CryptoStateEnum, const tru::Buffer&, TokKey*) {
+void TokMechanism::SetMechanismSessionState(MechanismSession&, CryptoStateEnum, const tru::Buffer&, TokKey*) {
     throw Exception(CKR_STATE_UNSAVEABLE);
 }
 
-TokMechanism::KeyPointer TokMechanism::GenerateKey(SessionFrame&, const MechanismParameter&, AttributeTemplate&) {
+TokMechanism::KeyPointer TokMechanism::GenerateKey(MechanismSession&, const MechanismParameter&, AttributeTemplate&) {
     Unsupported();
 }
-TokMechanism::KeyPair TokMechanism::GenerateKeyPair(SessionFrame&, const MechanismParameter&, AttributeTemplate&,
+TokMechanism::KeyPair TokMechanism::GenerateKeyPair(MechanismSession&, const MechanismParameter&, AttributeTemplate&,
                                                      AttributeTemplate&) {
     Unsupported();
 }
-TokMechanism::KeyPointer TokMechanism::DeriveKey(SessionFrame&, MechanismParameter&, TokPrivateKey&, AttributeTemplate&) {
+TokMechanism::KeyPointer TokMechanism::DeriveKey(MechanismSession&, MechanismParameter&, TokPrivateKey&, AttributeTemplate&) {
     Unsupported();
 }
-TokMechanism::KeyPointer TokMechanism::DeriveKey(SessionFrame&, MechanismParameter&, TokPublicKey&, AttributeTemplate&) {
+TokMechanism::KeyPointer TokMechanism::DeriveKey(MechanismSession&, MechanismParameter&, TokPublicKey&, AttributeTemplate&) {
     Unsupported();
 }
-TokMechanism::KeyPointer TokMechanism::DeriveKey(SessionFrame&, MechanismParameter&, TokGenericSecretKey&,
+TokMechanism::KeyPointer TokMechanism::DeriveKey(MechanismSession&, MechanismParameter&, TokGenericSecretKey&,
                                                  AttributeTemplate&) {
     Unsupported();
 }
-void TokMechanism::EncryptInit(SessionFrame&, const MechanismParameter&, TokPublicKey&) { Unsupported(); }
-void TokMechanism::EncryptInit(SessionFrame&, const MechanismParameter&, TokSecretKey&) { Unsupported(); }
-bool TokMechanism::Encrypt(SessionFrame&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
-bool TokMechanism::EncryptUpdate(SessionFrame&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
-bool TokMechanism::EncryptFinal(SessionFrame&, unsigned char*, unsigned long*) { Unsupported(); }
-void TokMechanism::DecryptInit(SessionFrame&, const MechanismParameter&, TokPrivateKey&) { Unsupported(); }
-void TokMechanism::DecryptInit(SessionFrame&, const MechanismParameter&, TokSecretKey&) { Unsupported(); }
-bool TokMechanism::Decrypt(SessionFrame&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
-bool TokMechanism::DecryptUpdate(SessionFrame&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
-bool TokMechanism::DecryptFinal(SessionFrame&, unsigned char*, unsigned long*) { Unsupported(); }
-void TokMechanism::SignInit(SessionFrame&, const MechanismParameter&, TokPrivateKey&) { Unsupported(); }
-void TokMechanism::SignInit(SessionFrame&, const MechanismParameter&, TokSecretKey&) { Unsupported(); }
-bool TokMechanism::Sign(SessionFrame&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
-void TokMechanism::SignUpdate(SessionFrame&, const tru::Buffer&) { Unsupported(); }
-bool TokMechanism::SignFinal(SessionFrame&, unsigned char*, unsigned long*) { Unsupported(); }
-void TokMechanism::VerifyInit(SessionFrame&, const MechanismParameter&, TokPublicKey&) { Unsupported(); }
-void TokMechanism::VerifyInit(SessionFrame&, const MechanismParameter&, TokSecretKey&) { Unsupported(); }
-bool TokMechanism::Verify(SessionFrame&, const tru::Buffer&, const tru::Buffer&) { Unsupported(); }
-void TokMechanism::VerifyUpdate(SessionFrame&, const tru::Buffer&) { Unsupported(); }
-bool TokMechanism::VerifyFinal(SessionFrame&, const tru::Buffer&) { Unsupported(); }
-void TokMechanism::SignRecoverInit(SessionFrame&, const MechanismParameter&, TokPrivateKey&) { Unsupported(); }
-bool TokMechanism::SignRecover(SessionFrame&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
-void TokMechanism::VerifyRecoverInit(SessionFrame&, const MechanismParameter&, TokPublicKey&) { Unsupported(); }
-bool TokMechanism::VerifyRecover(SessionFrame&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
-void TokMechanism::DigestInit(SessionFrame&, const MechanismParameter&) { Unsupported(); }
-bool TokMechanism::Digest(SessionFrame&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
-void TokMechanism::DigestUpdate(SessionFrame&, const tru::Buffer&) { Unsupported(); }
-bool TokMechanism::DigestFinal(SessionFrame&, unsigned char*, unsigned long*) { Unsupported(); }
-bool TokMechanism::DigestEncryptUpdate(SessionFrame&, TokMechanism&, const tru::Buffer&, unsigned char*,
+void TokMechanism::EncryptInit(MechanismSession&, const MechanismParameter&, TokPublicKey&) { Unsupported(); }
+void TokMechanism::EncryptInit(MechanismSession&, const MechanismParameter&, TokSecretKey&) { Unsupported(); }
+bool TokMechanism::Encrypt(MechanismSession&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
+bool TokMechanism::EncryptUpdate(MechanismSession&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
+bool TokMechanism::EncryptFinal(MechanismSession&, unsigned char*, unsigned long*) { Unsupported(); }
+void TokMechanism::DecryptInit(MechanismSession&, const MechanismParameter&, TokPrivateKey&) { Unsupported(); }
+void TokMechanism::DecryptInit(MechanismSession&, const MechanismParameter&, TokSecretKey&) { Unsupported(); }
+bool TokMechanism::Decrypt(MechanismSession&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
+bool TokMechanism::DecryptUpdate(MechanismSession&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
+bool TokMechanism::DecryptFinal(MechanismSession&, unsigned char*, unsigned long*) { Unsupported(); }
+void TokMechanism::SignInit(MechanismSession&, const MechanismParameter&, TokPrivateKey&) { Unsupported(); }
+void TokMechanism::SignInit(MechanismSession&, const MechanismParameter&, TokSecretKey&) { Unsupported(); }
+bool TokMechanism::Sign(MechanismSession&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
+void TokMechanism::SignUpdate(MechanismSession&, const tru::Buffer&) { Unsupported(); }
+bool TokMechanism::SignFinal(MechanismSession&, unsigned char*, unsigned long*) { Unsupported(); }
+void TokMechanism::VerifyInit(MechanismSession&, const MechanismParameter&, TokPublicKey&) { Unsupported(); }
+void TokMechanism::VerifyInit(MechanismSession&, const MechanismParameter&, TokSecretKey&) { Unsupported(); }
+bool TokMechanism::Verify(MechanismSession&, const tru::Buffer&, const tru::Buffer&) { Unsupported(); }
+void TokMechanism::VerifyUpdate(MechanismSession&, const tru::Buffer&) { Unsupported(); }
+bool TokMechanism::VerifyFinal(MechanismSession&, const tru::Buffer&) { Unsupported(); }
+void TokMechanism::SignRecoverInit(MechanismSession&, const MechanismParameter&, TokPrivateKey&) { Unsupported(); }
+bool TokMechanism::SignRecover(MechanismSession&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
+void TokMechanism::VerifyRecoverInit(MechanismSession&, const MechanismParameter&, TokPublicKey&) { Unsupported(); }
+bool TokMechanism::VerifyRecover(MechanismSession&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
+void TokMechanism::DigestInit(MechanismSession&, const MechanismParameter&) { Unsupported(); }
+bool TokMechanism::Digest(MechanismSession&, const tru::Buffer&, unsigned char*, unsigned long*) { Unsupported(); }
+void TokMechanism::DigestUpdate(MechanismSession&, const tru::Buffer&) { Unsupported(); }
+bool TokMechanism::DigestFinal(MechanismSession&, unsigned char*, unsigned long*) { Unsupported(); }
+bool TokMechanism::DigestEncryptUpdate(MechanismSession&, TokMechanism&, const tru::Buffer&, unsigned char*,
                                        unsigned long*) {
     Unsupported();
 }
-bool TokMechanism::DecryptDigestUpdate(SessionFrame&, TokMechanism&, const tru::Buffer&, unsigned char*,
+bool TokMechanism::DecryptDigestUpdate(MechanismSession&, TokMechanism&, const tru::Buffer&, unsigned char*,
                                        unsigned long*) {
     Unsupported();
 }
-bool TokMechanism::SignEncryptUpdate(SessionFrame&, TokMechanism&, const tru::Buffer&, unsigned char*,
+bool TokMechanism::SignEncryptUpdate(MechanismSession&, TokMechanism&, const tru::Buffer&, unsigned char*,
                                      unsigned long*) {
     Unsupported();
 }
-bool TokMechanism::DecryptVerifyUpdate(SessionFrame&, TokMechanism&, const tru::Buffer&, unsigned char*,
+bool TokMechanism::DecryptVerifyUpdate(MechanismSession&, TokMechanism&, const tru::Buffer&, unsigned char*,
                                        unsigned long*) {
     Unsupported();
 }
-bool TokMechanism::WrapKey(SessionFrame&, const MechanismParameter&, TokKey*, TokKey&, unsigned char*, unsigned long*) {
+bool TokMechanism::WrapKey(MechanismSession&, const MechanismParameter&, TokKey*, TokKey&, unsigned char*, unsigned long*) {
     Unsupported();
 }
-TokMechanism::KeyPointer TokMechanism::UnwrapKey(SessionFrame&, const MechanismParameter&, TokKey*, const tru::Buffer&,
+TokMechanism::KeyPointer TokMechanism::UnwrapKey(MechanismSession&, const MechanismParameter&, TokKey*, const tru::Buffer&,
                                                  AttributeTemplate&) {
     Unsupported();
 }

@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "objects/mechanism_parameter.h"
+#include "objects/mechanism_session.h"
 #include "objects/tok_key.h"
 
 namespace zrck {
@@ -25,8 +26,8 @@ public:
     void SetVisibility(ObjectVisibilityEnum) override {}
     CK_RV GetAttributes(AttributeTemplate& attributes) override;
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
     TokObject* GenerateCopy() override;
     CK_RV FillAttribute(Attribute& attribute) override;
     void SetupAttribute(const Attribute& attribute) override;
@@ -37,68 +38,68 @@ public:
     virtual void SetMaxKeySize(CK_ULONG size) { mMaxKeySize = size; }
     virtual void FillMechanismInfo(CK_MECHANISM_INFO* info) const;
     virtual void GetMechanismSessionState(tru::BufferDynamic& state);
-    virtual void SetMechanismSessionState(SessionFrame& session, CryptoStateEnum kind, const tru::Buffer& state,
+    virtual void SetMechanismSessionState(MechanismSession& session, CryptoStateEnum kind, const tru::Buffer& state,
                                           TokKey* key);
 
     // Operation interface; the defaults throw CKR_MECHANISM_INVALID. Output calls return true
     // when done (or when a null output pointer asked for the length), false after storing the
     // needed length for a short buffer.
-    virtual KeyPointer GenerateKey(SessionFrame& session, const MechanismParameter& parameter,
+    virtual KeyPointer GenerateKey(MechanismSession& session, const MechanismParameter& parameter,
                                    AttributeTemplate& attributes);
-    virtual KeyPair GenerateKeyPair(SessionFrame& session, const MechanismParameter& parameter,
+    virtual KeyPair GenerateKeyPair(MechanismSession& session, const MechanismParameter& parameter,
                                     AttributeTemplate& publicAttributes, AttributeTemplate& privateAttributes);
-    virtual KeyPointer DeriveKey(SessionFrame& session, MechanismParameter& parameter, TokPrivateKey& baseKey,
+    virtual KeyPointer DeriveKey(MechanismSession& session, MechanismParameter& parameter, TokPrivateKey& baseKey,
                                  AttributeTemplate& attributes);
-    virtual KeyPointer DeriveKey(SessionFrame& session, MechanismParameter& parameter, TokPublicKey& baseKey,
+    virtual KeyPointer DeriveKey(MechanismSession& session, MechanismParameter& parameter, TokPublicKey& baseKey,
                                  AttributeTemplate& attributes);
-    virtual KeyPointer DeriveKey(SessionFrame& session, MechanismParameter& parameter, TokGenericSecretKey& baseKey,
+    virtual KeyPointer DeriveKey(MechanismSession& session, MechanismParameter& parameter, TokGenericSecretKey& baseKey,
                                  AttributeTemplate& attributes);
-    virtual void EncryptInit(SessionFrame& session, const MechanismParameter& parameter, TokPublicKey& key);
-    virtual void EncryptInit(SessionFrame& session, const MechanismParameter& parameter, TokSecretKey& key);
-    virtual bool Encrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen);
-    virtual bool EncryptUpdate(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    virtual void EncryptInit(MechanismSession& session, const MechanismParameter& parameter, TokPublicKey& key);
+    virtual void EncryptInit(MechanismSession& session, const MechanismParameter& parameter, TokSecretKey& key);
+    virtual bool Encrypt(MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen);
+    virtual bool EncryptUpdate(MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                                unsigned long* outLen);
-    virtual bool EncryptFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen);
-    virtual void DecryptInit(SessionFrame& session, const MechanismParameter& parameter, TokPrivateKey& key);
-    virtual void DecryptInit(SessionFrame& session, const MechanismParameter& parameter, TokSecretKey& key);
-    virtual bool Decrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen);
-    virtual bool DecryptUpdate(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    virtual bool EncryptFinal(MechanismSession& session, unsigned char* out, unsigned long* outLen);
+    virtual void DecryptInit(MechanismSession& session, const MechanismParameter& parameter, TokPrivateKey& key);
+    virtual void DecryptInit(MechanismSession& session, const MechanismParameter& parameter, TokSecretKey& key);
+    virtual bool Decrypt(MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen);
+    virtual bool DecryptUpdate(MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                                unsigned long* outLen);
-    virtual bool DecryptFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen);
-    virtual void SignInit(SessionFrame& session, const MechanismParameter& parameter, TokPrivateKey& key);
+    virtual bool DecryptFinal(MechanismSession& session, unsigned char* out, unsigned long* outLen);
+    virtual void SignInit(MechanismSession& session, const MechanismParameter& parameter, TokPrivateKey& key);
     virtual bool IsSignNullDataAvailable() const { return false; }
-    virtual void SignInit(SessionFrame& session, const MechanismParameter& parameter, TokSecretKey& key);
-    virtual bool Sign(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen);
-    virtual void SignUpdate(SessionFrame& session, const tru::Buffer& data);
-    virtual bool SignFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen);
-    virtual void VerifyInit(SessionFrame& session, const MechanismParameter& parameter, TokPublicKey& key);
-    virtual void VerifyInit(SessionFrame& session, const MechanismParameter& parameter, TokSecretKey& key);
-    virtual bool Verify(SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature);
-    virtual void VerifyUpdate(SessionFrame& session, const tru::Buffer& data);
-    virtual bool VerifyFinal(SessionFrame& session, const tru::Buffer& signature);
-    virtual void SignRecoverInit(SessionFrame& session, const MechanismParameter& parameter, TokPrivateKey& key);
-    virtual bool SignRecover(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    virtual void SignInit(MechanismSession& session, const MechanismParameter& parameter, TokSecretKey& key);
+    virtual bool Sign(MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen);
+    virtual void SignUpdate(MechanismSession& session, const tru::Buffer& data);
+    virtual bool SignFinal(MechanismSession& session, unsigned char* out, unsigned long* outLen);
+    virtual void VerifyInit(MechanismSession& session, const MechanismParameter& parameter, TokPublicKey& key);
+    virtual void VerifyInit(MechanismSession& session, const MechanismParameter& parameter, TokSecretKey& key);
+    virtual bool Verify(MechanismSession& session, const tru::Buffer& data, const tru::Buffer& signature);
+    virtual void VerifyUpdate(MechanismSession& session, const tru::Buffer& data);
+    virtual bool VerifyFinal(MechanismSession& session, const tru::Buffer& signature);
+    virtual void SignRecoverInit(MechanismSession& session, const MechanismParameter& parameter, TokPrivateKey& key);
+    virtual bool SignRecover(MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                              unsigned long* outLen);
-    virtual void VerifyRecoverInit(SessionFrame& session, const MechanismParameter& parameter, TokPublicKey& key);
-    virtual bool VerifyRecover(SessionFrame& session, const tru::Buffer& signature, unsigned char* out,
+    virtual void VerifyRecoverInit(MechanismSession& session, const MechanismParameter& parameter, TokPublicKey& key);
+    virtual bool VerifyRecover(MechanismSession& session, const tru::Buffer& signature, unsigned char* out,
                                unsigned long* outLen);
     virtual bool IsDigestNullDataAvailable() const { return false; }
-    virtual void DigestInit(SessionFrame& session, const MechanismParameter& parameter);
-    virtual bool Digest(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen);
-    virtual void DigestUpdate(SessionFrame& session, const tru::Buffer& data);
-    virtual bool DigestFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen);
-    virtual bool DigestEncryptUpdate(SessionFrame& session, TokMechanism& other, const tru::Buffer& data,
+    virtual void DigestInit(MechanismSession& session, const MechanismParameter& parameter);
+    virtual bool Digest(MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen);
+    virtual void DigestUpdate(MechanismSession& session, const tru::Buffer& data);
+    virtual bool DigestFinal(MechanismSession& session, unsigned char* out, unsigned long* outLen);
+    virtual bool DigestEncryptUpdate(MechanismSession& session, TokMechanism& other, const tru::Buffer& data,
                                      unsigned char* out, unsigned long* outLen);
-    virtual bool DecryptDigestUpdate(SessionFrame& session, TokMechanism& other, const tru::Buffer& data,
+    virtual bool DecryptDigestUpdate(MechanismSession& session, TokMechanism& other, const tru::Buffer& data,
                                      unsigned char* out, unsigned long* outLen);
-    virtual bool SignEncryptUpdate(SessionFrame& session, TokMechanism& other, const tru::Buffer& data,
+    virtual bool SignEncryptUpdate(MechanismSession& session, TokMechanism& other, const tru::Buffer& data,
                                    unsigned char* out, unsigned long* outLen);
-    virtual bool DecryptVerifyUpdate(SessionFrame& session, TokMechanism& other, const tru::Buffer& data,
+    virtual bool DecryptVerifyUpdate(MechanismSession& session, TokMechanism& other, const tru::Buffer& data,
                                      unsigned char* out, unsigned long* outLen);
     virtual bool IsCustomWrapKeyExists() const { return false; }
-    virtual bool WrapKey(SessionFrame& session, const MechanismParameter& parameter, TokKey* wrappingKey,
+    virtual bool WrapKey(MechanismSession& session, const MechanismParameter& parameter, TokKey* wrappingKey,
                          TokKey& key, unsigned char* out, unsigned long* outLen);
-    virtual KeyPointer UnwrapKey(SessionFrame& session, const MechanismParameter& parameter, TokKey* unwrappingKey,
+    virtual KeyPointer UnwrapKey(MechanismSession& session, const MechanismParameter& parameter, TokKey* unwrappingKey,
                                  const tru::Buffer& wrapped, AttributeTemplate& attributes);
     // Drops what the last operation left (key reference, context, pending bytes).
     virtual void FreeResources() = 0;

@@ -1,12 +1,12 @@
 #include "objects/tok_object.h"
 
-#include "cryptoki/exception.h"
-#include "cryptoki/token.h"
+#include "ckbase/exception.h"
+#include "objects/object_token.h"
 #include "objects/attribute_value.h"
 
 namespace zrck {
 
-void TokObject::SetTokenPtr(Token* token) {
+void TokObject::SetTokenPtr(ObjectToken* token) {
     if (token != nullptr) mpToken.store(token);
 }
 
@@ -142,7 +142,7 @@ CK_RV TokStorageObject::FillAll(AttributeTemplate& attributes) {
     return first;
 }
 
-void TokStorageObject::SetupAll(Token* token, AttributeTemplate& attributes) {
+void TokStorageObject::SetupAll(ObjectToken* token, AttributeTemplate& attributes) {
     SetTokenPtr(token);
     for (CK_ULONG i = 0; i < attributes.GetCount(); ++i) {
         if (attributes[i].mProcessed <= 0) SetupAttribute(attributes[i]);

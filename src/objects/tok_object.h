@@ -5,8 +5,9 @@
 #include <atomic>
 #include <string>
 
-#include "cryptoki/attribute.h"
-#include "cryptoki/framework_types.h"
+#include "ckbase/attribute.h"
+#include "objects/object_token.h"
+#include "objects/object_types.h"
 
 namespace zrck {
 
@@ -29,9 +30,9 @@ public:
     virtual ~TokObject() = default;
 
     // A null token leaves the pointer unchanged; ClearTokenPtr drops it.
-    virtual void SetTokenPtr(Token* token);
+    virtual void SetTokenPtr(ObjectToken* token);
     void ClearTokenPtr() { mpToken.store(nullptr); }
-    Token* GetTokenPtr() const { return mpToken.load(); }
+    ObjectToken* GetTokenPtr() const { return mpToken.load(); }
 
     virtual CK_SESSION_HANDLE GetOwnerSession() const { return mOwnerSession; }
     // Recorded for session objects only.
@@ -46,8 +47,8 @@ public:
     // Fills every entry; the first non-zero code is returned, never thrown.
     virtual CK_RV GetAttributes(AttributeTemplate& attributes) = 0;
     virtual CK_RV UpdateAttributes(AttributeTemplate& attributes) = 0;
-    virtual void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) = 0;
-    virtual void SetupAttributes(Token* token, AttributeTemplate& attributes) = 0;
+    virtual void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) = 0;
+    virtual void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) = 0;
     virtual void RegisterObject() {}
     virtual bool IsLocked(unsigned int level) const { return mLockCount.load() > level; }
     virtual void Lock() { ++mLockCount; }
@@ -67,7 +68,7 @@ public:
     bool SetDeleted(bool deleted) { return mDeleted.exchange(deleted); }
 
 private:
-    std::atomic<Token*> mpToken{nullptr};
+    std::atomic<ObjectToken*> mpToken{nullptr};
     std::atomic<CK_OBJECT_HANDLE> mHandle{0};
     CK_SESSION_HANDLE mOwnerSession = 0;
     std::atomic<unsigned int> mLockCount{0};
@@ -110,7 +111,7 @@ protected:
     // Walks the template with FillAttribute; the first non-zero code is the result.
     CK_RV FillAll(AttributeTemplate& attributes);
     // Applies the unprocessed entries through SetupAttribute.
-    void SetupAll(Token* token, AttributeTemplate& attributes);
+    void SetupAll(ObjectToken* token, AttributeTemplate& attributes);
 
 private:
     unsigned int mCopyMode = 0;
@@ -121,13 +122,13 @@ private:
 // Hands the token's user random generator to code that needs random bytes (PKCS#1 padding).
 class TokRandomGenerator {
 public:
-    explicit TokRandomGenerator(Token* token) : mpToken(token) {}
+    explicit TokRandomGenerator(ObjectToken* token) : mpToken(token) {}
     virtual ~TokRandomGenerator() = default;
     // Fills the whole buffer; 0 on success, failures are thrown by the token.
     virtual int GetNext(tru::Buffer& output);
 
 private:
-    Token* mpToken;
+    ObjectToken* mpToken;
 };
 
 }  // namespace zrck

@@ -1,6 +1,6 @@
 #include "objects/tok_rsa_keys.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/object_rules.h"
 #include "support/math.h"
 
@@ -121,7 +121,7 @@ void TokRsaPrivateKey::AddDefaultAttributes(AttributeTemplate& attributes) {
     AddTrueFlagsIfMissing(attributes, {CKA_DECRYPT, CKA_SIGN, CKA_SIGN_RECOVER});
 }
 
-void TokRsaPrivateKey::SetupAttributes(Token* token, AttributeTemplate& attributes) {
+void TokRsaPrivateKey::SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetTokenPtr(token);
     AddDefaultAttributes(attributes);
     SetupEntries(attributes, [this](const Attribute& entry) {
@@ -138,7 +138,7 @@ void TokRsaPrivateKey::SetupAttributes(Token* token, AttributeTemplate& attribut
     });
 }
 
-void TokRsaPrivateKey::InitializeWithAttributes(Token* token, AttributeTemplate& attributes) {
+void TokRsaPrivateKey::InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     RequireRsaTemplate(attributes, CKA_PRIVATE_EXPONENT, "RsaPrivateKey: CKA_MODULUS_BITS should not be set");
     InitializeKeyWithAttributes(*this, token, attributes);
 }
@@ -180,7 +180,7 @@ void TokRsaPublicKey::AddDefaultAttributes(AttributeTemplate& attributes) {
     AddTrueFlagsIfMissing(attributes, {CKA_ENCRYPT, CKA_VERIFY, CKA_VERIFY_RECOVER});
 }
 
-void TokRsaPublicKey::SetupAttributes(Token* token, AttributeTemplate& attributes) {
+void TokRsaPublicKey::SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetTokenPtr(token);
     AddDefaultAttributes(attributes);
     SetupEntries(attributes, [this](const Attribute& entry) {
@@ -188,7 +188,7 @@ void TokRsaPublicKey::SetupAttributes(Token* token, AttributeTemplate& attribute
     });
 }
 
-void TokRsaPublicKey::InitializeWithAttributes(Token* token, AttributeTemplate& attributes) {
+void TokRsaPublicKey::InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     RequireRsaTemplate(attributes, CKA_PUBLIC_EXPONENT, "RsaPublicKey: CKA_MODULUS_BITS should not be set");
     SetupAttributes(token, attributes);
     if (!attributes.HasUsageAttributes()) AddDefaultUsageAttributes();

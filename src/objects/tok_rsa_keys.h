@@ -33,8 +33,8 @@ public:
     // Every RSA component is fixed once the key exists.
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
     // Needs CKA_MODULUS and CKA_PRIVATE_EXPONENT; CKA_MODULUS_BITS is derived, never given.
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
 
     // Has a body concrete classes may call: the bit length of the modulus.
     CK_ULONG GetModulusBits() const override = 0;
@@ -72,8 +72,8 @@ public:
     // The modulus, its bit count and the public exponent are fixed once the key exists.
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
     // Needs CKA_MODULUS and CKA_PUBLIC_EXPONENT; CKA_MODULUS_BITS is derived, never given.
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
 
     // CKA_ENCRYPT, CKA_VERIFY and CKA_VERIFY_RECOVER true where the template names none of them.
     virtual void AddDefaultAttributes(AttributeTemplate& attributes);

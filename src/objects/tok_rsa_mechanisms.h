@@ -19,27 +19,27 @@ public:
     void SetParameter(const MechanismParameter&) override {}
     void SetDefaultParameter() override {}
 
-    void EncryptInit(SessionFrame& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
-    bool Encrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    void EncryptInit(MechanismSession& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
+    bool Encrypt(MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override = 0;
-    void DecryptInit(SessionFrame& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
-    bool Decrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    void DecryptInit(MechanismSession& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
+    bool Decrypt(MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override = 0;
-    void SignInit(SessionFrame& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
-    bool Sign(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
-    void VerifyInit(SessionFrame& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
-    bool Verify(SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature) override = 0;
+    void SignInit(MechanismSession& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
+    bool Sign(MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
+    void VerifyInit(MechanismSession& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
+    bool Verify(MechanismSession& session, const tru::Buffer& data, const tru::Buffer& signature) override = 0;
 };
 
 class TokRsaX509Mechanism : public TokRsaPkcs1v15Mechanism {
 public:
     const char* GetObjectClassName() const override { return "TokRsaX509Mechanism"; }
 
-    void SignRecoverInit(SessionFrame& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
-    bool SignRecover(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    void SignRecoverInit(MechanismSession& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
+    bool SignRecover(MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                      unsigned long* outLen) override = 0;
-    void VerifyRecoverInit(SessionFrame& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
-    bool VerifyRecover(SessionFrame& session, const tru::Buffer& signature, unsigned char* out,
+    void VerifyRecoverInit(MechanismSession& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
+    bool VerifyRecover(MechanismSession& session, const tru::Buffer& signature, unsigned char* out,
                        unsigned long* outLen) override = 0;
 };
 
@@ -52,14 +52,14 @@ public:
     void SetParameter(const MechanismParameter&) override {}
     void SetDefaultParameter() override {}
 
-    void SignInit(SessionFrame& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
-    bool Sign(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
-    void SignUpdate(SessionFrame& session, const tru::Buffer& data) override = 0;
-    bool SignFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen) override = 0;
-    void VerifyInit(SessionFrame& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
-    bool Verify(SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature) override = 0;
-    void VerifyUpdate(SessionFrame& session, const tru::Buffer& data) override = 0;
-    bool VerifyFinal(SessionFrame& session, const tru::Buffer& signature) override = 0;
+    void SignInit(MechanismSession& session, const MechanismParameter& parameter, TokPrivateKey& key) override = 0;
+    bool Sign(MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
+    void SignUpdate(MechanismSession& session, const tru::Buffer& data) override = 0;
+    bool SignFinal(MechanismSession& session, unsigned char* out, unsigned long* outLen) override = 0;
+    void VerifyInit(MechanismSession& session, const MechanismParameter& parameter, TokPublicKey& key) override = 0;
+    bool Verify(MechanismSession& session, const tru::Buffer& data, const tru::Buffer& signature) override = 0;
+    void VerifyUpdate(MechanismSession& session, const tru::Buffer& data) override = 0;
+    bool VerifyFinal(MechanismSession& session, const tru::Buffer& signature) override = 0;
 };
 
 class TokSha1RsaPkcsMechanism : public TokShaRsaPkcsMechanism {

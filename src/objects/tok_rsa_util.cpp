@@ -2,8 +2,9 @@
 
 #include <cstring>
 
-#include "cryptoki/exception.h"
-#include "cryptoki/session_frame.h"
+#include "ckbase/exception.h"
+#include "objects/mechanism_session.h"
+#include "objects/object_token.h"
 #include "support/safe_buffer.h"
 #include "tru2/exception.h"
 
@@ -93,10 +94,10 @@ void TokRsaUtl::PrepareSha512DigestInfo(const tru::Buffer& hash, tru::BufferDyna
     PrepareDigestInfo({SHA512_PREFIX, sizeof SHA512_PREFIX, 64}, hash, output);
 }
 
-void TokRsaUtl::DoPkcs1Padding(SessionFrame& session, unsigned char blockType, const tru::Buffer& data,
+void TokRsaUtl::DoPkcs1Padding(MechanismSession& session, unsigned char blockType, const tru::Buffer& data,
                                unsigned int blockLength, tru::BufferDynamic& output) {
     if (data.Empty()) throw Exception(CKR_DATA_LEN_RANGE);
-    Token* token = session.GetOwnerToken();
+    ObjectToken* token = session.GetOwnerToken();
     if (token == nullptr) throw Exception(CKR_DEVICE_REMOVED);
     TokRandomGenerator random(token);
     DoPkcs1Padding(random, blockType, data, blockLength, output);

@@ -3,7 +3,7 @@
 #ifndef ZR_OBJECTS_TOK_RSA_UTIL_H
 #define ZR_OBJECTS_TOK_RSA_UTIL_H
 
-#include "cryptoki/framework_types.h"
+#include "objects/object_types.h"
 #include "objects/tok_object.h"
 
 namespace zrck {
@@ -30,7 +30,7 @@ public:
     // token in blocks, zero bytes drawn again. Empty data or data longer than k - 11 bytes:
     // CKR_DATA_LEN_RANGE; a session without a token: CKR_DEVICE_REMOVED; a block type
     // other than 0, 1 and 2: CKR_DATA_INVALID.
-    static void DoPkcs1Padding(SessionFrame& session, unsigned char blockType, const tru::Buffer& data,
+    static void DoPkcs1Padding(MechanismSession& session, unsigned char blockType, const tru::Buffer& data,
                                unsigned int blockLength, tru::BufferDynamic& output);
     static void DoPkcs1Padding(TokRandomGenerator& random, unsigned char blockType, const tru::Buffer& data,
                                unsigned int blockLength, tru::BufferDynamic& output);

@@ -15,9 +15,9 @@ public:
     // The key when it is a CKK_DSTU4145 key, else CKR_KEY_TYPE_INCONSISTENT.
     static TokPrivateKey& VerifyKeyIsUASgn(TokPrivateKey& key);
 
-    KeyPointer DeriveKey(SessionFrame& session, MechanismParameter& parameter, TokPrivateKey& baseKey,
+    KeyPointer DeriveKey(MechanismSession& session, MechanismParameter& parameter, TokPrivateKey& baseKey,
                          AttributeTemplate& attributes) override = 0;
-    KeyPointer DeriveKey(SessionFrame& session, MechanismParameter& parameter, TokPublicKey& baseKey,
+    KeyPointer DeriveKey(MechanismSession& session, MechanismParameter& parameter, TokPublicKey& baseKey,
                          AttributeTemplate& attributes) override = 0;
     // Required: a CK_ECDH1_DERIVE_PARAMS of the platform's size with kdf CKD_GOST34311_KDF;
     // a data pointer that is null with a non-zero length is refused. Every failure is

@@ -20,18 +20,18 @@ public:
     const char* GetObjectClassName() const override { return "TokUAGostEcbMechanism"; }
     void SetParameter(const MechanismParameter&) override {}
 
-    void EncryptInit(SessionFrame& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
-    bool Encrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    void EncryptInit(MechanismSession& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
+    bool Encrypt(MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override = 0;
-    bool EncryptUpdate(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool EncryptUpdate(MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override = 0;
-    bool EncryptFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen) override = 0;
-    void DecryptInit(SessionFrame& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
-    bool Decrypt(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool EncryptFinal(MechanismSession& session, unsigned char* out, unsigned long* outLen) override = 0;
+    void DecryptInit(MechanismSession& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
+    bool Decrypt(MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override = 0;
-    bool DecryptUpdate(SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool DecryptUpdate(MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override = 0;
-    bool DecryptFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen) override = 0;
+    bool DecryptFinal(MechanismSession& session, unsigned char* out, unsigned long* outLen) override = 0;
 };
 
 // Counter and CFB modes: an optional CK_GOST28147_PARAMS, the 8-byte IV.
@@ -66,14 +66,14 @@ public:
     void SetParameter(const MechanismParameter&) override {}
     void SetDefaultParameter() override {}
 
-    void SignInit(SessionFrame& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
-    bool Sign(SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
-    void SignUpdate(SessionFrame& session, const tru::Buffer& data) override = 0;
-    bool SignFinal(SessionFrame& session, unsigned char* out, unsigned long* outLen) override = 0;
-    void VerifyInit(SessionFrame& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
-    bool Verify(SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature) override = 0;
-    void VerifyUpdate(SessionFrame& session, const tru::Buffer& data) override = 0;
-    bool VerifyFinal(SessionFrame& session, const tru::Buffer& signature) override = 0;
+    void SignInit(MechanismSession& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
+    bool Sign(MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override = 0;
+    void SignUpdate(MechanismSession& session, const tru::Buffer& data) override = 0;
+    bool SignFinal(MechanismSession& session, unsigned char* out, unsigned long* outLen) override = 0;
+    void VerifyInit(MechanismSession& session, const MechanismParameter& parameter, TokSecretKey& key) override = 0;
+    bool Verify(MechanismSession& session, const tru::Buffer& data, const tru::Buffer& signature) override = 0;
+    void VerifyUpdate(MechanismSession& session, const tru::Buffer& data) override = 0;
+    bool VerifyFinal(MechanismSession& session, const tru::Buffer& signature) override = 0;
 };
 
 class TokUAGostWrapMechanism : public TokMechanism {
@@ -87,16 +87,16 @@ public:
     // Wraps and unwraps with a key of its own when none is given.
     bool IsCustomWrapKeyExists() const override { return true; }
 
-    bool WrapKey(SessionFrame& session, const MechanismParameter& parameter, TokKey* wrappingKey, TokKey& key,
+    bool WrapKey(MechanismSession& session, const MechanismParameter& parameter, TokKey* wrappingKey, TokKey& key,
                  unsigned char* out, unsigned long* outLen) override = 0;
-    KeyPointer UnwrapKey(SessionFrame& session, const MechanismParameter& parameter, TokKey* unwrappingKey,
+    KeyPointer UnwrapKey(MechanismSession& session, const MechanismParameter& parameter, TokKey* unwrappingKey,
                          const tru::Buffer& wrapped, AttributeTemplate& attributes) override = 0;
 };
 
 class TokUAGostKeyGenMechanism : public TokMechanism {
 public:
     const char* GetObjectClassName() const override { return "TokUAGostKeyGenMechanism"; }
-    KeyPointer GenerateKey(SessionFrame& session, const MechanismParameter& parameter,
+    KeyPointer GenerateKey(MechanismSession& session, const MechanismParameter& parameter,
                            AttributeTemplate& attributes) override = 0;
     // A new, empty key of the concrete class.
     virtual KeyPointer CreateSecretKey() = 0;

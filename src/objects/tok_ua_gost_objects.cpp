@@ -1,6 +1,6 @@
 #include "objects/tok_ua_gost_objects.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/object_rules.h"
 
 namespace zrck {
@@ -52,7 +52,7 @@ CK_RV TokUAGostSecretKey::UpdateAttributes(AttributeTemplate& attributes) {
     return TokSecretKey::UpdateAttributes(attributes);
 }
 
-void TokUAGostSecretKey::SetupAttributes(Token* token, AttributeTemplate& attributes) {
+void TokUAGostSecretKey::SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetTokenPtr(token);
     SetupEntries(attributes, [this](const Attribute& entry) {
         switch (entry.GetType()) {
@@ -70,7 +70,7 @@ void TokUAGostSecretKey::SetupAttributes(Token* token, AttributeTemplate& attrib
     });
 }
 
-void TokUAGostSecretKey::InitializeWithAttributes(Token* token, AttributeTemplate& attributes) {
+void TokUAGostSecretKey::InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetupAttributes(token, attributes);
     if (!attributes.HasUsageAttributes()) AddDefaultUsageAttributes();
 }
@@ -125,14 +125,14 @@ CK_RV TokUAGostDomainParams::UpdateAttributes(AttributeTemplate& attributes) {
     return TokStorageObject::UpdateAttributes(attributes);
 }
 
-void TokUAGostDomainParams::SetupAttributes(Token* token, AttributeTemplate& attributes) {
+void TokUAGostDomainParams::SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetTokenPtr(token);
     SetupEntries(attributes, [this](const Attribute& entry) {
         if (!ApplyOwn(entry)) TokDomainParams::SetupAttribute(entry);
     });
 }
 
-void TokUAGostDomainParams::InitializeWithAttributes(Token* token, AttributeTemplate& attributes) {
+void TokUAGostDomainParams::InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetupAttributes(token, attributes);
 }
 

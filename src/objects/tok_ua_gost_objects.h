@@ -18,9 +18,9 @@ public:
     CK_RV GetAttributes(AttributeTemplate& attributes) override;
     // The value, its length and the S-box are fixed once the key exists.
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
     // CKA_VALUE_LEN is never accepted: the length is always 32 bytes.
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
     const char* GetObjectClassName() const override { return "TokUAGostSecretKey"; }
     CK_KEY_TYPE GetKeyType() const override { return CKK_GOST28147_NAT; }
     bool IsGenerationDateSupported() const override { return true; }
@@ -42,8 +42,8 @@ public:
     bool IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const override;
     CK_RV GetAttributes(AttributeTemplate& attributes) override;
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
     const char* GetObjectClassName() const override { return "TokUAGostDomainParams"; }
     CK_KEY_TYPE GetKeyType() const override { return CKK_GOST28147_NAT; }
 

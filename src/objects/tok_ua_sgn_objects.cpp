@@ -1,6 +1,6 @@
 #include "objects/tok_ua_sgn_objects.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/object_rules.h"
 
 namespace zrck {
@@ -35,7 +35,7 @@ CK_RV TokUASgnDomainParams::UpdateAttributes(AttributeTemplate& attributes) {
     return TokStorageObject::UpdateAttributes(attributes);
 }
 
-void TokUASgnDomainParams::SetupAttributes(Token* token, AttributeTemplate& attributes) {
+void TokUASgnDomainParams::SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetTokenPtr(token);
     SetupEntries(attributes, [this](const Attribute& entry) {
         if (entry.GetType() == CKA_EC_PARAMS) return SetECParams(ReadBytes(entry));
@@ -43,7 +43,7 @@ void TokUASgnDomainParams::SetupAttributes(Token* token, AttributeTemplate& attr
     });
 }
 
-void TokUASgnDomainParams::InitializeWithAttributes(Token* token, AttributeTemplate& attributes) {
+void TokUASgnDomainParams::InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetupAttributes(token, attributes);
 }
 
@@ -57,7 +57,7 @@ void TokUASgnPrivateKey::AddDefaultAttributes(AttributeTemplate& attributes) {
     AddTrueFlagsIfMissing(attributes, {CKA_SIGN});
 }
 
-void TokUASgnPrivateKey::SetupAttributes(Token* token, AttributeTemplate& attributes) {
+void TokUASgnPrivateKey::SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     AddDefaultAttributes(attributes);
     TokCurvePrivateKey::SetupAttributes(token, attributes);
     if (attributes.GetAttributeIfExists(CKA_EC_PARAMS) == nullptr) throw Exception(CKR_TEMPLATE_INCOMPLETE);
@@ -73,12 +73,12 @@ void TokUASgnPublicKey::AddDefaultAttributes(AttributeTemplate& attributes) {
     AddTrueFlagsIfMissing(attributes, {CKA_VERIFY});
 }
 
-void TokUASgnPublicKey::SetupAttributes(Token* token, AttributeTemplate& attributes) {
+void TokUASgnPublicKey::SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     AddDefaultAttributes(attributes);
     TokCurvePublicKey::SetupAttributes(token, attributes);
 }
 
-void TokUASgnPublicKey::InitializeWithAttributes(Token* token, AttributeTemplate& attributes) {
+void TokUASgnPublicKey::InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) {
     SetupAttributes(token, attributes);
     if (attributes.GetAttributeIfExists(CKA_EC_PARAMS) == nullptr) {
         throw Exception(CKR_TEMPLATE_INCOMPLETE, "TokUASgnPublicKey: CKA_EC_PARAMS not set");

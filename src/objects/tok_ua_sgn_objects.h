@@ -19,8 +19,8 @@ public:
     bool IsMyAttributeType(CK_ATTRIBUTE_TYPE type) const override;
     CK_RV GetAttributes(AttributeTemplate& attributes) override;
     CK_RV UpdateAttributes(AttributeTemplate& attributes) override;
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
     const char* GetObjectClassName() const override { return "TokUASgnDomainParams"; }
 
     virtual const tru::Buffer& GetECParams() const = 0;
@@ -33,7 +33,7 @@ public:
 
     CK_KEY_TYPE GetKeyType() const override { return CKK_DSTU4145; }
     // Adds CKA_SIGN true when missing; CKA_EC_PARAMS is required.
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
     const char* GetObjectClassName() const override { return "TokUASgnPrivateKey"; }
 
     void AddDefaultAttributes(AttributeTemplate& attributes);
@@ -45,9 +45,9 @@ public:
 
     CK_KEY_TYPE GetKeyType() const override { return CKK_DSTU4145; }
     // CKA_EC_PARAMS and CKA_EC_POINT are required.
-    void InitializeWithAttributes(Token* token, AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
     // Adds CKA_VERIFY true when missing.
-    void SetupAttributes(Token* token, AttributeTemplate& attributes) override;
+    void SetupAttributes(ObjectToken* token, AttributeTemplate& attributes) override;
     const char* GetObjectClassName() const override { return "TokUASgnPublicKey"; }
 
     void AddDefaultAttributes(AttributeTemplate& attributes);

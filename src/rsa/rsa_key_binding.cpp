@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/qel_token.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_stored_object.h"

@@ -1,6 +1,6 @@
 #include "rsa/tok_rsa_key_pair_gen.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/names/ck_names.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/token.h"
@@ -145,7 +145,7 @@ TokRsaKeyPairGenMechanism::TokRsaKeyPairGenMechanism()
 CK_ULONG TokRsaKeyPairGenMechanism::GetMinKeySize() const { return RsaKeyBinding::MinKeySize(*this); }
 CK_ULONG TokRsaKeyPairGenMechanism::GetMaxKeySize() const { return RsaKeyBinding::MaxKeySize(*this); }
 
-zrck::TokMechanism::KeyPair TokRsaKeyPairGenMechanism::GenerateKeyPair(zrck::SessionFrame& session,
+zrck::TokMechanism::KeyPair TokRsaKeyPairGenMechanism::GenerateKeyPair(zrck::MechanismSession& session,
                                                                        const zrck::MechanismParameter& parameter,
                                                                        zrck::AttributeTemplate& publicAttributes,
                                                                        zrck::AttributeTemplate& privateAttributes)
@@ -156,7 +156,7 @@ zrck::TokMechanism::KeyPair TokRsaKeyPairGenMechanism::GenerateKeyPair(zrck::Ses
     const std::pair<bool, bool> privateFacts = WalkPrivateTemplate(privateAttributes);
     if (!privateFacts.first || !privateFacts.second) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
     if (publicFacts.isPrivate) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
-    zrck::Token* token = session.GetOwnerToken();
+    zrck::ObjectToken* token = session.GetOwnerToken();
     if (token == nullptr) throw zrck::Exception(CKR_DEVICE_REMOVED);
     if (session.IsReadOnly()) throw zrck::Exception(CKR_SESSION_READ_ONLY);
     if (!token->IsLogged()) throw zrck::Exception(CKR_USER_NOT_LOGGED_IN);
@@ -198,7 +198,7 @@ zrck::TokMechanism::KeyPair TokRsaKeyPairGenMechanism::GenerateKeyPair(zrck::Ses
     publicAttributes.AddOrReplaceAttributes(publicAdded, 4);
     publicAttributes.ResetProcessed();
 
-    zrck::Token* keyToken = GetTokenPtr() != nullptr ? GetTokenPtr() : token;
+    zrck::ObjectToken* keyToken = GetTokenPtr() != nullptr ? GetTokenPtr() : token;
     KeyPointer privateKey = CreatePrivateKey();
     auto& priv = static_cast<TokRsaPrivateKey&>(*privateKey);
     priv.SetLifeTime(zrck::TokObject::LIFETIME_TOKEN);

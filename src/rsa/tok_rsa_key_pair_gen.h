@@ -15,7 +15,7 @@ public:
     CK_ULONG GetMaxKeySize() const override;
     // The public key first. Every template failure comes before the token is asked; a failure
     // after the token made the key removes the key and its reserved files again.
-    KeyPair GenerateKeyPair(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    KeyPair GenerateKeyPair(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                             zrck::AttributeTemplate& publicAttributes,
                             zrck::AttributeTemplate& privateAttributes) override;
     void FreeResources() override {}

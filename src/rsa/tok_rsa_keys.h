@@ -36,7 +36,7 @@ public:
     static bool IsInAllowedMechanismTable(CK_MECHANISM_TYPE type);
 
     // Import: all seven components go to a new device key slot, never into the object.
-    void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override;
     // A private key cannot be copied: CKR_FUNCTION_NOT_SUPPORTED.
     zrck::TokObject* GenerateCopy() override;
 

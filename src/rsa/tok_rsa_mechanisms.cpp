@@ -1,6 +1,6 @@
 #include "rsa/tok_rsa_mechanisms.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/token_storage.h"
 #include "objects/tok_rsa_util.h"
 #include "rsa/tok_rsa_keys.h"
@@ -41,7 +41,7 @@ TokRsaPkcs1v15Mechanism::TokRsaPkcs1v15Mechanism()
     RsaKeyBinding::SetStoredKeySizes(*this);
 }
 
-bool TokRsaPkcs1v15Mechanism::Encrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+bool TokRsaPkcs1v15Mechanism::Encrypt(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                                       unsigned long* outLen)
 {
     const zrck::TokRsaPublicKey& key = keys_.Public();
@@ -60,7 +60,7 @@ bool TokRsaPkcs1v15Mechanism::Encrypt(zrck::SessionFrame& session, const tru::Bu
     return PlaceResult(encrypted, out, outLen);
 }
 
-bool TokRsaPkcs1v15Mechanism::Decrypt(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokRsaPkcs1v15Mechanism::Decrypt(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                       unsigned long* outLen)
 {
     const uint32_t k = RsaKeyBinding::BlockLength(keys_.Private().GetModulusBits());
@@ -73,7 +73,7 @@ bool TokRsaPkcs1v15Mechanism::Decrypt(zrck::SessionFrame&, const tru::Buffer& da
     return PlaceResult(plain, out, outLen);
 }
 
-bool TokRsaPkcs1v15Mechanism::Sign(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+bool TokRsaPkcs1v15Mechanism::Sign(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                                    unsigned long* outLen)
 {
     const uint32_t k = RsaKeyBinding::BlockLength(keys_.Private().GetModulusBits());
@@ -86,13 +86,13 @@ bool TokRsaPkcs1v15Mechanism::Sign(zrck::SessionFrame& session, const tru::Buffe
     return PlaceResult(signature, out, outLen);
 }
 
-bool TokRsaPkcs1v15Mechanism::SignRecover(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+bool TokRsaPkcs1v15Mechanism::SignRecover(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                                           unsigned long* outLen)
 {
     return Sign(session, data, out, outLen);
 }
 
-bool TokRsaPkcs1v15Mechanism::Verify(zrck::SessionFrame& session, const tru::Buffer& data,
+bool TokRsaPkcs1v15Mechanism::Verify(zrck::MechanismSession& session, const tru::Buffer& data,
                                      const tru::Buffer& signature)
 {
     const zrck::TokRsaPublicKey& key = keys_.Public();
@@ -106,7 +106,7 @@ bool TokRsaPkcs1v15Mechanism::Verify(zrck::SessionFrame& session, const tru::Buf
     return keys_.PublicStorage().VerifySignatureM(blob, paramSet, expected, signature);
 }
 
-bool TokRsaPkcs1v15Mechanism::VerifyRecover(zrck::SessionFrame&, const tru::Buffer& signature, unsigned char* out,
+bool TokRsaPkcs1v15Mechanism::VerifyRecover(zrck::MechanismSession&, const tru::Buffer& signature, unsigned char* out,
                                             unsigned long* outLen)
 {
     const zrck::TokRsaPublicKey& key = keys_.Public();
@@ -165,37 +165,37 @@ bool TokRsaX509Mechanism::PrivateOperation(const tru::Buffer& input, unsigned ch
     return PlaceResult(output, out, outLen);
 }
 
-bool TokRsaX509Mechanism::Encrypt(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokRsaX509Mechanism::Encrypt(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                   unsigned long* outLen)
 {
     return PublicOperation(data, out, outLen);
 }
 
-bool TokRsaX509Mechanism::VerifyRecover(zrck::SessionFrame&, const tru::Buffer& signature, unsigned char* out,
+bool TokRsaX509Mechanism::VerifyRecover(zrck::MechanismSession&, const tru::Buffer& signature, unsigned char* out,
                                         unsigned long* outLen)
 {
     return PublicOperation(signature, out, outLen);
 }
 
-bool TokRsaX509Mechanism::Decrypt(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokRsaX509Mechanism::Decrypt(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                   unsigned long* outLen)
 {
     return PrivateOperation(data, out, outLen, false);
 }
 
-bool TokRsaX509Mechanism::SignRecover(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokRsaX509Mechanism::SignRecover(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                       unsigned long* outLen)
 {
     return PrivateOperation(data, out, outLen, false);
 }
 
-bool TokRsaX509Mechanism::Sign(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokRsaX509Mechanism::Sign(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                unsigned long* outLen)
 {
     return PrivateOperation(data, out, outLen, true);
 }
 
-bool TokRsaX509Mechanism::Verify(zrck::SessionFrame&, const tru::Buffer& data, const tru::Buffer& signature)
+bool TokRsaX509Mechanism::Verify(zrck::MechanismSession&, const tru::Buffer& data, const tru::Buffer& signature)
 {
     const zrck::TokRsaPublicKey& key = keys_.Public();
     const CK_ULONG bits = key.GetModulusBits();

@@ -21,28 +21,28 @@ public:
 
     CK_ULONG GetMinKeySize() const override { return RsaKeyBinding::MinKeySize(*this); }
     CK_ULONG GetMaxKeySize() const override { return RsaKeyBinding::MaxKeySize(*this); }
-    void EncryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter, zrck::TokPublicKey& key) override
+    void EncryptInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter, zrck::TokPublicKey& key) override
     {
         keys_.BindPublic(*this, parameter, key);
     }
-    void VerifyInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter, zrck::TokPublicKey& key) override
+    void VerifyInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter, zrck::TokPublicKey& key) override
     {
         keys_.BindPublic(*this, parameter, key);
     }
-    void VerifyRecoverInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+    void VerifyRecoverInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                            zrck::TokPublicKey& key) override
     {
         keys_.BindPublic(*this, parameter, key);
     }
-    void DecryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter, zrck::TokPrivateKey& key) override
+    void DecryptInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter, zrck::TokPrivateKey& key) override
     {
         keys_.BindPrivate(*this, parameter, key);
     }
-    void SignInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter, zrck::TokPrivateKey& key) override
+    void SignInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter, zrck::TokPrivateKey& key) override
     {
         keys_.BindPrivate(*this, parameter, key);
     }
-    void SignRecoverInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+    void SignRecoverInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                          zrck::TokPrivateKey& key) override
     {
         keys_.BindPrivate(*this, parameter, key);
@@ -59,17 +59,17 @@ public:
 
     // Data of 1 to k - 11 bytes, checked before a length query is answered; the random padding
     // is drawn only when the block is really sent.
-    bool Encrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool Encrypt(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override;
     // Only a block of type 2 decrypts; every malformed block gives CKR_ENCRYPTED_DATA_INVALID.
-    bool Decrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool Decrypt(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override;
-    bool Sign(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override;
-    bool Verify(zrck::SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature) override;
-    bool SignRecover(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool Sign(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override;
+    bool Verify(zrck::MechanismSession& session, const tru::Buffer& data, const tru::Buffer& signature) override;
+    bool SignRecover(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                      unsigned long* outLen) override;
     // Only a block of type 1 is recovered; a malformed one gives CKR_SIGNATURE_INVALID.
-    bool VerifyRecover(zrck::SessionFrame& session, const tru::Buffer& signature, unsigned char* out,
+    bool VerifyRecover(zrck::MechanismSession& session, const tru::Buffer& signature, unsigned char* out,
                        unsigned long* outLen) override;
     zrck::TokMechanism* Clone() const override;
 };
@@ -78,15 +78,15 @@ class TokRsaX509Mechanism : public TokRsaRawMechanism<zrck::TokRsaX509Mechanism>
 public:
     TokRsaX509Mechanism();
 
-    bool Encrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool Encrypt(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override;
-    bool Decrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool Decrypt(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override;
-    bool Sign(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override;
-    bool Verify(zrck::SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature) override;
-    bool SignRecover(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool Sign(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override;
+    bool Verify(zrck::MechanismSession& session, const tru::Buffer& data, const tru::Buffer& signature) override;
+    bool SignRecover(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                      unsigned long* outLen) override;
-    bool VerifyRecover(zrck::SessionFrame& session, const tru::Buffer& signature, unsigned char* out,
+    bool VerifyRecover(zrck::MechanismSession& session, const tru::Buffer& signature, unsigned char* out,
                        unsigned long* outLen) override;
     zrck::TokMechanism* Clone() const override;
 

@@ -1,6 +1,6 @@
 #include "rsa/tok_rsa_keys.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
 #include "support/math.h"
@@ -55,7 +55,7 @@ void TokRsaPrivateKey::AddRsaKeyComponent(vdk::SafeBuffer& blob, const tru::Buff
     blob = std::move(grown);
 }
 
-void TokRsaPrivateKey::InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes)
+void TokRsaPrivateKey::InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes)
 {
     zrck::TokRsaPrivateKey::InitializeWithAttributes(token, attributes);
     if (!IsTokenObject() || !IsPrivateObject()) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);

@@ -1,6 +1,6 @@
 #include "rsa/tok_sha_rsa_mechanisms.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/token_storage.h"
 #include "objects/tok_rsa_util.h"
 #include "rsa/tok_rsa_keys.h"
@@ -27,7 +27,7 @@ template <class Base, const ShaRsaTraits& Traits>
 TokShaRsaPkcs<Base, Traits>::~TokShaRsaPkcs() = default;
 
 template <class Base, const ShaRsaTraits& Traits>
-void TokShaRsaPkcs<Base, Traits>::SignInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void TokShaRsaPkcs<Base, Traits>::SignInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                            zrck::TokPrivateKey& key)
 {
     FreeResources();
@@ -36,7 +36,7 @@ void TokShaRsaPkcs<Base, Traits>::SignInit(zrck::SessionFrame&, const zrck::Mech
 }
 
 template <class Base, const ShaRsaTraits& Traits>
-void TokShaRsaPkcs<Base, Traits>::VerifyInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void TokShaRsaPkcs<Base, Traits>::VerifyInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                              zrck::TokPublicKey& key)
 {
     FreeResources();
@@ -45,7 +45,7 @@ void TokShaRsaPkcs<Base, Traits>::VerifyInit(zrck::SessionFrame&, const zrck::Me
 }
 
 template <class Base, const ShaRsaTraits& Traits>
-void TokShaRsaPkcs<Base, Traits>::FinishBlock(zrck::SessionFrame& session, const tru::Buffer* data,
+void TokShaRsaPkcs<Base, Traits>::FinishBlock(zrck::MechanismSession& session, const tru::Buffer* data,
                                               uint32_t blockLength, tru::BufferDynamic& block)
 {
     tru::BufferDynamic hash;
@@ -56,7 +56,7 @@ void TokShaRsaPkcs<Base, Traits>::FinishBlock(zrck::SessionFrame& session, const
 }
 
 template <class Base, const ShaRsaTraits& Traits>
-bool TokShaRsaPkcs<Base, Traits>::SignFinished(zrck::SessionFrame& session, const tru::Buffer* data,
+bool TokShaRsaPkcs<Base, Traits>::SignFinished(zrck::MechanismSession& session, const tru::Buffer* data,
                                                unsigned char* out, unsigned long* outLen)
 {
     const uint32_t k = RsaKeyBinding::BlockLength(keys_.Private().GetModulusBits());
@@ -70,7 +70,7 @@ bool TokShaRsaPkcs<Base, Traits>::SignFinished(zrck::SessionFrame& session, cons
 }
 
 template <class Base, const ShaRsaTraits& Traits>
-bool TokShaRsaPkcs<Base, Traits>::VerifyFinished(zrck::SessionFrame& session, const tru::Buffer* data,
+bool TokShaRsaPkcs<Base, Traits>::VerifyFinished(zrck::MechanismSession& session, const tru::Buffer* data,
                                                  const tru::Buffer& signature)
 {
     const CK_ULONG bits = keys_.Public().GetModulusBits();
@@ -83,39 +83,39 @@ bool TokShaRsaPkcs<Base, Traits>::VerifyFinished(zrck::SessionFrame& session, co
 }
 
 template <class Base, const ShaRsaTraits& Traits>
-bool TokShaRsaPkcs<Base, Traits>::Sign(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+bool TokShaRsaPkcs<Base, Traits>::Sign(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                                        unsigned long* outLen)
 {
     return SignFinished(session, &data, out, outLen);
 }
 
 template <class Base, const ShaRsaTraits& Traits>
-bool TokShaRsaPkcs<Base, Traits>::SignFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen)
+bool TokShaRsaPkcs<Base, Traits>::SignFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen)
 {
     return SignFinished(session, nullptr, out, outLen);
 }
 
 template <class Base, const ShaRsaTraits& Traits>
-void TokShaRsaPkcs<Base, Traits>::SignUpdate(zrck::SessionFrame&, const tru::Buffer& data)
+void TokShaRsaPkcs<Base, Traits>::SignUpdate(zrck::MechanismSession&, const tru::Buffer& data)
 {
     hasher_.Update(data);
 }
 
 template <class Base, const ShaRsaTraits& Traits>
-void TokShaRsaPkcs<Base, Traits>::VerifyUpdate(zrck::SessionFrame&, const tru::Buffer& data)
+void TokShaRsaPkcs<Base, Traits>::VerifyUpdate(zrck::MechanismSession&, const tru::Buffer& data)
 {
     hasher_.Update(data);
 }
 
 template <class Base, const ShaRsaTraits& Traits>
-bool TokShaRsaPkcs<Base, Traits>::Verify(zrck::SessionFrame& session, const tru::Buffer& data,
+bool TokShaRsaPkcs<Base, Traits>::Verify(zrck::MechanismSession& session, const tru::Buffer& data,
                                          const tru::Buffer& signature)
 {
     return VerifyFinished(session, &data, signature);
 }
 
 template <class Base, const ShaRsaTraits& Traits>
-bool TokShaRsaPkcs<Base, Traits>::VerifyFinal(zrck::SessionFrame& session, const tru::Buffer& signature)
+bool TokShaRsaPkcs<Base, Traits>::VerifyFinal(zrck::MechanismSession& session, const tru::Buffer& signature)
 {
     return VerifyFinished(session, nullptr, signature);
 }

@@ -35,17 +35,17 @@ public:
     CK_ULONG GetMinKeySize() const override { return RsaKeyBinding::MinKeySize(*this); }
     CK_ULONG GetMaxKeySize() const override { return RsaKeyBinding::MaxKeySize(*this); }
     // Binding starts a new hash, whatever an earlier operation left.
-    void SignInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    void SignInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                   zrck::TokPrivateKey& key) override;
     // A length query or a short buffer is answered before the data is hashed.
-    bool Sign(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override;
-    void SignUpdate(zrck::SessionFrame& session, const tru::Buffer& data) override;
-    bool SignFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen) override;
-    void VerifyInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    bool Sign(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override;
+    void SignUpdate(zrck::MechanismSession& session, const tru::Buffer& data) override;
+    bool SignFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen) override;
+    void VerifyInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                     zrck::TokPublicKey& key) override;
-    bool Verify(zrck::SessionFrame& session, const tru::Buffer& data, const tru::Buffer& signature) override;
-    void VerifyUpdate(zrck::SessionFrame& session, const tru::Buffer& data) override;
-    bool VerifyFinal(zrck::SessionFrame& session, const tru::Buffer& signature) override;
+    bool Verify(zrck::MechanismSession& session, const tru::Buffer& data, const tru::Buffer& signature) override;
+    void VerifyUpdate(zrck::MechanismSession& session, const tru::Buffer& data) override;
+    bool VerifyFinal(zrck::MechanismSession& session, const tru::Buffer& signature) override;
     void FreeResources() override;
     zrck::TokMechanism* Clone() const override;
 
@@ -53,11 +53,11 @@ public:
 
 private:
     // The block type 1 of the DigestInfo of the finished hash.
-    void FinishBlock(zrck::SessionFrame& session, const tru::Buffer* data, uint32_t blockLength,
+    void FinishBlock(zrck::MechanismSession& session, const tru::Buffer* data, uint32_t blockLength,
                      tru::BufferDynamic& block);
-    bool SignFinished(zrck::SessionFrame& session, const tru::Buffer* data, unsigned char* out,
+    bool SignFinished(zrck::MechanismSession& session, const tru::Buffer* data, unsigned char* out,
                       unsigned long* outLen);
-    bool VerifyFinished(zrck::SessionFrame& session, const tru::Buffer* data, const tru::Buffer& signature);
+    bool VerifyFinished(zrck::MechanismSession& session, const tru::Buffer* data, const tru::Buffer& signature);
 
     RsaKeyBinding keys_;
     mbt::OperationHasher hasher_{Traits.hasher};

@@ -4,7 +4,7 @@
 
 #include <mbedtls/platform_util.h>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "support/safe_buffer.h"
 
 namespace mbt {

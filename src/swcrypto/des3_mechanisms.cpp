@@ -4,7 +4,7 @@
 
 #include <mbedtls/platform_util.h>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "support/safe_buffer.h"
 
 namespace mbt {
@@ -69,14 +69,14 @@ void Des3CbcOperation<Base>::Init(const zrck::MechanismParameter& parameter, zrc
 }
 
 template <class Base>
-void Des3CbcOperation<Base>::EncryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void Des3CbcOperation<Base>::EncryptInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                          zrck::TokSecretKey& key)
 {
     Init(parameter, key, true);
 }
 
 template <class Base>
-void Des3CbcOperation<Base>::DecryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter,
+void Des3CbcOperation<Base>::DecryptInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
                                          zrck::TokSecretKey& key)
 {
     Init(parameter, key, false);
@@ -105,19 +105,19 @@ bool TokDES3CbcMechanism::Blocks(const tru::Buffer& data, unsigned char* out, un
     return true;
 }
 
-bool TokDES3CbcMechanism::Encrypt(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokDES3CbcMechanism::Encrypt(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                   unsigned long* outLen)
 {
     return Blocks(data, out, outLen);
 }
 
-bool TokDES3CbcMechanism::EncryptUpdate(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokDES3CbcMechanism::EncryptUpdate(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                         unsigned long* outLen)
 {
     return Blocks(data, out, outLen);
 }
 
-bool TokDES3CbcMechanism::EncryptFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen)
+bool TokDES3CbcMechanism::EncryptFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen)
 {
     Running();
     *outLen = 0;
@@ -125,19 +125,19 @@ bool TokDES3CbcMechanism::EncryptFinal(zrck::SessionFrame&, unsigned char* out, 
     return true;
 }
 
-bool TokDES3CbcMechanism::Decrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+bool TokDES3CbcMechanism::Decrypt(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                                   unsigned long* outLen)
 {
     return Encrypt(session, data, out, outLen);
 }
 
-bool TokDES3CbcMechanism::DecryptUpdate(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+bool TokDES3CbcMechanism::DecryptUpdate(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                                         unsigned long* outLen)
 {
     return EncryptUpdate(session, data, out, outLen);
 }
 
-bool TokDES3CbcMechanism::DecryptFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen)
+bool TokDES3CbcMechanism::DecryptFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen)
 {
     return EncryptFinal(session, out, outLen);
 }
@@ -167,7 +167,7 @@ void TokDES3CbcPadMechanism::WriteLastBlock(const tru::Buffer& data, uint32_t ta
     mbedtls_platform_zeroize(block, sizeof block);
 }
 
-bool TokDES3CbcPadMechanism::Encrypt(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokDES3CbcPadMechanism::Encrypt(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                      unsigned long* outLen)
 {
     TokDES3CbcEncryptor& encryptor = Running();
@@ -180,7 +180,7 @@ bool TokDES3CbcPadMechanism::Encrypt(zrck::SessionFrame&, const tru::Buffer& dat
     return true;
 }
 
-bool TokDES3CbcPadMechanism::EncryptUpdate(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokDES3CbcPadMechanism::EncryptUpdate(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                            unsigned long* outLen)
 {
     TokDES3CbcEncryptor& encryptor = Running();
@@ -197,7 +197,7 @@ bool TokDES3CbcPadMechanism::EncryptUpdate(zrck::SessionFrame&, const tru::Buffe
     return true;
 }
 
-bool TokDES3CbcPadMechanism::EncryptFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen)
+bool TokDES3CbcPadMechanism::EncryptFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen)
 {
     Running();
     if (!OutputFits(out, outLen, padded_ ? 0 : kBlock)) return false;
@@ -207,7 +207,7 @@ bool TokDES3CbcPadMechanism::EncryptFinal(zrck::SessionFrame&, unsigned char* ou
     return true;
 }
 
-bool TokDES3CbcPadMechanism::Decrypt(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokDES3CbcPadMechanism::Decrypt(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                      unsigned long* outLen)
 {
     TokDES3CbcEncryptor& encryptor = Running();
@@ -225,7 +225,7 @@ bool TokDES3CbcPadMechanism::Decrypt(zrck::SessionFrame&, const tru::Buffer& dat
     return true;
 }
 
-bool TokDES3CbcPadMechanism::DecryptUpdate(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool TokDES3CbcPadMechanism::DecryptUpdate(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                            unsigned long* outLen)
 {
     TokDES3CbcEncryptor& encryptor = Running();
@@ -244,7 +244,7 @@ bool TokDES3CbcPadMechanism::DecryptUpdate(zrck::SessionFrame&, const tru::Buffe
     return true;
 }
 
-bool TokDES3CbcPadMechanism::DecryptFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen)
+bool TokDES3CbcPadMechanism::DecryptFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen)
 {
     TokDES3CbcEncryptor& encryptor = Running();
     if (!holding_) throw zrck::Exception(CKR_ENCRYPTED_DATA_LEN_RANGE);

@@ -19,9 +19,9 @@ public:
     using Base::DecryptInit;
     using Base::EncryptInit;
 
-    void EncryptInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    void EncryptInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                      zrck::TokSecretKey& key) override;
-    void DecryptInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    void DecryptInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                      zrck::TokSecretKey& key) override;
     void SetIV(const tru::Buffer& iv) override;
     void FreeResources() override;
@@ -47,16 +47,16 @@ class TokDES3CbcMechanism : public Des3CbcOperation<zrck::TokDES3CbcMechanism> {
 public:
     TokDES3CbcMechanism();
 
-    bool Encrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool Encrypt(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override;
-    bool EncryptUpdate(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool EncryptUpdate(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override;
-    bool EncryptFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen) override;
-    bool Decrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool EncryptFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen) override;
+    bool Decrypt(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override;
-    bool DecryptUpdate(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool DecryptUpdate(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override;
-    bool DecryptFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen) override;
+    bool DecryptFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen) override;
 
 private:
     void Started(bool) override {}
@@ -67,18 +67,18 @@ class TokDES3CbcPadMechanism : public Des3CbcOperation<zrck::TokDES3CbcPadMechan
 public:
     TokDES3CbcPadMechanism();
 
-    bool Encrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool Encrypt(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override;
-    bool EncryptUpdate(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool EncryptUpdate(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override;
-    bool EncryptFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen) override;
+    bool EncryptFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen) override;
     // The required length is the ciphertext's; a wrong padding is CKR_ENCRYPTED_DATA_INVALID and
     // leaves nothing decrypted in the output.
-    bool Decrypt(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool Decrypt(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                  unsigned long* outLen) override;
-    bool DecryptUpdate(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    bool DecryptUpdate(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override;
-    bool DecryptFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen) override;
+    bool DecryptFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen) override;
     void FreeResources() override;
 
 private:

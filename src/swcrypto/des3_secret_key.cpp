@@ -1,7 +1,7 @@
 #include "swcrypto/des3_secret_key.h"
 
-#include "cryptoki/exception.h"
-#include "cryptoki/token.h"
+#include "ckbase/exception.h"
+#include "objects/object_token.h"
 
 namespace mbt {
 
@@ -14,7 +14,7 @@ void TokDES3SecretKey::AddDefaultUsageAttributes()
 void TokDES3SecretKey::GetKeyMark(tru::BufferDynamic& mark)
 {
     if (!GetIsExtractable()) throw zrck::Exception(CKR_KEY_UNEXTRACTABLE);
-    zrck::Token* token = GetTokenPtr();
+    zrck::ObjectToken* token = GetTokenPtr();
     if (token == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
     token->CalculateMark(GetValue(), mark);
 }

@@ -1,9 +1,9 @@
 #include "swcrypto/ecdsa_key_pair_gen.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/names/ck_names.h"
-#include "cryptoki/session_frame.h"
-#include "cryptoki/token.h"
+#include "objects/mechanism_session.h"
+#include "objects/object_token.h"
 #include "objects/tok_key.h"
 #include "support/safe_buffer.h"
 #include "swcrypto/ecdsa_signing.h"
@@ -18,7 +18,7 @@ TokECDsaKeyPairGenMechanism::TokECDsaKeyPairGenMechanism()
     SetFlags(CKF_GENERATE_KEY_PAIR | kECDsaCurveFlags);
 }
 
-zrck::Token& TokECDsaKeyPairGenMechanism::CheckRequest(zrck::SessionFrame& session,
+zrck::ObjectToken& TokECDsaKeyPairGenMechanism::CheckRequest(zrck::MechanismSession& session,
                                                        const zrck::CurveTemplateFacts& publicFacts,
                                                        const zrck::CurveTemplateFacts& privateFacts,
                                                        bool privateTemplateGiven)
@@ -31,15 +31,15 @@ zrck::Token& TokECDsaKeyPairGenMechanism::CheckRequest(zrck::SessionFrame& sessi
     return LoggedToken(session);
 }
 
-zrck::Token& TokECDsaKeyPairGenMechanism::LoggedToken(zrck::SessionFrame& session)
+zrck::ObjectToken& TokECDsaKeyPairGenMechanism::LoggedToken(zrck::MechanismSession& session)
 {
-    zrck::Token* token = session.GetOwnerToken();
+    zrck::ObjectToken* token = session.GetOwnerToken();
     if (token == nullptr) throw zrck::Exception(CKR_DEVICE_REMOVED);
     if (!token->IsLogged()) throw zrck::Exception(CKR_USER_NOT_LOGGED_IN);
     return *token;
 }
 
-zrck::TokMechanism::KeyPair TokECDsaKeyPairGenMechanism::GenerateKeyPair(zrck::SessionFrame& session,
+zrck::TokMechanism::KeyPair TokECDsaKeyPairGenMechanism::GenerateKeyPair(zrck::MechanismSession& session,
                                                                         const zrck::MechanismParameter& parameter,
                                                                         zrck::AttributeTemplate& publicAttributes,
                                                                         zrck::AttributeTemplate& privateAttributes)
@@ -48,7 +48,7 @@ zrck::TokMechanism::KeyPair TokECDsaKeyPairGenMechanism::GenerateKeyPair(zrck::S
     EnsureParameterEmpty(parameter);
     const zrck::CurveTemplateFacts publicFacts = zrck::WalkPublicCurveTemplate(publicAttributes, CKK_EC, 0);
     const zrck::CurveTemplateFacts privateFacts = zrck::WalkPrivateCurveTemplate(privateAttributes, CKK_EC, 0);
-    zrck::Token& token = CheckRequest(session, publicFacts, privateFacts, privateAttributes.GetCount() != 0);
+    zrck::ObjectToken& token = CheckRequest(session, publicFacts, privateFacts, privateAttributes.GetCount() != 0);
 
     // The curve is copied: the template entries are replaced below.
     tru::BufferDynamic curve;

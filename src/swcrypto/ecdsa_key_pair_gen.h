@@ -21,7 +21,7 @@ public:
 
     // Public key first. The curve comes from the public template only (CKR_TEMPLATE_INCOMPLETE
     // without one); the private key's CKA_VALUE is the minimal big-endian private value.
-    KeyPair GenerateKeyPair(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    KeyPair GenerateKeyPair(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                             zrck::AttributeTemplate& publicAttributes,
                             zrck::AttributeTemplate& privateAttributes) override;
 
@@ -30,10 +30,10 @@ protected:
     // session: a private key that is not private or a private public key
     // (CKR_ATTRIBUTE_VALUE_INVALID), a token key in a read-only session (CKR_SESSION_READ_ONLY),
     // nobody logged in (CKR_USER_NOT_LOGGED_IN), no token (CKR_DEVICE_REMOVED).
-    virtual zrck::Token& CheckRequest(zrck::SessionFrame& session, const zrck::CurveTemplateFacts& publicFacts,
+    virtual zrck::ObjectToken& CheckRequest(zrck::MechanismSession& session, const zrck::CurveTemplateFacts& publicFacts,
                                       const zrck::CurveTemplateFacts& privateFacts, bool privateTemplateGiven);
     // The session's token with a user logged in: CKR_DEVICE_REMOVED, CKR_USER_NOT_LOGGED_IN.
-    static zrck::Token& LoggedToken(zrck::SessionFrame& session);
+    static zrck::ObjectToken& LoggedToken(zrck::MechanismSession& session);
 };
 
 } // namespace mbt

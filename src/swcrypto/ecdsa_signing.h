@@ -5,7 +5,7 @@
 // curve's order.
 #pragma once
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/tok_curve_keys.h"
 #include "objects/operation_keys.h"
 #include "objects/tok_ecdsa_mechanisms.h"
@@ -91,24 +91,24 @@ public:
         SetECDsaKeySizes(*this);
     }
 
-    void SignInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter, zrck::TokPrivateKey& key) override
+    void SignInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter, zrck::TokPrivateKey& key) override
     {
         FreeResources();
         operation_.BindPrivate(*this, parameter, key);
     }
-    bool Sign(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override
+    bool Sign(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override
     {
         operation_.Private();
         if (data.Size() > kMaxValue) throw zrck::Exception(CKR_DATA_LEN_RANGE);
         return operation_.Sign(Engine(), [&data](tru::BufferDynamic&) -> const tru::Buffer& { return data; }, out,
                                outLen);
     }
-    void VerifyInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter, zrck::TokPublicKey& key) override
+    void VerifyInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter, zrck::TokPublicKey& key) override
     {
         FreeResources();
         operation_.BindPublic(*this, parameter, key);
     }
-    bool Verify(zrck::SessionFrame&, const tru::Buffer& data, const tru::Buffer& signature) override
+    bool Verify(zrck::MechanismSession&, const tru::Buffer& data, const tru::Buffer& signature) override
     {
         return Engine().Verify(operation_.Public(), data, signature);
     }
@@ -137,33 +137,33 @@ public:
     ~ECDsaShaMechanism() override { ECDsaShaMechanism::FreeResources(); }
 
     // Each operation starts a new digest.
-    void SignInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter, zrck::TokPrivateKey& key) override
+    void SignInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter, zrck::TokPrivateKey& key) override
     {
         FreeResources();
         operation_.BindPrivate(*this, parameter, key);
         hasher_.Begin();
     }
-    bool Sign(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override
+    bool Sign(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override
     {
         return SignDigest(&data, out, outLen);
     }
-    void SignUpdate(zrck::SessionFrame&, const tru::Buffer& data) override { hasher_.Update(data); }
-    bool SignFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen) override
+    void SignUpdate(zrck::MechanismSession&, const tru::Buffer& data) override { hasher_.Update(data); }
+    bool SignFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen) override
     {
         return SignDigest(nullptr, out, outLen);
     }
-    void VerifyInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter, zrck::TokPublicKey& key) override
+    void VerifyInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter, zrck::TokPublicKey& key) override
     {
         FreeResources();
         operation_.BindPublic(*this, parameter, key);
         hasher_.Begin();
     }
-    bool Verify(zrck::SessionFrame&, const tru::Buffer& data, const tru::Buffer& signature) override
+    bool Verify(zrck::MechanismSession&, const tru::Buffer& data, const tru::Buffer& signature) override
     {
         return VerifyDigest(&data, signature);
     }
-    void VerifyUpdate(zrck::SessionFrame&, const tru::Buffer& data) override { hasher_.Update(data); }
-    bool VerifyFinal(zrck::SessionFrame&, const tru::Buffer& signature) override
+    void VerifyUpdate(zrck::MechanismSession&, const tru::Buffer& data) override { hasher_.Update(data); }
+    bool VerifyFinal(zrck::MechanismSession&, const tru::Buffer& signature) override
     {
         return VerifyDigest(nullptr, signature);
     }

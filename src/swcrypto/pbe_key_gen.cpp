@@ -4,8 +4,8 @@
 #include <cstring>
 #include <vector>
 
-#include "cryptoki/exception.h"
-#include "cryptoki/session_frame.h"
+#include "ckbase/exception.h"
+#include "objects/mechanism_session.h"
 #include "swcrypto/des3_engine.h"
 #include "swcrypto/sha_hashers.h"
 
@@ -113,7 +113,7 @@ void TokSha1PBE3DESEdeCbcKeyGenMechanism::Derive(unsigned char id, const CK_PBE_
 }
 
 zrck::TokMechanism::KeyPointer TokSha1PBE3DESEdeCbcKeyGenMechanism::GenerateKey(
-    zrck::SessionFrame& session, const zrck::MechanismParameter& parameter, zrck::AttributeTemplate& attributes)
+    zrck::MechanismSession& session, const zrck::MechanismParameter& parameter, zrck::AttributeTemplate& attributes)
 {
     if (parameter.GetType() != CKM_PBE_SHA1_DES3_EDE_CBC) throw zrck::Exception(CKR_MECHANISM_INVALID);
     SetParameter(parameter);

@@ -17,7 +17,7 @@ public:
 
     TokSha1PBE3DESEdeCbcKeyGenMechanism();
 
-    KeyPointer GenerateKey(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter,
+    KeyPointer GenerateKey(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter,
                            zrck::AttributeTemplate& attributes) override;
     void FreeResources() override {}
     // Each refusal is CKR_MECHANISM_PARAM_INVALID: empty or null password or salt, null IV output.

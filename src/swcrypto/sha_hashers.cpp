@@ -8,7 +8,7 @@
 #include <mbedtls/platform_util.h>
 #include <mbedtls/sha512.h>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 
 namespace mbt {
 

@@ -1,6 +1,6 @@
 #include "swcrypto/sha_mechanisms.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "support/serialization.h"
 #include "support/vdk_exception.h"
 
@@ -52,7 +52,7 @@ AHasher& ShaDigestMechanism<Base>::Started()
 }
 
 template <class Base>
-void ShaDigestMechanism<Base>::DigestInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter)
+void ShaDigestMechanism<Base>::DigestInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter)
 {
     this->EnsureParameterEmpty(parameter);
     Started();
@@ -77,20 +77,20 @@ bool ShaDigestMechanism<Base>::Finish(unsigned char* out, unsigned long* outLen,
 }
 
 template <class Base>
-bool ShaDigestMechanism<Base>::Digest(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+bool ShaDigestMechanism<Base>::Digest(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                       unsigned long* outLen)
 {
     return Finish(out, outLen, &data);
 }
 
 template <class Base>
-bool ShaDigestMechanism<Base>::DigestFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen)
+bool ShaDigestMechanism<Base>::DigestFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen)
 {
     return Finish(out, outLen, nullptr);
 }
 
 template <class Base>
-void ShaDigestMechanism<Base>::DigestUpdate(zrck::SessionFrame&, const tru::Buffer& data)
+void ShaDigestMechanism<Base>::DigestUpdate(zrck::MechanismSession&, const tru::Buffer& data)
 {
     if (!hasher_) throw zrck::Exception(CKR_GENERAL_ERROR);
     hasher_->Update(data);
@@ -106,7 +106,7 @@ void ShaDigestMechanism<Base>::GetMechanismSessionState(tru::BufferDynamic& stat
 }
 
 template <class Base>
-void ShaDigestMechanism<Base>::SetMechanismSessionState(zrck::SessionFrame&, zrck::CryptoStateEnum,
+void ShaDigestMechanism<Base>::SetMechanismSessionState(zrck::MechanismSession&, zrck::CryptoStateEnum,
                                                         const tru::Buffer& state, zrck::TokKey* key)
 {
     if (key != nullptr) throw zrck::Exception(CKR_KEY_NOT_NEEDED);

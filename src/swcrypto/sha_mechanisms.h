@@ -20,13 +20,13 @@ public:
     void GetMechanismSessionState(tru::BufferDynamic& state) override;
     // CKR_KEY_NOT_NEEDED with a key; CKR_SAVED_STATE_INVALID for a state that is short, of
     // another size or of another digest.
-    void SetMechanismSessionState(zrck::SessionFrame& session, zrck::CryptoStateEnum kind,
+    void SetMechanismSessionState(zrck::MechanismSession& session, zrck::CryptoStateEnum kind,
                                   const tru::Buffer& state, zrck::TokKey* key) override;
-    void DigestInit(zrck::SessionFrame& session, const zrck::MechanismParameter& parameter) override;
-    bool Digest(zrck::SessionFrame& session, const tru::Buffer& data, unsigned char* out,
+    void DigestInit(zrck::MechanismSession& session, const zrck::MechanismParameter& parameter) override;
+    bool Digest(zrck::MechanismSession& session, const tru::Buffer& data, unsigned char* out,
                 unsigned long* outLen) override;
-    void DigestUpdate(zrck::SessionFrame& session, const tru::Buffer& data) override;
-    bool DigestFinal(zrck::SessionFrame& session, unsigned char* out, unsigned long* outLen) override;
+    void DigestUpdate(zrck::MechanismSession& session, const tru::Buffer& data) override;
+    bool DigestFinal(zrck::MechanismSession& session, unsigned char* out, unsigned long* outLen) override;
     void FreeResources() override;
 
 protected:

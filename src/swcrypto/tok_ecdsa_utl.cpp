@@ -1,7 +1,7 @@
 #include "swcrypto/tok_ecdsa_utl.h"
 
-#include "cryptoki/exception.h"
-#include "cryptoki/token.h"
+#include "ckbase/exception.h"
+#include "objects/object_token.h"
 #include "support/safe_buffer.h"
 #include "tru2/exception.h"
 

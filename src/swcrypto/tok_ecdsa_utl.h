@@ -10,7 +10,7 @@
 #include <utility>
 
 namespace zrck {
-class Token;
+class ObjectToken;
 }
 
 namespace mbt {
@@ -30,12 +30,12 @@ public:
     static const tru::Buffer SECP224K1_OID;
     static const tru::Buffer SECP256K1_OID;
 
-    explicit TokECDsaUtl(zrck::Token* token) : token_(token) {}
+    explicit TokECDsaUtl(zrck::ObjectToken* token) : token_(token) {}
     virtual ~TokECDsaUtl() = default;
     TokECDsaUtl(const TokECDsaUtl&) = delete;
     TokECDsaUtl& operator=(const TokECDsaUtl&) = delete;
 
-    zrck::Token* GetToken() const { return token_; }
+    zrck::ObjectToken* GetToken() const { return token_; }
 
     // The mbed TLS group id of the curve; empty CKR_TEMPLATE_INCOMPLETE, unknown
     // CKR_ATTRIBUTE_VALUE_INVALID.
@@ -85,7 +85,7 @@ protected:
 private:
     struct RandomContext;
 
-    zrck::Token* token_;
+    zrck::ObjectToken* token_;
 };
 
 } // namespace mbt

@@ -2,7 +2,7 @@
 
 #include <memory>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/stored_key.h"
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
@@ -20,7 +20,7 @@ const long kFirstPrivateFile = 128;
 
 }  // namespace
 
-void TokDES3SecretKey::InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes)
+void TokDES3SecretKey::InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes)
 {
     mbt::TokDES3SecretKey::InitializeWithAttributes(token, attributes);
     if (GetTokenPtr() == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);

@@ -25,7 +25,7 @@ public:
     }
 
     // The creation rules, then a token must be bound (CKR_FUNCTION_FAILED).
-    void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override;
+    void InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override;
     zrck::TokObject* GenerateCopy() override;
     CK_ULONG GetObjectSize() override;
     bool IsGenerationDateSupported() const override { return true; }
@@ -33,7 +33,7 @@ public:
     tru::Buffer GetAllowedMechanisms() const override;
     bool IsMechanismAllowed(CK_MECHANISM_TYPE type) const override;
     void AddDefaultSensitiveAttributes() override { SetIsSensitive(CK_TRUE); }
-    void AddGeneratedSensitiveAttributes(const zrck::SessionFrame&) override {}
+    void AddGeneratedSensitiveAttributes(const zrck::MechanismSession&) override {}
     // A key whose files are already in the public range cannot become sensitive
     // (CKR_ATTRIBUTE_READ_ONLY): its value would stay in a public file.
     void SetIsSensitive(CK_BBOOL value) override;

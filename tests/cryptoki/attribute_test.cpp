@@ -1,8 +1,8 @@
 // Attributes and templates.
 #include <gtest/gtest.h>
 
-#include "cryptoki/attribute.h"
-#include "cryptoki/exception.h"
+#include "ckbase/attribute.h"
+#include "ckbase/exception.h"
 #include "fake_framework.h"
 
 namespace {

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <stdexcept>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/user.h"
 #include "fake_objects.h"
 #include "tru2/exception.h"

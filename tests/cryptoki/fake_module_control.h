@@ -3,7 +3,7 @@
 #ifndef ZR_TESTS_FAKE_MODULE_CONTROL_H
 #define ZR_TESTS_FAKE_MODULE_CONTROL_H
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 
 extern "C" {
 

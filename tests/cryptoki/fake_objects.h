@@ -32,10 +32,10 @@ public:
 
     CK_OBJECT_CLASS GetClass() const override { return CKO_DATA; }
     CK_RV GetAttributes(zrck::AttributeTemplate& attributes) override { return FillAll(attributes); }
-    void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override {
+    void InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override {
         SetupAll(token, attributes);
     }
-    void SetupAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override {
+    void SetupAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override {
         SetupAll(token, attributes);
     }
     const char* GetObjectClassName() const override { return "FakeDataObject"; }
@@ -109,7 +109,7 @@ public:
     const tru::Buffer& GetCheckValue() const override { return mCheck.View(); }
     void SetCheckValue(const tru::Buffer& value) override { mCheck.Assign(value); }
     void AddDefaultSensitiveAttributes() override { mFlags[7] = CK_TRUE; }
-    void AddGeneratedSensitiveAttributes(const zrck::SessionFrame&) override {}
+    void AddGeneratedSensitiveAttributes(const zrck::MechanismSession&) override {}
     const tru::Buffer& GetValue() const override { return mValue.View(); }
     void SetValue(const tru::Buffer& value) override { mValue.Assign(value); }
     CK_ULONG GetValueLen() const override { return mValueLen; }
@@ -178,10 +178,10 @@ public:
     void AddDefaultUsageAttributes() override {}
     CK_KEY_TYPE GetKeyType() const override { return CKK_EC; }
     CK_RV GetAttributes(zrck::AttributeTemplate& attributes) override { return this->FillAll(attributes); }
-    void SetupAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override {
+    void SetupAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override {
         this->SetupAll(token, attributes);
     }
-    void InitializeWithAttributes(zrck::Token* token, zrck::AttributeTemplate& attributes) override {
+    void InitializeWithAttributes(zrck::ObjectToken* token, zrck::AttributeTemplate& attributes) override {
         this->SetupAll(token, attributes);
     }
 
@@ -219,7 +219,7 @@ public:
     ZR_FAKE_FLAG(GetNeedAlwaysAuthenticate, SetNeedAlwaysAuthenticate, CKA_ALWAYS_AUTHENTICATE)
     tru::Buffer GetValueToWrap() override { return tru::Buffer(); }
     void AddDefaultSensitiveAttributes() override {}
-    void AddGeneratedSensitiveAttributes(const zrck::SessionFrame&) override {}
+    void AddGeneratedSensitiveAttributes(const zrck::MechanismSession&) override {}
 };
 
 class FakePublicKey : public FakeKeyFields<zrck::TokPublicKey> {

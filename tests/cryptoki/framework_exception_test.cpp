@@ -3,7 +3,7 @@
 
 #include <stdexcept>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "tru2/exception.h"
 
 namespace {

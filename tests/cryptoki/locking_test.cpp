@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/library_frame.h"
 
 namespace {

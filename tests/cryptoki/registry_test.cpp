@@ -1,7 +1,7 @@
 // Handle registries and the session registry.
 #include <gtest/gtest.h>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/object_holder.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/user.h"

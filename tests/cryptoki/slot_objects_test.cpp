@@ -5,7 +5,7 @@
 #include <mutex>
 #include <thread>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/user.h"
 #include "fake_framework.h"
 #include "fake_objects.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <thread>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/token.h"
 #include "objects/object_rules.h"
@@ -83,36 +83,36 @@ protected:
 class ToyCipher : public Toy<ToyCipher> {
 public:
     void GetMechanismSessionState(tru::BufferDynamic& state) override { state.Set(1, &mPad); }
-    void SetMechanismSessionState(zrck::SessionFrame&, zrck::CryptoStateEnum, const tru::Buffer& state,
+    void SetMechanismSessionState(zrck::MechanismSession&, zrck::CryptoStateEnum, const tru::Buffer& state,
                                   zrck::TokKey* key) override {
         if (key == nullptr || state.Size() != 1) throw zrck::Exception(CKR_SAVED_STATE_INVALID);
         mPad = state.Data()[0];
     }
     ToyCipher() : Toy(TOY_CIPHER, CKF_ENCRYPT | CKF_DECRYPT | CKF_WRAP | CKF_UNWRAP) {}
-    void EncryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter, zrck::TokSecretKey& key) override {
+    void EncryptInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter, zrck::TokSecretKey& key) override {
         Start(parameter, key);
     }
-    void DecryptInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter, zrck::TokSecretKey& key) override {
+    void DecryptInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter, zrck::TokSecretKey& key) override {
         Start(parameter, key);
     }
-    bool Encrypt(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override {
+    bool Encrypt(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override {
         return Deliver(Xor(data), out, outLen);
     }
-    bool EncryptUpdate(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+    bool EncryptUpdate(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override {
         return Deliver(Xor(data), out, outLen);
     }
-    bool EncryptFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen) override {
+    bool EncryptFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen) override {
         return Deliver(ByteVector(), out, outLen);
     }
-    bool Decrypt(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override {
+    bool Decrypt(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override {
         return Deliver(Xor(data), out, outLen);
     }
-    bool DecryptUpdate(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out,
+    bool DecryptUpdate(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                        unsigned long* outLen) override {
         return Deliver(Xor(data), out, outLen);
     }
-    bool DecryptFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen) override {
+    bool DecryptFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen) override {
         return Deliver(ByteVector(), out, outLen);
     }
 
@@ -133,34 +133,34 @@ private:
 class ToySign : public Toy<ToySign> {
 public:
     ToySign() : Toy(TOY_SIGN, CKF_SIGN | CKF_VERIFY | CKF_SIGN_RECOVER | CKF_VERIFY_RECOVER) {}
-    void SignInit(zrck::SessionFrame&, const zrck::MechanismParameter&, zrck::TokPrivateKey&) override { FreeResources(); }
-    void SignInit(zrck::SessionFrame&, const zrck::MechanismParameter&, zrck::TokSecretKey&) override { FreeResources(); }
-    void VerifyInit(zrck::SessionFrame&, const zrck::MechanismParameter&, zrck::TokPublicKey&) override { FreeResources(); }
-    void VerifyInit(zrck::SessionFrame&, const zrck::MechanismParameter&, zrck::TokSecretKey&) override { FreeResources(); }
-    void SignRecoverInit(zrck::SessionFrame&, const zrck::MechanismParameter&, zrck::TokPrivateKey&) override {
+    void SignInit(zrck::MechanismSession&, const zrck::MechanismParameter&, zrck::TokPrivateKey&) override { FreeResources(); }
+    void SignInit(zrck::MechanismSession&, const zrck::MechanismParameter&, zrck::TokSecretKey&) override { FreeResources(); }
+    void VerifyInit(zrck::MechanismSession&, const zrck::MechanismParameter&, zrck::TokPublicKey&) override { FreeResources(); }
+    void VerifyInit(zrck::MechanismSession&, const zrck::MechanismParameter&, zrck::TokSecretKey&) override { FreeResources(); }
+    void SignRecoverInit(zrck::MechanismSession&, const zrck::MechanismParameter&, zrck::TokPrivateKey&) override {
         FreeResources();
     }
-    void VerifyRecoverInit(zrck::SessionFrame&, const zrck::MechanismParameter&, zrck::TokPublicKey&) override {
+    void VerifyRecoverInit(zrck::MechanismSession&, const zrck::MechanismParameter&, zrck::TokPublicKey&) override {
         FreeResources();
     }
-    bool Sign(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override {
+    bool Sign(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override {
         return Deliver(ByteSum(AsBytes(data)), out, outLen);
     }
-    void SignUpdate(zrck::SessionFrame&, const tru::Buffer& data) override { Append(data); }
-    bool SignFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen) override {
+    void SignUpdate(zrck::MechanismSession&, const tru::Buffer& data) override { Append(data); }
+    bool SignFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen) override {
         return Deliver(ByteSum(mPending), out, outLen);
     }
-    bool Verify(zrck::SessionFrame&, const tru::Buffer& data, const tru::Buffer& signature) override {
+    bool Verify(zrck::MechanismSession&, const tru::Buffer& data, const tru::Buffer& signature) override {
         return ByteSum(AsBytes(data)) == AsBytes(signature);
     }
-    void VerifyUpdate(zrck::SessionFrame&, const tru::Buffer& data) override { Append(data); }
-    bool VerifyFinal(zrck::SessionFrame&, const tru::Buffer& signature) override {
+    void VerifyUpdate(zrck::MechanismSession&, const tru::Buffer& data) override { Append(data); }
+    bool VerifyFinal(zrck::MechanismSession&, const tru::Buffer& signature) override {
         return ByteSum(mPending) == AsBytes(signature);
     }
-    bool SignRecover(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override {
+    bool SignRecover(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override {
         return Deliver(Reversed(data), out, outLen);
     }
-    bool VerifyRecover(zrck::SessionFrame&, const tru::Buffer& signature, unsigned char* out,
+    bool VerifyRecover(zrck::MechanismSession&, const tru::Buffer& signature, unsigned char* out,
                        unsigned long* outLen) override {
         return Deliver(Reversed(signature), out, outLen);
     }
@@ -180,20 +180,20 @@ public:
     void GetMechanismSessionState(tru::BufferDynamic& state) override {
         state.Set(static_cast<uint32_t>(mPending.size()), mPending.data());
     }
-    void SetMechanismSessionState(zrck::SessionFrame&, zrck::CryptoStateEnum kind, const tru::Buffer& state,
+    void SetMechanismSessionState(zrck::MechanismSession&, zrck::CryptoStateEnum kind, const tru::Buffer& state,
                                   zrck::TokKey*) override {
         if (kind != zrck::CRYPTO_STATE_DIGEST) throw zrck::Exception(CKR_SAVED_STATE_INVALID);
         mPending = AsBytes(state);
     }
     bool IsDigestNullDataAvailable() const override { return true; }
-    void DigestInit(zrck::SessionFrame&, const zrck::MechanismParameter& parameter) override {
+    void DigestInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter) override {
         EnsureParameterEmpty(parameter);
         FreeResources();
     }
-    bool Digest(zrck::SessionFrame&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override {
+    bool Digest(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out, unsigned long* outLen) override {
         return Deliver(ByteSum(AsBytes(data)), out, outLen);
     }
-    void DigestUpdate(zrck::SessionFrame&, const tru::Buffer& data) override {
+    void DigestUpdate(zrck::MechanismSession&, const tru::Buffer& data) override {
         mPending.insert(mPending.end(), data.Data(), data.Data() + data.Size());
         if (data.Size() == std::strlen(TOY_SLOW_KEY_VALUE) &&
             std::memcmp(data.Data(), TOY_SLOW_KEY_VALUE, data.Size()) == 0) {
@@ -202,7 +202,7 @@ public:
             --ToySlowDigests();
         }
     }
-    bool DigestFinal(zrck::SessionFrame&, unsigned char* out, unsigned long* outLen) override {
+    bool DigestFinal(zrck::MechanismSession&, unsigned char* out, unsigned long* outLen) override {
         return Deliver(ByteSum(mPending), out, outLen);
     }
 };
@@ -217,7 +217,7 @@ void MarkGenerated(Key& key, CK_MECHANISM_TYPE mechanism) {
 class ToyKeyGen : public Toy<ToyKeyGen> {
 public:
     ToyKeyGen() : Toy(TOY_KEY_GEN, CKF_GENERATE) {}
-    KeyPointer GenerateKey(zrck::SessionFrame& session, const zrck::MechanismParameter&,
+    KeyPointer GenerateKey(zrck::MechanismSession& session, const zrck::MechanismParameter&,
                            zrck::AttributeTemplate& attributes) override {
         AddClass(attributes, SECRET_CLASS, &GENERIC_TYPE);
         KeyPointer object = session.CreateObject(attributes, true);
@@ -235,7 +235,7 @@ public:
 class ToyKeyPairGen : public Toy<ToyKeyPairGen> {
 public:
     ToyKeyPairGen() : Toy(TOY_KEY_PAIR_GEN, CKF_GENERATE_KEY_PAIR) {}
-    KeyPair GenerateKeyPair(zrck::SessionFrame& session, const zrck::MechanismParameter&,
+    KeyPair GenerateKeyPair(zrck::MechanismSession& session, const zrck::MechanismParameter&,
                             zrck::AttributeTemplate& publicAttributes,
                             zrck::AttributeTemplate& privateAttributes) override {
         AddClass(publicAttributes, PUBLIC_CLASS, nullptr);
@@ -251,7 +251,7 @@ public:
 class ToyDerive : public Toy<ToyDerive> {
 public:
     ToyDerive() : Toy(TOY_DERIVE, CKF_DERIVE) {}
-    KeyPointer DeriveKey(zrck::SessionFrame& session, zrck::MechanismParameter& parameter,
+    KeyPointer DeriveKey(zrck::MechanismSession& session, zrck::MechanismParameter& parameter,
                          zrck::TokGenericSecretKey& baseKey, zrck::AttributeTemplate& attributes) override {
         ByteVector value = AsBytes(baseKey.GetValue());
         const ByteVector data = AsBytes(parameter.GetParameter());
@@ -259,14 +259,14 @@ public:
         return MakeSecret(session, value, attributes);
     }
     // From a private key a key is made only when data is given.
-    KeyPointer DeriveKey(zrck::SessionFrame& session, zrck::MechanismParameter& parameter, zrck::TokPrivateKey&,
+    KeyPointer DeriveKey(zrck::MechanismSession& session, zrck::MechanismParameter& parameter, zrck::TokPrivateKey&,
                          zrck::AttributeTemplate& attributes) override {
         if (parameter.GetParameter().Size() == 0) return nullptr;
         return MakeSecret(session, AsBytes(parameter.GetParameter()), attributes);
     }
 
 private:
-    static KeyPointer MakeSecret(zrck::SessionFrame& session, const ByteVector& value, zrck::AttributeTemplate& attributes) {
+    static KeyPointer MakeSecret(zrck::MechanismSession& session, const ByteVector& value, zrck::AttributeTemplate& attributes) {
         AddClass(attributes, SECRET_CLASS, &GENERIC_TYPE);
         KeyPointer object = session.CreateObject(attributes, true);
         auto& key = dynamic_cast<ToySecretKey&>(*object);

@@ -11,7 +11,7 @@
 #include "device/apdu.h"
 #include "device/device_results.h"
 #include "device/zr_plinq_token.h"
-#include "rig.h"
+#include "rig_gtest.h"
 #include "tru2/buffer.h"
 
 using tokensim::rig::Rig;
@@ -44,10 +44,7 @@ protected:
 
     void StartRig(const std::vector<std::string>& extraOptions)
     {
-        const std::string why = Rig::WhyUnavailable();
-        if (!why.empty()) {
-            GTEST_SKIP() << why;
-        }
+        ZR_REQUIRE_RIG();
         RigOptions options;
         options.simulators = {{"--serial", "ZR0001", "--label", "Rig token", "--so-pin", "87654321", "--user-pin",
                                kUserPin}};

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/qel_brand.h"
 #include "driver/qel_params_storage.h"
 #include "driver/qel_library.h"

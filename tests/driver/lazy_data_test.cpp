@@ -1,7 +1,7 @@
 // Lazy values without a token: states that must never reach the device.
 #include <gtest/gtest.h>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/lazy_data.h"
 #include "driver/token_stored_object.h"
 

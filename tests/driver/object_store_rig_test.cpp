@@ -14,7 +14,7 @@ protected:
     void SetUp() override
     {
         StorageRigTest::SetUp();
-        if (IsSkipped()) {
+        if (IsSkipped() || HasFatalFailure()) {
             return;
         }
         this->storage->LoginUserM(Text(kUserPin));

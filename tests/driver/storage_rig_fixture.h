@@ -11,9 +11,9 @@
 #include <string>
 #include <vector>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/token_storage.h"
-#include "rig.h"
+#include "rig_gtest.h"
 #include "support/mutex.h"
 
 namespace drivertest {
@@ -69,10 +69,7 @@ protected:
 
     void SetUp() override
     {
-        const std::string why = tokensim::rig::Rig::WhyUnavailable();
-        if (!why.empty()) {
-            GTEST_SKIP() << why;
-        }
+        ZR_REQUIRE_RIG();
         vdk::MutexFactory::Instance().SetFlags(vdk::MutexFactory::FLAG_RECURSIVE);
         vdk::MutexLinuxFactory::RegisterFactory();
         tokensim::rig::RigOptions options;

@@ -3,7 +3,7 @@
 
 #include <vector>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/slot.h"
 #include "driver/atr_acceptors.h"
 #include "driver/store_file.h"

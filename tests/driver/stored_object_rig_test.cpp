@@ -21,7 +21,7 @@ protected:
     void SetUp() override
     {
         StorageRigTest::SetUp();
-        if (IsSkipped()) {
+        if (IsSkipped() || HasFatalFailure()) {
             return;
         }
         storage->LoginUserM(Text(kUserPin));

@@ -7,7 +7,7 @@
 #include <memory>
 #include <vector>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/qel_library.h"
 #include "driver/qel_slot.h"
 #include "driver/qel_slot_factory.h"
@@ -18,6 +18,7 @@
 #include "driver/tok_x509_certificate.h"
 #include "objects/tok_mechanism.h"
 #include "module_rig_fixture.h"
+#include "rig_gtest.h"
 
 using namespace librarytest;
 
@@ -54,8 +55,7 @@ tru::Buffer Text(const char* text) { return tru::Buffer(text, static_cast<uint32
 class DriverRig : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string why = tokensim::rig::Rig::WhyUnavailable();
-        if (!why.empty()) GTEST_SKIP() << why;
+        ZR_REQUIRE_RIG();
         tokensim::rig::RigOptions options;
         options.simulators = {InitialisedToken()};
         rig = std::make_unique<tokensim::rig::Rig>(options);

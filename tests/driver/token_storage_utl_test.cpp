@@ -1,7 +1,7 @@
 // Device result codes to CK_RV, their texts, and the store's printable names.
 #include <gtest/gtest.h>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "driver/token_storage_utl.h"
 
 using qel::TokenStorageUtl;

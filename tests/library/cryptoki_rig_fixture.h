@@ -10,11 +10,11 @@
 #include <vector>
 
 #include "cryptoki/library_frame.h"
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "driver/qel_library.h"
 #include "national/ua_sgn_token_rows.h"
 #include "national/ua_sgn_util.h"
-#include "rig.h"
+#include "rig_gtest.h"
 
 namespace librarytest {
 
@@ -24,8 +24,7 @@ public:
 
 protected:
     void SetUp() override {
-        const std::string why = tokensim::rig::Rig::WhyUnavailable();
-        if (!why.empty()) GTEST_SKIP() << why;
+        ZR_REQUIRE_RIG();
         tokensim::rig::RigOptions options;
         options.simulators = {{"--serial", "ZRHARDEN00000001", "--so-pin", "87654321", "--user-pin", kUserPin}};
         rig = std::make_unique<tokensim::rig::Rig>(options);

@@ -54,7 +54,7 @@ protected:
     void SetUp() override
     {
         StartBoth();
-        if (IsSkipped()) return;
+        if (IsSkipped() || HasFatalFailure()) return;
         session = Open(fullSlot);
         ASSERT_EQ(Login(session, CKU_USER, kUserPin), CKR_OK);
     }

@@ -38,7 +38,7 @@ protected:
     void StartBoth()
     {
         Start(nullptr, {Token(kFullSerial, false), Token(kLiteSerial, true)});
-        if (IsSkipped()) return;
+        if (IsSkipped() || HasFatalFailure()) return;
         CK_SLOT_ID slots[8];
         CK_ULONG count = 8;
         ASSERT_EQ(p11->C_GetSlotList(CK_TRUE, slots, &count), CKR_OK);

@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "rig.h"
+#include "rig_gtest.h"
 #include "token_road.h"
 
 namespace {
@@ -22,8 +22,7 @@ class InterruptedChangeRig : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const std::string why = tokensim::rig::Rig::WhyUnavailable();
-        if (!why.empty()) GTEST_SKIP() << why;
+        ZR_REQUIRE_RIG();
         tokensim::rig::RigOptions options;
         options.simulators = {{"--so-pin", "87654321", "--user-pin", kUserPin}};
         rig = std::make_unique<tokensim::rig::Rig>(options);

@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "cryptoki/zr_pkcs11.h"
-#include "rig.h"
+#include "ckbase/zr_pkcs11.h"
+#include "rig_gtest.h"
 
 namespace librarytest {
 
@@ -35,8 +35,7 @@ public:
     using SetLibraryAttributesFn = CK_RV (*)(CK_ATTRIBUTE_PTR, CK_ULONG);
 
     void StartRig(std::vector<std::vector<std::string>> simulators = {InitialisedToken()}) {
-        const std::string why = tokensim::rig::Rig::WhyUnavailable();
-        if (!why.empty()) GTEST_SKIP() << why;
+        ZR_REQUIRE_RIG();
         tokensim::rig::RigOptions options;
         options.simulators = std::move(simulators);
         rig = std::make_unique<tokensim::rig::Rig>(options);
@@ -58,7 +57,7 @@ public:
     void Start(const char* configuration = nullptr,
                std::vector<std::vector<std::string>> simulators = {InitialisedToken()}) {
         StartRig(std::move(simulators));
-        if (IsSkipped()) return;
+        if (IsSkipped() || HasFatalFailure()) return;
         LoadModule();
         ASSERT_EQ(Initialize(configuration), CKR_OK);
     }

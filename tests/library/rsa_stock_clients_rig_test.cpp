@@ -92,7 +92,7 @@ protected:
 const char kTool[] = "pkcs11-tool --module $M --login --pin 12345678 ";
 
 TEST_F(StockClients, Pkcs11ToolGeneratesSignsAndDecryptsWhatOpenSslEncrypted) {
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     Write("data.txt", "a document signed on the token");
     Write("secret.txt", "session secret");
     Run(std::string(kTool) + "--keypairgen --key-type rsa:2048 --label tool --id 01", {"Key pair generated", "RSA 2048"});
@@ -117,7 +117,7 @@ TEST_F(StockClients, Pkcs11ToolGeneratesSignsAndDecryptsWhatOpenSslEncrypted) {
 }
 
 TEST_F(StockClients, Pkcs11ToolImportsAnOpenSslKeyThatThenSigns) {
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     Write("data.txt", "imported key document");
     Run("openssl genpkey -algorithm RSA -pkeyopt rsa_keygen_bits:1024 -out $W/key.pem");
     Run("openssl pkey -in $W/key.pem -outform DER -out $W/key.der");
@@ -130,7 +130,7 @@ TEST_F(StockClients, Pkcs11ToolImportsAnOpenSslKeyThatThenSigns) {
 }
 
 TEST_F(StockClients, P11toolGeneratesAndTestSignsAndNssListsTheKey) {
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     Run("p11tool --provider $M --login --generate-privkey rsa --bits 2048 --label gnutls 'pkcs11:token=tokensim'");
     Run("p11tool --provider $M --login --test-sign 'pkcs11:token=tokensim;object=gnutls;type=private'",
         {"Verifying against public key in the token... ok"});

@@ -46,7 +46,7 @@ std::string Mebibyte()
 TEST_F(HostCryptoRig, ShaMechanismsOnlyOnTheFullModel)
 {
     StartBoth();
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     const auto full = Mechanisms(fullSlot);
     const auto lite = Mechanisms(liteSlot);
     for (const Sha& sha : kShas) {
@@ -68,7 +68,7 @@ TEST_F(HostCryptoRig, ShaMechanismsOnlyOnTheFullModel)
 TEST_F(HostCryptoRig, DigestsEqualOpenSslInOneAndManyParts)
 {
     StartBoth();
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     const CK_SESSION_HANDLE session = Open(fullSlot, false);
     const std::string big = Mebibyte();
     for (const Sha& sha : kShas) {
@@ -152,7 +152,7 @@ protected:
 TEST_F(ToolHashRig, HashEqualsShaSumAndMechanismListShowsTheRows)
 {
     StartRig({Token(kFullSerial, false)});
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     const struct {
         const char* name;
         std::string data;

@@ -123,7 +123,7 @@ protected:
 
 // The library refuses a zero-length C_GenerateRandom on purpose; nothing else may fail.
 TEST_F(StockClients, Pkcs11ToolSelfTestReportsOnlyTheRefusedEmptyRandom) {
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     const ClientResult run = Pkcs11Tool(std::string("--test --login --pin ") + kUserPin);
     EXPECT_EQ(run.status, 0) << run.output;
     const std::vector<std::string> errors = MatchingLines(run.output, std::regex("ERR|error|failed|CKR_"));
@@ -134,7 +134,7 @@ TEST_F(StockClients, Pkcs11ToolSelfTestReportsOnlyTheRefusedEmptyRandom) {
 }
 
 TEST_F(StockClients, Pkcs11ToolForkedChildInitialisesAgain) {
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     const ClientResult run = Pkcs11Tool(std::string("--test-fork --login --pin ") + kUserPin + " -L");
     EXPECT_EQ(run.status, 0) << run.output;
     EXPECT_TRUE(Contains(run.output, "Calling C_Initialize in forked child process")) << run.output;
@@ -145,7 +145,7 @@ TEST_F(StockClients, Pkcs11ToolForkedChildInitialisesAgain) {
 // Threads on one module with the OS's locks: every thread sees the one reader that holds a token.
 // (pkcs11-tool waits 30 s for threads still running when it checks, so one run holds all specs.)
 TEST_F(StockClients, Pkcs11ToolThreadsSeeStableSlotsAndTokens) {
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     std::string arguments = "--use-locking";
     for (const char* specs : {"IL:SL:T0:SL:T0", "IL:GI:SL:T0:GI:SL:T0", "IL:SL:SL:SL:SL:T0:T0", "IL:SL:T0:SL:T0"}) {
         arguments += std::string(" --test-threads ") + specs;
@@ -163,7 +163,7 @@ TEST_F(StockClients, Pkcs11ToolThreadsSeeStableSlotsAndTokens) {
 }
 
 TEST_F(StockClients, Pkcs11ToolSignsVerifiesAndHashesWithTheNationalMechanisms) {
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     GenerateDstuKeyPair("dstukey");
     { std::ofstream(work + "/message") << "a document to sign"; }
     { std::ofstream(work + "/abc") << "abc"; }
@@ -196,7 +196,7 @@ TEST_F(StockClients, Pkcs11ToolSignsVerifiesAndHashesWithTheNationalMechanisms) 
 }
 
 TEST_F(StockClients, P11toolListsWritesExportsDeletesAndInitialises) {
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     MakeCertificate("gnutls");
     const std::string tool = "GNUTLS_PIN=" + std::string(kUserPin) + " GNUTLS_SO_PIN=" + kSoPin +
                              " p11tool --provider '" + kModule + "' ";
@@ -235,7 +235,7 @@ TEST_F(StockClients, P11toolListsWritesExportsDeletesAndInitialises) {
 }
 
 TEST_F(StockClients, NssAddsTheModuleAndKeepsCertificatesOnTheToken) {
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     MakeCertificate("nss");
     { std::ofstream(work + "/pin") << kUserPin << "\n"; }
     const std::string plain = "sql:" + work + "/plaindb";
@@ -283,7 +283,7 @@ TEST_F(StockClients, NssAddsTheModuleAndKeepsCertificatesOnTheToken) {
 // p11-kit reads no user configuration for root, so the test's own mount namespace puts a private
 // module folder in place of the packaged one; the machine's configuration is never touched.
 TEST_F(StockClients, P11KitProxyReachesTheTokenThroughAPrivateModuleFile) {
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     const std::string modules = work + "/modules";
     ASSERT_EQ(RunClient("mkdir -p " + modules).status, 0);
     { std::ofstream(modules + "/zrtoken.module") << "module: " << kModule << "\n"; }
@@ -308,7 +308,7 @@ TEST_F(StockClients, P11KitProxyReachesTheTokenThroughAPrivateModuleFile) {
 }
 
 TEST_F(StockClients, OpensslEngineLoadsTheLibrary) {
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     const std::string config = work + "/openssl.cnf";
     {
         std::ofstream out(config);

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "control_client.h"
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 
 namespace road {
 

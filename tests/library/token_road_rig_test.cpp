@@ -5,7 +5,7 @@
 
 #include <memory>
 
-#include "rig.h"
+#include "rig_gtest.h"
 #include "token_road.h"
 
 namespace {
@@ -14,8 +14,7 @@ constexpr const char* kUserPin = "12345678";
 
 TEST(TokenRoadTest, EveryCommandOfTheMainRoadIsCounted)
 {
-    const std::string why = tokensim::rig::Rig::WhyUnavailable();
-    if (!why.empty()) GTEST_SKIP() << why;
+    ZR_REQUIRE_RIG();
     tokensim::rig::RigOptions options;
     options.simulators = {{"--so-pin", "87654321", "--user-pin", kUserPin}};
     tokensim::rig::Rig rig(options);

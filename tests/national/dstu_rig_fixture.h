@@ -7,12 +7,12 @@
 #include "cryptoki/library_frame.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/slot.h"
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "driver/qel_library.h"
 #include "driver/qel_token.h"
 #include "national/ua_sgn_token_rows.h"
 #include "objects/tok_domain_params.h"
-#include "rig.h"
+#include "rig_gtest.h"
 
 #include <memory>
 #include <string>
@@ -48,8 +48,7 @@ protected:
 
     void SetUp() override
     {
-        const std::string why = tokensim::rig::Rig::WhyUnavailable();
-        if (!why.empty()) GTEST_SKIP() << why;
+        ZR_REQUIRE_RIG();
         tokensim::rig::RigOptions options;
         options.simulators = {simulatorOptions};
         rig = std::make_unique<tokensim::rig::Rig>(options);

@@ -2,7 +2,7 @@
 // catching the framework's result codes.
 #pragma once
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "tru2/buffer.h"
 
 #include <functional>

@@ -43,7 +43,7 @@ zrck::TokPublicKey& Public(const Object& key) { return dynamic_cast<zrck::TokPub
 // A GOST key that keeps what the derivation handed it instead of storing it.
 class CapturedKey : public qel::TokUAGostSecretKey {
 public:
-    void InitializeWithAttributes(zrck::Token*, zrck::AttributeTemplate& attributes) override
+    void InitializeWithAttributes(zrck::ObjectToken*, zrck::AttributeTemplate& attributes) override
     {
         for (CK_ATTRIBUTE_TYPE type : {CKA_VALUE, CKA_GOST_SBOXES, CKA_CLASS, CKA_KEY_TYPE}) {
             const zrck::Attribute* entry = attributes.GetAttributeIfExists(type);

@@ -13,6 +13,7 @@
 #include "cryptoki/memory_token.h"
 #include "gost_test_token.h"
 #include "module_rig_fixture.h"
+#include "rig_gtest.h"
 
 namespace {
 
@@ -30,8 +31,7 @@ class GostStoredRig : public ::testing::Test {
 protected:
     void SetUp() override
     {
-        const std::string why = tokensim::rig::Rig::WhyUnavailable();
-        if (!why.empty()) GTEST_SKIP() << why;
+        ZR_REQUIRE_RIG();
         ASSERT_TRUE(qel::UAGostTokenTablesRegistered());
         tokensim::rig::RigOptions options;
         options.simulators = {librarytest::InitialisedToken()};

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/memory_token.h"
 #include "national/gost_token_access.h"
@@ -105,7 +105,7 @@ inline std::unique_ptr<qel::TokUAGostSecretKey> CreateKey(GostTestToken& token, 
 }
 
 // ECB encryption of one block, to tell S-boxes and key values apart by their effect.
-inline std::string EncryptBlock(zrck::SessionFrame& session, qel::TokUAGostSecretKey& key)
+inline std::string EncryptBlock(zrck::MechanismSession& session, qel::TokUAGostSecretKey& key)
 {
     qel::TokUAGostEcbMechanism ecb;
     ecb.EncryptInit(session, zrck::MechanismParameter(0, tru::Buffer()), key);

@@ -5,7 +5,7 @@
 
 #include <map>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/attribute_value.h"
 #include "objects/tok_certificate.h"
 #include "objects/tok_data.h"
@@ -106,7 +106,7 @@ public:
     FAKE_FLAG(GetNeedAlwaysAuthenticate, SetNeedAlwaysAuthenticate, CKA_ALWAYS_AUTHENTICATE)
     tru::Buffer GetValueToWrap() override { return tru::Buffer(); }
     void AddDefaultSensitiveAttributes() override { ++this->sensitiveDefaultsAdded; }
-    void AddGeneratedSensitiveAttributes(const zrck::SessionFrame&) override {}
+    void AddGeneratedSensitiveAttributes(const zrck::MechanismSession&) override {}
 };
 
 template <class Base>
@@ -139,7 +139,7 @@ public:
     FAKE_BYTES(GetCheckValue, SetCheckValue, CKA_CHECK_VALUE)
     tru::Buffer GetValueToWrap() override { return tru::Buffer(); }
     void AddDefaultSensitiveAttributes() override { ++this->sensitiveDefaultsAdded; }
-    void AddGeneratedSensitiveAttributes(const zrck::SessionFrame&) override {}
+    void AddGeneratedSensitiveAttributes(const zrck::MechanismSession&) override {}
 };
 
 class FakeData : public FakeStorage<zrck::TokData> {

@@ -2,7 +2,7 @@
 #ifndef ZR_TESTS_OBJECTS_CLASS_TEST_UTIL_H
 #define ZR_TESTS_OBJECTS_CLASS_TEST_UTIL_H
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "objects/tok_object.h"
 #include "template_builder.h"
 

@@ -16,7 +16,7 @@ namespace {
 
 using namespace zrtest;
 using zrck::MechanismParameter;
-using zrck::SessionFrame;
+using zrck::MechanismSession;
 
 MechanismParameter Parameter(CK_MECHANISM_TYPE type, const void* data, CK_ULONG length) {
     return MechanismParameter(type, tru::Buffer(data, static_cast<uint32_t>(length)));
@@ -24,14 +24,14 @@ MechanismParameter Parameter(CK_MECHANISM_TYPE type, const void* data, CK_ULONG 
 
 // Stub bodies of the encryption and decryption operations the cipher bases make pure.
 #define STUB_CIPHER_OPERATIONS                                                                                      \
-    void EncryptInit(SessionFrame&, const MechanismParameter&, zrck::TokSecretKey&) override {}                     \
-    bool Encrypt(SessionFrame&, const tru::Buffer&, unsigned char*, unsigned long*) override { return true; }       \
-    bool EncryptUpdate(SessionFrame&, const tru::Buffer&, unsigned char*, unsigned long*) override { return true; } \
-    bool EncryptFinal(SessionFrame&, unsigned char*, unsigned long*) override { return true; }                      \
-    void DecryptInit(SessionFrame&, const MechanismParameter&, zrck::TokSecretKey&) override {}                     \
-    bool Decrypt(SessionFrame&, const tru::Buffer&, unsigned char*, unsigned long*) override { return true; }       \
-    bool DecryptUpdate(SessionFrame&, const tru::Buffer&, unsigned char*, unsigned long*) override { return true; } \
-    bool DecryptFinal(SessionFrame&, unsigned char*, unsigned long*) override { return true; }                      \
+    void EncryptInit(MechanismSession&, const MechanismParameter&, zrck::TokSecretKey&) override {}                     \
+    bool Encrypt(MechanismSession&, const tru::Buffer&, unsigned char*, unsigned long*) override { return true; }       \
+    bool EncryptUpdate(MechanismSession&, const tru::Buffer&, unsigned char*, unsigned long*) override { return true; } \
+    bool EncryptFinal(MechanismSession&, unsigned char*, unsigned long*) override { return true; }                      \
+    void DecryptInit(MechanismSession&, const MechanismParameter&, zrck::TokSecretKey&) override {}                     \
+    bool Decrypt(MechanismSession&, const tru::Buffer&, unsigned char*, unsigned long*) override { return true; }       \
+    bool DecryptUpdate(MechanismSession&, const tru::Buffer&, unsigned char*, unsigned long*) override { return true; } \
+    bool DecryptFinal(MechanismSession&, unsigned char*, unsigned long*) override { return true; }                      \
     void FreeResources() override {}
 
 class FakeDES3Cbc : public zrck::TokDES3CbcMechanism {
@@ -67,11 +67,11 @@ template <class Base>
 class FakeDHDerive : public Base {
 public:
     using Base::DeriveKey;
-    zrck::TokMechanism::KeyPointer DeriveKey(SessionFrame&, MechanismParameter&, zrck::TokPrivateKey&,
+    zrck::TokMechanism::KeyPointer DeriveKey(MechanismSession&, MechanismParameter&, zrck::TokPrivateKey&,
                                              zrck::AttributeTemplate&) override {
         return nullptr;
     }
-    zrck::TokMechanism::KeyPointer DeriveKey(SessionFrame&, MechanismParameter&, zrck::TokPublicKey&,
+    zrck::TokMechanism::KeyPointer DeriveKey(MechanismSession&, MechanismParameter&, zrck::TokPublicKey&,
                                              zrck::AttributeTemplate&) override {
         return nullptr;
     }
@@ -100,11 +100,11 @@ public:
 
 class FakeGostWrap : public zrck::TokUAGostWrapMechanism {
 public:
-    bool WrapKey(SessionFrame&, const MechanismParameter&, zrck::TokKey*, zrck::TokKey&, unsigned char*,
+    bool WrapKey(MechanismSession&, const MechanismParameter&, zrck::TokKey*, zrck::TokKey&, unsigned char*,
                  unsigned long*) override {
         return true;
     }
-    KeyPointer UnwrapKey(SessionFrame&, const MechanismParameter&, zrck::TokKey*, const tru::Buffer&,
+    KeyPointer UnwrapKey(MechanismSession&, const MechanismParameter&, zrck::TokKey*, const tru::Buffer&,
                          zrck::AttributeTemplate&) override {
         return nullptr;
     }

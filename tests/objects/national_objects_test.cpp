@@ -253,7 +253,7 @@ public:
     void SetVisibility(ObjectVisibilityEnum) override {}
     CK_RV GetAttributes(zrck::AttributeTemplate&) override { return CKR_OK; }
     CK_RV UpdateAttributes(zrck::AttributeTemplate&) override { return CKR_OK; }
-    void SetupAttributes(zrck::Token*, zrck::AttributeTemplate&) override {}
+    void SetupAttributes(zrck::ObjectToken*, zrck::AttributeTemplate&) override {}
     const char* GetObjectClassName() const override { return "FakeHWFeature"; }
 };
 

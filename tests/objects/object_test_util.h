@@ -6,8 +6,8 @@
 #include <string>
 #include <vector>
 
-#include "cryptoki/attribute.h"
-#include "cryptoki/exception.h"
+#include "ckbase/attribute.h"
+#include "ckbase/exception.h"
 
 namespace zrtest {
 

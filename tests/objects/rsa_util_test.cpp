@@ -3,8 +3,8 @@
 
 #include <functional>
 
-#include "cryptoki/exception.h"
-#include "cryptoki/session_frame.h"
+#include "ckbase/exception.h"
+#include "objects/mechanism_session.h"
 #include "objects/tok_rsa_util.h"
 #include "support/mutex.h"
 #include "template_builder.h"
@@ -146,16 +146,12 @@ TEST(Pkcs1Padding, RandomSourceThatOnlyGivesZeroFails) {
 }
 
 // A session whose token has gone.
-class TokenlessSession : public zrck::SessionFrame {
+class TokenlessSession : public zrck::MechanismSession {
 public:
-    zrck::Token* GetOwnerToken() override { return nullptr; }
-    zrck::TokenPtr LockToken() const override { return nullptr; }
-    bool CouldSeePrivateObjects() const override { return false; }
-    void Close() override {}
-    void FillSessionInfo(CK_SESSION_INFO_PTR) override {}
-    CK_STATE GetState() override { return CKS_RO_PUBLIC_SESSION; }
-    void SeedRandom(const tru::Buffer&) override {}
+    zrck::ObjectToken* GetOwnerToken() override { return nullptr; }
+    bool IsReadOnly() const override { return true; }
     void GenerateRandom(tru::Buffer&) override {}
+    zrck::TokObjectPtr CreateObject(zrck::AttributeTemplate&, bool) override { return nullptr; }
 };
 
 TEST(Pkcs1Padding, SessionWithoutTokenAfterTheDataCheck) {

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cryptoki/attribute.h"
+#include "ckbase/attribute.h"
 
 namespace zrtest {
 

@@ -2,7 +2,7 @@
 // for the token's random generator.
 #pragma once
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "swcrypto/tok_ecdsa_utl.h"
 
 #include <random>

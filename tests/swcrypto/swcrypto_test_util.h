@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 #include "tru2/buffer.h"
 
 namespace swtest {

@@ -4,7 +4,7 @@
 
 #include "fake_random_utl.h"
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 
 #include <gtest/gtest.h>
 

@@ -8,8 +8,10 @@ namespace {
 class FileTest : public RigTest {
  protected:
   void SetUp() override {
+    RigTest::SetUp();
+    if (IsSkipped() || HasFatalFailure()) return;
     StartRig({InitialisedToken({"--capacity", "600"})});
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     c_ = Connect();
     s_ = c_->OpenSession();
   }

@@ -1,5 +1,5 @@
 // A GoogleTest fixture that runs each test in its own rig, skipping with the reason when the
-// rig cannot run here (not root, namespaces refused, pcscd missing).
+// rig cannot run here (not root, namespaces refused, pcscd missing); under CI that fails instead.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -9,16 +9,17 @@
 #include <vector>
 
 #include "pcsc_client.h"
-#include "rig.h"
+#include "rig_gtest.h"
 
 namespace tokensim::test {
 
 class RigTest : public ::testing::Test {
  protected:
+  // A test body never runs without its rig: skipped here, saying why, or failed under CI.
+  void SetUp() override { ZR_REQUIRE_RIG(); }
   // Starts the rig with one simulator per entry of `simulators`.
   void StartRig(std::vector<std::vector<std::string>> simulators = {{}}, bool trace = false) {
-    std::string why = rig::Rig::WhyUnavailable();
-    if (!why.empty()) GTEST_SKIP() << why;
+    ZR_REQUIRE_RIG();
     rig::RigOptions options;
     options.simulators = std::move(simulators);
     options.simulatorTrace = trace;

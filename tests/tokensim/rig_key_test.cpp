@@ -11,7 +11,7 @@ class KeyTest : public RigTest {
  protected:
   void Start(std::vector<std::string> more = {}) {
     StartRig({InitialisedToken(more)});
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     c_ = Connect();
     s_ = c_->OpenSession();
   }

@@ -5,7 +5,10 @@
 #include <cstdlib>
 #include <string>
 
+#include <gtest/gtest-spi.h>
+
 #include "rig_fixture.h"
+#include "rig_gtest.h"
 
 namespace tokensim::test {
 namespace {
@@ -19,8 +22,7 @@ int RunScript(const std::string& arguments) {
 class RigScriptTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    std::string why = rig::Rig::WhyUnavailable();
-    if (!why.empty()) GTEST_SKIP() << why;
+    ZR_REQUIRE_RIG();
   }
 };
 
@@ -61,6 +63,42 @@ TEST(RigAvailability, NonRootIsToldWhy) {
   waitpid(pid, &status, 0);
   ASSERT_TRUE(WIFEXITED(status));
   EXPECT_EQ(WEXITSTATUS(status), 0);
+}
+
+// Where the rig cannot start, a test that needs it skips outside CI and fails under CI.
+void NeedsRig() { ZR_REQUIRE_RIG(); }
+
+TEST(RigAvailability, MissingRigFailsOnlyUnderCI) {
+  const struct {
+    const char* ci;  // null: CI unset
+    bool required;
+  } cases[] = {{nullptr, false}, {"true", true}, {"1", true}, {"false", false}, {"", false}};
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.ci == nullptr ? "unset" : c.ci);
+    pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      // As nobody the rig cannot start.
+      if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+      if (c.ci == nullptr) unsetenv("CI"); else setenv("CI", c.ci, 1);
+      if (rig::Rig::RequiredHere() != c.required) _exit(4);
+      // The child reports through its exit status only, not through this test's result.
+      ::testing::TestPartResultArray results;
+      {
+        ::testing::ScopedFakeTestPartResultReporter reporter(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+        NeedsRig();
+      }
+      if (results.size() != 1) _exit(5);
+      const bool failed = results.GetTestPartResult(0).fatally_failed();
+      const bool skipped = results.GetTestPartResult(0).skipped();
+      _exit(failed == c.required && skipped != c.required ? 0 : 6);
+    }
+    int status = 0;
+    waitpid(pid, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0);
+  }
 }
 
 }  // namespace

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "rig.h"
+#include "rig_gtest.h"
 #include "tool_runner.h"
 
 using namespace zrtoksvctest;
@@ -27,8 +27,7 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 class RigCommands : public ::testing::Test {
 protected:
     void SetUp() override {
-        const std::string why = tokensim::rig::Rig::WhyUnavailable();
-        if (!why.empty()) GTEST_SKIP() << why;
+        ZR_REQUIRE_RIG();
         tokensim::rig::RigOptions options;
         options.simulators = {{"--so-pin", "87654321", "--user-pin", "12345678"}};
         rig = std::make_unique<tokensim::rig::Rig>(options);

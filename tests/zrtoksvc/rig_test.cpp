@@ -4,7 +4,7 @@
 #include <memory>
 #include <string>
 
-#include "rig.h"
+#include "rig_gtest.h"
 #include "tool_runner.h"
 
 using namespace zrtoksvctest;
@@ -18,8 +18,7 @@ bool Has(const std::string& text, const std::string& part) { return text.find(pa
 class RigTest : public ::testing::Test {
 protected:
     void StartRig(std::vector<std::string> simulator = {"--so-pin", "87654321", "--user-pin", kUserPin}) {
-        const std::string why = tokensim::rig::Rig::WhyUnavailable();
-        if (!why.empty()) GTEST_SKIP() << why;
+        ZR_REQUIRE_RIG();
         tokensim::rig::RigOptions options;
         options.simulators = {simulator};
         rig = std::make_unique<tokensim::rig::Rig>(options);
@@ -33,7 +32,7 @@ protected:
 
 TEST_F(RigTest, InfoListsLibrarySlotsTokenAndSession) {
     StartRig();
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     const RunResult r = runner.Run({"info", std::string("-password=") + kUserPin});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, "\t        cryptokiVersion = 2.30\n")) << r.out;
@@ -47,7 +46,7 @@ TEST_F(RigTest, InfoListsLibrarySlotsTokenAndSession) {
 
 TEST_F(RigTest, ListingsWithAndWithoutLogin) {
     StartRig();
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     RunResult r = runner.Run({"list", "-q", "-s"});
     EXPECT_EQ(r.status, 0) << r.out << r.err;
     EXPECT_TRUE(Has(r.out, "\nPublic Domain Parameters:\n")) << r.out;
@@ -68,7 +67,7 @@ TEST_F(RigTest, ListingsWithAndWithoutLogin) {
 
 TEST_F(RigTest, RandomNeedsTheUserAndNextFindsNoCounter) {
     StartRig();
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     RunResult r = runner.Run({"random", "-q", std::string("-password=") + kUserPin});
     EXPECT_EQ(r.status, 0) << r.err;
     ASSERT_EQ(r.out.size(), 65u) << r.out;
@@ -86,7 +85,7 @@ TEST_F(RigTest, RandomNeedsTheUserAndNextFindsNoCounter) {
 
 TEST_F(RigTest, RemovedTokenIsNoSuccess) {
     StartRig();
-    if (IsSkipped()) return;
+    if (IsSkipped() || HasFatalFailure()) return;
     rig->RemoveCard();
     const RunResult r = runner.Run({"list", "-type=cert", "-q", "-slot=0"});
     EXPECT_NE(r.status, 0) << r.out << r.err;

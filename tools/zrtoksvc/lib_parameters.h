@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "support/noncopyable.h"
 
 namespace zrck {

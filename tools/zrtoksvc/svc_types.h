@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <string>
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "support/safe_buffer.h"
 #include "tru2/buffer.h"
 

@@ -7,7 +7,7 @@
 #include <ctime>
 #include <string>
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 
 namespace zrck {
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "inproc_pcsc.h"
 
 namespace inproc {

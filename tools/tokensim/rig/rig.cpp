@@ -15,6 +15,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fstream>
 #include <sstream>
@@ -169,6 +170,11 @@ std::string Rig::WhyUnavailable(const std::string& simulatorBinary) {
            " (a container without CAP_SYS_ADMIN?)";
   }
   return "";
+}
+
+bool Rig::RequiredHere() {
+  const char* ci = std::getenv("CI");
+  return ci != nullptr && (std::strcmp(ci, "true") == 0 || std::strcmp(ci, "1") == 0);
 }
 
 Rig::Rig(RigOptions options) : options_(std::move(options)) {

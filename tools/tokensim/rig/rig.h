@@ -28,8 +28,10 @@ struct RigOptions {
 class Rig {
  public:
   // Empty when a rig can run here; otherwise why not (not root, namespaces refused, pcscd or
-  // vpcd or tokensim missing). Tests turn a non-empty answer into GTEST_SKIP.
+  // vpcd or tokensim missing). Tests ask through ZR_REQUIRE_RIG (rig_gtest.h).
   static std::string WhyUnavailable(const std::string& simulatorBinary = "");
+  // True under CI (CI=true or 1): a rig that cannot start is then a failure, not a skip.
+  static bool RequiredHere();
 
   // Throws RigError with a clear reason when anything fails or a wait runs out.
   explicit Rig(RigOptions options = {});

@@ -1,8 +1,8 @@
-#include "cryptoki/base_access.h"
+#include "ckbase/base_access.h"
 
 #include <limits>
 
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 
 namespace zrck {
 

@@ -1,4 +1,4 @@
-#include "cryptoki/exception.h"
+#include "ckbase/exception.h"
 
 #include <locale>
 

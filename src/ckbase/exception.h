@@ -1,12 +1,12 @@
 // Error objects of the Cryptoki framework: a failure that must reach the application as a
 // particular CK_RV is thrown as zrck::Exception carrying it; the entry layer returns the code.
-#ifndef ZR_CRYPTOKI_EXCEPTION_H
-#define ZR_CRYPTOKI_EXCEPTION_H
+#ifndef ZR_CKBASE_EXCEPTION_H
+#define ZR_CKBASE_EXCEPTION_H
 
 #include <exception>
 #include <string>
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 
 namespace zrck {
 
@@ -40,4 +40,4 @@ CK_RV ResultOfException(const std::exception_ptr& error);
 
 }  // namespace zrck
 
-#endif  // ZR_CRYPTOKI_EXCEPTION_H
+#endif  // ZR_CKBASE_EXCEPTION_H

@@ -1,11 +1,11 @@
 // The framework's one point of contact with the base library's buffers and mutex factory.
-#ifndef ZR_CRYPTOKI_BASE_ACCESS_H
-#define ZR_CRYPTOKI_BASE_ACCESS_H
+#ifndef ZR_CKBASE_BASE_ACCESS_H
+#define ZR_CKBASE_BASE_ACCESS_H
 
 #include <memory>
 #include <string>
 
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/zr_pkcs11.h"
 #include "support/mutex.h"
 #include "tru2/buffer.h"
 
@@ -26,4 +26,4 @@ unsigned long BufferSize(const tru::Buffer& buffer);
 
 }  // namespace zrck
 
-#endif  // ZR_CRYPTOKI_BASE_ACCESS_H
+#endif  // ZR_CKBASE_BASE_ACCESS_H

@@ -4,8 +4,8 @@
 // library's function list reports 2.30). This header adds the vendor numbers: the ZR range
 // from 0x8E000000, the national family from 0x80420000, the SO-properties hardware feature
 // and CK_ZR_DATETIME. Shared by the library, the utility and the tests.
-#ifndef ZR_CRYPTOKI_ZR_PKCS11_H
-#define ZR_CRYPTOKI_ZR_PKCS11_H
+#ifndef ZR_CKBASE_ZR_PKCS11_H
+#define ZR_CKBASE_ZR_PKCS11_H
 
 #include <p11-kit/pkcs11.h>
 
@@ -191,4 +191,4 @@ typedef CK_RV (*CK_C_SetLibraryAttributes)(CK_ATTRIBUTE_PTR pTemplate, CK_ULONG 
 }
 #endif
 
-#endif  // ZR_CRYPTOKI_ZR_PKCS11_H
+#endif  // ZR_CKBASE_ZR_PKCS11_H

@@ -1,11 +1,17 @@
-#include "cryptoki/attribute.h"
+#include "ckbase/attribute.h"
 
+#include <atomic>
 #include <cstring>
 
-#include "cryptoki/exception.h"
-#include "cryptoki/library_frame.h"
+#include "ckbase/exception.h"
 
 namespace zrck {
+
+namespace {
+std::atomic<EmptyBoolRule> sEmptyBoolRule{nullptr};
+}  // namespace
+
+void SetEmptyBoolRule(EmptyBoolRule rule) { sEmptyBoolRule.store(rule); }
 
 const CK_BBOOL AttributeTemplate::TRUE_CONST = CK_TRUE;
 const CK_BBOOL AttributeTemplate::FALSE_CONST = CK_FALSE;
@@ -71,7 +77,8 @@ bool Attribute::GetAsBool() const {
     if (mpAttr->ulValueLen == 1) return *static_cast<const CK_BBOOL*>(GetValue()) != 0;
     if (mpAttr->ulValueLen == 0) {
         // Some clients send an empty CK_BBOOL meaning false; accepted only when configured.
-        if (LibraryFrame::GetInstance()->GetConfigFlag("MozillaNSSCompatibility") == 1) return false;
+        const EmptyBoolRule rule = sEmptyBoolRule.load();
+        if (rule != nullptr && rule()) return false;
     }
     throw Exception(CKR_ATTRIBUTE_VALUE_INVALID);
 }

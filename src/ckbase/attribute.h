@@ -1,15 +1,20 @@
 // Attributes and templates over a caller's CK_ATTRIBUTE array. An entry points at the caller's
 // record (answers land in the caller's array) or at a small record it allocated itself; value
 // bytes are never owned.
-#ifndef ZR_CRYPTOKI_ATTRIBUTE_H
-#define ZR_CRYPTOKI_ATTRIBUTE_H
+#ifndef ZR_CKBASE_ATTRIBUTE_H
+#define ZR_CKBASE_ATTRIBUTE_H
 
 #include <vector>
 
-#include "cryptoki/base_access.h"
-#include "cryptoki/zr_pkcs11.h"
+#include "ckbase/base_access.h"
+#include "ckbase/zr_pkcs11.h"
 
 namespace zrck {
+
+// Whether an empty CK_BBOOL reads as false; the framework installs the answer of its
+// configuration. Without a rule an empty Boolean is refused.
+using EmptyBoolRule = bool (*)();
+void SetEmptyBoolRule(EmptyBoolRule rule);
 
 class Attribute {
 public:
@@ -84,4 +89,4 @@ private:
 
 }  // namespace zrck
 
-#endif  // ZR_CRYPTOKI_ATTRIBUTE_H
+#endif  // ZR_CKBASE_ATTRIBUTE_H
