@@ -65,11 +65,13 @@ void CheckSignData(const tru::Buffer& data)
 }
 
 // Signs the value with the key's slot; true and the signature when it fits the caller's buffer.
-bool SignOnToken(TokenStorage& storage, zrck::TokPrivateKey& key, const tru::Buffer& value, unsigned char* out,
-                 unsigned long* outLen)
+// An empty answer, or one longer than the set's signature, is the token's fault, not a signature.
+bool SignOnToken(TokenStorage& storage, zrck::TokPrivateKey& key, const tru::Buffer& value, uint32_t signSize,
+                 unsigned char* out, unsigned long* outLen)
 {
     vdk::SafeBuffer signature;
     storage.GenerateSignatureM(KeySlotOf(key), value, signature);
+    if (signature.Size() == 0 || signature.Size() > signSize) throw zrck::Exception(CKR_DEVICE_ERROR);
     const unsigned long available = *outLen;
     *outLen = signature.Size();
     if (signature.Size() > available) return false;
@@ -140,7 +142,7 @@ bool TokUASgnMechanism::Sign(zrck::MechanismSession&, const tru::Buffer& data, u
     const uint32_t signSize = UASgnUtl::CalcSignSize(ECParamsOf(*signKey_), services.GetDefaultUAParamset());
     bool done = false;
     if (!SignatureFits(signSize, out, outLen, done)) return done;
-    return SignOnToken(services.GetUAStorage(), *signKey_, data, out, outLen);
+    return SignOnToken(services.GetUAStorage(), *signKey_, data, signSize, out, outLen);
 }
 
 void TokUASgnMechanism::VerifyInit(zrck::MechanismSession&, const zrck::MechanismParameter& parameter,
@@ -223,7 +225,7 @@ bool TokUASgnHashMechanism::SignHash(const tru::Buffer* data, unsigned char* out
     if (data != nullptr) gr341194_md_update(&hash_, data->Data(), data->Size());
     vdk::SafeBuffer hash(kHashSize);
     gr341194_md_final(&hash_, hash.Data());
-    return SignOnToken(services.GetUAStorage(), *signKey_, hash, out, outLen);
+    return SignOnToken(services.GetUAStorage(), *signKey_, hash, signSize, out, outLen);
 }
 
 bool TokUASgnHashMechanism::Sign(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,

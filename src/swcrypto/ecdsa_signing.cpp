@@ -54,8 +54,9 @@ bool ECDsaOperation::Sign(ECDsaEngine& engine, const Value& value, unsigned char
     tru::BufferDynamic scratch;
     tru::BufferDynamic signature;
     engine.Sign(key, value(scratch), signature);
+    // Both engines give r and s padded to the curve's length; anything else is not a signature.
+    if (signature.Size() != size) throw zrck::Exception(CKR_DEVICE_ERROR);
     *outLen = signature.Size();
-    if (available < signature.Size()) return false;
     std::memcpy(out, signature.Data(), signature.Size());
     return true;
 }

@@ -889,6 +889,15 @@ TEST_F(DstuE2eTest, MalformedTokenAnswersAreNeverSuccess)
             EXPECT_TRUE(outcome.made == CK_INVALID_HANDLE || outcome.rv == CKR_OK) << kind << " " << c.command;
         }
     }
+    // A success with an empty output is no result either (Verify has no output to check).
+    for (const auto& c : calls) {
+        if (std::string(c.command) == "Verify") continue;
+        rig->Control(0).Malformed("empty-output", 1, c.command);
+        const Outcome outcome = c.call();
+        rig->Control(0).ClearFaults();
+        EXPECT_TRUE(outcome.rv != CKR_OK || outcome.sound) << "empty " << c.command;
+        EXPECT_TRUE(outcome.made == CK_INVALID_HANDLE || outcome.rv == CKR_OK) << "empty " << c.command;
+    }
     // The session goes on as before.
     EXPECT_EQ(Verify(CKM_DSTU4145, pair.publicKey, hash, Sign(CKM_DSTU4145, pair.privateKey, hash)), CKR_OK);
 }

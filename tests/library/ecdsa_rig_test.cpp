@@ -92,6 +92,15 @@ TEST_P(EcdsaOnDevice, GeneratedPairSignsWithOneCommandAndOpenSslAgrees)
 
     EXPECT_EQ(Sign(CKM_ECDSA, pair.privateKey, Bytes(128, 0x5A), signature), CKR_OK);
     EXPECT_EQ(Sign(CKM_ECDSA, pair.privateKey, Bytes(129, 0x5A), signature), CKR_DATA_LEN_RANGE);
+
+    // A damaged answer to the signature command is an error, never a signature.
+    for (const char* kind : {"empty-output", "truncated"}) {
+        rig->Control(0).Malformed(kind, 1, "Sign");
+        EXPECT_NE(Sign(CKM_ECDSA, pair.privateKey, digest, signature), CKR_OK) << kind;
+        rig->Control(0).ClearFaults();
+    }
+    ASSERT_EQ(Sign(CKM_ECDSA, pair.privateKey, digest, signature), CKR_OK);
+    EXPECT_TRUE(OpenSslVerifies(curve, pair.publicKey, digest, signature));
 }
 
 INSTANTIATE_TEST_SUITE_P(DeviceCurves, EcdsaOnDevice, ::testing::ValuesIn(DeviceCurves()),

@@ -10,6 +10,7 @@ bool ParseMalformation(const std::string& name, Malformation& out) {
   else if (name == "bad-sw") out = Malformation::kBadStatusWord;
   else if (name == "truncated") out = Malformation::kTruncated;
   else if (name == "one-byte") out = Malformation::kOneByte;
+  else if (name == "empty-output") out = Malformation::kEmptyOutput;
   else return false;
   return true;
 }
@@ -48,6 +49,7 @@ void FaultPlan::ApplyMalformation(uint8_t command, Bytes& answer) {
       else answer = {0x01, 0x90, 0x00};
       break;
     case Malformation::kOneByte: answer = {0x90}; break;
+    case Malformation::kEmptyOutput: answer = {0x01, 0x00, 0x00, 0x00, 0x90, 0x00}; break;
   }
 }
 

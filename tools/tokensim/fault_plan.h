@@ -15,7 +15,8 @@ enum class Malformation {
   kBadMarker,       // 02 00 90 00
   kBadStatusWord,   // 01 00 6A 82
   kTruncated,       // the right answer less the last byte before 90 00
-  kOneByte          // 90 alone
+  kOneByte,         // 90 alone
+  kEmptyOutput      // 01 00 00 00 90 00: success with a two-byte zero length and no data
   // No empty answer: vpcd then waits for ever and hangs the reader.
 };
 
