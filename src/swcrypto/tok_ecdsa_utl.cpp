@@ -248,6 +248,12 @@ void TokECDsaUtl::DecodeDerPublicKey(tru::BufferDynamic& inOut)
     Check(inOut.Set(decoded.Size(), decoded.Data()));
 }
 
+void TokECDsaUtl::CheckDerPublicKey(const tru::Buffer& der)
+{
+    tru::BufferDynamic point;
+    DecodeDerPublicKey(der, point);
+}
+
 bool TokECDsaUtl::VerifyPublicKey(const tru::Buffer& params, const tru::Buffer& rawPoint)
 {
     const int id = ParseECParams(params);
