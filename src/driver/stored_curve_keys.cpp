@@ -63,7 +63,7 @@ void StoredCurvePrivateKey<Base>::StoreAttributes()
     TokenStorage& storage = Storage();
     if (LazyData* value = DataFileValue()) value->Store(storage, this->GetObjectFile());
     StoredKeyRecords(this->FlagsWord(), this->fields_, this->GetLabelStored(), static_cast<uint16_t>(CKA_EC_PARAMS),
-                     &ecParams_)
+                     &this->ecParams_)
         .WriteTo(storage, this->GetAttributeFile());
 }
 
@@ -88,7 +88,7 @@ bool StoredCurvePrivateKey<Base>::RefreshFrom(TokenStoredObject& other)
     if (source == nullptr || source == this || typeid(*source) != typeid(*this)) return false;
     this->fields_.CopyPlainValues(source->fields_);
     this->flags_ = source->flags_;
-    bool changed = StoredObjectUtl::CopyIfDifferent(ecParams_, source->ecParams_);
+    bool changed = StoredObjectUtl::CopyIfDifferent(this->ecParams_, source->ecParams_);
     changed = this->fields_.RefreshBuffers(source->fields_) || changed;
     if (LazyData* value = DataFileValue()) value->RefreshData(*source->DataFileValue());
     changed = RefreshStoredValues(*this, *source) || changed;
@@ -136,9 +136,9 @@ void StoredCurvePublicKey<Base>::StoreAttributes()
     TokenStorage& storage = Storage();
     StoredObjectUtl::ReserveFilesIfNone(*this, *this, this->GetTokenIndexType());
     ecPoint_.Store(storage, this->GetObjectFile());
-    const bool writeParams = StoresEmptyParams() || !ecParams_.Empty();
+    const bool writeParams = StoresEmptyParams() || !this->ecParams_.Empty();
     StoredKeyRecords(this->FlagsWord(), this->fields_, this->GetLabelStored(), static_cast<uint16_t>(CKA_EC_PARAMS),
-                     writeParams ? &ecParams_ : nullptr)
+                     writeParams ? &this->ecParams_ : nullptr)
         .WriteTo(storage, this->GetAttributeFile());
 }
 
@@ -161,7 +161,7 @@ bool StoredCurvePublicKey<Base>::RefreshFrom(TokenStoredObject& other)
     if (source == nullptr || source == this || typeid(*source) != typeid(*this)) return false;
     this->fields_.CopyPlainValues(source->fields_);
     this->flags_ = source->flags_;
-    bool changed = StoredObjectUtl::CopyIfDifferent(ecParams_, source->ecParams_);
+    bool changed = StoredObjectUtl::CopyIfDifferent(this->ecParams_, source->ecParams_);
     changed = this->fields_.RefreshBuffers(source->fields_) || changed;
     ecPoint_.RefreshData(source->ecPoint_);
     changed = RefreshStoredValues(*this, *source) || changed;

@@ -7,7 +7,7 @@
 #include "driver/lazy_data.h"
 #include "driver/stored_key.h"
 #include "driver/token_stored_object.h"
-#include "objects/tok_curve_keys.h"
+#include "objects/kept_curve_keys.h"
 #include "support/noncopyable.h"
 
 #include <string>
@@ -18,7 +18,7 @@ class TokenStorage;
 
 // Base: zrck::TokECDsaPrivateKey or zrck::TokUASgnPrivateKey.
 template <class Base>
-class StoredCurvePrivateKey : public StoredPrivateKey<Base>, private vdk::Noncopyable {
+class StoredCurvePrivateKey : public StoredPrivateKey<zrck::KeptCurvePrivateKey<Base>>, private vdk::Noncopyable {
 public:
     zrck::TokObject* GenerateCopy() override;
 
@@ -27,9 +27,6 @@ public:
     bool IsGenerationDateSupported() const override { return true; }
     bool IsGenerationUTCSupported() const override { return false; }
     void AddDefaultUsageAttributes() override;
-
-    const tru::Buffer& GetECParams() const override { return ecParams_; }
-    void SetECParams(const tru::Buffer& params) override { StoredObjectUtl::CopyBuffer(ecParams_, params); }
 
     // Token files. Storing a key not yet on the token reserves its files (ReserveFiles); a
     // value kept in a data file is written when it is in memory.
@@ -49,15 +46,12 @@ protected:
     // under the class's item type in the private range.
     virtual void ReserveFiles();
     TokenStorage& Storage() const;
-
-private:
-    tru::BufferDynamic ecParams_;
 };
 
 // Base: zrck::TokECDsaPublicKey or zrck::TokUASgnPublicKey. The point (DER OCTET STRING) is kept
 // in the object's data file.
 template <class Base>
-class StoredCurvePublicKey : public StoredPublicKey<Base>, private vdk::Noncopyable {
+class StoredCurvePublicKey : public StoredPublicKey<zrck::KeptCurvePublicKey<Base>>, private vdk::Noncopyable {
 public:
     // A copy carries the point, read from the token first when it was never read.
     zrck::TokObject* GenerateCopy() override;
@@ -65,10 +59,7 @@ public:
     CK_ULONG GetObjectSize() override;
     bool IsGenerationDateSupported() const override { return true; }
     bool IsGenerationUTCSupported() const override { return false; }
-    void AddDefaultUsageAttributes() override { this->flags_.verify = CK_TRUE; }
 
-    const tru::Buffer& GetECParams() const override { return ecParams_; }
-    void SetECParams(const tru::Buffer& params) override { StoredObjectUtl::CopyBuffer(ecParams_, params); }
     // Read from the data file on first use; CKR_FUNCTION_FAILED without an owning token.
     const tru::Buffer& GetECPoint() const override;
 
@@ -85,7 +76,6 @@ protected:
     TokenStorage& Storage() const;
 
 private:
-    tru::BufferDynamic ecParams_;
     mutable LazyData ecPoint_;
 };
 

@@ -9,6 +9,7 @@
 #include "driver/stored_object_utl.h"
 #include "driver/token_storage.h"
 #include "driver/token_stored_object.h"
+#include "objects/object_text.h"
 #include "objects/tok_key.h"
 
 namespace qel {
@@ -95,32 +96,22 @@ void ReadStoredKeyAttributes(zrck::TokKey& key, const TokenStoredObject& stored,
     key.SetupAttributes(how.token, attributes);
 }
 
-void StoredPrivateFlags::MarkGenerated()
+uint32_t StoredPrivateKeyFlags(const zrck::PrivateKeyFlags& flags, const StoredKeyFields& fields, bool modifiable,
+                               bool copyable)
 {
-    sensitive = CK_TRUE;
-    alwaysSensitive = CK_TRUE;
-    extractable = CK_FALSE;
-    neverExtractable = CK_TRUE;
+    return StoredObjectUtl::FlagWord(
+        {{modifiable, 0}, {copyable, 1}, {fields.derive != 0, 3}, {flags.sensitive != 0, 8}, {flags.decrypt != 0, 9},
+         {flags.sign != 0, 10}, {flags.signRecover != 0, 11}, {flags.unwrap != 0, 12}, {flags.extractable != 0, 13},
+         {flags.alwaysSensitive != 0, 14}, {flags.neverExtractable != 0, 15}, {flags.wrapWithTrusted != 0, 16},
+         {flags.alwaysAuthenticate != 0, 17}, {fields.local != 0, 18}});
 }
 
-uint32_t StoredPrivateFlags::Word(bool modifiable, bool copyable, const StoredKeyFields& fields) const
+uint32_t StoredPublicKeyFlags(const zrck::PublicKeyFlags& flags, const StoredKeyFields& fields, bool modifiable,
+                              bool copyable)
 {
-    return StoredObjectUtl::FlagWord({{modifiable, 0}, {copyable, 1}, {fields.derive != 0, 3}, {sensitive != 0, 8},
-                           {decrypt != 0, 9}, {sign != 0, 10}, {signRecover != 0, 11}, {unwrap != 0, 12},
-                           {extractable != 0, 13}, {alwaysSensitive != 0, 14}, {neverExtractable != 0, 15},
-                           {wrapWithTrusted != 0, 16}, {alwaysAuthenticate != 0, 17}, {fields.local != 0, 18}});
-}
-
-uint32_t StoredPublicFlags::Word(bool modifiable, bool copyable, const StoredKeyFields& fields) const
-{
-    return StoredObjectUtl::FlagWord({{modifiable, 0}, {copyable, 1}, {trusted != 0, 2}, {fields.derive != 0, 3},
-                           {encrypt != 0, 4}, {verify != 0, 5}, {verifyRecover != 0, 6}, {wrap != 0, 7},
-                           {fields.local != 0, 18}});
-}
-
-void ThrowKeyWithoutAlgorithmId()
-{
-    throw zrck::Exception(CKR_FUNCTION_FAILED, "public key is not linked with a public key algorithm id");
+    return StoredObjectUtl::FlagWord({{modifiable, 0}, {copyable, 1}, {flags.trusted != 0, 2}, {fields.derive != 0, 3},
+                                      {flags.encrypt != 0, 4}, {flags.verify != 0, 5}, {flags.verifyRecover != 0, 6},
+                                      {flags.wrap != 0, 7}, {fields.local != 0, 18}});
 }
 
 void StartStoredCopy(zrck::TokStorageObject& copy, TokenStoredObject& copyStored,
@@ -188,7 +179,7 @@ std::string StoredKeyText(const zrck::TokObject& object, const TokenStoredObject
     const tru::Buffer& label = stored.GetLabelStored();
     return std::string(object.GetObjectClassName()) + head + ", Label=\"" +
            std::string(reinterpret_cast<const char*>(label.Data()), label.Size()) + "\", KeyID: " +
-           StoredObjectUtl::HexId(keyId) + StoredObjectUtl::StorageIdText(stored) + "]";
+           zrck::HexId(keyId) + StoredObjectUtl::StorageIdText(stored) + "]";
 }
 
 }  // namespace qel

@@ -74,87 +74,45 @@ public:
     std::string ToString() const override { return StoredKeyText(*this, *this, this->fields_.keyId); }
 };
 
-// The flags a stored private key keeps beside StoredKeyFields.
-struct StoredPrivateFlags : zrck::SensitiveKeyFlags {
-    CK_BBOOL signRecover = CK_FALSE;
-    CK_BBOOL wrapWithTrusted = CK_FALSE;
-    CK_BBOOL alwaysAuthenticate = CK_FALSE;
+// The flags word of a private key: modifiable bit 0, copyable 1, derive 3, sensitive 8, decrypt 9,
+// sign 10, sign recover 11, unwrap 12, extractable 13, always sensitive 14, never extractable 15,
+// wrap with trusted 16, always authenticate 17, local 18.
+uint32_t StoredPrivateKeyFlags(const zrck::PrivateKeyFlags& flags, const StoredKeyFields& fields, bool modifiable,
+                               bool copyable);
+// The flags word of a public key: modifiable bit 0, copyable 1, trusted 2, derive 3, encrypt 4,
+// verify 5, verify recover 6, wrap 7, local 18.
+uint32_t StoredPublicKeyFlags(const zrck::PublicKeyFlags& flags, const StoredKeyFields& fields, bool modifiable,
+                              bool copyable);
 
-    // Sensitive, always sensitive, not extractable, never extractable.
-    void MarkGenerated();
-    // The flags word: modifiable bit 0, copyable 1, derive 3, the flags 8 to 17, local 18.
-    uint32_t Word(bool modifiable, bool copyable, const StoredKeyFields& fields) const;
-};
-
-// The flags a stored public key keeps beside StoredKeyFields.
-struct StoredPublicFlags {
-    CK_BBOOL encrypt = CK_FALSE;
-    CK_BBOOL verify = CK_FALSE;
-    CK_BBOOL verifyRecover = CK_FALSE;
-    CK_BBOOL wrap = CK_FALSE;
-    CK_BBOOL trusted = CK_FALSE;
-
-    // The flags word: modifiable bit 0, copyable 1, trusted 2, derive 3, the usages 4 to 7, local 18.
-    uint32_t Word(bool modifiable, bool copyable, const StoredKeyFields& fields) const;
-};
-
-// CKR_FUNCTION_FAILED: a stored public key is linked with no algorithm identifier.
-[[noreturn]] void ThrowKeyWithoutAlgorithmId();
-
-// A private key class kept in token files: the private-key accessors every stored private key
-// answers alike. Private keys are never copied by value: CKA_COPYABLE reads false.
-template <class Key>
-class StoredPrivateKey : public StoredKey<zrck::KeptSensitiveKey<Key, StoredPrivateFlags>> {
+// A private key class kept in token files: Kept is zrck::KeptPrivateKey of the object model's
+// class or a class built on it. Private keys are never copied by value: CKA_COPYABLE reads false.
+template <class Kept>
+class StoredPrivateKey : public StoredKey<Kept> {
 public:
     StoredPrivateKey() { this->SetCopyableStored(false); }
 
     CK_BBOOL IsCopyable() const override { return CK_FALSE; }
     void SetCopyable(bool) override {}
 
-    const tru::Buffer& GetSubject() const override { return this->fields_.subject; }
-    void SetSubject(const tru::Buffer& subject) override { StoredObjectUtl::CopyBuffer(this->fields_.subject, subject); }
-    CK_BBOOL GetCouldSignRecover() const override { return this->flags_.signRecover; }
-    void SetCouldSignRecover(CK_BBOOL value) override { this->flags_.signRecover = value; }
-    // Kept as given, so that a stored false reads back false.
-    CK_BBOOL GetCouldUnwrapOnlyWithTrusted() const override { return this->flags_.wrapWithTrusted; }
-    void SetCouldUnwrapOnlyWithTrusted(CK_BBOOL value) override { this->flags_.wrapWithTrusted = value; }
-    CK_BBOOL GetNeedAlwaysAuthenticate() const override { return this->flags_.alwaysAuthenticate; }
-    void SetNeedAlwaysAuthenticate(CK_BBOOL value) override { this->flags_.alwaysAuthenticate = value; }
-    tru::Buffer GetValueToWrap() override { return tru::Buffer(); }
     void AddDefaultSensitiveAttributes() override { this->flags_.sensitive = CK_TRUE; }
     void AddGeneratedSensitiveAttributes(const zrck::MechanismSession&) override { this->flags_.MarkGenerated(); }
 
 protected:
-    uint32_t FlagsWord() const { return this->flags_.Word(this->IsModifiable() != 0, false, this->fields_); }
+    uint32_t FlagsWord() const
+    {
+        return StoredPrivateKeyFlags(this->flags_, this->fields_, this->IsModifiable() != 0, false);
+    }
 };
 
-// A public key class kept in token files: the public-key accessors every stored public key
-// answers alike.
-template <class Key>
-class StoredPublicKey : public StoredKey<zrck::KeptKey<Key>> {
-public:
-    const tru::Buffer& GetSubject() const override { return this->fields_.subject; }
-    void SetSubject(const tru::Buffer& subject) override { StoredObjectUtl::CopyBuffer(this->fields_.subject, subject); }
-    CK_BBOOL GetCouldEncrypt() const override { return flags_.encrypt; }
-    void SetCouldEncrypt(CK_BBOOL value) override { flags_.encrypt = value; }
-    CK_BBOOL GetCouldVerify() const override { return flags_.verify; }
-    void SetCouldVerify(CK_BBOOL value) override { flags_.verify = value; }
-    CK_BBOOL GetCouldVerifyRecover() const override { return flags_.verifyRecover; }
-    void SetCouldVerifyRecover(CK_BBOOL value) override { flags_.verifyRecover = value; }
-    CK_BBOOL GetCouldWrap() const override { return flags_.wrap; }
-    void SetCouldWrap(CK_BBOOL value) override { flags_.wrap = value; }
-    CK_BBOOL GetIsTrusted() const override { return flags_.trusted; }
-    void SetIsTrusted(CK_BBOOL value) override { flags_.trusted = value; }
-    // Not linked with an algorithm identifier: CKR_FUNCTION_FAILED.
-    bool IsAlgOIDAcceptable(const char*, int) override { ThrowKeyWithoutAlgorithmId(); }
-
+// A public key class kept in token files: Kept is zrck::KeptPublicKey of the object model's
+// class or a class built on it.
+template <class Kept>
+class StoredPublicKey : public StoredKey<Kept> {
 protected:
     uint32_t FlagsWord() const
     {
-        return flags_.Word(this->IsModifiable() != 0, this->IsCopyable() != 0, this->fields_);
+        return StoredPublicKeyFlags(this->flags_, this->fields_, this->IsModifiable() != 0, this->IsCopyable() != 0);
     }
-
-    StoredPublicFlags flags_;
 };
 
 // What a copy of a stored object takes from its source before the source's values are

@@ -1,7 +1,6 @@
 #include "driver/stored_object_utl.h"
 
 #include <cstdio>
-#include <sstream>
 
 #include "ckbase/exception.h"
 #include "driver/lazy_data.h"
@@ -9,6 +8,8 @@
 #include "driver/token_storage.h"
 #include "driver/token_stored_object.h"
 #include "objects/attribute_value.h"
+#include "objects/kept_key.h"
+#include "objects/object_text.h"
 #include "support/vdk_exception.h"
 
 namespace qel {
@@ -43,12 +44,6 @@ void StoredObjectUtl::ReadTemplate(const zrck::TokObject& object, const TokenSto
     Token::ConvertAttributesFromToken(objectClass, records, attributes, &object);
 }
 
-std::string StoredObjectUtl::HexId(const tru::Buffer& id) {
-    std::string hex = id.ToHex();
-    if (hex.size() < 8) hex.insert(0, 8 - hex.size(), '0');
-    return "0x" + hex;
-}
-
 std::string StoredObjectUtl::StorageIdText(const TokenStoredObject& stored) {
     char text[16];
     std::snprintf(text, sizeof text, "%08X", static_cast<unsigned>(stored.GetStorageID()));
@@ -56,14 +51,11 @@ std::string StoredObjectUtl::StorageIdText(const TokenStoredObject& stored) {
 }
 
 void StoredObjectUtl::CopyBuffer(tru::BufferDynamic& target, const tru::Buffer& source) {
-    const tru::TResult rc = target.Set(source.Size(), source.Data());
-    if (rc != tru::SUCCESS) throw tru::Exception(rc);
+    zrck::CopyKeyBuffer(target, source);
 }
 
 bool StoredObjectUtl::CopyIfDifferent(tru::BufferDynamic& target, const tru::Buffer& source) {
-    if (target.Size() == source.Size() && (source.Size() == 0 || target == source)) return false;
-    CopyBuffer(target, source);
-    return true;
+    return zrck::CopyKeyBufferIfDifferent(target, source);
 }
 
 uint32_t StoredObjectUtl::FlagWord(std::initializer_list<std::pair<bool, unsigned>> bits) {
@@ -94,13 +86,7 @@ const tru::Buffer& StoredObjectUtl::ValueOf(LazyData& value, const zrck::TokObje
 
 std::string StoredObjectUtl::ObjectText(const zrck::TokObject& object, const TokenStoredObject& stored,
                                         const char* idName, const tru::Buffer& id) {
-    std::ostringstream text;
-    char handle[24];
-    std::snprintf(handle, sizeof handle, "%lX", static_cast<unsigned long>(object.GetHandle()));
-    text << object.GetObjectClassName() << "[This: " << static_cast<const void*>(&object) << ", Handle: " << handle
-         << ", Label=\"" << stored.GetLabelStored().ToString() << "\", " << idName << ": " << HexId(id)
-         << StorageIdText(stored) << "]";
-    return text.str();
+    return zrck::ObjectText(object, stored.GetLabelStored(), idName, id, StorageIdText(stored));
 }
 
 void StoredRecords::Add(uint16_t id, const void* data, size_t size) {

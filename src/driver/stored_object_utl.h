@@ -33,8 +33,6 @@ public:
     static void ReadTemplate(const zrck::TokObject& object, const TokenStoredObject& stored,
                              CK_OBJECT_CLASS objectClass, std::vector<storage::AttributeBuff>& records,
                              zrck::AttributeTemplate& attributes);
-    // "0x" and the bytes in upper-case hex, at least 8 digits, zero-padded on the left.
-    static std::string HexId(const tru::Buffer& id);
     // ", StorageID: 0x" and the storage ID in 8 upper-case hex digits.
     static std::string StorageIdText(const TokenStoredObject& stored);
     static void CopyBuffer(tru::BufferDynamic& target, const tru::Buffer& source);

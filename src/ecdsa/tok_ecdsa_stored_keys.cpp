@@ -45,8 +45,7 @@ void StoredECDsaPublicKey::InitializeWithAttributes(zrck::ObjectToken* token, zr
 
 void StoredECDsaPublicKey::SetECPoint(const tru::Buffer& point)
 {
-    tru::BufferDynamic raw;
-    mbt::TokECDsaUtl::DecodeDerPublicKey(point, raw);
+    mbt::TokECDsaUtl::CheckDerPublicKey(point);
     KeepECPoint(point);
 }
 

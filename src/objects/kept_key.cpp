@@ -55,6 +55,19 @@ void SensitiveKeyFlags::SetAlwaysSensitive(CK_BBOOL value)
     if (value) sensitive = CK_TRUE;
 }
 
+void PrivateKeyFlags::MarkGenerated()
+{
+    sensitive = CK_TRUE;
+    alwaysSensitive = CK_TRUE;
+    extractable = CK_FALSE;
+    neverExtractable = CK_TRUE;
+}
+
+void ThrowKeyWithoutAlgorithmId()
+{
+    throw Exception(CKR_FUNCTION_FAILED, "public key is not linked with a public key algorithm id");
+}
+
 void ThrowNoCheckValue() { throw Exception(CKR_ATTRIBUTE_TYPE_INVALID); }
 
 }  // namespace zrck

@@ -1,6 +1,6 @@
 // Keys whose common values are kept in the object: the values every key class keeps alike
 // (ID, dates, derive, local, key generation mechanism, generation date, subject), the flags of
-// keys that may be sensitive with their rules, and the usage flags of secret keys.
+// keys that may be sensitive with their rules, and the flags of private, public and secret keys.
 #ifndef ZR_OBJECTS_KEPT_KEY_H
 #define ZR_OBJECTS_KEPT_KEY_H
 
@@ -103,6 +103,69 @@ public:
 
 protected:
     Flags flags_;
+};
+
+// The flags a kept private key has beside SensitiveKeyFlags.
+struct PrivateKeyFlags : SensitiveKeyFlags {
+    CK_BBOOL signRecover = CK_FALSE;
+    CK_BBOOL wrapWithTrusted = CK_FALSE;
+    CK_BBOOL alwaysAuthenticate = CK_FALSE;
+
+    // Sensitive, always sensitive, not extractable, never extractable.
+    void MarkGenerated();
+};
+
+// The flags of a kept public key.
+struct PublicKeyFlags {
+    CK_BBOOL encrypt = CK_FALSE;
+    CK_BBOOL verify = CK_FALSE;
+    CK_BBOOL verifyRecover = CK_FALSE;
+    CK_BBOOL wrap = CK_FALSE;
+    CK_BBOOL trusted = CK_FALSE;
+};
+
+// Key is a private key class of the object model: the private-key accessors answered from
+// PrivateKeyFlags and the subject of KeyFields. The value is never handed out for wrapping.
+template <class Key>
+class KeptPrivateKey : public KeptSensitiveKey<Key, PrivateKeyFlags> {
+public:
+    const tru::Buffer& GetSubject() const override { return this->fields_.subject; }
+    void SetSubject(const tru::Buffer& subject) override { CopyKeyBuffer(this->fields_.subject, subject); }
+    CK_BBOOL GetCouldSignRecover() const override { return this->flags_.signRecover; }
+    void SetCouldSignRecover(CK_BBOOL value) override { this->flags_.signRecover = value; }
+    CK_BBOOL GetCouldUnwrapOnlyWithTrusted() const override { return this->flags_.wrapWithTrusted; }
+    // Kept as given, so that a stored false reads back false (the object model lets an update
+    // only turn it on).
+    void SetCouldUnwrapOnlyWithTrusted(CK_BBOOL value) override { this->flags_.wrapWithTrusted = value; }
+    CK_BBOOL GetNeedAlwaysAuthenticate() const override { return this->flags_.alwaysAuthenticate; }
+    void SetNeedAlwaysAuthenticate(CK_BBOOL value) override { this->flags_.alwaysAuthenticate = value; }
+    tru::Buffer GetValueToWrap() override { return tru::Buffer(); }
+};
+
+// CKR_FUNCTION_FAILED: a kept public key is linked with no algorithm identifier.
+[[noreturn]] void ThrowKeyWithoutAlgorithmId();
+
+// Key is a public key class of the object model: the public-key accessors answered from
+// PublicKeyFlags and the subject of KeyFields.
+template <class Key>
+class KeptPublicKey : public KeptKey<Key> {
+public:
+    const tru::Buffer& GetSubject() const override { return this->fields_.subject; }
+    void SetSubject(const tru::Buffer& subject) override { CopyKeyBuffer(this->fields_.subject, subject); }
+    CK_BBOOL GetCouldEncrypt() const override { return flags_.encrypt; }
+    void SetCouldEncrypt(CK_BBOOL value) override { flags_.encrypt = value; }
+    CK_BBOOL GetCouldVerify() const override { return flags_.verify; }
+    void SetCouldVerify(CK_BBOOL value) override { flags_.verify = value; }
+    CK_BBOOL GetCouldVerifyRecover() const override { return flags_.verifyRecover; }
+    void SetCouldVerifyRecover(CK_BBOOL value) override { flags_.verifyRecover = value; }
+    CK_BBOOL GetCouldWrap() const override { return flags_.wrap; }
+    void SetCouldWrap(CK_BBOOL value) override { flags_.wrap = value; }
+    CK_BBOOL GetIsTrusted() const override { return flags_.trusted; }
+    void SetIsTrusted(CK_BBOOL value) override { flags_.trusted = value; }
+    bool IsAlgOIDAcceptable(const char*, int) override { ThrowKeyWithoutAlgorithmId(); }
+
+protected:
+    PublicKeyFlags flags_;
 };
 
 // CKR_ATTRIBUTE_TYPE_INVALID: the key class has no CKA_CHECK_VALUE.

@@ -18,7 +18,7 @@ namespace qel {
 constexpr uint16_t kRsaPrivateKeyItemType = 2;
 constexpr uint16_t kRsaPublicKeyItemType = 3;
 
-class TokRsaPrivateKey : public StoredPrivateKey<zrck::TokRsaPrivateKey> {
+class TokRsaPrivateKey : public StoredPrivateKey<zrck::KeptPrivateKey<zrck::TokRsaPrivateKey>> {
 public:
     // 01 00 01, the only public exponent an RSA key of the token has.
     static const tru::Buffer PUBLIC_EXPONENT;
@@ -82,7 +82,7 @@ private:
     tru::BufferDynamic modulus_;
 };
 
-class TokRsaPublicKey : public StoredPublicKey<zrck::TokRsaPublicKey> {
+class TokRsaPublicKey : public StoredPublicKey<zrck::KeptPublicKey<zrck::TokRsaPublicKey>> {
 public:
     static bool ClassCouldBeCreated(const zrck::AttributeTemplate& attributes)
     {

@@ -248,6 +248,17 @@ void TokECDsaUtl::DecodeDerPublicKey(tru::BufferDynamic& inOut)
     Check(inOut.Set(decoded.Size(), decoded.Data()));
 }
 
+void TokECDsaUtl::CheckDerPublicKey(const tru::Buffer& der)
+{
+    tru::BufferDynamic point;
+    try {
+        DecodeDerPublicKey(der, point);
+    } catch (const zrck::Exception&) {
+        // Malformed length octets too: the caller's value is wrong, not the function.
+        Fail(CKR_ATTRIBUTE_VALUE_INVALID);
+    }
+}
+
 bool TokECDsaUtl::VerifyPublicKey(const tru::Buffer& params, const tru::Buffer& rawPoint)
 {
     const int id = ParseECParams(params);

@@ -51,6 +51,9 @@ public:
     // The point inside the OCTET STRING; anything but one well-formed OCTET STRING is refused.
     static void DecodeDerPublicKey(const tru::Buffer& der, tru::BufferDynamic& out);
     static void DecodeDerPublicKey(tru::BufferDynamic& inOut);
+    // CKR_ATTRIBUTE_VALUE_INVALID for anything DecodeDerPublicKey refuses (a point given as an
+    // attribute value).
+    static void CheckDerPublicKey(const tru::Buffer& der);
     // True when the point is an uncompressed point on the curve, else CKR_PUBLIC_KEY_INVALID.
     static bool VerifyPublicKey(const tru::Buffer& params, const tru::Buffer& rawPoint);
 

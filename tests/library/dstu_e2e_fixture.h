@@ -33,17 +33,6 @@ struct KeyPair {
     CK_OBJECT_HANDLE privateKey = CK_INVALID_HANDLE;
 };
 
-inline std::string ToHex(const Bytes& bytes)
-{
-    static const char digits[] = "0123456789ABCDEF";
-    std::string out;
-    for (uint8_t b : bytes) {
-        out.push_back(digits[b >> 4]);
-        out.push_back(digits[b & 0x0F]);
-    }
-    return out;
-}
-
 class DstuE2eTest : public librarytest::ModuleRigTest {
 protected:
     void SetUp() override

@@ -3,17 +3,14 @@
 #include "dstu_e2e_fixture.h"
 
 #include "dstu4145_algorithm.h"
-
-#include <spawn.h>
-#include <sys/wait.h>
+#include "keygen_process.h"
 
 #include <algorithm>
 #include <functional>
 #include <cstring>
 
 using namespace dstue2e;
-
-extern char** environ;
+using librarytest::GenerateInAnotherProcess;
 
 namespace {
 
@@ -30,25 +27,6 @@ protected:
 };
 
 std::string CurveName(const ::testing::TestParamInfo<Curve>& info) { return info.param.name; }
-
-// Runs the key-generation helper as a second application on the same token and waits for it.
-::testing::AssertionResult GenerateInAnotherProcess(const std::string& label, const Bytes& params)
-{
-    std::vector<std::string> arguments = {ZR_E2E_KEYGEN, ZR_REAL_MODULE, kUserPin, label, ToHex(params)};
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(&argument[0]);
-    argv.push_back(nullptr);
-    pid_t child = -1;
-    if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-        return ::testing::AssertionFailure() << "cannot start " << argv[0];
-    }
-    int status = 0;
-    if (waitpid(child, &status, 0) != child) return ::testing::AssertionFailure() << "lost the helper process";
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return ::testing::AssertionFailure() << "key generation in the other process failed, status " << status;
-    }
-    return ::testing::AssertionSuccess();
-}
 
 // A private value below every curve's order, least significant byte first, and its public point
 // in CKA_EC_POINT form, computed off the token.
@@ -362,7 +340,7 @@ TEST_F(DstuE2eTest, KeyGeneratedInAnotherProcessSignsHere)
     // This process already runs with the library initialised, logged in and its lists read.
     CK_OBJECT_CLASS privateClass = CKO_PRIVATE_KEY;
     Find({{CKA_CLASS, &privateClass, sizeof privateClass}});
-    ASSERT_TRUE(GenerateInAnotherProcess(label, params));
+    ASSERT_TRUE(GenerateInAnotherProcess(CKM_DSTU4145_KEY_PAIR_GEN, label, params));
 
     const CK_OBJECT_HANDLE privateKey = FindKey(CKO_PRIVATE_KEY, label);
     const CK_OBJECT_HANDLE publicKey = FindKey(CKO_PUBLIC_KEY, label);
@@ -707,7 +685,7 @@ TEST_F(DstuE2eTest, KeysOfBothProcessesAreKept)
     ASSERT_NE(before.privateKey, CK_INVALID_HANDLE);
     FindKey(CKO_PRIVATE_KEY, "ours-before");
     FindKey(CKO_PUBLIC_KEY, "ours-before");
-    ASSERT_TRUE(GenerateInAnotherProcess("theirs", params));
+    ASSERT_TRUE(GenerateInAnotherProcess(CKM_DSTU4145_KEY_PAIR_GEN, "theirs", params));
     const KeyPair after = Generate(params, "ours-after");
     ASSERT_NE(after.privateKey, CK_INVALID_HANDLE);
 

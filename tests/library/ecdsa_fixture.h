@@ -86,6 +86,21 @@ protected:
         return value;
     }
 
+    // The one object of the class with the label; CK_INVALID_HANDLE (and a failure) when there
+    // is none or more than one.
+    CK_OBJECT_HANDLE FindKey(CK_OBJECT_CLASS objectClass, const std::string& label)
+    {
+        CK_ATTRIBUTE search[] = {{CKA_CLASS, &objectClass, sizeof objectClass},
+                                 {CKA_LABEL, const_cast<char*>(label.data()), label.size()}};
+        CK_OBJECT_HANDLE found[2] = {CK_INVALID_HANDLE, CK_INVALID_HANDLE};
+        CK_ULONG count = 0;
+        EXPECT_EQ(p11->C_FindObjectsInit(session, search, 2), CKR_OK);
+        EXPECT_EQ(p11->C_FindObjects(session, found, 2, &count), CKR_OK);
+        EXPECT_EQ(p11->C_FindObjectsFinal(session), CKR_OK);
+        EXPECT_EQ(count, 1u) << label;
+        return count == 1 ? found[0] : CK_INVALID_HANDLE;
+    }
+
     bool Flag(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type)
     {
         const Bytes value = Attribute(object, type);

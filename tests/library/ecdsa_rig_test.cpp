@@ -1,6 +1,7 @@
 // ECDSA keys, signing and key-pair generation on the simulated token through the Cryptoki
 // functions; signatures are checked by OpenSSL from the public point read back.
 #include "ecdsa_fixture.h"
+#include "keygen_process.h"
 
 #include <openssl/evp.h>
 
@@ -225,17 +226,9 @@ TEST_F(EcdsaKeys, KeysKeepTheirAttributesAcrossAReload)
     const Bytes point = Attribute(pair.publicKey, CKA_EC_POINT);
     Reload();
 
-    const CK_OBJECT_CLASS classes[] = {CKO_PRIVATE_KEY, CKO_PUBLIC_KEY};
-    CK_OBJECT_HANDLE found[2] = {};
-    for (int i = 0; i < 2; ++i) {
-        CK_ATTRIBUTE search[] = {{CKA_CLASS, const_cast<CK_OBJECT_CLASS*>(&classes[i]), sizeof classes[i]},
-                                 {CKA_LABEL, const_cast<char*>(label), sizeof label - 1}};
-        CK_ULONG count = 0;
-        ASSERT_EQ(p11->C_FindObjectsInit(session, search, 2), CKR_OK);
-        ASSERT_EQ(p11->C_FindObjects(session, &found[i], 1, &count), CKR_OK);
-        ASSERT_EQ(p11->C_FindObjectsFinal(session), CKR_OK);
-        ASSERT_EQ(count, 1u);
-    }
+    const CK_OBJECT_HANDLE found[2] = {FindKey(CKO_PRIVATE_KEY, label), FindKey(CKO_PUBLIC_KEY, label)};
+    ASSERT_NE(found[0], CK_INVALID_HANDLE);
+    ASSERT_NE(found[1], CK_INVALID_HANDLE);
     EXPECT_EQ(Attribute(found[1], CKA_EC_POINT), point);
     EXPECT_FALSE(Flag(found[0], CKA_DERIVE)) << "stored false reads back false";
     EXPECT_FALSE(Flag(found[0], CKA_WRAP_WITH_TRUSTED));
@@ -254,6 +247,42 @@ TEST_F(EcdsaKeys, KeysKeepTheirAttributesAcrossAReload)
     ASSERT_EQ(Sign(CKM_ECDSA_SHA256, found[0], data, signature), CKR_OK);
     EXPECT_TRUE(OpenSslVerifies(curve, found[1], Digest("SHA256", message), signature));
     EXPECT_EQ(Verify(CKM_ECDSA_SHA256, found[1], data, signature), CKR_OK);
+}
+
+// A second application makes the key pair and has ended before this process starts the library.
+class EcdsaKeyOfAnotherProcess : public EcdsaLibraryTest {
+protected:
+    void SetUp() override { StartRig(); }
+};
+
+TEST_F(EcdsaKeyOfAnotherProcess, SignsHereAndOpenSslAgrees)
+{
+    const Curve& curve = DeviceCurves()[1];
+    const std::string label = "made by another process";
+    ASSERT_TRUE(librarytest::GenerateInAnotherProcess(CKM_EC_KEY_PAIR_GEN, label, curve.oid));
+
+    LoadModule();
+    if (HasFatalFailure()) return;
+    ASSERT_EQ(Initialize(nullptr), CKR_OK);
+    OpenUserSession();
+    const CK_OBJECT_HANDLE privateKey = FindKey(CKO_PRIVATE_KEY, label);
+    const CK_OBJECT_HANDLE publicKey = FindKey(CKO_PUBLIC_KEY, label);
+    ASSERT_NE(privateKey, CK_INVALID_HANDLE);
+    ASSERT_NE(publicKey, CK_INVALID_HANDLE);
+    EXPECT_EQ(Attribute(privateKey, CKA_EC_PARAMS), curve.oid);
+    EXPECT_TRUE(Flag(privateKey, CKA_TOKEN));
+    EXPECT_TRUE(Flag(publicKey, CKA_TOKEN));
+
+    const std::string message = "signed in the second process";
+    const Bytes data(message.begin(), message.end());
+    Bytes signature;
+    ASSERT_EQ(Sign(CKM_ECDSA_SHA256, privateKey, data, signature), CKR_OK);
+    ASSERT_EQ(signature.size(), 2 * curve.fieldBytes);
+    const Bytes digest = Digest("SHA256", message);
+    EXPECT_TRUE(OpenSslVerifies(curve, publicKey, digest, signature));
+    Bytes changed = signature;
+    changed[changed.size() - 1] ^= 0x01;
+    EXPECT_FALSE(OpenSslVerifies(curve, publicKey, digest, changed));
 }
 
 // The model without device ECDSA keeps EC keys, the private value in a data file, and offers no

@@ -11,6 +11,7 @@ namespace swtest {
 
 inline tru::BufferDynamic FromHex(const std::string& hex)
 {
+    if (hex.empty()) return tru::BufferDynamic();
     tru::BufferDynamic bytes(static_cast<uint32_t>(hex.size() / 2));
     if (bytes.FromHex(hex.c_str()) != tru::SUCCESS) throw std::invalid_argument(hex);
     return bytes;

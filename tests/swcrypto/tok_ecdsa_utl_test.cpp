@@ -144,6 +144,9 @@ TEST(EcPointCodec, DecodingRefusesAnythingButOneWellFormedOctetString)
         SCOPED_TRACE(row.name);
         tru::BufferDynamic out;
         EXPECT_EQ(CodeOf([&] { mbt::TokECDsaUtl::DecodeDerPublicKey(View(row.der), out); }), row.expected);
+        // As an attribute value every refusal is the value's fault.
+        EXPECT_EQ(CodeOf([&] { mbt::TokECDsaUtl::CheckDerPublicKey(View(row.der)); }),
+                  row.expected == CKR_OK ? CKR_OK : CKR_ATTRIBUTE_VALUE_INVALID);
     }
 }
 

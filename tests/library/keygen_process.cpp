@@ -1,6 +1,7 @@
-// Generates a DSTU 4145 key pair on the first token in a process of its own, as a second
-// application would: dstu_e2e_keygen MODULE USER_PIN LABEL EC_PARAMS_HEX. Exit status 0 when
-// the pair was made; otherwise the failing call and its code on stderr.
+// Generates a curve key pair (DSTU 4145 or EC) as token objects on the first token in a process
+// of its own, as a second application would:
+// keygen_process MODULE USER_PIN MECHANISM LABEL EC_PARAMS_HEX, MECHANISM a number (0x... for
+// hex). Exit status 0 when the pair was made; otherwise the failing call and its code on stderr.
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -27,7 +28,8 @@ std::vector<CK_BYTE> FromHex(const std::string& text)
     return out;
 }
 
-bool Generate(CK_FUNCTION_LIST_PTR p11, std::string pin, std::string label, std::vector<CK_BYTE> params)
+bool Generate(CK_FUNCTION_LIST_PTR p11, std::string pin, CK_MECHANISM_TYPE type, std::string label,
+              std::vector<CK_BYTE> params)
 {
     CK_SLOT_ID slots[4];
     CK_ULONG count = 4;
@@ -46,7 +48,7 @@ bool Generate(CK_FUNCTION_LIST_PTR p11, std::string pin, std::string label, std:
                                      {CKA_LABEL, &label[0], label.size()},
                                      {CKA_TOKEN, &yes, sizeof yes}};
     CK_ATTRIBUTE privateTemplate[] = {{CKA_LABEL, &label[0], label.size()}, {CKA_TOKEN, &yes, sizeof yes}};
-    CK_MECHANISM mechanism{CKM_DSTU4145_KEY_PAIR_GEN, nullptr, 0};
+    CK_MECHANISM mechanism{type, nullptr, 0};
     CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
     return Check("C_GenerateKeyPair", p11->C_GenerateKeyPair(session, &mechanism, publicTemplate, 3, privateTemplate, 2,
                                                              &publicKey, &privateKey)) &&
@@ -57,8 +59,8 @@ bool Generate(CK_FUNCTION_LIST_PTR p11, std::string pin, std::string label, std:
 
 int main(int argc, char** argv)
 {
-    if (argc != 5) {
-        std::fprintf(stderr, "usage: %s MODULE USER_PIN LABEL EC_PARAMS_HEX\n", argv[0]);
+    if (argc != 6) {
+        std::fprintf(stderr, "usage: %s MODULE USER_PIN MECHANISM LABEL EC_PARAMS_HEX\n", argv[0]);
         return 2;
     }
     void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
@@ -72,7 +74,7 @@ int main(int argc, char** argv)
     CK_C_INITIALIZE_ARGS args{};
     args.flags = CKF_OS_LOCKING_OK;
     if (!Check("C_Initialize", p11->C_Initialize(&args))) return 1;
-    const bool made = Generate(p11, argv[2], argv[3], FromHex(argv[4]));
+    const bool made = Generate(p11, argv[2], std::stoul(argv[3], nullptr, 0), argv[4], FromHex(argv[5]));
     const bool finished = Check("C_Finalize", p11->C_Finalize(nullptr));
     return made && finished ? 0 : 1;
 }
