@@ -189,6 +189,7 @@ TEST_F(ObjectTest, DestroyWaitsForAnObjectInUseWithoutTheStorageLock) {
     const CK_OBJECT_HANDLE key = MustCreate(rw, Secret(zrtest::TOY_SLOW_KEY_VALUE, {}));
     const CK_SESSION_HANDLE other = Open(0);
     const CK_SESSION_HANDLE watcher = Open(0);
+    EXPECT_NE(-1, ReadBool(watcher, key, CKA_TOKEN)) << "the watcher sees the key";
     CK_MECHANISM digest{zrtest::TOY_DIGEST, nullptr, 0};
     ASSERT_EQ(CKR_OK, p11->C_DigestInit(other, &digest));
     hold(CK_TRUE);
