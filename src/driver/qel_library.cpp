@@ -6,6 +6,7 @@
 #include "ckbase/exception.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/user.h"
+#include "driver/cache_clock.h"
 #include "driver/qel_brand.h"
 #include "driver/qel_slot.h"
 #include "driver/qel_slot_factory.h"
@@ -48,6 +49,7 @@ void Library::PrepareDecoration() {
 CK_RV Library::Initialize(CK_C_INITIALIZE_ARGS_PTR pInitArgs) {
     return InitializeLibrary(pInitArgs, [this] {
         PrepareDecoration();
+        CacheClock::FollowTestEnvironment();
         // A text the parser rejects leaves an empty configuration, never a partly filled one.
         configuration_.reset(new vdk::Properties());
         try {

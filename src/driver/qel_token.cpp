@@ -1,5 +1,6 @@
 #include "driver/qel_token.h"
 
+#include <chrono>
 #include <cstring>
 
 #include "ckbase/exception.h"
@@ -13,10 +14,8 @@ namespace qel {
 namespace {
 
 const uint32_t kDamagedStoreMark = 0x8E000001;
-const double kInfoLifetimeSeconds = 60.0;
-const double kLoginStateLifetimeSeconds = 5.0;
-
-bool IsStale(time_t stamp, double lifetime) { return stamp == 0 || difftime(time(nullptr), stamp) > lifetime; }
+const std::chrono::seconds kInfoLifetime{60};
+const std::chrono::seconds kLoginStateLifetime{5};
 
 // Runs a step whose zrck::Exception must not stop the caller.
 template <class Step>
@@ -179,7 +178,7 @@ void Token::OnSlotEvent() { slot_->SetSlotEvent(); }
 // ---- token information ----
 
 _TokenInfo_Struct Token::ReadInfoBlock() {
-    if (IsStale(storage_->GetInfoTime(), kInfoLifetimeSeconds)) storage_->ReadTokenInternalInfoM();
+    if (!CacheClock::IsFresh(storage_->GetInfoTime(), kInfoLifetime)) storage_->ReadTokenInternalInfoM();
     return storage_->GetTokenInfo();
 }
 
@@ -252,9 +251,9 @@ void Token::CloseSessionNotify(bool) {
 
 bool Token::IsUserSession() {
     if (!storage_ || !storage_->IsUserLoggedCached()) return false;
-    if (!IsStale(loginQueryTime_, kLoginStateLifetimeSeconds)) return true;
+    if (CacheClock::IsFresh(loginQueryTime_, kLoginStateLifetime)) return true;
     storage_->ReadDeviceLoggedM();
-    loginQueryTime_ = time(nullptr);
+    loginQueryTime_ = CacheClock::Now();
     return storage_->IsUserLoggedCached();
 }
 
@@ -274,8 +273,8 @@ void Token::Login(CK_USER_TYPE userType, const tru::Buffer& pin) {
             if (!IsUserPinInitialized()) throw zrck::Exception(CKR_USER_PIN_NOT_INITIALIZED);
             storage_->LoginUserM(pin);
             // The right PIN clears the device's try counter: the information block is stale.
-            storage_->SetInfoTime(0);
-            loginQueryTime_ = time(nullptr);
+            storage_->DropInfoTime();
+            loginQueryTime_ = CacheClock::Now();
             SetSOLogged(false);
             SetUserLogged(true);
             return;
@@ -283,7 +282,7 @@ void Token::Login(CK_USER_TYPE userType, const tru::Buffer& pin) {
             if (IsUserSession()) throw zrck::Exception(CKR_USER_ANOTHER_ALREADY_LOGGED_IN);
             if (GetSessionCount() > GetRwSessionCount()) throw zrck::Exception(CKR_SESSION_READ_ONLY_EXISTS);
             storage_->LoginSoM(pin);
-            storage_->SetInfoTime(0);
+            storage_->DropInfoTime();
             SetSOLogged(true);
             SetUserLogged(false);
             return;
@@ -310,7 +309,7 @@ void Token::VerifyUserPassword(const tru::Buffer& pin) {
     vdk::MutexIntf::Guard guard(GetOperationMutex(), "VerifyUserPassword");
     if (!IsUserPinInitialized()) throw zrck::Exception(CKR_USER_PIN_NOT_INITIALIZED);
     storage_->VerifyUserPassword(pin);
-    storage_->SetInfoTime(0);
+    storage_->DropInfoTime();
 }
 
 void Token::InitPin(const tru::Buffer& pin) {

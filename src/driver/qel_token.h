@@ -1,13 +1,13 @@
 #pragma once
 
 #include <atomic>
-#include <ctime>
 #include <map>
 #include <memory>
 #include <vector>
 
 #include "cryptoki/slot.h"
 #include "cryptoki/token.h"
+#include "driver/cache_clock.h"
 #include "driver/qel_params_storage.h"
 #include "driver/storage_types.h"
 #include "driver/token_storage.h"
@@ -154,7 +154,7 @@ private:
     // Set by PostInit, cleared when the objects are dropped: the slot sets the token up again
     // only when this is clear, also for a token whose mechanism table is empty.
     std::atomic<bool> objectsInitialized_{false};
-    time_t loginQueryTime_ = 0;
+    CacheClock::Stamp loginQueryTime_{};
 };
 
 }  // namespace qel

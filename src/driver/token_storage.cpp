@@ -207,10 +207,10 @@ void TokenStorage::InitData()
     randomPool_.WipeData();
     label_.clear();
     revision_ = 0;
-    revisionTime_ = 0;
-    loginStateTime_ = 0;
-    infoTime_ = 0;
-    presenceTime_ = 0;
+    revisionTime_ = {};
+    loginStateTime_ = {};
+    infoTime_ = {};
+    presenceTime_ = {};
     userLogged_ = false;
     versionWord_ = 0;
     extRandomness_.Clear();
@@ -239,10 +239,10 @@ bool TokenStorage::CheckDeviceError(uint32_t result, uint32_t tolerated)
 void TokenStorage::InvalidateCaches()
 {
     indexImages_.clear();
-    revisionTime_ = 0;
-    loginStateTime_ = 0;
-    infoTime_ = 0;
-    presenceTime_ = 0;
+    revisionTime_ = {};
+    loginStateTime_ = {};
+    infoTime_ = {};
+    presenceTime_ = {};
 }
 
 void TokenStorage::DropSoPin()
@@ -294,7 +294,7 @@ void TokenStorage::ConnectToken()
     label_.assign(reinterpret_cast<const char*>(tokenInfo_.label), sizeof(tokenInfo_.label));
     versionWord_ = static_cast<uint32_t>(tokenInfo_.versionMajor) << 24 |
                    static_cast<uint32_t>(tokenInfo_.versionMinor) << 16;
-    infoTime_ = time(nullptr);
+    infoTime_ = CacheClock::Now();
     presenceTime_ = infoTime_;  // its serial was just read
     QueueNotification(kNotifyConnected);
 }
@@ -418,14 +418,14 @@ bool TokenStorage::IsTokenPresentM()
         const tru::BufferStatic<16> before = serial_;
         tru::BufferStatic<16> serial;
         GetTokenSerialNumInt(serial);
-        presenceTime_ = time(nullptr);
+        presenceTime_ = CacheClock::Now();
         if (serial == before) {
             return true;
         }
         // Another token in the reader: take it over, but report this one gone.
         ConnectToken();
         GetTokenSerialNumInt(serial);
-        presenceTime_ = time(nullptr);
+        presenceTime_ = CacheClock::Now();
         if (serial != before) {
             present_ = false;
         }
@@ -478,10 +478,10 @@ void TokenStorage::ResetDevice()
     }
     MarkSessionClosed();
     label_.clear();
-    revisionTime_ = 0;
-    loginStateTime_ = 0;
-    infoTime_ = 0;
-    presenceTime_ = 0;
+    revisionTime_ = {};
+    loginStateTime_ = {};
+    infoTime_ = {};
+    presenceTime_ = {};
 }
 
 void TokenStorage::ResetDeviceCache()
@@ -512,7 +512,7 @@ void TokenStorage::OpenDevSessionMicroIntD()
     sessionOpen_ = true;
     // A fresh device session carries no login.
     userLogged_ = false;
-    loginStateTime_ = time(nullptr);
+    loginStateTime_ = CacheClock::Now();
 }
 
 void TokenStorage::CloseSessionD(bool quiet)

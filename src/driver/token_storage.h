@@ -4,7 +4,6 @@
 
 #include <atomic>
 #include <cstdint>
-#include <ctime>
 #include <functional>
 #include <map>
 #include <memory>
@@ -15,6 +14,7 @@
 #include "ckbase/zr_pkcs11.h"
 #include "device/token_info.h"
 #include "device/zr_plinq_token.h"
+#include "driver/cache_clock.h"
 #include "driver/index_cache.h"
 #include "driver/storage_types.h"
 #include "driver/token_storage_host.h"
@@ -267,8 +267,9 @@ public:
     bool IsBusy() const { return busy_.load() != 0; }
     uint32_t GetStorageErrorMark() const { return errorMark_; }
     const _TokenInfo_Struct& GetTokenInfo() const { return tokenInfo_; }
-    time_t GetInfoTime() const { return infoTime_; }
-    void SetInfoTime(time_t t) { infoTime_ = t; }
+    CacheClock::Stamp GetInfoTime() const { return infoTime_; }
+    // Read the information block again at the next look.
+    void DropInfoTime() { infoTime_ = {}; }
 
 private:
     enum class OnInvalidSession { Check, NewSession, Success };
@@ -316,13 +317,13 @@ private:
     bool handleMode_ = false;
     unsigned readerIndex_ = 0;
     uint32_t revision_ = 0;
-    time_t revisionTime_ = 0;
+    CacheClock::Stamp revisionTime_{};
     bool userLogged_ = false;
-    time_t loginStateTime_ = 0;
+    CacheClock::Stamp loginStateTime_{};
     std::string label_;
     _TokenInfo_Struct tokenInfo_{};
-    time_t infoTime_ = 0;
-    time_t presenceTime_ = 0;
+    CacheClock::Stamp infoTime_{};
+    CacheClock::Stamp presenceTime_{};
     unsigned transactionDepth_ = 0;
     // Index files as read or written during one object-changing call: its PC/SC transaction
     // keeps other processes out, so the index is read once per call. Dropped when the

@@ -1,9 +1,10 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
-#include <ctime>
 
 #include "device/device_results.h"
+#include "driver/cache_clock.h"
 #include "driver/token_storage.h"
 
 // Constants and small helpers shared by the storage's source files.
@@ -16,13 +17,13 @@ constexpr uint32_t kInvalidSession = devrc::kInvalidSession;
 constexpr unsigned kMaxResetRepeats = 8;
 constexpr unsigned kMaxSessionRenewals = 2;
 constexpr unsigned kMaxResponseDelayAttempts = 3;
-constexpr double kCacheSeconds = 5.0;
+constexpr std::chrono::seconds kCacheLifetime{5};
 // Bigger answers than this are not files or outputs of this store: a hostile or broken device.
 constexpr uint32_t kMaxDeviceOutput = 0x100000;
 
-inline bool IsFresh(time_t stamp)
+inline bool IsFresh(CacheClock::Stamp stamp)
 {
-    return stamp != 0 && difftime(time(nullptr), stamp) <= kCacheSeconds;
+    return CacheClock::IsFresh(stamp, kCacheLifetime);
 }
 
 }  // namespace qel::detail

@@ -49,7 +49,7 @@ void TokenStorage::LoginUserD(const tru::Buffer& pin)
     CheckPinResult(rc);
     CheckDeviceError(rc);
     userLogged_ = true;
-    loginStateTime_ = time(nullptr);
+    loginStateTime_ = CacheClock::Now();
 }
 
 void TokenStorage::LoginSoM(const tru::Buffer& pin)
@@ -60,7 +60,7 @@ void TokenStorage::LoginSoM(const tru::Buffer& pin)
     CheckPinResult(rc);
     CheckDeviceError(rc);
     userLogged_ = false;
-    loginStateTime_ = time(nullptr);
+    loginStateTime_ = CacheClock::Now();
     soPin_ = pin;
 }
 
@@ -84,7 +84,7 @@ void TokenStorage::LogoutUserM()
 void TokenStorage::LogoutUserD()
 {
     userLogged_ = false;
-    loginStateTime_ = time(nullptr);
+    loginStateTime_ = CacheClock::Now();
     if (!sessionOpen_) {
         return;  // nobody is logged in on a session that does not exist
     }
@@ -102,12 +102,12 @@ void TokenStorage::ReadDeviceLoggedM()
     const uint32_t rc = Run([&] { return device_->GetSessionState(session_, &state); }, OnInvalidSession::Check);
     if (rc == kInvalidSession) {
         userLogged_ = false;
-        loginStateTime_ = time(nullptr);
+        loginStateTime_ = CacheClock::Now();
         return;
     }
     CheckDeviceError(rc);
     userLogged_ = (state & kSessionStateUserLoggedIn) != 0;
-    loginStateTime_ = time(nullptr);
+    loginStateTime_ = CacheClock::Now();
 }
 
 void TokenStorage::InitPIN(const tru::Buffer& userPin)
@@ -128,7 +128,7 @@ void TokenStorage::InitPIN(const tru::Buffer& userPin)
                 storage.soPin_ = pin;
             } catch (...) {
             }
-            storage.infoTime_ = 0;
+            storage.infoTime_ = {};
         }
     } restore{*this, kept};
 
@@ -162,8 +162,8 @@ void TokenStorage::InitializeSO(const tru::Buffer& soPin, const tru::Buffer& lab
         OnInvalidSession::Check));
     soPin_ = soPin;
     revision_ = 0;  // a new token has no file 0
-    revisionTime_ = time(nullptr);
-    infoTime_ = 0;
+    revisionTime_ = CacheClock::Now();
+    infoTime_ = {};
 }
 
 void TokenStorage::ChangePIN(const tru::Buffer& oldPin, const tru::Buffer& newPin)
@@ -341,7 +341,7 @@ void TokenStorage::ReadTokenInternalInfoM()
     }
     ReadTokenInfoD();
     label_.assign(reinterpret_cast<const char*>(tokenInfo_.label), sizeof(tokenInfo_.label));
-    infoTime_ = time(nullptr);
+    infoTime_ = CacheClock::Now();
 }
 
 std::string TokenStorage::GetTokenLabelM()
@@ -350,7 +350,7 @@ std::string TokenStorage::GetTokenLabelM()
     if (label_.empty()) {
         ReadTokenInfoD();
         label_.assign(reinterpret_cast<const char*>(tokenInfo_.label), sizeof(tokenInfo_.label));
-        infoTime_ = time(nullptr);
+        infoTime_ = CacheClock::Now();
     }
     return label_;
 }
@@ -445,7 +445,7 @@ void TokenStorage::ReadTokenDataRevision()
         CheckDeviceError(rc);
         revision_ = vdk::Math::GetUInt(vdk::Math::LITTLE_ENDIAN_ORDER, bytes);
     }
-    revisionTime_ = time(nullptr);
+    revisionTime_ = CacheClock::Now();
 }
 
 uint32_t TokenStorage::GetTokenDataRevision()
@@ -471,7 +471,7 @@ void TokenStorage::SaveTokenDataRevision()
     uint8_t bytes[4];
     vdk::Math::PutUInt(vdk::Math::LITTLE_ENDIAN_ORDER, revision_, bytes);
     WriteFileD(fileid::kRevision, 0, bytes, sizeof(bytes));
-    revisionTime_ = time(nullptr);
+    revisionTime_ = CacheClock::Now();
 }
 
 uint32_t TokenStorage::IncTokenDataRevision()

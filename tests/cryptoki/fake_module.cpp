@@ -72,5 +72,6 @@ ZR_CONTROL CK_ULONG ZrFake_ObjectRegistrations(CK_SLOT_ID slot) {
     return fake ? fake->GetRegistrationCount() : 0;
 }
 
+ZR_CONTROL void ZrFake_HoldSlowDigests(CK_BBOOL hold) { zrtest::ToyHoldSlowDigests(hold != CK_FALSE); }
 ZR_CONTROL CK_ULONG ZrFake_SlowDigests(void) { return zrtest::ToySlowDigests().load(); }
 ZR_CONTROL CK_ULONG ZrFake_StorageWhileInUse(void) { return zrtest::ToyStorageWhileInUse().load(); }

@@ -2,6 +2,7 @@
 // with the token, private and read-only rules of a session.
 #include <dlfcn.h>
 
+#include <atomic>
 #include <thread>
 
 #include "object_fixture.h"
@@ -180,19 +181,32 @@ TEST_F(ObjectTest, DestroyRules) {
 }
 
 TEST_F(ObjectTest, DestroyWaitsForAnObjectInUseWithoutTheStorageLock) {
+    auto hold = reinterpret_cast<void (*)(CK_BBOOL)>(dlsym(module.handle, "ZrFake_HoldSlowDigests"));
     auto slowDigests = reinterpret_cast<CK_ULONG (*)()>(dlsym(module.handle, "ZrFake_SlowDigests"));
     auto storageWhileInUse = reinterpret_cast<CK_ULONG (*)()>(dlsym(module.handle, "ZrFake_StorageWhileInUse"));
-    ASSERT_TRUE(slowDigests != nullptr && storageWhileInUse != nullptr);
+    ASSERT_TRUE(hold != nullptr && slowDigests != nullptr && storageWhileInUse != nullptr);
     const CK_ULONG before = storageWhileInUse();
     const CK_OBJECT_HANDLE key = MustCreate(rw, Secret(zrtest::TOY_SLOW_KEY_VALUE, {}));
     const CK_SESSION_HANDLE other = Open(0);
+    const CK_SESSION_HANDLE watcher = Open(0);
+    EXPECT_NE(-1, ReadBool(watcher, key, CKA_TOKEN)) << "the watcher sees the key";
     CK_MECHANISM digest{zrtest::TOY_DIGEST, nullptr, 0};
     ASSERT_EQ(CKR_OK, p11->C_DigestInit(other, &digest));
+    hold(CK_TRUE);
     std::thread user([&] { EXPECT_EQ(CKR_OK, p11->C_DigestKey(other, key)); });
     while (slowDigests() == 0) std::this_thread::yield();
-    EXPECT_EQ(CKR_OK, p11->C_DestroyObject(rw, key));
+    std::atomic<bool> destroyEnded{false};
+    std::thread destroyer([&] {
+        EXPECT_EQ(CKR_OK, p11->C_DestroyObject(rw, key));
+        destroyEnded = true;
+    });
+    // The destroy has marked the key (which hides it) and waits for the digest to let it go.
+    while (!destroyEnded && ReadBool(watcher, key, CKA_TOKEN) != -1) std::this_thread::yield();
+    EXPECT_FALSE(destroyEnded) << "destroyed while in use";
+    hold(CK_FALSE);
+    destroyer.join();
     user.join();
-    EXPECT_EQ(before, storageWhileInUse());
+    EXPECT_EQ(before, storageWhileInUse()) << "a storage step began while the key was in use";
     EXPECT_EQ(-1, ReadBool(rw, key, CKA_TOKEN));
 }
 

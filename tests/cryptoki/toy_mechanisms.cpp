@@ -1,9 +1,9 @@
 #include "toy_mechanisms.h"
 
 #include <algorithm>
-#include <chrono>
+#include <condition_variable>
 #include <cstring>
-#include <thread>
+#include <mutex>
 
 #include "ckbase/exception.h"
 #include "cryptoki/session_frame.h"
@@ -174,6 +174,23 @@ private:
     }
 };
 
+struct SlowDigestGate {
+    std::mutex mutex;
+    std::condition_variable letGo;
+    bool held = false;
+};
+
+SlowDigestGate& Gate() {
+    static SlowDigestGate gate;
+    return gate;
+}
+
+void AwaitSlowDigestsLetGo() {
+    SlowDigestGate& gate = Gate();
+    std::unique_lock<std::mutex> lock(gate.mutex);
+    gate.letGo.wait(lock, [&] { return !gate.held; });
+}
+
 class ToyDigest : public Toy<ToyDigest> {
 public:
     ToyDigest() : Toy(TOY_DIGEST, CKF_DIGEST) {}
@@ -198,7 +215,7 @@ public:
         if (data.Size() == std::strlen(TOY_SLOW_KEY_VALUE) &&
             std::memcmp(data.Data(), TOY_SLOW_KEY_VALUE, data.Size()) == 0) {
             ++ToySlowDigests();
-            std::this_thread::sleep_for(std::chrono::milliseconds(600));
+            AwaitSlowDigestsLetGo();
             --ToySlowDigests();
         }
     }
@@ -314,6 +331,15 @@ void ToySecretKey::GetKeyMark(tru::BufferDynamic& mark) {
 
 namespace {
 const char ENVELOPE_HEADER[] = "fake token saved state envelope";  // 31 characters and its terminator
+}
+
+void ToyHoldSlowDigests(bool hold) {
+    SlowDigestGate& gate = Gate();
+    {
+        std::lock_guard<std::mutex> lock(gate.mutex);
+        gate.held = hold;
+    }
+    gate.letGo.notify_all();
 }
 
 std::atomic<int>& ToySlowDigests() {

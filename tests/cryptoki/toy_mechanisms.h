@@ -50,8 +50,10 @@ private:
 // The fake token's write: an object labelled TOY_NO_ROOM_LABEL does not fit.
 void RefuseNoRoom(zrck::TokObject* object);
 
-// A key whose value is this is digested slowly, holding the key in use meanwhile.
+// A key whose value is this is digested slowly: while slow digests are held, its digest waits
+// until they are let go, holding the key in use meanwhile.
 constexpr const char* TOY_SLOW_KEY_VALUE = "slow-key";
+void ToyHoldSlowDigests(bool hold);
 // Slow digests running now, and storage steps the fake library began meanwhile.
 std::atomic<int>& ToySlowDigests();
 std::atomic<int>& ToyStorageWhileInUse();

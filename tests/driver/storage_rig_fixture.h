@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "ckbase/exception.h"
+#include "driver/cache_clock.h"
 #include "driver/token_storage.h"
 #include "rig_gtest.h"
 #include "support/mutex.h"
@@ -83,6 +84,7 @@ protected:
     {
         storage.reset();
         rig.reset();
+        qel::CacheClock::Thaw();  // a count test stopped it
     }
 
     unsigned FindReaderIndex()

@@ -87,6 +87,7 @@ TEST_F(NewTokenRig, InitialisationKeepsTheSoLoggedInAndSetsTheUserPin)
 
 TEST_F(TokenStorageRig, PresenceIsCachedThenFollowsRemovalAndSwap)
 {
+    qel::CacheClock::Freeze();
     ASSERT_TRUE(storage->IsTokenPresentM());  // reads the serial once
     Sim().ResetCounters();
     EXPECT_TRUE(storage->IsTokenPresentM());
@@ -336,6 +337,7 @@ TEST_F(TokenStorageRig, FileReadsTakeTwoCommandsAndSurviveAChangeBetweenThem)
 
 TEST_F(TokenStorageRig, RevisionIsReadInOneCommandAndAShortAnswerIsJudgedWhole)
 {
+    qel::CacheClock::Freeze();
     storage->LoginUserM(Text(kUserPin));
     Sim().ResetCounters();
     storage->ResetDeviceCache();

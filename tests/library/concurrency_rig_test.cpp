@@ -19,6 +19,32 @@ namespace {
 constexpr auto kWatchdogLimit = std::chrono::minutes(3);
 const std::string kSharedValue = "shared value";
 
+// A count that other threads can wait on: the login cycle waits for what the signers did
+// instead of guessing with sleeps how far they got.
+class WaitableCount {
+public:
+    void Add() {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            ++value_;
+        }
+        changed_.notify_all();
+    }
+    int Get() {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return value_;
+    }
+    void AwaitAbove(int seen) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return value_ > seen; });
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    int value_ = 0;
+};
+
 class ConcurrencyRig : public CryptokiRigTest {
 protected:
     // Records a result; codes that logging out (which also ends the sessions' operations) or a
@@ -75,16 +101,23 @@ TEST_F(ConcurrencyRig, SignersSearchersLoginCycleAndObjectChangesShareOneToken) 
     CK_OBJECT_HANDLE publicData = 0;
     ASSERT_EQ(CreateData(session, "shared-3", kSharedValue, false, &publicData), CKR_OK);
 
-    std::atomic<int> signatures{0};
+    // Every worker keeps going until the login cycle is over, which waits for the signers: after
+    // each logout until a signer has found no key, after each login until one has signed.
+    std::atomic<bool> cycleOver{false};
+    WaitableCount keyless;
+    WaitableCount signatures;
     std::atomic<int> reads{0};
     std::vector<std::thread> workers;
     for (int i = 0; i < 3; ++i) {
         workers.emplace_back([&] {
             const CK_SESSION_HANDLE own = OpenSession();
-            for (int round = 0; round < 50; ++round) {
+            for (int round = 0; round < 50 || !cycleOver; ++round) {
                 std::vector<CK_OBJECT_HANDLE> keys;
                 Note(Find(own, CKO_PRIVATE_KEY, label, keys));
-                if (keys.empty()) continue;  // logged out at that moment
+                if (keys.empty()) {  // logged out at that moment
+                    keyless.Add();
+                    continue;
+                }
                 CK_MECHANISM hashed{CKM_GOST34311_DSTU4145, nullptr, 0};
                 const CK_RV init = C_SignInit(own, &hashed, keys[0]);
                 Note(init);
@@ -94,7 +127,7 @@ TEST_F(ConcurrencyRig, SignersSearchersLoginCycleAndObjectChangesShareOneToken) 
                 CK_ULONG length = sizeof signature;
                 const CK_RV rv = C_Sign(own, document, sizeof document - 1, signature, &length);
                 Note(rv);
-                if (rv == CKR_OK) ++signatures;
+                if (rv == CKR_OK) signatures.Add();
             }
         });
     }
@@ -104,7 +137,7 @@ TEST_F(ConcurrencyRig, SignersSearchersLoginCycleAndObjectChangesShareOneToken) 
             CK_OBJECT_CLASS dataClass = CKO_DATA;
             CK_ATTRIBUTE byValue[] = {{CKA_CLASS, &dataClass, sizeof dataClass},
                                       {CKA_VALUE, const_cast<char*>(kSharedValue.data()), kSharedValue.size()}};
-            for (int round = 0; round < 50; ++round) {
+            for (int round = 0; round < 50 || !cycleOver; ++round) {
                 // Matching by value reads values that were never loaded, inside the search.
                 Note(C_FindObjectsInit(own, byValue, 2));
                 CK_OBJECT_HANDLE found[8];
@@ -126,14 +159,15 @@ TEST_F(ConcurrencyRig, SignersSearchersLoginCycleAndObjectChangesShareOneToken) 
         const CK_SESSION_HANDLE own = OpenSession();
         for (int round = 0; round < 20; ++round) {
             Note(C_Logout(own));
-            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+            keyless.AwaitAbove(keyless.Get());
             Note(Login(own));
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            signatures.AwaitAbove(signatures.Get());
         }
+        cycleOver = true;
     });
     workers.emplace_back([&] {
         const CK_SESSION_HANDLE own = OpenSession();
-        for (int round = 0; round < 40; ++round) {
+        for (int round = 0; round < 40 || !cycleOver; ++round) {
             CK_OBJECT_HANDLE created = 0;
             const CK_RV rv = CreateData(own, "temporary-" + std::to_string(round), "temporary", false, &created);
             Note(rv);
@@ -143,7 +177,7 @@ TEST_F(ConcurrencyRig, SignersSearchersLoginCycleAndObjectChangesShareOneToken) 
     RunGuarded(workers);
 
     EXPECT_TRUE(Unexplained().empty()) << "first unexplained result: 0x" << std::hex << *Unexplained().begin();
-    EXPECT_GT(signatures.load(), 0);
+    EXPECT_GE(signatures.Get(), 20) << "one under each login at least";
     EXPECT_GT(reads.load(), 0);
     // Nothing lost, nothing doubled: the three shared objects, no temporary one, one key.
     const CK_SESSION_HANDLE check = OpenSession();

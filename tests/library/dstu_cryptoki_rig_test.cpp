@@ -2,6 +2,7 @@
 // with GOST 34.311 hashing on the host, verify it with the public key.
 #include "dstu_rig_fixture.h"
 #include "dstu_test_util.h"
+#include "frozen_cache_clock.h"
 
 #include "national/ua_sgn_util.h"
 
@@ -27,6 +28,8 @@ const RoadCase kRoadCases[] = {
 
 class MainRoadTest : public DstuRigTest, public ::testing::WithParamInterface<RoadCase> {
 protected:
+    librarytest::FrozenCacheClock clock_;  // the signature's command count
+
     void SetUp() override
     {
         DstuRigTest::SetUp();

@@ -26,7 +26,10 @@ CK_ATTRIBUTE Bool(CK_ATTRIBUTE_TYPE type, const CK_BBOOL& value)
 const CK_BBOOL kTrue = CK_TRUE;
 const CK_BBOOL kFalse = CK_FALSE;
 
-class EcdsaOnDevice : public EcdsaLibraryTest, public ::testing::WithParamInterface<Curve> {};
+class EcdsaOnDevice : public EcdsaLibraryTest, public ::testing::WithParamInterface<Curve> {
+protected:
+    librarytest::FrozenCacheClock clock_;  // the signature's command count
+};
 
 TEST_P(EcdsaOnDevice, GeneratedPairSignsWithOneCommandAndOpenSslAgrees)
 {

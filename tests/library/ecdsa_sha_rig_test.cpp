@@ -24,6 +24,8 @@ Bytes Part(const Bytes& data, size_t from, size_t to) { return Bytes(data.begin(
 
 class EcdsaWithSha : public EcdsaLibraryTest, public ::testing::WithParamInterface<Curve> {
 protected:
+    librarytest::FrozenCacheClock clock_;  // the signatures' command counts
+
     CK_RV SignInParts(CK_MECHANISM_TYPE type, CK_OBJECT_HANDLE key, const std::vector<Bytes>& parts, Bytes& signature)
     {
         CK_MECHANISM mechanism{type, nullptr, 0};

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "ckbase/zr_pkcs11.h"
+#include "frozen_cache_clock.h"
 #include "rig_gtest.h"
 
 namespace librarytest {

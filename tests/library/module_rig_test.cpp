@@ -4,7 +4,6 @@
 
 #include <chrono>
 #include <functional>
-#include <thread>
 
 #include "module_rig_fixture.h"
 
@@ -173,14 +172,14 @@ TEST_F(ModuleRig, SecurityOfficerLogoutForgetsTheSoPin) {
 }
 
 TEST_F(ModuleRig, RemovalIsReportedOnceThenTheTokenReturns) {
+    FrozenCacheClock clock;
     Start();
     if (IsSkipped() || HasFatalFailure()) return;
     const CK_SESSION_HANDLE session = Open();
     ASSERT_EQ(Login(session, CKU_USER, kUserPin), CKR_OK);
     rig->RemoveCard(0);
-    // The storage believes a presence answer for five seconds, counted in whole seconds of
-    // time(): up to six seconds can pass before it asks again.
-    std::this_thread::sleep_for(std::chrono::milliseconds(6500));
+    // The storage believes a presence answer for five seconds: let them pass.
+    clock.Advance(std::chrono::seconds(6));
     CK_TOKEN_INFO token;
     EXPECT_EQ(p11->C_GetTokenInfo(0, &token), CKR_DEVICE_REMOVED);
     EXPECT_EQ(p11->C_GetTokenInfo(0, &token), CKR_TOKEN_NOT_PRESENT);

@@ -259,6 +259,7 @@ TEST_F(RsaRigTest, ImportedKeyStoredNotSensitiveReadsBackNotSensitive) {
 }
 
 TEST_F(RsaRigTest, TokenCommandsPerCall) {
+    librarytest::FrozenCacheClock clock;
     StartUser();
     if (IsSkipped() || HasFatalFailure()) return;
     const KeyPair pair = Generate(2048, "count");

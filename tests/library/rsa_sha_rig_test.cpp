@@ -60,6 +60,7 @@ TEST_P(ShaRsaSizes, EachHashSignsWhatOpenSslVerifiesOrIsTooLongForTheKey) {
 INSTANTIATE_TEST_SUITE_P(Bits, ShaRsaSizes, ::testing::Values(512, 1024, 2048));
 
 TEST_F(RsaRigTest, ShaRsaMultiPartEqualsSinglePartAndShortBuffersKeepTheHash) {
+    librarytest::FrozenCacheClock clock;
     StartUser();
     if (IsSkipped() || HasFatalFailure()) return;
     const KeyPair pair = Generate(1024, "multi");

@@ -5,6 +5,7 @@
 
 #include <memory>
 
+#include "frozen_cache_clock.h"
 #include "rig_gtest.h"
 #include "token_road.h"
 
@@ -15,6 +16,7 @@ constexpr const char* kUserPin = "12345678";
 TEST(TokenRoadTest, EveryCommandOfTheMainRoadIsCounted)
 {
     ZR_REQUIRE_RIG();
+    librarytest::FrozenCacheClock clock;  // in the other process too
     tokensim::rig::RigOptions options;
     options.simulators = {{"--so-pin", "87654321", "--user-pin", kUserPin}};
     tokensim::rig::Rig rig(options);

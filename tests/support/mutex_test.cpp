@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <atomic>
+#include <fstream>
 #include <stdexcept>
+#include <string>
 #include <thread>
 
 #include "support/mutex.h"
@@ -18,6 +21,16 @@ protected:
     void SetUp() override { MutexFactory::DestroyInstance(); }
     void TearDown() override { MutexFactory::DestroyInstance(); }
 };
+
+// Whether the thread sleeps in the kernel (state S of /proc), as one blocked on a mutex does.
+bool Sleeping(pid_t thread)
+{
+    std::ifstream stat("/proc/self/task/" + std::to_string(thread) + "/stat");
+    std::string line;
+    std::getline(stat, line);
+    const size_t nameEnd = line.rfind(')');  // the state follows the command name and a space
+    return nameEnd != std::string::npos && nameEnd + 2 < line.size() && line[nameEnd + 2] == 'S';
+}
 
 class CountingMutex : public MutexIntf {
 public:
@@ -65,12 +78,15 @@ TEST_F(MutexFactoryTest, RecursiveLinuxMutexExcludesOtherThreadsUntilFullyReleas
     mutex->Lock();
     mutex->Lock();  // re-entry on one thread does not block
     std::atomic<bool> acquired{false};
+    std::atomic<pid_t> otherId{0};
     std::thread other([&] {
+        otherId = gettid();
         MutexIntf::GuardNL guard(*mutex);
         acquired = true;
     });
     mutex->Unlock();
-    vdk::Thread::Sleep(50000);
+    // Until the other thread waits for the mutex, or has wrongly taken it.
+    while (!acquired && (otherId == 0 || !Sleeping(otherId))) std::this_thread::yield();
     EXPECT_FALSE(acquired.load()) << "taken while still held once";
     mutex->Unlock();
     other.join();
@@ -122,7 +138,7 @@ TEST(ThreadTest, RunsStartFunctionAndJoins)
     std::atomic<int> other{0};
     { vdk::Thread detached(&SetFlag, &other); }
     while (other.load() != 7)
-        vdk::Thread::Sleep(100);
+        std::this_thread::yield();
 }
 
 }  // namespace
