@@ -264,7 +264,8 @@ void SessionFrame::DeleteTokObject(Token* token, CK_OBJECT_HANDLE handle, const 
                 }
             }
         }
-        slot->UnregisterObject(object);
+        // The slot unregisters the object when it leaves memory: a deletion that waits for
+        // the object's users keeps its storage ID taken until then.
         slot->DeleteTokenObject(handle, 1, reason);
     };
     if (storage) {

@@ -348,4 +348,9 @@ zrck::TokObjectPtr Slot::GetBlockObjectIfExistsByID(uint32_t storageId) {
     return GetBlockObjectIfExists(handle);
 }
 
+bool Slot::HoldsStorageId(uint32_t storageId) {
+    std::lock_guard<std::mutex> lock(indexMutex_);
+    return storedObjects_.count(storageId) != 0;
+}
+
 }  // namespace qel

@@ -74,6 +74,8 @@ public:
     std::string GetReaderName() const;
     // The registered object kept under the storage ID, its use count raised, or empty.
     zrck::TokObjectPtr GetBlockObjectIfExistsByID(uint32_t storageId);
+    // Whether an object stands under the ID, one being deleted included.
+    bool HoldsStorageId(uint32_t storageId);
     void UpdateTokenPresence();
     void UpdateReaderName(const std::string& name);
 

@@ -8,6 +8,7 @@
 #include "cryptoki/slot.h"
 #include "cryptoki/token.h"
 #include "driver/cache_clock.h"
+#include "driver/removal_log.h"
 #include "driver/qel_params_storage.h"
 #include "driver/storage_types.h"
 #include "driver/token_storage.h"
@@ -155,6 +156,7 @@ private:
     // only when this is clear, also for a token whose mechanism table is empty.
     std::atomic<bool> objectsInitialized_{false};
     CacheClock::Stamp loginQueryTime_{};
+    RemovalLog removals_;
 };
 
 }  // namespace qel

@@ -211,8 +211,10 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
     bool publicRefreshed = false;
     bool privateRefreshed = false;
     CK_RV privateFailure = CKR_OK;
+    std::unique_ptr<RemovalLog::Reading> reading;
     {
         TokenStorage::BusyGuard busy(*storage_, "Token::RefreshObjects");
+        reading = std::make_unique<RemovalLog::Reading>(removals_);
         const bool changed = storage_->IsTokenDataChangedM();
         const uint32_t revision = storage_->GetTokenDataRevision();
         std::vector<storage::IndexFileRecord> records;
@@ -255,6 +257,9 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
             ~Release() { slot.ReleaseObject(object); }
         } release{*slot_, existing};
         if (!existing) {
+            // An object whose deletion is under way still holds its ID, and one removed since
+            // the index was read is gone: neither comes back from this listing as a twin.
+            if (slot_->HoldsStorageId(entry.first) || reading->Removed(entry.first)) continue;
             kept.insert(slot_->AddObject(created));
         } else if (existing->GetClass() == created->GetClass() &&
                    std::strcmp(existing->GetObjectClassName(), created->GetObjectClassName()) == 0) {
@@ -328,6 +333,7 @@ void Token::SetDirty(zrck::TokObject* object, zrck::AttributeTemplate*) {
 void Token::DeleteObject(TokenStoredObject* stored) {
     auto* object = dynamic_cast<zrck::TokObject*>(stored);
     if (object == nullptr || object->GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) return;
+    removals_.Note(stored->GetStorageID());
     storage_->DeleteStorageObject(stored->GetStorageID(), true);
 }
 

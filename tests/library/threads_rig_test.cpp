@@ -105,4 +105,39 @@ TEST_F(ThreadsRig, DeletionOfAnObjectInUseCompletesWhenItsUserLetsGo) {
     EXPECT_TRUE(found.empty());
 }
 
+// A listing of the token read while a deletion waits for the object's user, or read just
+// before the deletion reaches the token, still names the object: it must not come back
+// from that listing as a twin under a new handle, before or after the deletion completes.
+TEST_F(ThreadsRig, ObjectBeingDeletedDoesNotComeBackFromAListing) {
+    CK_OBJECT_HANDLE data = 0;
+    ASSERT_EQ(CreateData(session, "twin", "value", true, &data), CKR_OK);
+    auto* library = dynamic_cast<zrck::Library*>(zrck::LibraryFrame::GetInstance());
+    ASSERT_NE(library, nullptr);
+    zrck::SessionPtr own = library->GetUser()->GetSession(session, false);
+    std::shared_ptr<qel::Slot> slot = DriverSlot(slotId);
+    qel::TokenStorage& storage = *slot->GetDriverToken()->GetStorage();
+
+    zrck::TokObjectPtr user = slot->GetBlockObjectIfExists(data);
+    ASSERT_TRUE(user);
+    user->Unlock();
+    own->DeleteTokObject(data, "test", [&](const std::function<void()>& remove) {
+        user->Lock();
+        qel::TokenStorage::GlobalBusyGuard guard(storage, "test");
+        remove();
+    });
+    ASSERT_EQ(slot->GetPendingRemoveCount(), 1u);
+
+    // A new login lists the private objects again while the deletion still waits.
+    ASSERT_EQ(C_Logout(session), CKR_OK);
+    ASSERT_EQ(Login(session), CKR_OK);
+    std::vector<CK_OBJECT_HANDLE> found;
+    ASSERT_EQ(Find(session, CKO_DATA, "twin", found), CKR_OK);
+    EXPECT_TRUE(found.empty()) << "listed while its deletion waits";
+
+    slot->ReleaseObject(user);
+    EXPECT_EQ(slot->GetPendingRemoveCount(), 0u);
+    ASSERT_EQ(Find(session, CKO_DATA, "twin", found), CKR_OK);
+    EXPECT_TRUE(found.empty()) << "a twin outlived the deletion";
+}
+
 }  // namespace
