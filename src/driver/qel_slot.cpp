@@ -61,6 +61,7 @@ CK_RV Slot::InitializeToken() {
     if (!token && GetReaderName().empty()) return CKR_TOKEN_NOT_PRESENT;
     if (!token) {
         token = std::make_shared<Token>(this);
+        token->CreateReaderStorage();
         SetToken(token);
     }
     return token->InitializeReaderStorage();

@@ -56,11 +56,15 @@ void Token::ResetListing() {
 
 // ---- storage set-up ----
 
+void Token::CreateReaderStorage() {
+    // Set up whole before it is seen: other threads reach the storage without the slot lock.
+    auto storage = std::make_unique<TokenStorage>(host_, static_cast<unsigned>(slot_->GetSlotID()));
+    storage->InitData();
+    storage_ = std::move(storage);
+}
+
 CK_RV Token::InitializeReaderStorage() {
-    if (!storage_) {
-        storage_.reset(new TokenStorage(host_, static_cast<unsigned>(slot_->GetSlotID())));
-        storage_->InitData();
-    }
+    if (!storage_) CreateReaderStorage();
     const CK_RV rv = storage_->VerifyTokenPresence();
     if (rv != CKR_OK) return rv;
     if (storage_->IsPresent() && storage_->IsRecognized()) {

@@ -41,6 +41,8 @@ public:
 
     // Storage set-up of a reader slot: the code of the presence check, 0 when usable.
     void InitializeStorage() override;
+    // The storage of the token's reader; call before the token is published to other threads.
+    void CreateReaderStorage();
     CK_RV InitializeReaderStorage();
     // Set-up on an application's card handle; failures are thrown.
     void InitializeStorage(SCARDHANDLE cardHandle);
