@@ -22,6 +22,25 @@ protected:
         return std::dynamic_pointer_cast<qel::Slot>(slot);
     }
 
+    // Deletes the object while `user`, which found it before the deletion marked it, takes it
+    // just after the session's wait for the object's users: the deletion is queued until
+    // that user lets go.
+    void DeleteWhileInUse(CK_OBJECT_HANDLE handle, zrck::TokObjectPtr& user) {
+        auto* library = dynamic_cast<zrck::Library*>(zrck::LibraryFrame::GetInstance());
+        ASSERT_NE(library, nullptr);
+        zrck::SessionPtr own = library->GetUser()->GetSession(session, false);
+        std::shared_ptr<qel::Slot> slot = DriverSlot(slotId);
+        qel::TokenStorage& storage = *slot->GetDriverToken()->GetStorage();
+        user = slot->GetBlockObjectIfExists(handle);
+        ASSERT_TRUE(user);
+        user->Unlock();
+        own->DeleteTokObject(handle, "test", [&](const std::function<void()>& remove) {
+            user->Lock();
+            qel::TokenStorage::GlobalBusyGuard guard(storage, "test");
+            remove();
+        });
+    }
+
     bool Shows(CK_SLOT_ID id) {
         CK_SLOT_INFO info{};
         EXPECT_EQ(C_GetSlotInfo(id, &info), CKR_OK);
@@ -73,24 +92,12 @@ TEST_F(ThreadsRig, SlotListsOfFourThreadsFollowTheReaders) {
 TEST_F(ThreadsRig, DeletionOfAnObjectInUseCompletesWhenItsUserLetsGo) {
     CK_OBJECT_HANDLE data = 0;
     ASSERT_EQ(CreateData(session, "in use", "value", false, &data), CKR_OK);
-    auto* library = dynamic_cast<zrck::Library*>(zrck::LibraryFrame::GetInstance());
-    ASSERT_NE(library, nullptr);
-    zrck::SessionPtr own = library->GetUser()->GetSession(session, false);
     std::shared_ptr<qel::Slot> slot = DriverSlot(slotId);
-    qel::TokenStorage& storage = *slot->GetDriverToken()->GetStorage();
     const CK_ULONG objects = slot->GetObjectCount();
     rig->Control(0).ResetCounters();
 
-    // Another user that found the object before the deletion marked it, and uses it just
-    // after the session's wait for the object's users.
-    zrck::TokObjectPtr user = slot->GetBlockObjectIfExists(data);
-    ASSERT_TRUE(user);
-    user->Unlock();
-    own->DeleteTokObject(data, "test", [&](const std::function<void()>& remove) {
-        user->Lock();
-        qel::TokenStorage::GlobalBusyGuard guard(storage, "test");
-        remove();
-    });
+    zrck::TokObjectPtr user;
+    ASSERT_NO_FATAL_FAILURE(DeleteWhileInUse(data, user));
     EXPECT_EQ(slot->GetPendingRemoveCount(), 1u);
     EXPECT_EQ(slot->GetObjectCount(), objects) << "still registered while in use";
     EXPECT_FALSE(slot->GetBlockObjectIfExists(data)) << "but no lookup finds it";
@@ -111,20 +118,9 @@ TEST_F(ThreadsRig, DeletionOfAnObjectInUseCompletesWhenItsUserLetsGo) {
 TEST_F(ThreadsRig, ObjectBeingDeletedDoesNotComeBackFromAListing) {
     CK_OBJECT_HANDLE data = 0;
     ASSERT_EQ(CreateData(session, "twin", "value", true, &data), CKR_OK);
-    auto* library = dynamic_cast<zrck::Library*>(zrck::LibraryFrame::GetInstance());
-    ASSERT_NE(library, nullptr);
-    zrck::SessionPtr own = library->GetUser()->GetSession(session, false);
     std::shared_ptr<qel::Slot> slot = DriverSlot(slotId);
-    qel::TokenStorage& storage = *slot->GetDriverToken()->GetStorage();
-
-    zrck::TokObjectPtr user = slot->GetBlockObjectIfExists(data);
-    ASSERT_TRUE(user);
-    user->Unlock();
-    own->DeleteTokObject(data, "test", [&](const std::function<void()>& remove) {
-        user->Lock();
-        qel::TokenStorage::GlobalBusyGuard guard(storage, "test");
-        remove();
-    });
+    zrck::TokObjectPtr user;
+    ASSERT_NO_FATAL_FAILURE(DeleteWhileInUse(data, user));
     ASSERT_EQ(slot->GetPendingRemoveCount(), 1u);
 
     // A new login lists the private objects again while the deletion still waits.
