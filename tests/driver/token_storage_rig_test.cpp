@@ -507,4 +507,42 @@ TEST_F(TokenStorageRig, CapabilitiesFollowModelAndFirmware)
     EXPECT_EQ(storage->GetTokenLabelM().substr(0, 8), "tokensim");
 }
 
+// The version word's major and minor byte compare as one number: 5.0 is above 4.15.
+struct CapabilityCase {
+    const char* name;
+    std::vector<std::string> simulator;
+    bool rsa512;
+    bool ecdsa;
+    bool dstu431;
+};
+
+void PrintTo(const CapabilityCase& c, std::ostream* out) { *out << c.name; }
+
+class CapabilityTest : public StorageRigTest, public ::testing::WithParamInterface<CapabilityCase> {
+protected:
+    void SetUp() override
+    {
+        simulatorOptions.insert(simulatorOptions.end(), GetParam().simulator.begin(), GetParam().simulator.end());
+        StorageRigTest::SetUp();
+    }
+};
+
+TEST_P(CapabilityTest, FollowsTheModelAndTheWholeVersion)
+{
+    const CapabilityCase& c = GetParam();
+    EXPECT_EQ(storage->IsRSA512Supported(), c.rsa512);
+    EXPECT_EQ(storage->IsEcDsaSupportedM(), c.ecdsa);
+    EXPECT_EQ(storage->IsDSTU_431Supported(), c.dstu431);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Firmware, CapabilityTest,
+    ::testing::Values(CapabilityCase{"v4_13", {"--firmware", "4.13"}, false, false, false},
+                      CapabilityCase{"v4_14", {"--firmware", "4.14"}, false, false, true},
+                      CapabilityCase{"v4_15", {"--firmware", "4.15"}, true, false, true},
+                      CapabilityCase{"v5_0", {"--firmware", "5.0"}, true, true, true},
+                      CapabilityCase{"v5_13", {"--firmware", "5.13"}, true, true, true},
+                      CapabilityCase{"lite_v5_15", {"--model", "lite"}, false, false, false}),
+    [](const ::testing::TestParamInfo<CapabilityCase>& info) { return std::string(info.param.name); });
+
 }  // namespace

@@ -350,4 +350,18 @@ TEST_F(Des3Rig, WrapWithTrustedIsKeptAndSensitiveKeysArePrivate)
     EXPECT_EQ(Encrypt(CKM_DES3_CBC, Find("sensitive-public"), data), OpenSslEncrypt(value, data, false));
 }
 
+TEST_F(Des3Rig, ClearingSensitiveIsReadOnly)
+{
+    const CK_OBJECT_HANDLE key = CreateKey(KeyValue(), true, "one-way", CK_TRUE);
+    CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+    CK_ATTRIBUTE turnOff{CKA_SENSITIVE, &no, 1};
+    EXPECT_EQ(p11->C_SetAttributeValue(session, key, &turnOff, 1), CKR_ATTRIBUTE_READ_ONLY);
+    CK_ATTRIBUTE keepOn{CKA_SENSITIVE, &yes, 1};
+    EXPECT_EQ(p11->C_SetAttributeValue(session, key, &keepOn, 1), CKR_OK);
+    CK_BBOOL sensitive = 0xEE;
+    CK_ATTRIBUTE read{CKA_SENSITIVE, &sensitive, 1};
+    ASSERT_EQ(p11->C_GetAttributeValue(session, key, &read, 1), CKR_OK);
+    EXPECT_EQ(sensitive, CK_TRUE);
+}
+
 }  // namespace

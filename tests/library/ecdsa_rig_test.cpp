@@ -81,12 +81,17 @@ TEST_P(EcdsaOnDevice, GeneratedPairSignsWithOneCommandAndOpenSslAgrees)
     Bytes otherDigest = digest;
     otherDigest[0] ^= 0x80;
     EXPECT_EQ(Verify(CKM_ECDSA, pair.publicKey, otherDigest, signature), CKR_SIGNATURE_INVALID);
-    // Wrong sizes: an odd length cannot be split into r and s; an even one reaches the token.
-    EXPECT_EQ(Verify(CKM_ECDSA, pair.publicKey, digest, Bytes(signature.begin(), signature.end() - 1)),
-              CKR_GENERAL_ERROR);
-    EXPECT_EQ(Verify(CKM_ECDSA, pair.publicKey, digest, Bytes(signature.begin() + 1, signature.end() - 1)),
-              CKR_SIGNATURE_INVALID);
-    EXPECT_EQ(Verify(CKM_ECDSA, pair.publicKey, digest, Bytes(signature.size() + 2, 0x01)), CKR_SIGNATURE_INVALID);
+    // A signature of another length than the curve's is refused before the token is asked.
+    for (const Bytes& wrong : {Bytes(signature.begin(), signature.end() - 1), Bytes(signature.size() + 1, 0x01),
+                               Bytes(signature.begin() + 1, signature.end() - 1), Bytes(signature.size() + 2, 0x01)}) {
+        SCOPED_TRACE(wrong.size());
+        ASSERT_EQ(p11->C_VerifyInit(session, &mechanism, pair.publicKey), CKR_OK);
+        const uint64_t before = Commands();
+        EXPECT_EQ(p11->C_Verify(session, const_cast<uint8_t*>(digest.data()), digest.size(),
+                                const_cast<uint8_t*>(wrong.data()), wrong.size()),
+                  CKR_SIGNATURE_LEN_RANGE);
+        EXPECT_EQ(Commands(), before);
+    }
 
     // A value longer than the order is cut to the order's length by the token, as OpenSSL does.
     const Bytes longDigest = Digest("SHA512", "longer than the order");

@@ -105,14 +105,24 @@ TEST_P(EcdsaWithSha, EachSizeSignsInOneOrManyPartsWithOneCommandAndOpenSslAgrees
         } refusals[] = {
             {"changed byte", message, changed, CKR_SIGNATURE_INVALID},
             {"other message", otherMessage, onePart, CKR_SIGNATURE_INVALID},
-            {"odd length", message, Part(onePart, 0, onePart.size() - 1), CKR_GENERAL_ERROR},
-            {"two bytes short", message, Part(onePart, 1, onePart.size() - 1), CKR_SIGNATURE_INVALID},
-            {"two bytes long", message, Bytes(onePart.size() + 2, 0x01), CKR_SIGNATURE_INVALID},
+            {"one byte short", message, Part(onePart, 0, onePart.size() - 1), CKR_SIGNATURE_LEN_RANGE},
+            {"one byte long", message, Bytes(onePart.size() + 1, 0x01), CKR_SIGNATURE_LEN_RANGE},
+            {"two bytes short", message, Part(onePart, 1, onePart.size() - 1), CKR_SIGNATURE_LEN_RANGE},
+            {"two bytes long", message, Bytes(onePart.size() + 2, 0x01), CKR_SIGNATURE_LEN_RANGE},
         };
         for (const auto& row : refusals) {
             SCOPED_TRACE(row.name);
-            EXPECT_EQ(Verify(sha.type, pair.publicKey, row.data, row.signature), row.expected);
+            ASSERT_EQ(p11->C_VerifyInit(session, &mechanism, pair.publicKey), CKR_OK);
+            const uint64_t before = Commands();
+            EXPECT_EQ(p11->C_Verify(session, const_cast<uint8_t*>(row.data.data()), row.data.size(),
+                                    const_cast<uint8_t*>(row.signature.data()), row.signature.size()),
+                      row.expected);
+            if (row.expected == CKR_SIGNATURE_LEN_RANGE) {
+                EXPECT_EQ(Commands(), before) << "refused on the host";
+            }
         }
+        EXPECT_EQ(VerifyInParts(sha.type, pair.publicKey, parts, Part(onePart, 0, onePart.size() - 1)),
+                  CKR_SIGNATURE_LEN_RANGE);
     }
 }
 

@@ -89,6 +89,101 @@ TEST_P(RsaSizes, GeneratedPairSignsDecryptsAndRecoversAsOpenSslExpects) {
 
 INSTANTIATE_TEST_SUITE_P(Bits, RsaSizes, ::testing::Values(512, 1024, 1536, 2048));
 
+// A data call whose input or signature has a length the key cannot take.
+enum class Call { Verify, VerifyFinal, VerifyRecover, Encrypt, Decrypt, Sign };
+
+struct LengthCase {
+    const char* name;
+    CK_MECHANISM_TYPE type;
+    Call call;
+    size_t (*input)(size_t k);      // the data, or the signature of a recovery
+    size_t (*signature)(size_t k);  // Verify and VerifyFinal only
+    CK_RV expected;
+};
+
+size_t Twenty(size_t) { return 20; }
+size_t Four(size_t) { return 4; }
+size_t K(size_t k) { return k; }
+size_t KMinus1(size_t k) { return k - 1; }
+size_t KPlus1(size_t k) { return k + 1; }
+
+const LengthCase kLengthCases[] = {
+    {"pkcs verify, short signature", CKM_RSA_PKCS, Call::Verify, Twenty, KMinus1, CKR_SIGNATURE_LEN_RANGE},
+    {"pkcs verify, long signature", CKM_RSA_PKCS, Call::Verify, Twenty, KPlus1, CKR_SIGNATURE_LEN_RANGE},
+    {"pkcs verify, 4-byte signature", CKM_RSA_PKCS, Call::Verify, Twenty, Four, CKR_SIGNATURE_LEN_RANGE},
+    {"x509 verify, short signature", CKM_RSA_X_509, Call::Verify, K, KMinus1, CKR_SIGNATURE_LEN_RANGE},
+    {"x509 verify, long signature", CKM_RSA_X_509, Call::Verify, K, KPlus1, CKR_SIGNATURE_LEN_RANGE},
+    {"x509 verify, long data", CKM_RSA_X_509, Call::Verify, KPlus1, K, CKR_DATA_LEN_RANGE},
+    {"sha1 verify, long signature", CKM_SHA1_RSA_PKCS, Call::Verify, Twenty, KPlus1, CKR_SIGNATURE_LEN_RANGE},
+    {"sha224 verify, short signature", CKM_SHA224_RSA_PKCS, Call::Verify, Twenty, KMinus1, CKR_SIGNATURE_LEN_RANGE},
+    {"sha256 final, short signature", CKM_SHA256_RSA_PKCS, Call::VerifyFinal, Twenty, KMinus1,
+     CKR_SIGNATURE_LEN_RANGE},
+    {"sha384 final, long signature", CKM_SHA384_RSA_PKCS, Call::VerifyFinal, Twenty, KPlus1, CKR_SIGNATURE_LEN_RANGE},
+    {"sha512 verify, 4-byte signature", CKM_SHA512_RSA_PKCS, Call::Verify, Twenty, Four, CKR_SIGNATURE_LEN_RANGE},
+    {"pkcs recover, short signature", CKM_RSA_PKCS, Call::VerifyRecover, KMinus1, nullptr, CKR_SIGNATURE_LEN_RANGE},
+    {"x509 recover, long signature", CKM_RSA_X_509, Call::VerifyRecover, KPlus1, nullptr, CKR_SIGNATURE_LEN_RANGE},
+    {"x509 encrypt, long data", CKM_RSA_X_509, Call::Encrypt, KPlus1, nullptr, CKR_DATA_LEN_RANGE},
+    {"x509 sign, long data", CKM_RSA_X_509, Call::Sign, KPlus1, nullptr, CKR_DATA_LEN_RANGE},
+    {"pkcs decrypt, short input", CKM_RSA_PKCS, Call::Decrypt, KMinus1, nullptr, CKR_ENCRYPTED_DATA_LEN_RANGE},
+    {"x509 decrypt, long input", CKM_RSA_X_509, Call::Decrypt, KPlus1, nullptr, CKR_ENCRYPTED_DATA_LEN_RANGE},
+};
+
+class RsaLengths : public RsaRigTest, public ::testing::WithParamInterface<CK_ULONG> {
+protected:
+    librarytest::FrozenCacheClock clock_;  // the calls' command counts
+};
+
+TEST_P(RsaLengths, WrongLengthsAreRefusedOnTheHostAndSendNothing) {
+    StartUser();
+    if (IsSkipped() || HasFatalFailure()) return;
+    const size_t k = GetParam() / 8;
+    const KeyPair pair = Generate(GetParam(), "lengths");
+    ASSERT_NE(pair.privateKey, CK_INVALID_HANDLE);
+    for (const LengthCase& c : kLengthCases) {
+        SCOPED_TRACE(c.name);
+        Bytes input = Random(c.input(k));
+        input[0] = 0;  // a block below the modulus: only its length can be wrong
+        Bytes signature = c.signature != nullptr ? Random(c.signature(k)) : Bytes();
+        CK_MECHANISM mechanism{c.type, nullptr, 0};
+        switch (c.call) {
+            case Call::Verify:
+            case Call::VerifyFinal: ASSERT_EQ(p11->C_VerifyInit(session, &mechanism, pair.publicKey), CKR_OK); break;
+            case Call::VerifyRecover:
+                ASSERT_EQ(p11->C_VerifyRecoverInit(session, &mechanism, pair.publicKey), CKR_OK);
+                break;
+            case Call::Encrypt: ASSERT_EQ(p11->C_EncryptInit(session, &mechanism, pair.publicKey), CKR_OK); break;
+            case Call::Decrypt: ASSERT_EQ(p11->C_DecryptInit(session, &mechanism, pair.privateKey), CKR_OK); break;
+            case Call::Sign: ASSERT_EQ(p11->C_SignInit(session, &mechanism, pair.privateKey), CKR_OK); break;
+        }
+        Bytes out(k + 16);
+        CK_ULONG outLength = out.size();
+        const uint64_t before = Total();
+        CK_RV rv = CKR_OK;
+        switch (c.call) {
+            case Call::Verify:
+                rv = p11->C_Verify(session, input.data(), input.size(), signature.data(), signature.size());
+                break;
+            case Call::VerifyFinal:
+                rv = p11->C_VerifyUpdate(session, input.data(), input.size());
+                if (rv == CKR_OK) rv = p11->C_VerifyFinal(session, signature.data(), signature.size());
+                break;
+            case Call::VerifyRecover:
+                rv = p11->C_VerifyRecover(session, input.data(), input.size(), out.data(), &outLength);
+                break;
+            case Call::Encrypt: rv = p11->C_Encrypt(session, input.data(), input.size(), out.data(), &outLength); break;
+            case Call::Decrypt: rv = p11->C_Decrypt(session, input.data(), input.size(), out.data(), &outLength); break;
+            case Call::Sign: rv = p11->C_Sign(session, input.data(), input.size(), out.data(), &outLength); break;
+        }
+        EXPECT_EQ(rv, c.expected);
+        EXPECT_EQ(Total(), before) << "a length the key cannot take is refused before anything is sent";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Bits, RsaLengths, ::testing::Values(512, 1024, 1536, 2048),
+                         [](const ::testing::TestParamInfo<CK_ULONG>& info) {
+                             return "rsa" + std::to_string(info.param);
+                         });
+
 TEST_F(RsaRigTest, ImportedOpenSslKeySignsAndDecryptsAndItsBlobIsTheSevenComponents) {
     char pattern[] = "/tmp/rsa-rig-XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
@@ -344,6 +439,11 @@ TEST_F(RsaRigTest, KeySizesAndTemplatesAreCheckedBeforeAnythingIsSent) {
     rig->Control(0).ResetCounters();
     KeyPair pair;
     for (CK_ULONG bits : {0ul, 1000ul, 4096ul, 256ul}) EXPECT_EQ(GenerateRv(bits, "x", pair), CKR_ATTRIBUTE_VALUE_INVALID) << bits;
+    CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
+    std::string label = "no size";
+    CK_ATTRIBUTE withoutBits[] = {{CKA_LABEL, label.data(), label.size()}};
+    EXPECT_EQ(p11->C_GenerateKeyPair(session, &mechanism, withoutBits, 1, nullptr, 0, &pair.publicKey, &pair.privateKey),
+              CKR_TEMPLATE_INCOMPLETE);
     EXPECT_EQ(rig->Control(0).Count("GenerateKey"), 0u);
 
     CK_ULONG bits = 1024;
@@ -351,7 +451,6 @@ TEST_F(RsaRigTest, KeySizesAndTemplatesAreCheckedBeforeAnythingIsSent) {
     uint8_t padded[] = {0, 1, 0, 1};
     CK_BBOOL no = CK_FALSE;
     CK_OBJECT_CLASS wrongClass = CKO_PUBLIC_KEY;
-    CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
     struct Case {
         const char* name;
         std::vector<CK_ATTRIBUTE> publicExtra;

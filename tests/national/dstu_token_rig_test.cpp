@@ -686,6 +686,44 @@ TEST_F(DstuLiteTokenTest, ShowsOnlyTheCurveOfItsModel)
     EXPECT_EQ(Sign(CKM_GOST34311_DSTU4145, pair.privateKey, Bytes(3, 1)).size(), 64u);
 }
 
+namespace {
+
+// The 431-bit curve from firmware 4.14 on, major and minor taken as one number.
+struct FirmwareCase {
+    const char* version;
+    bool offers431;
+};
+
+void PrintTo(const FirmwareCase& c, std::ostream* out) { *out << c.version; }
+
+class DstuFirmwareTokenTest : public DstuTokenTest, public ::testing::WithParamInterface<FirmwareCase> {
+protected:
+    DstuFirmwareTokenTest()
+    {
+        simulatorOptions.push_back("--firmware");
+        simulatorOptions.push_back(GetParam().version);
+    }
+};
+
+} // namespace
+
+TEST_P(DstuFirmwareTokenTest, OffersThe431BitCurveFromVersion4_14On)
+{
+    EXPECT_EQ(token->IsDMObjectExists(CKO_DOMAIN_PARAMETERS, CKK_DSTU4145, qel::UASgnParamsetOid(DSTU4145_POLYNOMIAL_9)),
+              GetParam().offers431);
+    EXPECT_TRUE(token->IsDMObjectExists(CKO_DOMAIN_PARAMETERS, CKK_DSTU4145,
+                                        qel::UASgnParamsetOid(DSTU4145_POLYNOMIAL_6)));
+}
+
+INSTANTIATE_TEST_SUITE_P(Versions, DstuFirmwareTokenTest,
+                         ::testing::Values(FirmwareCase{"4.13", false}, FirmwareCase{"4.14", true},
+                                           FirmwareCase{"5.0", true}, FirmwareCase{"5.13", true}),
+                         [](const ::testing::TestParamInfo<FirmwareCase>& info) {
+                             std::string name = std::string("v") + info.param.version;
+                             for (char& c : name) c = c == '.' ? '_' : c;
+                             return name;
+                         });
+
 TEST_F(DstuTokenTest, AgreedKeyEncryptsOnOneSideAndDecryptsOnTheOther)
 {
     const KeyPair alice = Generate(Of(qel::UA_SGN_PARAMSET_6_OID_DKE1_VALUE));

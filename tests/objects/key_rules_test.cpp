@@ -338,4 +338,40 @@ TEST(DES3SecretKey, ValueMustBe24BytesAndStaysHidden) {
     EXPECT_FALSE(Matches(key, wrapTemplate));
 }
 
+// A sensitive key stays sensitive. Clearing the flag of a Triple-DES key is an attempt on a
+// read-only attribute; every other key class keeps the general answer.
+TEST(SensitiveKeys, ClearingSensitiveIsReadOnlyForTripleDesAndInvalidForOthers) {
+    FakeDES3SecretKey des3;
+    FakeGostSecretKey gost;
+    FakeRsaPrivateKey rsa;
+    struct Case {
+        const char* name;
+        zrck::TokKey& key;
+        std::function<void(Attrs&)> fill;
+        CK_RV rv;
+    } cases[] = {
+        {"Triple-DES", des3, [](Attrs& a) { a.Data(CKA_VALUE, Bytes(24, 0x11)); }, CKR_ATTRIBUTE_READ_ONLY},
+        {"GOST 28147-89", gost, [](Attrs& a) { a.Data(CKA_VALUE, Bytes(32, 1)); }, CKR_ATTRIBUTE_VALUE_INVALID},
+        {"RSA private", rsa, [](Attrs& a) { RsaPrivateTemplate(a); }, CKR_ATTRIBUTE_VALUE_INVALID},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Attrs create;
+        c.fill(create);
+        create.Text(CKA_LABEL, "old").Bool(CKA_SENSITIVE, true);
+        ASSERT_EQ(Create(c.key, create), CKR_OK);
+        Attrs clear;
+        clear.Text(CKA_LABEL, "new").Bool(CKA_SENSITIVE, false);
+        EXPECT_EQ(Update(c.key, clear), c.rv);
+        Attrs again;
+        again.Bool(CKA_SENSITIVE, true);
+        EXPECT_EQ(Update(c.key, again), CKR_OK);
+        Attrs read;
+        read.Out(CKA_SENSITIVE).Out(CKA_LABEL);
+        EXPECT_EQ(Read(c.key, read), CKR_OK);
+        EXPECT_EQ(read.ValueOf(0), Bytes{CK_TRUE});
+        EXPECT_EQ(read.ValueOf(1), Bytes({'o', 'l', 'd'})) << "nothing of a refused template is applied";
+    }
+}
+
 }  // namespace
