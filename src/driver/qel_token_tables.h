@@ -23,7 +23,7 @@ enum class TokenCondition {
     Always,
     NotModel,     // the model flag is clear (RSA, ECDSA and SHA mechanisms)
     DH,           // national key agreement: the model flag, or device version 2, 4 or 5
-    DSTU431,      // the m = 431 curve: model flag clear, version above 3, next byte above 13
+    DSTU431,      // the m = 431 curve: model flag clear, version (major, minor) 4.14 or later
 };
 
 // One mechanism of the token's table; the token adds them in table order.

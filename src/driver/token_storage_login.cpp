@@ -389,8 +389,9 @@ bool TokenStorage::IsDSTU_431Supported()
         return false;
     }
     BusyGuard guard(*this, "IsDSTU_431Supported");
-    const uint32_t v = VersionWord();
-    return (v >> 24) >= 4 && ((v >> 16) & 0xFF) >= 14;
+    // (major, minor) from 4.14 on: 5.0 supports it too.
+    const uint32_t majorMinor = VersionWord() >> 16;
+    return majorMinor >= (4u << 8 | 14u);
 }
 
 bool TokenStorage::IsDHSupportedM()
