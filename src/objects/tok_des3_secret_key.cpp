@@ -38,8 +38,11 @@ CK_RV TokDES3SecretKey::GetAttributes(AttributeTemplate& attributes) {
 }
 
 CK_RV TokDES3SecretKey::UpdateAttributes(AttributeTemplate& attributes) {
-    const CK_RV refused = CheckKeyUpdate(*this, attributes, [](const Attribute& entry) {
-        return entry.GetType() == CKA_VALUE ? CKR_ATTRIBUTE_READ_ONLY : NOT_OWN_TYPE;
+    const CK_RV refused = CheckKeyUpdate(*this, attributes, [this](const Attribute& entry) {
+        if (entry.GetType() == CKA_VALUE) return CKR_ATTRIBUTE_READ_ONLY;
+        // Once sensitive, the flag is read-only here (other key classes: CKR_ATTRIBUTE_VALUE_INVALID).
+        if (entry.GetType() == CKA_SENSITIVE && GetIsSensitive() && !entry.GetAsBool()) return CKR_ATTRIBUTE_READ_ONLY;
+        return NOT_OWN_TYPE;
     });
     if (refused != CKR_OK) return refused;
     return TokSecretKey::UpdateAttributes(attributes);

@@ -442,8 +442,9 @@ TEST_F(RsaRigTest, KeySizesAndTemplatesAreCheckedBeforeAnythingIsSent) {
     CK_MECHANISM mechanism{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
     std::string label = "no size";
     CK_ATTRIBUTE withoutBits[] = {{CKA_LABEL, label.data(), label.size()}};
-    EXPECT_EQ(p11->C_GenerateKeyPair(session, &mechanism, withoutBits, 1, nullptr, 0, &pair.publicKey, &pair.privateKey),
-              CKR_TEMPLATE_INCOMPLETE);
+    EXPECT_EQ(
+        p11->C_GenerateKeyPair(session, &mechanism, withoutBits, 1, nullptr, 0, &pair.publicKey, &pair.privateKey),
+        CKR_TEMPLATE_INCOMPLETE);
     EXPECT_EQ(rig->Control(0).Count("GenerateKey"), 0u);
 
     CK_ULONG bits = 1024;

@@ -709,8 +709,8 @@ protected:
 
 TEST_P(DstuFirmwareTokenTest, OffersThe431BitCurveFromVersion4_14On)
 {
-    EXPECT_EQ(token->IsDMObjectExists(CKO_DOMAIN_PARAMETERS, CKK_DSTU4145, qel::UASgnParamsetOid(DSTU4145_POLYNOMIAL_9)),
-              GetParam().offers431);
+    const char* curve431 = qel::UASgnParamsetOid(DSTU4145_POLYNOMIAL_9);
+    EXPECT_EQ(token->IsDMObjectExists(CKO_DOMAIN_PARAMETERS, CKK_DSTU4145, curve431), GetParam().offers431);
     EXPECT_TRUE(token->IsDMObjectExists(CKO_DOMAIN_PARAMETERS, CKK_DSTU4145,
                                         qel::UASgnParamsetOid(DSTU4145_POLYNOMIAL_6)));
 }
