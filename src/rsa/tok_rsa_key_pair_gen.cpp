@@ -34,6 +34,7 @@ struct PublicFacts {
     bool token = true;
     bool isPrivate = false;
     CK_ULONG bits = 0;
+    bool bitsGiven = false;
     const zrck::Attribute* exponent = nullptr;
 };
 
@@ -52,7 +53,10 @@ PublicFacts WalkPublicTemplate(const zrck::AttributeTemplate& attributes)
             if (ULongValue(entry) != CKK_RSA) throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
             break;
         case CKA_MODULUS: throw zrck::Exception(CKR_ATTRIBUTE_READ_ONLY);
-        case CKA_MODULUS_BITS: facts.bits = ULongValue(entry); break;
+        case CKA_MODULUS_BITS:
+            facts.bits = ULongValue(entry);
+            facts.bitsGiven = true;
+            break;
         case CKA_PUBLIC_EXPONENT: facts.exponent = &entry; break;
         default: break;
         }
@@ -160,6 +164,7 @@ zrck::TokMechanism::KeyPair TokRsaKeyPairGenMechanism::GenerateKeyPair(zrck::Mec
     if (token == nullptr) throw zrck::Exception(CKR_DEVICE_REMOVED);
     if (session.IsReadOnly()) throw zrck::Exception(CKR_SESSION_READ_ONLY);
     if (!token->IsLogged()) throw zrck::Exception(CKR_USER_NOT_LOGGED_IN);
+    if (!publicFacts.bitsGiven) throw zrck::Exception(CKR_TEMPLATE_INCOMPLETE);
     if (publicFacts.bits < GetMinKeySize() || publicFacts.bits > GetMaxKeySize()) {
         throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID);
     }
