@@ -66,6 +66,21 @@ uint32_t RsaKeyBinding::BlockLength(CK_ULONG modulusBits)
     return static_cast<uint32_t>(modulusBits / 8);
 }
 
+void RsaKeyBinding::RequireLength(Input kind, const tru::Buffer& input, uint32_t k)
+{
+    switch (kind) {
+    case Input::Data:
+        if (input.Size() > k) throw zrck::Exception(CKR_DATA_LEN_RANGE);
+        break;
+    case Input::Signature:
+        if (input.Size() != k) throw zrck::Exception(CKR_SIGNATURE_LEN_RANGE);
+        break;
+    case Input::Ciphertext:
+        if (input.Size() != k) throw zrck::Exception(CKR_ENCRYPTED_DATA_LEN_RANGE);
+        break;
+    }
+}
+
 void RsaKeyBinding::PublicBlob(tru::BufferDynamic& blob) const
 {
     StoredObjectUtl::CopyBuffer(blob, Public().GetModulus());

@@ -40,6 +40,11 @@ public:
 
     // k: the modulus length in bytes. A size that is not whole bytes: CKR_DATA_INVALID.
     static uint32_t BlockLength(CK_ULONG modulusBits);
+    // What the token's raw operation takes for a k-byte modulus, checked before anything is sent:
+    // data of at most k bytes (CKR_DATA_LEN_RANGE), a signature or a ciphertext of exactly k bytes
+    // (CKR_SIGNATURE_LEN_RANGE, CKR_ENCRYPTED_DATA_LEN_RANGE).
+    enum class Input { Data, Signature, Ciphertext };
+    static void RequireLength(Input kind, const tru::Buffer& input, uint32_t k);
     // The device public-key blob of the bound public key (CKR_GENERAL_ERROR for sizes other
     // than the four).
     void PublicBlob(tru::BufferDynamic& blob) const;

@@ -64,6 +64,7 @@ bool TokRsaPkcs1v15Mechanism::Decrypt(zrck::MechanismSession&, const tru::Buffer
                                       unsigned long* outLen)
 {
     const uint32_t k = RsaKeyBinding::BlockLength(keys_.Private().GetModulusBits());
+    RsaKeyBinding::RequireLength(RsaKeyBinding::Input::Ciphertext, data, k);
     bool result = false;
     if (AnswerLengthOnly(k, out, outLen, result)) return result;
     vdk::SafeBuffer block;
@@ -100,6 +101,7 @@ bool TokRsaPkcs1v15Mechanism::Verify(zrck::MechanismSession& session, const tru:
     const EParamSet paramSet = TokRsaPublicKey::ConvertBitsToParamset(bits);
     tru::BufferDynamic blob;
     keys_.PublicBlob(blob);
+    RsaKeyBinding::RequireLength(RsaKeyBinding::Input::Signature, signature, static_cast<uint32_t>(bits / 8));
     vdk::SafeBuffer expected;
     zrck::TokRsaUtl::DoPkcs1Padding(session, zrck::TokRsaUtl::BLOCK_TYPE_SIGNATURE, data,
                                     static_cast<uint32_t>(bits / 8), expected);
@@ -115,6 +117,7 @@ bool TokRsaPkcs1v15Mechanism::VerifyRecover(zrck::MechanismSession&, const tru::
     tru::BufferDynamic blob;
     keys_.PublicBlob(blob);
     const uint32_t k = RsaKeyBinding::BlockLength(bits);
+    RsaKeyBinding::RequireLength(RsaKeyBinding::Input::Signature, signature, k);
     bool result = false;
     if (AnswerLengthOnly(k, out, outLen, result)) return result;
     vdk::SafeBuffer block;
@@ -135,7 +138,8 @@ TokRsaX509Mechanism::TokRsaX509Mechanism()
     RsaKeyBinding::SetStoredKeySizes(*this);
 }
 
-bool TokRsaX509Mechanism::PublicOperation(const tru::Buffer& input, unsigned char* out, unsigned long* outLen)
+bool TokRsaX509Mechanism::PublicOperation(RsaKeyBinding::Input kind, const tru::Buffer& input, unsigned char* out,
+                                          unsigned long* outLen)
 {
     const zrck::TokRsaPublicKey& key = keys_.Public();
     const CK_ULONG bits = key.GetModulusBits();
@@ -143,6 +147,7 @@ bool TokRsaX509Mechanism::PublicOperation(const tru::Buffer& input, unsigned cha
     keys_.PublicBlob(blob);
     const EParamSet paramSet = TokRsaPublicKey::ConvertBitsToParamset(bits);
     const uint32_t k = RsaKeyBinding::BlockLength(bits);
+    RsaKeyBinding::RequireLength(kind, input, k);
     bool result = false;
     if (AnswerLengthOnly(k, out, outLen, result)) return result;
     vdk::SafeBuffer output;
@@ -150,10 +155,11 @@ bool TokRsaX509Mechanism::PublicOperation(const tru::Buffer& input, unsigned cha
     return PlaceResult(output, out, outLen);
 }
 
-bool TokRsaX509Mechanism::PrivateOperation(const tru::Buffer& input, unsigned char* out, unsigned long* outLen,
-                                           bool sign)
+bool TokRsaX509Mechanism::PrivateOperation(RsaKeyBinding::Input kind, const tru::Buffer& input, unsigned char* out,
+                                           unsigned long* outLen, bool sign)
 {
     const uint32_t k = RsaKeyBinding::BlockLength(keys_.Private().GetModulusBits());
+    RsaKeyBinding::RequireLength(kind, input, k);
     bool result = false;
     if (AnswerLengthOnly(k, out, outLen, result)) return result;
     vdk::SafeBuffer output;
@@ -168,31 +174,31 @@ bool TokRsaX509Mechanism::PrivateOperation(const tru::Buffer& input, unsigned ch
 bool TokRsaX509Mechanism::Encrypt(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                   unsigned long* outLen)
 {
-    return PublicOperation(data, out, outLen);
+    return PublicOperation(RsaKeyBinding::Input::Data, data, out, outLen);
 }
 
 bool TokRsaX509Mechanism::VerifyRecover(zrck::MechanismSession&, const tru::Buffer& signature, unsigned char* out,
                                         unsigned long* outLen)
 {
-    return PublicOperation(signature, out, outLen);
+    return PublicOperation(RsaKeyBinding::Input::Signature, signature, out, outLen);
 }
 
 bool TokRsaX509Mechanism::Decrypt(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                   unsigned long* outLen)
 {
-    return PrivateOperation(data, out, outLen, false);
+    return PrivateOperation(RsaKeyBinding::Input::Ciphertext, data, out, outLen, false);
 }
 
 bool TokRsaX509Mechanism::SignRecover(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                       unsigned long* outLen)
 {
-    return PrivateOperation(data, out, outLen, false);
+    return PrivateOperation(RsaKeyBinding::Input::Data, data, out, outLen, false);
 }
 
 bool TokRsaX509Mechanism::Sign(zrck::MechanismSession&, const tru::Buffer& data, unsigned char* out,
                                unsigned long* outLen)
 {
-    return PrivateOperation(data, out, outLen, true);
+    return PrivateOperation(RsaKeyBinding::Input::Data, data, out, outLen, true);
 }
 
 bool TokRsaX509Mechanism::Verify(zrck::MechanismSession&, const tru::Buffer& data, const tru::Buffer& signature)
@@ -203,6 +209,8 @@ bool TokRsaX509Mechanism::Verify(zrck::MechanismSession&, const tru::Buffer& dat
     const EParamSet paramSet = TokRsaPublicKey::ConvertBitsToParamset(bits);
     tru::BufferDynamic blob;
     keys_.PublicBlob(blob);
+    RsaKeyBinding::RequireLength(RsaKeyBinding::Input::Data, data, static_cast<uint32_t>(bits / 8));
+    RsaKeyBinding::RequireLength(RsaKeyBinding::Input::Signature, signature, static_cast<uint32_t>(bits / 8));
     return keys_.PublicStorage().VerifySignatureM(blob, paramSet, data, signature);
 }
 

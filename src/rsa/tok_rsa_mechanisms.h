@@ -91,9 +91,12 @@ public:
     zrck::TokMechanism* Clone() const override;
 
 private:
-    // The raw public or private operation of the token on the input as it is.
-    bool PublicOperation(const tru::Buffer& input, unsigned char* out, unsigned long* outLen);
-    bool PrivateOperation(const tru::Buffer& input, unsigned char* out, unsigned long* outLen, bool sign);
+    // The raw public or private operation of the token on the input as it is, once its length
+    // suits the kind of input.
+    bool PublicOperation(RsaKeyBinding::Input kind, const tru::Buffer& input, unsigned char* out,
+                         unsigned long* outLen);
+    bool PrivateOperation(RsaKeyBinding::Input kind, const tru::Buffer& input, unsigned char* out,
+                          unsigned long* outLen, bool sign);
 };
 
 }  // namespace qel

@@ -77,6 +77,7 @@ bool TokShaRsaPkcs<Base, Traits>::VerifyFinished(zrck::MechanismSession& session
     const EParamSet paramSet = TokRsaPublicKey::ConvertBitsToParamset(bits);
     tru::BufferDynamic blob;
     keys_.PublicBlob(blob);
+    RsaKeyBinding::RequireLength(RsaKeyBinding::Input::Signature, signature, static_cast<uint32_t>(bits / 8));
     vdk::SafeBuffer expected;
     FinishBlock(session, data, static_cast<uint32_t>(bits / 8), expected);
     return keys_.PublicStorage().VerifySignatureM(blob, paramSet, expected, signature);
