@@ -49,11 +49,13 @@ bool DeviceECDsa::Verify(zrck::TokCurvePublicKey& key, const tru::Buffer& value,
 {
     RequireToken();
     TokenStorage& storage = StorageOfKey(key);
+    // A curve the device lacks first, then a signature of another length than the curve's.
+    const EParamSet paramSet = TokECDsaUtl::ParseECParams(key.GetECParams());
+    mbt::TokECDsaUtl::CheckSignSize(key.GetECParams(), signature);
     tru::BufferDynamic point;
     mbt::TokECDsaUtl::DecodeDerPublicKey(key.GetECPoint(), point);
     tru::BufferDynamic der;
     mbt::TokECDsaUtl::EncodeDerSignature(signature, der);
-    const EParamSet paramSet = TokECDsaUtl::ParseECParams(key.GetECParams());
     return storage.VerifySignatureM(point, paramSet, value, der);
 }
 

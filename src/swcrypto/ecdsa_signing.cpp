@@ -33,6 +33,7 @@ void HostECDsa::Sign(zrck::TokCurvePrivateKey& key, const tru::Buffer& value, tr
 bool HostECDsa::Verify(zrck::TokCurvePublicKey& key, const tru::Buffer& value, const tru::Buffer& signature)
 {
     TokECDsaUtl& utl = source_.GetECDsaUtl();
+    TokECDsaUtl::CheckSignSize(key.GetECParams(), signature);
     tru::BufferDynamic point;
     TokECDsaUtl::DecodeDerPublicKey(key.GetECPoint(), point);
     tru::BufferDynamic der;

@@ -34,7 +34,8 @@ public:
     virtual unsigned long SignatureSize(zrck::TokCurvePrivateKey& key) = 0;
     // r||s of the value, each half as long as the curve's order.
     virtual void Sign(zrck::TokCurvePrivateKey& key, const tru::Buffer& value, tru::BufferDynamic& signature) = 0;
-    // False for a signature that does not verify.
+    // False for a signature that does not verify; r||s of another length than the curve's is
+    // CKR_SIGNATURE_LEN_RANGE, refused before anything is computed or sent.
     virtual bool Verify(zrck::TokCurvePublicKey& key, const tru::Buffer& value, const tru::Buffer& signature) = 0;
 };
 

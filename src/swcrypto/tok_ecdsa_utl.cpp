@@ -208,6 +208,11 @@ std::pair<unsigned, unsigned> TokECDsaUtl::GetAvailableMinMaxCurves()
 
 unsigned TokECDsaUtl::CalcSignSize(const tru::Buffer& params) { return 2 * CurveBytes(ParseECParams(params)); }
 
+void TokECDsaUtl::CheckSignSize(const tru::Buffer& params, const tru::Buffer& signature)
+{
+    if (signature.Size() != CalcSignSize(params)) Fail(CKR_SIGNATURE_LEN_RANGE);
+}
+
 void TokECDsaUtl::EncodeDerPublicKey(const tru::Buffer& point, tru::BufferDynamic& out)
 {
     const uint32_t n = point.Size();

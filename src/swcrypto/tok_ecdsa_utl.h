@@ -44,6 +44,8 @@ public:
     static std::pair<unsigned, unsigned> GetAvailableMinMaxCurves();
     // Raw signature length of the curve: twice its byte length.
     static unsigned CalcSignSize(const tru::Buffer& params);
+    // CKR_SIGNATURE_LEN_RANGE for r||s of any other length than CalcSignSize.
+    static void CheckSignSize(const tru::Buffer& params, const tru::Buffer& signature);
 
     // 04 L point; a point of 0 or more than 65535 bytes is CKR_GENERAL_ERROR.
     static void EncodeDerPublicKey(const tru::Buffer& point, tru::BufferDynamic& out);

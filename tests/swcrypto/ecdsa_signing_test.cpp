@@ -129,9 +129,12 @@ TEST_P(HostEcdsa, EcdsaSignsTheValueAsGivenUpTo128Bytes)
     Bytes changed = first;
     changed[changed.size() / 2] ^= 0x04;
     EXPECT_FALSE(mechanism.Verify(session, View(value), View(changed)));
-    EXPECT_EQ(CodeOf([&] { mechanism.Verify(session, View(value), View(Bytes(first.begin(), first.end() - 1))); }),
-              CKR_GENERAL_ERROR)
-        << "an odd length cannot be split into r and s";
+    for (const Bytes& wrong : {Bytes(first.begin(), first.end() - 1), Bytes(first.begin() + 1, first.end() - 1),
+                               Bytes(first.size() + 2, 0x01)}) {
+        mechanism.VerifyInit(session, Parameter(mechanism), publicKey);
+        EXPECT_EQ(CodeOf([&] { mechanism.Verify(session, View(value), View(wrong)); }), CKR_SIGNATURE_LEN_RANGE)
+            << "r||s of " << wrong.size() << " bytes for a curve whose r||s has " << first.size();
+    }
 
     const Bytes longest(128, 0x33);
     EXPECT_TRUE(OpenSslVerifies(longest, SignOnce(mechanism, longest)));
