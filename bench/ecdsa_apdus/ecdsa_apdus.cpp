@@ -1,5 +1,5 @@
 // APDUs that ECDSA on the token costs, through the exported Cryptoki functions only: per curve,
-// C_GenerateKeyPair, then for CKM_ECDSA and each ECDSA-with-SHA mechanism C_SignInit and C_Sign
+// C_GenerateKeyPair (with the answers the token refused), then for CKM_ECDSA and each ECDSA-with-SHA mechanism C_SignInit and C_Sign
 // with the key found by label, and C_Verify.
 //
 //   ecdsa_apdus [module]
@@ -91,7 +91,8 @@ int main(int argc, char** argv)
         {"P-256", {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}},
         {"P-521", {0x06, 0x05, 0x2B, 0x81, 0x04, 0x00, 0x23}},
     };
-    std::printf("%-6s %14s %-13s %9s %5s %7s\n", "curve", "KeyPairGen", "mechanism", "SignInit", "Sign", "Verify");
+    std::printf("%-6s %10s %7s %-13s %9s %5s %7s\n", "curve", "KeyPairGen", "refused", "mechanism", "SignInit", "Sign",
+                "Verify");
     for (const Curve& curve : curves) {
         const std::string label = std::string("apdus ") + curve.name;
         CK_BBOOL yes = CK_TRUE;
@@ -108,6 +109,7 @@ int main(int argc, char** argv)
                                      &privateKey),
               "C_GenerateKeyPair");
         const uint64_t generated = Total(control);
+        const uint64_t refused = control.Refusals()["total"];
 
         CK_OBJECT_CLASS privateClass = CKO_PRIVATE_KEY;
         CK_ATTRIBUTE search[] = {{CKA_CLASS, &privateClass, sizeof privateClass},
@@ -132,8 +134,9 @@ int main(int argc, char** argv)
             Check(p11->C_VerifyInit(session, &ecdsa, publicKey), "C_VerifyInit");
             Check(p11->C_Verify(session, data.data(), data.size(), signature.data(), length), "C_Verify");
             const uint64_t verify = Total(control);
-            std::printf("%-6s %14llu %-13s %9llu %5llu %7llu\n", curve.name,
-                        static_cast<unsigned long long>(generated), mechanism.name,
+            std::printf("%-6s %10llu %7llu %-13s %9llu %5llu %7llu\n", curve.name,
+                        static_cast<unsigned long long>(generated), static_cast<unsigned long long>(refused),
+                        mechanism.name,
                         static_cast<unsigned long long>(signInit), static_cast<unsigned long long>(sign),
                         static_cast<unsigned long long>(verify));
         }

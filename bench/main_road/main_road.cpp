@@ -5,7 +5,7 @@
 //
 // Inside the rig (TOKENSIM_CONTROL names the simulator's control socket) it prints the counts;
 // elsewhere it only signs and verifies. A key pair labelled "main-road" is generated on the
-// token the first time (set 11, m = 257).
+// token the first time (set 11, m = 257); its C_GenerateKeyPair is counted too.
 #include "control_client.h"
 #include "ckbase/zr_pkcs11.h"
 #include "national/ua_sgn_util.h"
@@ -57,6 +57,8 @@ public:
                 detail += " " + name + "=" + std::to_string(count);
             }
         }
+        const uint64_t refused = client_->Refusals()["total"];
+        if (refused != 0) detail += " (refused: " + std::to_string(refused) + ")";
         std::printf("%-46s %3llu APDU%s%s\n", step, static_cast<unsigned long long>(total), total == 1 ? " " : "s",
                     detail.c_str());
         client_->ResetCounters();
@@ -150,7 +152,11 @@ int main(int argc, char** argv)
     Check(p11->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(const_cast<char*>(kUserPin)),
                        sizeof kUserPin - 1),
           "C_Login");
-    if (FindKey(session, CKO_PRIVATE_KEY) == CK_INVALID_HANDLE) GenerateKeyPair(session);
+    if (FindKey(session, CKO_PRIVATE_KEY) == CK_INVALID_HANDLE) {
+        ApduMeter generation;
+        GenerateKeyPair(session);
+        generation.Report("C_GenerateKeyPair (set-up: the pair is made)");
+    }
     Check(p11->C_Finalize(nullptr), "C_Finalize");
 
     // The road itself, each call counted.

@@ -36,6 +36,7 @@ class Counter {
 public:
     explicit Counter(const char* socket) : client_(socket) {}
     uint64_t Total() const { return client_.Counters()["total"]; }
+    uint64_t Refused() const { return client_.Refusals()["total"]; }
 
 private:
     tokensim::rig::ControlClient client_;
@@ -77,9 +78,11 @@ void Road(const Counter& counter, CK_SLOT_ID slot, CK_ULONG bits)
     CK_MECHANISM generation{CKM_RSA_PKCS_KEY_PAIR_GEN, nullptr, 0};
     CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
     uint64_t before = counter.Total();
+    const uint64_t refusedBefore = counter.Refused();
     Check(p11->C_GenerateKeyPair(session, &generation, publicTemplate, 2, privateTemplate, 2, &publicKey, &privateKey),
           "C_GenerateKeyPair");
     Print(bits, "C_GenerateKeyPair", counter.Total() - before);
+    Print(bits, "C_GenerateKeyPair, answers refused", counter.Refused() - refusedBefore);
 
     privateKey = FindKey(CKO_PRIVATE_KEY, label);
     publicKey = FindKey(CKO_PUBLIC_KEY, label);

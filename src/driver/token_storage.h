@@ -172,7 +172,8 @@ public:
     bool IsDHSupportedM();
 
     // Token data revision (file 0). GetTokenDataRevision answers from a 5-second cache;
-    // IsTokenDataChangedM always reads file 0, so a search sees another process's change at once.
+    // IsTokenDataChangedM always reads file 0, so a search sees another process's change at once;
+    // it opens the device session the search goes on to use.
     void ReadTokenDataRevision();
     uint32_t GetTokenDataRevision();
     bool IsTokenDataChangedM();
@@ -302,7 +303,7 @@ private:
     uint32_t VersionWord();
     void SaveTokenDataRevision();
     uint32_t ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
-                       std::vector<storage::IndexFileRecord>& records, bool createHeader);
+                       std::vector<storage::IndexFileRecord>& records);
 
     // Best effort: a failure leaves the records for a later listing to find again.
     void FreeBrokenRecordsInt();
@@ -317,6 +318,7 @@ private:
     bool handleMode_ = false;
     unsigned readerIndex_ = 0;
     uint32_t revision_ = 0;
+    bool revisionFileMissing_ = false;  // as the last read of file 0 found it
     CacheClock::Stamp revisionTime_{};
     bool userLogged_ = false;
     CacheClock::Stamp loginStateTime_{};

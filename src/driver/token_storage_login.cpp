@@ -430,6 +430,7 @@ void TokenStorage::ReadTokenDataRevision()
     uint8_t bytes[4] = {};
     const uint32_t rc = Run([&] { return device_->ReadFileAt(session_, fileid::kRevision, 0, bytes, sizeof bytes); },
                             OnInvalidSession::NewSession);
+    revisionFileMissing_ = rc == devrc::kFileNotFound;
     if (rc == devrc::kFileNotFound) {
         revision_ = 0;
     } else if (rc == devrc::kInvalidOffset) {
@@ -461,6 +462,9 @@ uint32_t TokenStorage::GetTokenDataRevision()
 bool TokenStorage::IsTokenDataChangedM()
 {
     BusyGuard guard(*this, "IsTokenDataChangedM");
+    // A listing follows: the session opened here serves its index reads too, instead of a
+    // session opened and closed for this read alone.
+    OpenDevSessionInt();
     const uint32_t before = revision_;
     ReadTokenDataRevision();
     return revision_ != before;
@@ -485,6 +489,9 @@ uint32_t TokenStorage::IncTokenDataRevision()
         uint32_t random = 0;
         vdk::GetEntropySlow(&random, sizeof(random));
         revision_ = random;
+    }
+    if (revisionFileMissing_) {
+        CreateFileD(fileid::kRevision, TokenObject);  // the first change of this token
     }
     SaveTokenDataRevision();
     indexCache_.ClearChanged();

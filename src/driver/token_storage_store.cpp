@@ -131,7 +131,7 @@ unsigned TokenStorage::ReadAttributeFile(long fileId, std::vector<storage::Attri
 // ---- index files ----
 
 uint32_t TokenStorage::ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
-                                 std::vector<storage::IndexFileRecord>& records, bool createHeader)
+                                 std::vector<storage::IndexFileRecord>& records)
 {
     records.clear();
     const auto image = indexImages_.find(indexFile);
@@ -147,13 +147,7 @@ uint32_t TokenStorage::ReadIndex(long indexFile, const char* operation, tru::Buf
         }
     }
     if (file.Empty()) {
-        if (!createHeader) {
-            return 0;
-        }
-        uint8_t header[StoreFile::kHeaderSize];
-        StoreFile::PutHeader(header, 0);
-        WriteFileD(indexFile, 0, header, sizeof(header));
-        file.Set(sizeof(header), header);
+        return 0;
     }
     const uint32_t dataSize = StoreFile::CheckedDataSize(file, StoreFile::Kind::Index, operation, errorMark_);
     records = StoreFile::ParseIndex(file, dataSize);
@@ -169,9 +163,18 @@ void TokenStorage::AddToIndexFileByID(long indexFile, uint16_t itemType, long ob
 {
     tru::BufferDynamic file;
     std::vector<storage::IndexFileRecord> records;
-    const uint32_t dataSize = ReadIndex(indexFile, "AddToIndexFileByID", file, records, true);
+    const uint32_t dataSize = ReadIndex(indexFile, "AddToIndexFileByID", file, records);
     uint8_t bytes[storage::kIndexRecordSize];
     StoreFile::PutIndexRecord(bytes, {itemType, static_cast<uint16_t>(objectFile), static_cast<uint16_t>(attributeFile)});
+    if (file.Empty()) {
+        // No index yet (or one left empty): made with its first record in one write.
+        CreateNewFileD(indexFile);
+        uint8_t image[StoreFile::kHeaderSize + storage::kIndexRecordSize];
+        StoreFile::PutHeader(image, storage::kIndexRecordSize);
+        std::memcpy(image + StoreFile::kHeaderSize, bytes, sizeof(bytes));
+        WriteFileD(indexFile, 0, image, sizeof(image));
+        return;
+    }
     for (size_t i = 0; i < records.size(); ++i) {
         if (records[i].itemType == ItemFree) {
             WriteFileD(indexFile, StoreFile::kHeaderSize + static_cast<uint32_t>(i) * storage::kIndexRecordSize, bytes,
@@ -196,7 +199,7 @@ bool TokenStorage::DeleteFromIndexFile(long indexFile, long objectFile)
     }
     tru::BufferDynamic file;
     std::vector<storage::IndexFileRecord> records;
-    const uint32_t dataSize = ReadIndex(indexFile, "DeleteFromIndexFile", file, records, false);
+    const uint32_t dataSize = ReadIndex(indexFile, "DeleteFromIndexFile", file, records);
     for (size_t i = 0; i < records.size(); ++i) {
         if (records[i].objectFile != objectFile) {
             continue;
@@ -271,7 +274,7 @@ void TokenStorage::FreeBrokenRecordsInt()
             const long indexFile = IndexOfObjectFile(r.objectFile);
             tru::BufferDynamic file;
             std::vector<storage::IndexFileRecord> records;
-            ReadIndex(indexFile, "FreeBrokenRecords", file, records, false);
+            ReadIndex(indexFile, "FreeBrokenRecords", file, records);
             const bool listed = std::any_of(records.begin(), records.end(), [&](const storage::IndexFileRecord& x) {
                 return x.itemType == r.itemType && x.objectFile == r.objectFile && x.attributeFile == r.attributeFile;
             });
@@ -309,7 +312,7 @@ unsigned TokenStorage::GetObjectsListInt(long indexFile, uint16_t itemFilter,
 {
     tru::BufferDynamic file;
     std::vector<storage::IndexFileRecord> records;
-    ReadIndex(indexFile, "GetObjectsListInt", file, records, false);
+    ReadIndex(indexFile, "GetObjectsListInt", file, records);
     unsigned appended = 0;
     for (const auto& r : records) {
         if (r.itemType != ItemFree && (itemFilter == 0 || r.itemType == itemFilter)) {
@@ -326,7 +329,7 @@ void TokenStorage::MarkUsedIds(long indexFile, const char* operation, bool (&use
 {
     tru::BufferDynamic file;
     std::vector<storage::IndexFileRecord> records;
-    ReadIndex(indexFile, operation, file, records, false);
+    ReadIndex(indexFile, operation, file, records);
     for (const auto& r : records) {
         if (r.itemType == ItemFree) {
             continue;
@@ -501,11 +504,7 @@ void TokenStorage::GenerateKeyPairM(EParamSet paramSet, EPersistence privatePers
         if (keepPublic) {
             ReserveNewObject(types.publicType, publicVisibility, pubObj, pubAttr);
         }
-        CreateFileD(privAttr, TokenObject);
-        if (keepPublic) {
-            CreateFileD(pubObj, TokenObject);
-            CreateFileD(pubAttr, TokenObject);
-        }
+        // The files are created by their first write: the IDs are reserved.
         const tru::TResult alloc = publicKey.Alloc(512);
         if (alloc != tru::SUCCESS) {
             throw tru::Exception(alloc);

@@ -150,8 +150,15 @@ TEST_F(RigTest, ForcedStatusesMalformedAnswersAndCounters) {
   EXPECT_EQ(counters["GetAttr"], 9u);
   EXPECT_EQ(counters["total"], 10u);
   EXPECT_EQ(ctl.Count("0x10"), 9u);
+  // Refused answers: the two forced ones and the unknown attribute; malformed successes are not.
+  EXPECT_EQ(c->Command(cmd::kGetAttr, {0x7F}).status, st::kInvalidAttributeId);
+  auto refusals = ctl.Refusals();
+  EXPECT_EQ(refusals["GetAttr"], 3u);
+  EXPECT_EQ(refusals["total"], 3u);
+  EXPECT_EQ(refusals.count("OpenSession"), 0u);
   ctl.ResetCounters();
   EXPECT_EQ(ctl.Count("GetAttr"), 0u);
+  EXPECT_EQ(ctl.Refusals()["total"], 0u);
   EXPECT_THROW(ctl.Request("no-such-request"), rig::RigError);
 }
 

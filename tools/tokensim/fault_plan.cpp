@@ -53,13 +53,13 @@ void FaultPlan::ApplyMalformation(uint8_t command, Bytes& answer) {
   }
 }
 
-std::string CommandCounters::Describe() const {
-  std::string s = "total=" + std::to_string(total_);
-  for (size_t c = 0; c < perCommand_.size(); ++c) {
-    if (perCommand_[c] == 0) continue;
+std::string CommandCounters::Describe(uint64_t total, const std::array<uint64_t, 256>& perCommand) {
+  std::string s = "total=" + std::to_string(total);
+  for (size_t c = 0; c < perCommand.size(); ++c) {
+    if (perCommand[c] == 0) continue;
     std::string name = CommandName(static_cast<uint8_t>(c));
     if (name == "Unknown") name = "Unknown" + ToHex(Bytes{static_cast<uint8_t>(c)});
-    s += " " + name + "=" + std::to_string(perCommand_[c]);
+    s += " " + name + "=" + std::to_string(perCommand[c]);
   }
   return s;
 }

@@ -56,18 +56,31 @@ class CommandCounters {
     ++perCommand_[command];
     ++total_;
   }
+  // An answer with a status other than 0 (forced statuses included).
+  void CountRefusal(uint8_t command) {
+    ++refusedPerCommand_[command];
+    ++refused_;
+  }
   void Reset() {
     perCommand_.fill(0);
     total_ = 0;
+    refusedPerCommand_.fill(0);
+    refused_ = 0;
   }
   uint64_t Of(uint8_t command) const { return perCommand_[command]; }
   uint64_t Total() const { return total_; }
   // "total=N Name=n ..." for every command counted at least once.
-  std::string Describe() const;
+  std::string Describe() const { return Describe(total_, perCommand_); }
+  // The same for the answers with a status other than 0.
+  std::string DescribeRefusals() const { return Describe(refused_, refusedPerCommand_); }
 
  private:
+  static std::string Describe(uint64_t total, const std::array<uint64_t, 256>& perCommand);
+
   std::array<uint64_t, 256> perCommand_{};
   uint64_t total_ = 0;
+  std::array<uint64_t, 256> refusedPerCommand_{};
+  uint64_t refused_ = 0;
 };
 
 }  // namespace tokensim

@@ -161,6 +161,7 @@ Bytes Simulator::AnswerApdu(const Bytes& apdu) {
     a = CommandProcessor(*card_).Execute(data);
     if (card_->contentChanged) SaveState();
   }
+  if (a.status != 0) counters_.CountRefusal(command);
   Bytes out = FrameAnswer(a.status, a.fields);
   faults_.ApplyMalformation(command, out);
   unsigned delay = faults_.DelayMs() + card_->responseDelayMs;
@@ -239,6 +240,7 @@ std::string Simulator::HandleControl(const std::string& line) {
     return "ok";
   }
   if (op == "counters" && w.size() == 1) return "ok " + counters_.Describe();
+  if (op == "refusals" && w.size() == 1) return "ok " + counters_.DescribeRefusals();
   if (op == "count" && w.size() == 2 && ParseCommand(w[1], command)) {
     return "ok " + std::to_string(counters_.Of(static_cast<uint8_t>(command)));
   }

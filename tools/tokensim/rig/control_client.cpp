@@ -63,9 +63,13 @@ void ControlClient::Malformed(const std::string& kind, unsigned count, const std
   Request("malformed " + kind + " " + std::to_string(count) + (command.empty() ? "" : " " + command));
 }
 
-std::map<std::string, uint64_t> ControlClient::Counters() const {
+std::map<std::string, uint64_t> ControlClient::Counters() const { return Tally("counters"); }
+
+std::map<std::string, uint64_t> ControlClient::Refusals() const { return Tally("refusals"); }
+
+std::map<std::string, uint64_t> ControlClient::Tally(const std::string& request) const {
   std::map<std::string, uint64_t> out;
-  std::istringstream in(Request("counters"));
+  std::istringstream in(Request(request));
   for (std::string item; in >> item;) {
     auto eq = item.find('=');
     if (eq != std::string::npos) out[item.substr(0, eq)] = std::stoull(item.substr(eq + 1));

@@ -36,12 +36,16 @@ class ControlClient {
 
   // APDUs received per command name since the last reset, and their total ("total").
   std::map<std::string, uint64_t> Counters() const;
+  // The answers with a status other than 0 since the last reset, in the same form.
+  std::map<std::string, uint64_t> Refusals() const;
   uint64_t Count(const std::string& command) const;
   void ResetCounters() const { Request("reset-counters"); }
   size_t SessionCount() const;
   const std::string& SocketPath() const { return path_; }
 
  private:
+  std::map<std::string, uint64_t> Tally(const std::string& request) const;
+
   std::string path_;
 };
 
