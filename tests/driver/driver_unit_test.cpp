@@ -41,6 +41,7 @@ struct BrandCase {
     const char* path;
     uint32_t current;
     uint32_t expected;
+    const char* name;
 };
 
 class BrandChoice : public ::testing::TestWithParam<BrandCase> {};
@@ -51,13 +52,14 @@ TEST_P(BrandChoice, FollowsTheLibraryFileName) {
 
 INSTANTIATE_TEST_SUITE_P(
     Paths, BrandChoice,
-    ::testing::Values(BrandCase{"/usr/lib/libzrcryptokiqel.so", 1, 0},
-                      BrandCase{"/opt/x/LibUlmarKeyQel.so", 0, 1},
-                      BrandCase{"/opt/x/libulmarkeyqel.so.1", 0, 1},
-                      BrandCase{"/tmp/libulmarkeyqel.so/libzrcryptokiqel.so", 1, 0},  // both: the first brand
-                      BrandCase{"/tmp/other.so", 0, 0},
-                      BrandCase{"/tmp/other.so", 1, 1},  // neither: unchanged
-                      BrandCase{"", 0, 0}));
+    ::testing::Values(BrandCase{"/usr/lib/libzrcryptokiqel.so", 1, 0, "FirstBrandName"},
+                      BrandCase{"/opt/x/LibUlmarKeyQel.so", 0, 1, "SecondBrandNameInAnyCase"},
+                      BrandCase{"/opt/x/libulmarkeyqel.so.1", 0, 1, "SecondBrandNameWithVersion"},
+                      BrandCase{"/tmp/libulmarkeyqel.so/libzrcryptokiqel.so", 1, 0, "BothNamesTheFirstBrand"},
+                      BrandCase{"/tmp/other.so", 0, 0, "NeitherKeepsTheFirst"},
+                      BrandCase{"/tmp/other.so", 1, 1, "NeitherKeepsTheSecond"},
+                      BrandCase{"", 0, 0, "EmptyPath"}),
+    [](const ::testing::TestParamInfo<BrandCase>& info) { return std::string(info.param.name); });
 
 TEST(BrandTexts, EachBrandHasItsOwnTexts) {
     EXPECT_STREQ(qel::GetBrandTexts(0).manufacturer, "ZorvaneUA plc");

@@ -171,6 +171,37 @@ TEST_F(GostCryptokiRig, EncryptKnownAnswers)
     }
 }
 
+// Known answers of an independent implementation (DKE1, key 00..1F, data bytes i*7+3).
+TEST_F(GostCryptokiRig, CounterAndMacKnownAnswers)
+{
+    CK_RV created = CKR_OK;
+    const CK_OBJECT_HANDLE key = CreateKey(&created);
+    ASSERT_EQ(created, CKR_OK);
+    std::vector<uint8_t> data(100);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7 + 3);
+
+    std::vector<uint8_t> iv = Hex("F1F2F3F4F5F6F7F8");
+    CK_MECHANISM counter{CKM_GOST28147_CNT, iv.data(), iv.size()};
+    ASSERT_EQ(C_EncryptInit(session, &counter, key), CKR_OK);
+    std::vector<uint8_t> cipher(20);
+    CK_ULONG length = cipher.size();
+    ASSERT_EQ(C_Encrypt(session, data.data(), 20, cipher.data(), &length), CKR_OK);
+    EXPECT_EQ(ToHex(cipher), "56BA5F53079EBDC4DE8A9D4E56585F75088D993D");
+
+    const struct {
+        CK_ULONG length;
+        const char* mac;
+    } macs[] = {{16, "4B1B8C1D"}, {20, "7E15D691"}, {100, "E9F0F54A"}};
+    CK_MECHANISM mac{CKM_GOST28147_MAC_NAT, nullptr, 0};
+    for (const auto& c : macs) {
+        std::vector<uint8_t> tag(4);
+        length = tag.size();
+        ASSERT_EQ(C_SignInit(session, &mac, key), CKR_OK);
+        ASSERT_EQ(C_Sign(session, data.data(), c.length, tag.data(), &length), CKR_OK);
+        EXPECT_EQ(ToHex(tag), c.mac) << c.length << " bytes";
+    }
+}
+
 TEST_F(GostCryptokiRig, DigestLengthRules)
 {
     CK_MECHANISM mechanism{CKM_GOST34311, nullptr, 0};

@@ -87,7 +87,8 @@ TEST_P(RsaSizes, GeneratedPairSignsDecryptsAndRecoversAsOpenSslExpects) {
     EXPECT_EQ(Bytes(block.end() - secret.size(), block.end()), secret);
 }
 
-INSTANTIATE_TEST_SUITE_P(Bits, RsaSizes, ::testing::Values(512, 1024, 1536, 2048));
+INSTANTIATE_TEST_SUITE_P(Bits, RsaSizes, ::testing::Values(512, 1024, 1536, 2048),
+                         [](const ::testing::TestParamInfo<CK_ULONG>& info) { return std::to_string(info.param); });
 
 // A data call whose input or signature has a length the key cannot take.
 enum class Call { Verify, VerifyFinal, VerifyRecover, Encrypt, Decrypt, Sign };

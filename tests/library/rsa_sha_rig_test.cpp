@@ -57,7 +57,8 @@ TEST_P(ShaRsaSizes, EachHashSignsWhatOpenSslVerifiesOrIsTooLongForTheKey) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Bits, ShaRsaSizes, ::testing::Values(512, 1024, 2048));
+INSTANTIATE_TEST_SUITE_P(Bits, ShaRsaSizes, ::testing::Values(512, 1024, 2048),
+                         [](const ::testing::TestParamInfo<CK_ULONG>& info) { return std::to_string(info.param); });
 
 TEST_F(RsaRigTest, ShaRsaMultiPartEqualsSinglePartAndShortBuffersKeepTheHash) {
     librarytest::FrozenCacheClock clock;

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <thread>
 
+#include "../cryptoki/barrier.h"
+
 #include "cryptoki/library.h"
 #include "cryptoki/session_frame.h"
 #include "cryptoki/user.h"
@@ -65,22 +67,40 @@ TEST_F(ThreadsRig, EmptyReaderIsNotPresentWhileItsStorageIsBusy) {
 }
 
 // The same with threads racing for real: slot lists and slot information of four threads
-// agree with the readers on every call.
+// agree with the readers on every call, while their own presence checks keep the empty
+// reader's storage busy for each other, and in every other round while another call holds
+// it busy from before the round's first call to after its last.
 TEST_F(ThreadsRig, SlotListsOfFourThreadsFollowTheReaders) {
+    const CK_SLOT_ID empty = 1;
+    ASSERT_FALSE(Shows(empty));
+    std::shared_ptr<qel::Token> token = DriverSlot(empty)->GetDriverToken();
+    ASSERT_TRUE(token && token->GetStorage() != nullptr);
+    constexpr int kThreads = 4, kRounds = 16;
+    Barrier round(kThreads + 1);
     std::atomic<int> wrong{0};
     std::vector<std::thread> threads;
-    for (int t = 0; t < 4; ++t) {
+    for (int t = 0; t < kThreads; ++t) {
         threads.emplace_back([&] {
-            for (int round = 0; round < 50; ++round) {
-                CK_ULONG count = 0;
-                if (C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK || count != 1) ++wrong;
-                CK_SLOT_ID slots[4] = {};
-                count = 4;
-                if (C_GetSlotList(CK_TRUE, slots, &count) != CKR_OK || count != 1 || slots[0] != slotId) ++wrong;
-                CK_SLOT_INFO info{};
-                if (C_GetSlotInfo(1, &info) != CKR_OK || (info.flags & CKF_TOKEN_PRESENT) != 0) ++wrong;
+            for (int r = 0; r < kRounds; ++r) {
+                round.ArriveAndWait();
+                for (int call = 0; call < 3; ++call) {
+                    CK_ULONG count = 0;
+                    if (C_GetSlotList(CK_TRUE, nullptr, &count) != CKR_OK || count != 1) ++wrong;
+                    CK_SLOT_ID slots[4] = {};
+                    count = 4;
+                    if (C_GetSlotList(CK_TRUE, slots, &count) != CKR_OK || count != 1 || slots[0] != slotId) ++wrong;
+                    CK_SLOT_INFO info{};
+                    if (C_GetSlotInfo(empty, &info) != CKR_OK || (info.flags & CKF_TOKEN_PRESENT) != 0) ++wrong;
+                }
+                round.ArriveAndWait();
             }
         });
+    }
+    for (int r = 0; r < kRounds; ++r) {
+        std::unique_ptr<qel::TokenStorage::BusyGuard> busy;
+        if (r % 2 == 1) busy = std::make_unique<qel::TokenStorage::BusyGuard>(*token->GetStorage(), "another call");
+        round.ArriveAndWait();
+        round.ArriveAndWait();
     }
     for (std::thread& thread : threads) thread.join();
     EXPECT_EQ(wrong.load(), 0);

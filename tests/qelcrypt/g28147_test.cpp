@@ -144,6 +144,38 @@ TEST_F(G28147Test, CounterModeFirstGammaIsTheEncryptedIvAdvancedOnce)
     EXPECT_EQ(ToHex(Ofb(std::vector<uint8_t>(8, 0))), ToHex(gamma, 8));
 }
 
+// Known answers of an independent implementation (DKE1, key 00..1F, data bytes i*7+3).
+TEST_F(G28147Test, CounterAndMacKnownAnswers)
+{
+    std::vector<uint8_t> data(100);
+    for (size_t i = 0; i < data.size(); ++i) data[i] = uint8_t(i * 7 + 3);
+    const std::vector<uint8_t> ivBytes = Hex("F1F2F3F4F5F6F7F8");
+    uint32_t iv[2];
+    std::memcpy(iv, ivBytes.data(), 8);
+    const std::vector<uint8_t> twenty(data.begin(), data.begin() + 20);
+    for (const std::vector<size_t>& pieces : {std::vector<size_t>{20}, {3, 13, 4}}) {
+        g28147_ofb_ctx ctx;
+        g28147_ofb_init_ext(&ctx, key, iv, kext.data());
+        EXPECT_EQ(ToHex(Feed(twenty, pieces, [&](const uint8_t* in, uint8_t* out, uint32_t n) {
+                      g28147_ofb_update(&ctx, in, out, n);
+                  })),
+                  "56BA5F53079EBDC4DE8A9D4E56585F75088D993D")
+            << pieces.size() << " pieces";
+    }
+
+    const struct {
+        size_t length;
+        const char* mac;
+    } macs[] = {{16, "4B1B8C1D"}, {20, "7E15D691"}, {100, "E9F0F54A"}};
+    for (const auto& c : macs) {
+        uint32_t mac = 0;
+        ASSERT_TRUE(Mac(std::vector<uint8_t>(data.begin(), data.begin() + c.length), {}, &mac));
+        uint8_t bytes[4];
+        for (unsigned i = 0; i < 4; ++i) bytes[i] = uint8_t(mac >> (8 * i));
+        EXPECT_EQ(ToHex(bytes, 4), c.mac) << c.length << " bytes";
+    }
+}
+
 TEST_F(G28147Test, CounterStepAddsModulo2To32Minus1)
 {
     struct Case {

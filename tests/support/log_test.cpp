@@ -6,6 +6,7 @@
 
 #include <unistd.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <set>
@@ -268,15 +269,20 @@ protected:
 
 TEST_F(GlobalLogTest, InitializeMakesOneInactiveNullLogAndCleanupResets)
 {
+    char folder[] = "/tmp/zr-global-log-XXXXXX";
+    ASSERT_NE(mkdtemp(folder), nullptr);
+    const std::string never = std::string(folder) + "/never.log";
     vdk::Properties config;
-    config.Parse("LogFileName=/tmp/never.log\nLogMode=true\nLogLevel=9\nTimePrecision=nanosecond");
+    config.Parse("LogFileName=" + never + "\nLogMode=true\nLogLevel=9\nTimePrecision=nanosecond");
     vdk::GlobalLog::Initialize(config);
     LogIntf* first = vdk::GlobalLog::Get();
     ASSERT_NE(first, nullptr);
     EXPECT_NE(dynamic_cast<vdk::NullLog*>(first), nullptr);
     EXPECT_FALSE(first->IsActive());
     EXPECT_EQ(first->GetTimePrecision(), LogIntf::eNanosec);
-    EXPECT_FALSE(File::IsFileExist("/tmp/never.log"));
+    EXPECT_FALSE(File::IsFileExist(never.c_str()));
+    std::remove(never.c_str());
+    rmdir(folder);
 
     vdk::GlobalLog::Initialize();
     EXPECT_EQ(vdk::GlobalLog::Get(), first);
