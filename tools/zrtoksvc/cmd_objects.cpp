@@ -97,9 +97,9 @@ int DoSetAttr(SvcParams& p) {
 
 int DoDelete(SvcParams& p, bool confirm, const char* what) {
     // The kinds of a composite deletion share the session that the first call opened.
+    // Deleting needs the user logged in.
     if (p.finalizer->Session() == 0) {
-        bool logged = false;
-        const int open = OpenAndTryLogin(p, !p.quiet, logged);
+        const int open = OpenAndLogin(p);
         if (open != ST_OK)
             return open;
     }
