@@ -2,7 +2,11 @@
 // exact templates, call orders and the failures a real token cannot show.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -325,5 +329,52 @@ TEST_F(StubCommands, PinPromptsOnATerminal) {
     r = runner.RunOnTerminal({"passwd"}, {{"Enter user password:", "12345678\r"}});
     EXPECT_EQ(r.status, 0) << r.out;
 }
+
+}  // namespace
+
+namespace {
+
+struct SecretFileCase {
+    const char* name;
+    std::string script;
+    std::vector<std::string> args;  // write out.bin
+};
+
+class StubSecretFiles : public StubCommands, public ::testing::WithParamInterface<SecretFileCase> {};
+
+// Files that hold secrets are the caller's alone (0600 whatever the umask, also when they
+// existed) and are never written through a symbolic link.
+TEST_P(StubSecretFiles, PrivateAndNoLinkFollowed) {
+    const SecretFileCase& c = GetParam();
+    runner.WriteFile("in.bin", "abcdefgh");
+    for (const bool existed : {false, true}) {
+        if (existed) runner.WriteFile("out.bin", "old", 0666);
+        Script(c.script);
+        const RunResult r = Run(c.args);
+        EXPECT_EQ(r.status, 0) << existed << r.out << r.err;
+        struct stat st {};
+        ASSERT_EQ(stat(runner.Path("out.bin").c_str(), &st), 0);
+        EXPECT_EQ(st.st_mode & 0777, 0600u) << existed;
+        std::remove(runner.Path("out.bin").c_str());
+    }
+    runner.WriteFile("victim.txt", "keep", 0644);
+    ASSERT_EQ(symlink(runner.Path("victim.txt").c_str(), runner.Path("out.bin").c_str()), 0);
+    Script(c.script);
+    const RunResult r = Run(c.args);
+    EXPECT_NE(r.status, 0);
+    EXPECT_TRUE(Has(r.out + r.err, "out.bin")) << r.out << r.err;
+    EXPECT_EQ(runner.ReadFile("victim.txt"), "keep");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, StubSecretFiles,
+    ::testing::Values(SecretFileCase{"Random", "", {"random", "-file=out.bin", "-q"}},
+                      SecretFileCase{"Decrypt", "object 0=u:4 100=u:0x80420111 3=t:k\n",
+                                     {"decrypt", kPin, "-file=in.bin", "-out_file=out.bin", "ecb", "-label=k"}},
+                      SecretFileCase{"UnloadSecretKey", "object 0=u:4 100=u:0x80420111 3=t:k 11=h:00112233\n",
+                                     {"unload", "secret_key", kPin, "-label=k", "-file=out.bin", "-q"}},
+                      SecretFileCase{"UnloadPrivateKey", "object 0=u:3 100=u:0 3=t:k 11=h:00112233\n",
+                                     {"unload", "priv_key", kPin, "-label=k", "-file=out.bin", "-q"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -122,9 +122,10 @@ int DoUAGost89Encryption(SvcParams& p, CK_OBJECT_HANDLE key, int operation) {
             return ReportCk("C_Decrypt", rv);
     }
     const tru::Buffer result(output.Data(), static_cast<uint32_t>(std::min<CK_ULONG>(length, output.Size())));
-    const tru::TResult code = result.Save(p.out_file.c_str());
-    if (code != tru::SUCCESS)
-        throw tru::Exception(code);
+    if (operation == 1)
+        SaveFile(p.out_file, result);
+    else
+        SaveSecretFile(p.out_file, result);
     std::printf("%s file saved.\n", p.out_file.c_str());
     return ST_OK;
 }

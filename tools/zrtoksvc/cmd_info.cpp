@@ -304,9 +304,7 @@ int DoGenerateRandom(SvcParams& p) {
         if (p.file.empty()) {
             std::printf("%s\n", random.ToHex().c_str());
         } else {
-            const tru::TResult code = random.Save(p.file.c_str());
-            if (code != tru::SUCCESS)
-                throw tru::Exception(code);
+            SaveSecretFile(p.file, random);
         }
         p.finalizer->CloseSession();
         if (IsCtrlBreakDetected())

@@ -232,9 +232,10 @@ int Unload(SvcParams& p, const UnloadKind& kind) {
         return ReportCk("C_GetAttributeValue", rv);
     watch.Stop();
     const tru::Buffer bytes(value.Data(), static_cast<uint32_t>(std::min<CK_ULONG>(read.ulValueLen, value.Size())));
-    const tru::TResult code = bytes.Save(p.file.c_str());
-    if (code != tru::SUCCESS)
-        throw tru::Exception(code);
+    if (kind.objectClass == CKO_SECRET_KEY || kind.objectClass == CKO_PRIVATE_KEY)
+        SaveSecretFile(p.file, bytes);
+    else
+        SaveFile(p.file, bytes);
     if (!p.quiet) {
         std::printf(kind.saved, static_cast<unsigned long>(bytes.Size()), p.file.c_str());
         std::printf("Done in %s.\n", watch.GetAsStr().c_str());

@@ -50,9 +50,7 @@ int DoIntSign(SvcParams& p, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism) {
         return ReportCk("C_Sign", CKR_BUFFER_TOO_SMALL);
     signature.Realloc(static_cast<uint32_t>(length));
     if (!p.out_file.empty()) {
-        const tru::TResult code = signature.Save(p.out_file.c_str());
-        if (code != tru::SUCCESS)
-            throw tru::Exception(code);
+        SaveFile(p.out_file, signature);
         std::printf("%s file saved.\n", p.out_file.c_str());
     } else {
         std::printf("Signature: %s\n", signature.ToHex().c_str());

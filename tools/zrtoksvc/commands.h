@@ -102,5 +102,10 @@ CK_OBJECT_HANDLE FindOneKey(SvcParams& p, CK_OBJECT_CLASS keyClass);
 CK_ULONG ReadULong(SvcParams& p, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
 // The whole file; the result-code exception with the text and the file name on failure.
 void LoadFile(const std::string& path, tru::BufferDynamic& into, const char* text);
+// Writes a file that holds a secret: mode 0600 (also when it existed), never through a symbolic
+// link; the result-code exception naming the file on failure.
+void SaveSecretFile(const std::string& path, const tru::Buffer& bytes);
+// Writes an ordinary output file; the result-code exception naming the file on failure.
+void SaveFile(const std::string& path, const tru::Buffer& bytes);
 
 }  // namespace zrsvc
