@@ -363,8 +363,25 @@ TEST_F(StubTest, PromptedPinOnATerminal) {
     // 1024 characters are the PIN; the 1025th is left unread.
     const std::string longPin(1024, 'p');
     Script("pin " + longPin + "\n");
+    runner.WriteFile("calls.log", "");
     r = runner.RunOnTerminal({"random"}, {{"Enter user password:", longPin + "X\r"}});
     EXPECT_EQ(r.status, 0) << r.out.substr(0, 300);
+    EXPECT_EQ(Count(Log(), "C_Login user=1 pin=" + longPin + " -> 0"), 1u);
+}
+
+TEST_F(StubTest, PinTypedByteByByteIsNeverEchoed) {
+    // Echo stays off for the whole prompt, also between two characters' reads.
+    const std::string pin(600, 'q');
+    Script("pin " + pin + "\n");
+    runner.TypeByteByByte(true);
+    for (int round = 0; round < 3; ++round) {
+        runner.WriteFile("calls.log", "");
+        const RunResult r = runner.RunOnTerminal({"random"}, {{"Enter user password:", pin + "\r"}});
+        EXPECT_EQ(r.status, 0);
+        EXPECT_EQ(r.out.find('q'), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("[timed out"), std::string::npos) << r.out;
+        EXPECT_EQ(Count(Log(), "C_Login user=1 pin=" + pin + " -> 0"), 1u);
+    }
 }
 
 TEST_F(StubTest, PromptedPinFromAPipe) {

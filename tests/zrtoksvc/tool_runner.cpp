@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -163,8 +164,11 @@ RunResult ToolRunner::RunOnTerminal(const std::vector<std::string>& args,
                 if (n > 0) result.out.append(buffer, static_cast<size_t>(n));
             }
         }
-        ssize_t written = write(master, answer.data(), answer.size());
-        (void)written;
+        const size_t piece = byteByByte_ ? 1 : answer.size();
+        for (size_t at = 0; at < answer.size(); at += piece) {
+            ssize_t written = write(master, answer.data() + at, std::min(piece, answer.size() - at));
+            (void)written;
+        }
     }
     for (;;) {
         char buffer[4096];

@@ -30,6 +30,8 @@ public:
     // The loader configuration in the work folder, naming this library.
     void UseLibrary(const std::string& library, const std::string& extra = std::string()) const;
     void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
+    // RunOnTerminal types each answer one byte a write, as a person or a slow line does.
+    void TypeByteByByte(bool on) { byteByByte_ = on; }
 
     RunResult Run(const std::vector<std::string>& args, const std::string& input = std::string()) const;
     // On a terminal: for each pair, waits until the text has appeared and echo is off, then
@@ -43,6 +45,7 @@ private:
 
     std::string dir_;
     std::map<std::string, std::string> env_;
+    bool byteByByte_ = false;
 };
 
 // The stub module's call log, one call a line.

@@ -1,5 +1,6 @@
 #include "session.h"
 
+#include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -205,12 +206,40 @@ void LibFinalizer::CloseSession() {
     ThrowCk("C_CloseSession", rv);
 }
 
+namespace {
+
+// Echo and line editing off on the terminal for as long as it lives, so that nothing typed
+// during the prompt is shown, however fast it arrives.
+class TerminalKeys {
+public:
+    TerminalKeys() : active_(tcgetattr(STDIN_FILENO, &saved_) == 0) {
+        if (!active_)
+            return;
+        termios keys = saved_;
+        keys.c_lflag &= ~(ICANON | ECHO);
+        tcsetattr(STDIN_FILENO, TCSANOW, &keys);
+    }
+    ~TerminalKeys() {
+        if (active_)
+            tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+    }
+    TerminalKeys(const TerminalKeys&) = delete;
+    TerminalKeys& operator=(const TerminalKeys&) = delete;
+
+private:
+    termios saved_{};
+    bool active_;
+};
+
+}  // namespace
+
 SecretText GetPassword() {
     constexpr size_t kMaxPin = 1024;
     vdk::SafeBuffer typed(kMaxPin);
     size_t length = 0;
+    TerminalKeys keys;
     while (length < kMaxPin) {
-        const int c = vdk::getch();
+        const int c = std::getchar();
         // Ctrl-C reaches us as SIGINT while the terminal generates signals.
         if (c == 3 || c == 26 || IsCtrlBreakDetected())
             throw IntError{1};
