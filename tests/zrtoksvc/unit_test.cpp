@@ -1,15 +1,32 @@
 // The utility's converters, word tables, -attr templates, stopwatch and external random source.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <stdexcept>
 
 #include "converters.h"
 #include "lib_parameters.h"
 #include "printing.h"
 #include "support/vdk_exception.h"
 #include "words.h"
+
+namespace {
+
+// A file of its own name under the temporary folder, holding the bytes.
+std::string TempFileWith(const std::string& bytes) {
+    std::string path = ::testing::TempDir() + "zrtoksvc-unit-XXXXXX";
+    const int fd = mkstemp(&path[0]);
+    if (fd < 0) throw std::runtime_error("mkstemp");
+    close(fd);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    return path;
+}
+
+}  // namespace
 
 using namespace zrsvc;
 
@@ -130,8 +147,7 @@ TEST(Words, ByteValuesResolve) {
     std::string label = "hex:414243";
     LoadFileIfNeeded("label", label);
     EXPECT_EQ(label, "ABC");
-    const std::string path = ::testing::TempDir() + "zrtoksvc-id.bin";
-    std::ofstream(path, std::ios::binary) << std::string("\x01\x00\x02", 3);
+    const std::string path = TempFileWith(std::string("\x01\x00\x02", 3));
     bytes.Set("file:" + path);
     LoadFileIfNeeded("id", bytes);
     EXPECT_EQ(bytes.ToHex(), "010002");
@@ -259,10 +275,9 @@ TEST(Printing, AttributeTexts) {
 }
 
 TEST(ExternalRandom, ServedInOrderAndNeverTwice) {
-    const std::string path = ::testing::TempDir() + "zrtoksvc-random.bin";
     std::string bytes;
     for (int i = 0; i < 100; ++i) bytes += static_cast<char>(i);
-    std::ofstream(path, std::ios::binary) << bytes;
+    const std::string path = TempFileWith(bytes);
     testing::internal::CaptureStderr();
     SetupExtRandomCallback(path);  // no library loaded: only the message
     EXPECT_EQ(testing::internal::GetCapturedStderr(),

@@ -98,11 +98,10 @@ uint64_t ParseScaled(std::string value, bool allowMega) {
 
 bool TakeSecret(const char* arg, const char* name, SecretText& out, int argc, char** argv, int& i) {
     std::string value;
+    WipeOnExit wipe(value);
     if (!testForParam(arg, name, value, argc, argv, i))
         return false;
     out = value;
-    if (!value.empty())
-        vdk::WipeMemory(&value[0], static_cast<unsigned>(value.size()));
     return true;
 }
 
@@ -125,7 +124,8 @@ int ParseArgument(Parsed& r, int argc, char** argv, int& i) {
     if (ConvertEncrModeFromStr(arg, false) != EM_NONE) { r.modeText = arg; bare = true; }
     if (bare)
         return ST_OK;
-    const std::string text(arg);
+    std::string text(arg);
+    WipeOnExit wipe(text);  // the argument may be a PIN or a key value
     auto rest = [&](const char* prefix) { return text.substr(std::strlen(prefix)); };
     if (text.rfind("-slot=", 0) == 0) {
         r.slot = static_cast<CK_SLOT_ID>(static_cast<int64_t>(vdk::Converters::StringToInt(rest("-slot="))));
@@ -170,7 +170,8 @@ int ParseArgument(Parsed& r, int argc, char** argv, int& i) {
         testForParam(arg, "synchro", r.synchro, argc, argv, i) ||
         testForParam(arg, "wrap_id", r.wrap_id, argc, argv, i))
         return ST_OK;
-    return UsageError("Error: Unknown parameter \"%s\"\n", text);
+    // Named without its value, which may be a misspelled secret.
+    return UsageError("Error: Unknown parameter \"%s\"\n", text.substr(0, text.find('=')));
 }
 
 void ResolveValues(Parsed& r) {
