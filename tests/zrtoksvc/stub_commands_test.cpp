@@ -69,10 +69,11 @@ TEST_F(StubCommands, GenerationTemplates) {
          "public: 0=0200000000000000 100=0300000000000000 1=01 10a=01 3=4C 180=06082A8648CE3D030107 private:",
          "private: 0=0300000000000000 100=0300000000000000 1=01 108=01 3=4C -> 0",
          "Generating EC DSA keypair with EC parameters: 256-bits NIST curve...\n"},
-        {{"generate", "ecdsa", kPin, "-bits=200"}, "10a=01 180= private:", "108=01 -> 0",
-         "Generating EC DSA keypair with EC parameters: Unknown curve...\n"},
-        {{"generate", "ecdsa", kPin}, "10a=01 private:", "108=01 -> 0",
-         "Generating EC DSA keypair with default EC parameters...\n"},
+        {{"generate", "ecdsa", kPin, "-bits=521"}, "10a=01 180=06052B81040023 private:", "108=01 -> 0",
+         "Generating EC DSA keypair with EC parameters: 521-bits NIST curve...\n"},
+        // Without -bits: P-256.
+        {{"generate", "ecdsa", kPin}, "10a=01 180=06082A8648CE3D030107 private:", "108=01 -> 0",
+         "Generating EC DSA keypair with EC parameters: 256-bits NIST curve...\n"},
         {{"generate", "dstu4145", kPin, "-id=0102", "-subject=3000", "-attr=DERIVE:FALSE,ID:0A"},
          "mech=80420042 public: 0=0200000000000000 100=3101428000000000 1=01 10a=01 102=0102 101=3000 private:",
          "private: 0=0300000000000000 100=3101428000000000 1=01 108=01 102=0102 101=3000 10c=00 102=0A -> 0",
@@ -210,7 +211,23 @@ TEST_F(StubCommands, LoadTemplatesAndZeroFill) {
     r = Run({"load", "priv_key", "rsa", kPin, "-file=four"});
     EXPECT_EQ(r.status, 1);
     EXPECT_TRUE(Calls(Log(), "C_CreateObject").empty());
-    EXPECT_EQ(Calls(Log(), "C_Login").size(), 1u);  // refused after logging in
+    EXPECT_TRUE(Calls(Log(), "C_Login").empty());  // refused before the token is touched
+
+    // A certificate's subject comes from the certificate unless -subject is given.
+    const std::string certHex =
+        "3055304ba0030201020201013003060100300c310a300806035504030c0169301e170d3235303130313030303030305a170d3236"
+        "303130313030303030305a300c310a300806035504030c017830003003060100030100";
+    std::string cert;
+    for (size_t i = 0; i < certHex.size(); i += 2) cert += static_cast<char>(std::stoi(certHex.substr(i, 2), nullptr, 16));
+    runner.WriteFile("cert.der", cert);
+    for (const char* subject : {"", "-subject=3000"}) {
+        std::vector<std::string> args = {"load", "cert", kPin, "-file=cert.der", "-label=c", "-q"};
+        if (*subject) args.push_back(subject);
+        r = Run(args);
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(Has(Only("C_CreateObject"), *subject ? " 101=3000 " : " 101=300C310A300806035504030C0178 "))
+            << Only("C_CreateObject");
+    }
 }
 
 TEST_F(StubCommands, UnloadReadsTheValueOfTheKeyType) {
@@ -377,6 +394,67 @@ INSTANTIATE_TEST_SUITE_P(
                                      {"unload", "secret_key", kPin, "-label=k", "-file=out.bin", "-q"}},
                       SecretFileCase{"UnloadPrivateKey", "object 0=u:3 100=u:0 3=t:k 11=h:00112233\n",
                                      {"unload", "priv_key", kPin, "-label=k", "-file=out.bin", "-q"}}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
+
+namespace {
+
+struct MessageCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string input;     // standard input (answers to Y/N)
+    std::string script;
+    int status;
+    std::string says;      // on standard output or error
+    bool tokenTouched;     // false: refused before any session was opened
+};
+
+class StubMessages : public StubCommands, public ::testing::WithParamInterface<MessageCase> {};
+
+// Every failure says what is wrong, once, and nothing that is not: the unknown-type message only
+// for a type word the command does not know.
+TEST_P(StubMessages, SayWhatIsWrong) {
+    const MessageCase& c = GetParam();
+    runner.WriteFile("in.bin", "abcdefgh");
+    Script(c.script);
+    const RunResult r = Run(c.args, c.input);
+    const std::string all = r.out + r.err;
+    EXPECT_EQ(r.status, c.status) << all;
+    EXPECT_TRUE(Has(all, c.says)) << all;
+    EXPECT_EQ(Has(all, "Unknown type"), Has(c.says, "Unknown type")) << all;
+    EXPECT_FALSE(Has(all, "Unknown key type") && !Has(c.says, "Unknown key type")) << all;
+    EXPECT_EQ(!Calls(Log(), "C_OpenSession").empty(), c.tokenTouched) << all;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Commands, StubMessages,
+    ::testing::Values(
+        MessageCase{"CertificateNotFound", {"unload", "cert", kPin, "-label=none", "-file=x"}, "", "", 1,
+                    "Certificate not found\n", true},
+        MessageCase{"DeleteDeclined", {"delete", "data", kPin}, "n", "", 1, "Y/N ?", true},
+        MessageCase{"LoadRsaPrivateKey", {"load", "priv_key", "rsa", kPin, "-file=in.bin"}, "", "", 1,
+                    "only ecdsa and dstu4145 private keys can be loaded", false},
+        MessageCase{"LoadWithoutType", {"load", kPin, "-file=in.bin"}, "", "", 1, "Error: Unknown type \"\"", false},
+        MessageCase{"HashWithoutType", {"hash", kPin, "-file=in.bin"}, "", "", 1, "-hash_type", false},
+        MessageCase{"VerifyWithoutSignature", {"verify", kPin, "-label=k", "-file=in.bin"}, "", "", 1, "-signature",
+                    false},
+        MessageCase{"SignUnknownKeyType", {"sign", kPin, "-label=k", "-file=in.bin"}, "",
+                    "object 0=u:3 100=u:0x10 3=t:k\n", 1, "Error: Unknown key type", true},
+        MessageCase{"ModifiedLineEnds", {"set", kPin, "-label=a", "-attr=SIGN"}, "", "object 0=u:0 3=t:a\n", 0,
+                    "1 objects modified.\n", true},
+        MessageCase{"InitConfigFileNamed", {"list", "mech", "-lib_init_config=no-such.cfg"}, "", "", 1,
+                    "no-such.cfg", false},
+        MessageCase{"RandomFileNamed", {"random", "-file=no-dir/r.bin"}, "", "", 1, "no-dir/r.bin", true},
+        MessageCase{"LoadSecretKey", {"load", "secret_key", "generic", kPin, "-file=in.bin"}, "", "", 1,
+                    "no generic secret keys", false},
+        MessageCase{"EcdsaBitsOutsideTheCurves", {"generate", "ecdsa", kPin, "-bits=384"}, "", "", 1,
+                    "192, 256 or 521", false},
+        MessageCase{"NotACertificate", {"load", "cert", kPin, "-file=in.bin"}, "", "", 1, "\"in.bin\"", false},
+        MessageCase{"UsageOffersWorkingModes", {"-h"}, "", "", 0, "-mode=ecb|ctr|cfb - ", false},
+        MessageCase{"InitPinStatisticsLoggedIn",
+                    {"initpin", "-so_password=87654321", "-password=11112222", "-s", "-q"}, "", "", 0,
+                    "\tToken statistics:", true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -77,7 +77,7 @@ TEST_F(StubTest, HelpPrintsTheUsageText) {
     const RunResult r = Run({"-h"});
     EXPECT_EQ(r.status, 0);
     EXPECT_EQ(r.out.rfind(std::string(kBanner) + "Usage: zrtoksvc <options> <command> <command parameters>\n\nCommands\n", 0), 0u);
-    EXPECT_TRUE(Has(r.out, "    -mode=ecb|ctr|cfb|cbc - encryption mode. \n"));
+    EXPECT_TRUE(Has(r.out, "    -mode=ecb|ctr|cfb - encryption mode. \n"));
     EXPECT_TRUE(Has(r.out, "    -f  - continue operation even if error occured.\n"));
     EXPECT_TRUE(Has(r.out, "    could be shrinked to \n       zrtoksvc generate belt ...\n"));
     EXPECT_EQ(std::count(r.out.begin(), r.out.end(), '\n'), 131);

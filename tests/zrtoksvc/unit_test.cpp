@@ -8,6 +8,7 @@
 #include <fstream>
 #include <stdexcept>
 
+#include "certificate.h"
 #include "converters.h"
 #include "lib_parameters.h"
 #include "printing.h"
@@ -305,3 +306,50 @@ TEST(ExternalRandom, ServedInOrderAndNeverTwice) {
 }
 
 }  // namespace
+
+namespace {
+
+// A minimal certificate: version 3, serial 1, issuer CN=i, subject CN=x.
+const std::string kCertHex =
+    "3055304ba0030201020201013003060100300c310a300806035504030c0169301e170d3235303130313030303030305a170d32363031"
+    "30313030303030305a300c310a300806035504030c017830003003060100030100";
+
+std::string FromHexText(const std::string& hex) {
+    tru::BufferDynamic b(static_cast<uint32_t>(hex.size() / 2));
+    b.FromHex(hex.c_str());
+    return b.ToString();
+}
+
+}  // namespace
+
+TEST(Certificate, SubjectAsStoredOrNothing) {
+    const std::string cert = FromHexText(kCertHex);
+    std::string noVersion = cert;  // the version is optional
+    noVersion.erase(4, 5);
+    noVersion[1] = static_cast<char>(noVersion[1] - 5);
+    noVersion[3] = static_cast<char>(noVersion[3] - 5);
+    const struct {
+        const char* name;
+        std::string der;
+        std::string subject;  // hex; empty: refused
+    } cases[] = {
+        {"whole", cert, "300C310A300806035504030C0178"},
+        {"without version", noVersion, "300C310A300806035504030C0178"},
+        {"truncated", cert.substr(0, cert.size() - 1), ""},
+        {"trailing bytes", cert + std::string(1, '\0'), ""},
+        {"text", "not a certificate\n", ""},
+        {"empty", "", ""},
+        {"huge length", std::string("\x30\x84\xFF\xFF\xFF\xFF\x30\x00", 8), ""},
+        {"subject missing", FromHexText("3009300702010130023000"), ""},
+    };
+    for (const auto& c : cases) {
+        tru::BufferDynamic der;
+        der.Set(c.der);
+        tru::BufferDynamic subject;
+        const bool found = zrsvc::CertificateSubject(der, subject);
+        EXPECT_EQ(found, !c.subject.empty()) << c.name;
+        if (found) {
+            EXPECT_EQ(subject.ToHex(), c.subject) << c.name;
+        }
+    }
+}

@@ -72,6 +72,7 @@ struct Parsed {
     bool countGiven = false;
     uint64_t size = 0;
     uint64_t bits = 1024;
+    bool bitsGiven = false;
     bool flags[8] = {};  // t l s p h q y f
 };
 
@@ -142,6 +143,7 @@ int ParseArgument(Parsed& r, int argc, char** argv, int& i) {
     }
     if (text.rfind("-bits=", 0) == 0) {
         r.bits = ParseScaled(rest("-bits="), false);
+        r.bitsGiven = true;
         return ST_OK;
     }
     std::string booleanText;
@@ -260,6 +262,7 @@ int RunCommand(int command, Parsed& r) {
     p.count = r.count;
     p.countGiven = r.countGiven;
     p.bits = r.bits;
+    p.bitsGiven = r.bitsGiven;
     p.repeat = r.flags[0];
     p.longForm = r.flags[1];
     p.statistics = r.flags[2];
@@ -301,19 +304,8 @@ int RunCommand(int command, Parsed& r) {
         break;
     }
 
+    // Each handler says itself what was wrong.
     const int status = Dispatch(command, p);
-    switch (command) {
-    case CMD_LIST: case CMD_LOAD: case CMD_UNLOAD: case CMD_SET: case CMD_GENERATE: case CMD_DELETE:
-        if (status == ST_ERROR)
-            std::fprintf(stderr, "Error: Unknown type \"%s\"\n", p.typeText.c_str());
-        break;
-    case CMD_ENCRYPT: case CMD_DECRYPT: case CMD_SIGN: case CMD_VERIFY:
-        if (status == ST_ERROR)
-            std::fprintf(stderr, "Error: Unknown key type\n");
-        break;
-    default:
-        break;
-    }
     std::fflush(stdout);
     return status;
 }

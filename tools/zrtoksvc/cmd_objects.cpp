@@ -39,7 +39,7 @@ bool Confirm(const SvcParams& p, const char* text) {
 
 int DoSetAttr(SvcParams& p) {
     if (p.objectType == OT_PARAMS || p.objectType == OT_MECHANISMS || p.objectType == OT_HW_FEATURES)
-        return ST_ERROR;
+        return UnknownType(p);
     // The template is checked before the token is touched.
     CK_ATTRIBUTE changes[kSetRoom] = {};
     const CK_ULONG n = AddAttr(p.attr, changes, kSetRoom);
@@ -91,7 +91,7 @@ int DoSetAttr(SvcParams& p) {
         ++modified;
     }
     if (!p.quiet)
-        std::printf("%d objects modified.", modified);
+        std::printf("%d objects modified.\n", modified);
     return ST_OK;
 }
 

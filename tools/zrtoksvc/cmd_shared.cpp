@@ -12,6 +12,24 @@
 
 namespace zrsvc {
 
+int UnknownType(const SvcParams& p) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error: Unknown type \"%s\"\n", p.typeText.c_str());
+    return ST_ERROR;
+}
+
+int UnknownKeyType() {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error: Unknown key type\n");
+    return ST_ERROR;
+}
+
+void Refuse(const char* message) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s", message);
+    throw ExitStatus{ST_ERROR};
+}
+
 void FailCk(const char* function, CK_RV rv) {
     ReportCk(function, rv);
     throw ExitStatus{ST_CK_FAILED};

@@ -58,6 +58,13 @@ bool EndCycle(SvcParams& p, int& status);
 int OpenForRandom(SvcParams& p, bool interactive);
 // "Done in" (unless -q) and the -s report after a timed creation.
 int FinishTimed(SvcParams& p, const vdk::TimeCounter& watch);
+// "Error: Unknown type "<-type word>"" on standard error; ST_ERROR.
+int UnknownType(const SvcParams& p);
+// "Error: Unknown key type" on standard error; ST_ERROR.
+int UnknownKeyType();
+// The message on standard error, then the command ends with status 1 (before the token is touched
+// when called first).
+[[noreturn]] void Refuse(const char* message);
 // Reports the failed call and ends the command with status 5 through the normal clean-up.
 [[noreturn]] void FailCk(const char* function, CK_RV rv);
 // Search template whose values live as long as the object.

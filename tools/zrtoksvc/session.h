@@ -33,7 +33,10 @@ public:
     CK_SESSION_HANDLE Session() const { return session_; }
     // For the administration commands, which own their sessions: the statistics report
     // borrows this one only while it runs.
-    void BorrowSession(CK_SESSION_HANDLE session) { session_ = session; }
+    void BorrowSession(CK_SESSION_HANDLE session, bool loggedIn = false) {
+        session_ = session;
+        loggedIn_ = loggedIn;
+    }
     bool IsLoggedIn() const { return loggedIn_; }
 
 private:
