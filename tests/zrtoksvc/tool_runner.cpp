@@ -185,6 +185,22 @@ RunResult ToolRunner::RunOnTerminal(const std::vector<std::string>& args,
     return result;
 }
 
+bool HasTimed(const std::string& text, const std::string& before, const std::string& after) {
+    for (size_t at = text.find(before); at != std::string::npos; at = text.find(before, at + 1)) {
+        size_t i = at + before.size();
+        const auto digits = [&](size_t least, size_t most) {
+            size_t n = 0;
+            while (i < text.size() && n < most && text[i] >= '0' && text[i] <= '9') ++i, ++n;
+            return n >= least;
+        };
+        const auto mark = [&](char c) { return i < text.size() && text[i++] == c; };
+        if (digits(1, 9) && mark(':') && digits(2, 2) && mark(':') && digits(2, 2) && mark('.') && digits(3, 3) &&
+            text.compare(i, after.size(), after) == 0)
+            return true;
+    }
+    return false;
+}
+
 std::vector<std::string> ReadLog(const ToolRunner& runner) {
     std::vector<std::string> lines;
     std::istringstream in(runner.ReadFile("calls.log"));

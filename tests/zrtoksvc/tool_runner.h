@@ -48,6 +48,8 @@ private:
     bool byteByByte_ = false;
 };
 
+// True when the text holds before + a stopwatch reading (H:MM:SS.mmm) + after, whatever the time.
+bool HasTimed(const std::string& text, const std::string& before, const std::string& after);
 // The stub module's call log, one call a line.
 std::vector<std::string> ReadLog(const ToolRunner& runner);
 // The log lines that begin with the prefix.
