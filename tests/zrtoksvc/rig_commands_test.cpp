@@ -185,6 +185,27 @@ TEST_F(RigCommands, LoadUnloadRoundTrips) {
     EXPECT_EQ(r.status, 7);
 }
 
+// The default paths work as they stand on the token library: ecdsa without -bits, and a
+// certificate file loaded without -subject.
+TEST_F(RigCommands, DefaultPathsWork) {
+    RunResult r = Ok({"generate", "ecdsa", kPin, "-label=ec"});
+    EXPECT_TRUE(Has(r.out, "256-bits NIST curve")) << r.out;
+    r = Ok({"sign", kPin, "-label=ec", "-file=load-zrcryptoki.cfg", "-q"});
+    EXPECT_EQ(r.out.rfind("Signature: ", 0), 0u) << r.out;
+    for (const char* bits : {"-bits=192", "-bits=521"}) Ok({"generate", "ecdsa", kPin, bits, "-q"});
+
+    // Version 3, serial 1, issuer CN=i, subject CN=x.
+    const std::string certHex =
+        "3055304ba0030201020201013003060100300c310a300806035504030c0169301e170d3235303130313030303030305a170d3236"
+        "303130313030303030305a300c310a300806035504030c017830003003060100030100";
+    std::string cert;
+    for (size_t i = 0; i < certHex.size(); i += 2) cert += static_cast<char>(std::stoi(certHex.substr(i, 2), nullptr, 16));
+    runner.WriteFile("x.der", cert);
+    Ok({"load", "cert", kPin, "-label=x", "-file=x.der", "-q"});
+    r = Ok({"unload", "cert", kPin, "-subject=300C310A300806035504030C0178", "-file=x.out", "-q"});
+    EXPECT_EQ(runner.ReadFile("x.out"), cert);
+}
+
 TEST_F(RigCommands, SetAndDeleteWithConfirmations) {
     runner.WriteFile("v.txt", "value");
     for (const char* label : {"one", "two"})

@@ -8,6 +8,7 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -163,8 +164,11 @@ RunResult ToolRunner::RunOnTerminal(const std::vector<std::string>& args,
                 if (n > 0) result.out.append(buffer, static_cast<size_t>(n));
             }
         }
-        ssize_t written = write(master, answer.data(), answer.size());
-        (void)written;
+        const size_t piece = byteByByte_ ? 1 : answer.size();
+        for (size_t at = 0; at < answer.size(); at += piece) {
+            ssize_t written = write(master, answer.data() + at, std::min(piece, answer.size() - at));
+            (void)written;
+        }
     }
     for (;;) {
         char buffer[4096];
@@ -179,6 +183,22 @@ RunResult ToolRunner::RunOnTerminal(const std::vector<std::string>& args,
     close(master);
     result.status = WaitStatus(pid);
     return result;
+}
+
+bool HasTimed(const std::string& text, const std::string& before, const std::string& after) {
+    for (size_t at = text.find(before); at != std::string::npos; at = text.find(before, at + 1)) {
+        size_t i = at + before.size();
+        const auto digits = [&](size_t least, size_t most) {
+            size_t n = 0;
+            while (i < text.size() && n < most && text[i] >= '0' && text[i] <= '9') ++i, ++n;
+            return n >= least;
+        };
+        const auto mark = [&](char c) { return i < text.size() && text[i++] == c; };
+        if (digits(1, 9) && mark(':') && digits(2, 2) && mark(':') && digits(2, 2) && mark('.') && digits(3, 3) &&
+            text.compare(i, after.size(), after) == 0)
+            return true;
+    }
+    return false;
 }
 
 std::vector<std::string> ReadLog(const ToolRunner& runner) {

@@ -30,6 +30,8 @@ public:
     // The loader configuration in the work folder, naming this library.
     void UseLibrary(const std::string& library, const std::string& extra = std::string()) const;
     void SetEnv(const std::string& name, const std::string& value) { env_[name] = value; }
+    // RunOnTerminal types each answer one byte a write, as a person or a slow line does.
+    void TypeByteByByte(bool on) { byteByByte_ = on; }
 
     RunResult Run(const std::vector<std::string>& args, const std::string& input = std::string()) const;
     // On a terminal: for each pair, waits until the text has appeared and echo is off, then
@@ -43,8 +45,11 @@ private:
 
     std::string dir_;
     std::map<std::string, std::string> env_;
+    bool byteByByte_ = false;
 };
 
+// True when the text holds before + a stopwatch reading (H:MM:SS.mmm) + after, whatever the time.
+bool HasTimed(const std::string& text, const std::string& before, const std::string& after);
 // The stub module's call log, one call a line.
 std::vector<std::string> ReadLog(const ToolRunner& runner);
 // The log lines that begin with the prefix.

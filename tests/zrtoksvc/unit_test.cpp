@@ -1,15 +1,33 @@
 // The utility's converters, word tables, -attr templates, stopwatch and external random source.
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdio>
 #include <cstring>
 #include <fstream>
+#include <stdexcept>
 
+#include "certificate.h"
 #include "converters.h"
 #include "lib_parameters.h"
 #include "printing.h"
 #include "support/vdk_exception.h"
 #include "words.h"
+
+namespace {
+
+// A file of its own name under the temporary folder, holding the bytes.
+std::string TempFileWith(const std::string& bytes) {
+    std::string path = ::testing::TempDir() + "zrtoksvc-unit-XXXXXX";
+    const int fd = mkstemp(&path[0]);
+    if (fd < 0) throw std::runtime_error("mkstemp");
+    close(fd);
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
+    return path;
+}
+
+}  // namespace
 
 using namespace zrsvc;
 
@@ -130,8 +148,7 @@ TEST(Words, ByteValuesResolve) {
     std::string label = "hex:414243";
     LoadFileIfNeeded("label", label);
     EXPECT_EQ(label, "ABC");
-    const std::string path = ::testing::TempDir() + "zrtoksvc-id.bin";
-    std::ofstream(path, std::ios::binary) << std::string("\x01\x00\x02", 3);
+    const std::string path = TempFileWith(std::string("\x01\x00\x02", 3));
     bytes.Set("file:" + path);
     LoadFileIfNeeded("id", bytes);
     EXPECT_EQ(bytes.ToHex(), "010002");
@@ -259,10 +276,9 @@ TEST(Printing, AttributeTexts) {
 }
 
 TEST(ExternalRandom, ServedInOrderAndNeverTwice) {
-    const std::string path = ::testing::TempDir() + "zrtoksvc-random.bin";
     std::string bytes;
     for (int i = 0; i < 100; ++i) bytes += static_cast<char>(i);
-    std::ofstream(path, std::ios::binary) << bytes;
+    const std::string path = TempFileWith(bytes);
     testing::internal::CaptureStderr();
     SetupExtRandomCallback(path);  // no library loaded: only the message
     EXPECT_EQ(testing::internal::GetCapturedStderr(),
@@ -290,3 +306,50 @@ TEST(ExternalRandom, ServedInOrderAndNeverTwice) {
 }
 
 }  // namespace
+
+namespace {
+
+// A minimal certificate: version 3, serial 1, issuer CN=i, subject CN=x.
+const std::string kCertHex =
+    "3055304ba0030201020201013003060100300c310a300806035504030c0169301e170d3235303130313030303030305a170d32363031"
+    "30313030303030305a300c310a300806035504030c017830003003060100030100";
+
+std::string FromHexText(const std::string& hex) {
+    tru::BufferDynamic b(static_cast<uint32_t>(hex.size() / 2));
+    b.FromHex(hex.c_str());
+    return b.ToString();
+}
+
+}  // namespace
+
+TEST(Certificate, SubjectAsStoredOrNothing) {
+    const std::string cert = FromHexText(kCertHex);
+    std::string noVersion = cert;  // the version is optional
+    noVersion.erase(4, 5);
+    noVersion[1] = static_cast<char>(noVersion[1] - 5);
+    noVersion[3] = static_cast<char>(noVersion[3] - 5);
+    const struct {
+        const char* name;
+        std::string der;
+        std::string subject;  // hex; empty: refused
+    } cases[] = {
+        {"whole", cert, "300C310A300806035504030C0178"},
+        {"without version", noVersion, "300C310A300806035504030C0178"},
+        {"truncated", cert.substr(0, cert.size() - 1), ""},
+        {"trailing bytes", cert + std::string(1, '\0'), ""},
+        {"text", "not a certificate\n", ""},
+        {"empty", "", ""},
+        {"huge length", std::string("\x30\x84\xFF\xFF\xFF\xFF\x30\x00", 8), ""},
+        {"subject missing", FromHexText("3009300702010130023000"), ""},
+    };
+    for (const auto& c : cases) {
+        tru::BufferDynamic der;
+        der.Set(c.der);
+        tru::BufferDynamic subject;
+        const bool found = zrsvc::CertificateSubject(der, subject);
+        EXPECT_EQ(found, !c.subject.empty()) << c.name;
+        if (found) {
+            EXPECT_EQ(subject.ToHex(), c.subject) << c.name;
+        }
+    }
+}

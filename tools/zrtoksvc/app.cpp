@@ -72,6 +72,7 @@ struct Parsed {
     bool countGiven = false;
     uint64_t size = 0;
     uint64_t bits = 1024;
+    bool bitsGiven = false;
     bool flags[8] = {};  // t l s p h q y f
 };
 
@@ -98,11 +99,10 @@ uint64_t ParseScaled(std::string value, bool allowMega) {
 
 bool TakeSecret(const char* arg, const char* name, SecretText& out, int argc, char** argv, int& i) {
     std::string value;
+    WipeOnExit wipe(value);
     if (!testForParam(arg, name, value, argc, argv, i))
         return false;
     out = value;
-    if (!value.empty())
-        vdk::WipeMemory(&value[0], static_cast<unsigned>(value.size()));
     return true;
 }
 
@@ -125,7 +125,8 @@ int ParseArgument(Parsed& r, int argc, char** argv, int& i) {
     if (ConvertEncrModeFromStr(arg, false) != EM_NONE) { r.modeText = arg; bare = true; }
     if (bare)
         return ST_OK;
-    const std::string text(arg);
+    std::string text(arg);
+    WipeOnExit wipe(text);  // the argument may be a PIN or a key value
     auto rest = [&](const char* prefix) { return text.substr(std::strlen(prefix)); };
     if (text.rfind("-slot=", 0) == 0) {
         r.slot = static_cast<CK_SLOT_ID>(static_cast<int64_t>(vdk::Converters::StringToInt(rest("-slot="))));
@@ -142,6 +143,7 @@ int ParseArgument(Parsed& r, int argc, char** argv, int& i) {
     }
     if (text.rfind("-bits=", 0) == 0) {
         r.bits = ParseScaled(rest("-bits="), false);
+        r.bitsGiven = true;
         return ST_OK;
     }
     std::string booleanText;
@@ -170,7 +172,8 @@ int ParseArgument(Parsed& r, int argc, char** argv, int& i) {
         testForParam(arg, "synchro", r.synchro, argc, argv, i) ||
         testForParam(arg, "wrap_id", r.wrap_id, argc, argv, i))
         return ST_OK;
-    return UsageError("Error: Unknown parameter \"%s\"\n", text);
+    // Named without its value, which may be a misspelled secret.
+    return UsageError("Error: Unknown parameter \"%s\"\n", text.substr(0, text.find('=')));
 }
 
 void ResolveValues(Parsed& r) {
@@ -259,6 +262,7 @@ int RunCommand(int command, Parsed& r) {
     p.count = r.count;
     p.countGiven = r.countGiven;
     p.bits = r.bits;
+    p.bitsGiven = r.bitsGiven;
     p.repeat = r.flags[0];
     p.longForm = r.flags[1];
     p.statistics = r.flags[2];
@@ -300,19 +304,8 @@ int RunCommand(int command, Parsed& r) {
         break;
     }
 
+    // Each handler says itself what was wrong.
     const int status = Dispatch(command, p);
-    switch (command) {
-    case CMD_LIST: case CMD_LOAD: case CMD_UNLOAD: case CMD_SET: case CMD_GENERATE: case CMD_DELETE:
-        if (status == ST_ERROR)
-            std::fprintf(stderr, "Error: Unknown type \"%s\"\n", p.typeText.c_str());
-        break;
-    case CMD_ENCRYPT: case CMD_DECRYPT: case CMD_SIGN: case CMD_VERIFY:
-        if (status == ST_ERROR)
-            std::fprintf(stderr, "Error: Unknown key type\n");
-        break;
-    default:
-        break;
-    }
     std::fflush(stdout);
     return status;
 }

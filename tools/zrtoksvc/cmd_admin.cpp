@@ -34,7 +34,7 @@ public:
     void Statistics() {
         if (!p_.statistics)
             return;
-        p_.finalizer->BorrowSession(session_);
+        p_.finalizer->BorrowSession(session_, true);  // the user is logged in on it
         DoStatistic(p_);
         p_.finalizer->BorrowSession(0);
     }

@@ -83,11 +83,6 @@ int Digest(SvcParams& p, CK_MECHANISM_TYPE mechanism) {
     return ST_OK;
 }
 
-[[noreturn]] void UsageFailure(const char* message) {
-    std::fprintf(stderr, "%s", message);
-    throw ExitStatus{ST_ERROR};
-}
-
 int DoUAGost89Encryption(SvcParams& p, CK_OBJECT_HANDLE key, int operation) {
     vdk::SafeBuffer input;
     LoadFile(p.file, input, "Cannot load data file ");
@@ -122,9 +117,10 @@ int DoUAGost89Encryption(SvcParams& p, CK_OBJECT_HANDLE key, int operation) {
             return ReportCk("C_Decrypt", rv);
     }
     const tru::Buffer result(output.Data(), static_cast<uint32_t>(std::min<CK_ULONG>(length, output.Size())));
-    const tru::TResult code = result.Save(p.out_file.c_str());
-    if (code != tru::SUCCESS)
-        throw tru::Exception(code);
+    if (operation == 1)
+        SaveFile(p.out_file, result);
+    else
+        SaveSecretFile(p.out_file, result);
     std::printf("%s file saved.\n", p.out_file.c_str());
     return ST_OK;
 }
@@ -140,9 +136,9 @@ int DoCryptOperation(SvcParams& p, int operation) {
     }
     // Checked before the token is touched: the library would only refuse mechanism 0.
     if (p.mode != EM_ECB && p.mode != EM_CTR && p.mode != EM_CFB)
-        UsageFailure("Error: -mode must be ecb, ctr or cfb\n");
+        Refuse("Error: -mode must be ecb, ctr or cfb\n");
     if (!p.key_value.Empty() && p.keyType == KT_NONE)
-        UsageFailure("Error: -key_value needs -key_type\n");
+        Refuse("Error: -key_value needs -key_type\n");
     const int open = OpenAndLogin(p);
     if (open != ST_OK)
         return open;
@@ -165,7 +161,7 @@ int DoCryptOperation(SvcParams& p, int operation) {
         keyType = ReadULong(p, key, CKA_KEY_TYPE);
     }
     if (keyType != CKK_GOST28147_NAT)
-        return ST_ERROR;
+        return UnknownKeyType();
     return DoUAGost89Encryption(p, key, operation);
 }
 
@@ -176,7 +172,8 @@ int DoHash(SvcParams& p) {
     case HT_SHA1: return Digest(p, CKM_SHA_1);
     case HT_SHA256: return Digest(p, CKM_SHA256);
     case HT_GOST: return Digest(p, CKM_GOST34311);
-    default: return ST_ERROR;
+    case HT_NONE: Refuse("Error: no hash type given: -hash_type=sha1, sha256 or gost\n");
+    default: Refuse("Error: this token hashes with sha1, sha256 or gost only\n");
     }
 }
 

@@ -94,18 +94,20 @@ int DoGenRSA(SvcParams& p) {
 }
 
 int DoGenECDsa(SvcParams& p) {
+    // The token has these three curves; without -bits, P-256.
+    const unsigned long bits = p.bitsGiven ? static_cast<unsigned long>(p.bits) : 256;
+    if (bits != 192 && bits != 256 && bits != 521)
+        Refuse("Error: -bits for an ecdsa key pair must be 192, 256 or 521 (the token's NIST curves)\n");
     ObjectTemplate pub(16), priv(22);
     pub.AddULong(CKA_CLASS, CKO_PUBLIC_KEY);
     pub.AddULong(CKA_KEY_TYPE, CKK_EC);
     pub.AddBool(CKA_TOKEN, true);
     pub.AddBool(CKA_VERIFY, true);
     AddOptional(pub, p);
-    const std::string params = ConvertBitsToECDsaParams(p.bits);
-    std::string announce = "Generating EC DSA keypair with default EC parameters...";
-    if (p.bits != 0 && p.bits != 1024) {
-        pub.Add(CKA_EC_PARAMS, params.data(), params.size());
-        announce = std::string("Generating EC DSA keypair with EC parameters: ") + ConvertBitsToECDsaName(p.bits) + "...";
-    }
+    const std::string params = ConvertBitsToECDsaParams(bits);
+    pub.Add(CKA_EC_PARAMS, params.data(), params.size());
+    const std::string announce =
+        std::string("Generating EC DSA keypair with EC parameters: ") + ConvertBitsToECDsaName(bits) + "...";
     priv.AddULong(CKA_CLASS, CKO_PRIVATE_KEY);
     priv.AddULong(CKA_KEY_TYPE, CKK_EC);
     priv.AddBool(CKA_TOKEN, true);
@@ -137,7 +139,7 @@ int DoGenerate(SvcParams& p) {
     case KT_RSA: return DoGenRSA(p);
     case KT_ECDSA: return DoGenECDsa(p);
     case KT_DSTU4145: return DoGenDstu4145(p);
-    default: return ST_ERROR;
+    default: return UnknownKeyType();
     }
 }
 

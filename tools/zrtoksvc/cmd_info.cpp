@@ -15,7 +15,7 @@ namespace zrsvc {
 int OpenAndTryLogin(SvcParams& p, bool interactive, bool& loggedIn) {
     loggedIn = false;
     try {
-        const int status = p.finalizer->OpenSessionAndLoginInt(p.slot, p.password, true, interactive);
+        const int status = p.finalizer->OpenSessionAndLoginInt(p.slot, p.password, interactive);
         if (status != ST_OK)
             return status;
         loggedIn = true;
@@ -23,14 +23,26 @@ int OpenAndTryLogin(SvcParams& p, bool interactive, bool& loggedIn) {
         if (e.value != static_cast<int>(CKR_PIN_INCORRECT))
             throw;
     } catch (const CkError& e) {
-        if (e.rv != CKR_PIN_INCORRECT)
+        if (!IsPinRefusal(e.rv))
             throw;
     }
     return p.finalizer->Session() != 0 ? ST_OK : ST_NO_TOKEN;
 }
 
 int OpenAndLogin(SvcParams& p) {
-    const int status = p.finalizer->OpenSessionAndLoginInt(p.slot, p.password, !p.quiet, true);
+    int status;
+    // The refusal or the missing PIN was reported where it was found.
+    try {
+        status = p.finalizer->OpenSessionAndLoginInt(p.slot, p.password, true);
+    } catch (const IntError& e) {
+        if (e.value != static_cast<int>(CKR_PIN_INCORRECT))
+            throw;
+        throw ExitStatus{ST_ERROR};
+    } catch (const CkError& e) {
+        if (!IsPinRefusal(e.rv))
+            throw;
+        throw ExitStatus{ST_CK_FAILED};
+    }
     if (status == ST_OK)
         p.finalizer->SeedRandom(p.seed);
     return status;
@@ -292,9 +304,7 @@ int DoGenerateRandom(SvcParams& p) {
         if (p.file.empty()) {
             std::printf("%s\n", random.ToHex().c_str());
         } else {
-            const tru::TResult code = random.Save(p.file.c_str());
-            if (code != tru::SUCCESS)
-                throw tru::Exception(code);
+            SaveSecretFile(p.file, random);
         }
         p.finalizer->CloseSession();
         if (IsCtrlBreakDetected())

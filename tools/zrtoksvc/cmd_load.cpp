@@ -4,6 +4,7 @@
 #include <string>
 #include <vector>
 
+#include "certificate.h"
 #include "commands.h"
 #include "converters.h"
 #include "session.h"
@@ -47,14 +48,14 @@ void AddCommon(ObjectTemplate& t, const SvcParams& p, bool withSubject) {
 }  // namespace
 
 int DoLoadPublicKey(SvcParams& p) {
+    const CK_KEY_TYPE keyType = ConvertKeyTypeForToken(p.keyType);
+    if (keyType != CKK_RSA && keyType != CKK_EC && keyType != CKK_DSTU4145)
+        Refuse("Error: only rsa, ecdsa and dstu4145 public keys can be loaded\n");
     const int open = OpenAndLogin(p);
     if (open != ST_OK)
         return open;
     tru::BufferDynamic value;
     LoadFile(p.file, value, "Cannot load data file ");
-    const CK_KEY_TYPE keyType = ConvertKeyTypeForToken(p.keyType);
-    if (keyType != CKK_RSA && keyType != CKK_EC && keyType != CKK_DSTU4145)
-        return ST_ERROR;
     ObjectTemplate t(kLoadRoom);
     t.AddULong(CKA_CLASS, CKO_PUBLIC_KEY);
     t.AddULong(CKA_KEY_TYPE, keyType);
@@ -69,14 +70,14 @@ int DoLoadPublicKey(SvcParams& p) {
 }
 
 int DoLoadPrivateKey(SvcParams& p) {
+    const CK_KEY_TYPE keyType = ConvertKeyTypeForToken(p.keyType);
+    if (keyType != CKK_EC && keyType != CKK_DSTU4145)
+        Refuse("Error: only ecdsa and dstu4145 private keys can be loaded\n");
     const int open = OpenAndLogin(p);
     if (open != ST_OK)
         return open;
     vdk::SafeBuffer value;  // key bytes are wiped after use
     LoadFile(p.file, value, "Cannot load data file ");
-    const CK_KEY_TYPE keyType = ConvertKeyTypeForToken(p.keyType);
-    if (keyType != CKK_EC && keyType != CKK_DSTU4145)
-        return ST_ERROR;
     ObjectTemplate t(kLoadRoom);
     t.AddULong(CKA_CLASS, CKO_PRIVATE_KEY);
     t.AddULong(CKA_KEY_TYPE, keyType);
@@ -90,37 +91,32 @@ int DoLoadPrivateKey(SvcParams& p) {
     return Create(p, t, Announce("private key", p));
 }
 
-int DoLoadSecretKey(SvcParams& p) {
-    const int open = OpenAndLogin(p);
-    if (open != ST_OK)
-        return open;
-    vdk::SafeBuffer value;
-    LoadFile(p.file, value, "Cannot load data file ");
-    if (p.keyType != KT_GENERIC)
-        return ST_ERROR;
-    ObjectTemplate t(kLoadRoom);
-    t.AddULong(CKA_CLASS, CKO_SECRET_KEY);
-    t.AddULong(CKA_KEY_TYPE, CKK_GENERIC_SECRET);
-    t.AddBool(CKA_TOKEN, true);
-    t.AddBool(CKA_PRIVATE, true);
-    AddCommon(t, p, false);
-    t.AddBytes(CKA_VALUE, value);
-    t.AddExtra(p.attr);
-    return Create(p, t, Announce("secret key", p));
+int DoLoadSecretKey(SvcParams&) {
+    // The only key type a file could give is a generic secret, which this token does not keep.
+    Refuse("Error: secret keys cannot be loaded: the token keeps no generic secret keys\n");
 }
 
 int DoLoadCert(SvcParams& p) {
+    // Read and checked before the token is touched.
+    tru::BufferDynamic value;
+    LoadFile(p.file, value, "Cannot load data file ");
+    tru::BufferDynamic subject;
+    if (p.subject.Empty() && !CertificateSubject(value, subject)) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Error: \"%s\" is no DER certificate: nothing was loaded\n", p.file.c_str());
+        throw ExitStatus{ST_ERROR};
+    }
     const int open = OpenAndLogin(p);
     if (open != ST_OK)
         return open;
-    tru::BufferDynamic value;
-    LoadFile(p.file, value, "Cannot load data file ");
     ObjectTemplate t(kLoadRoom);
     t.AddULong(CKA_CLASS, CKO_CERTIFICATE);
     t.AddULong(CKA_CERTIFICATE_TYPE, CKC_X_509);
     t.AddBool(CKA_TOKEN, true);
     t.AddBool(CKA_PRIVATE, p.privateZone);
-    AddCommon(t, p, true);
+    AddCommon(t, p, false);
+    // -subject when given, else the certificate's own.
+    t.AddBytes(CKA_SUBJECT, p.subject.Empty() ? subject : p.subject);
     t.AddBytes(CKA_VALUE, value);
     return Create(p, t, Announce("certificate", p));
 }
@@ -171,7 +167,7 @@ int DoLoad(SvcParams& p) {
     case OT_SECRET_KEYS: return DoLoadSecretKey(p);
     case OT_CERTIFICATES: return DoLoadCert(p);
     case OT_DATA: return DoLoadData(p);
-    default: return ST_ERROR;
+    default: return UnknownType(p);
     }
 }
 
@@ -232,9 +228,10 @@ int Unload(SvcParams& p, const UnloadKind& kind) {
         return ReportCk("C_GetAttributeValue", rv);
     watch.Stop();
     const tru::Buffer bytes(value.Data(), static_cast<uint32_t>(std::min<CK_ULONG>(read.ulValueLen, value.Size())));
-    const tru::TResult code = bytes.Save(p.file.c_str());
-    if (code != tru::SUCCESS)
-        throw tru::Exception(code);
+    if (kind.objectClass == CKO_SECRET_KEY || kind.objectClass == CKO_PRIVATE_KEY)
+        SaveSecretFile(p.file, bytes);
+    else
+        SaveFile(p.file, bytes);
     if (!p.quiet) {
         std::printf(kind.saved, static_cast<unsigned long>(bytes.Size()), p.file.c_str());
         std::printf("Done in %s.\n", watch.GetAsStr().c_str());
@@ -280,7 +277,7 @@ int DoUnload(SvcParams& p) {
     case OT_SECRET_KEYS: return DoUnloadSecretKey(p);
     case OT_CERTIFICATES: return DoUnloadCert(p);
     case OT_DATA: return DoUnloadData(p);
-    default: return ST_ERROR;
+    default: return UnknownType(p);
     }
 }
 

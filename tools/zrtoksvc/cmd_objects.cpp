@@ -39,7 +39,7 @@ bool Confirm(const SvcParams& p, const char* text) {
 
 int DoSetAttr(SvcParams& p) {
     if (p.objectType == OT_PARAMS || p.objectType == OT_MECHANISMS || p.objectType == OT_HW_FEATURES)
-        return ST_ERROR;
+        return UnknownType(p);
     // The template is checked before the token is touched.
     CK_ATTRIBUTE changes[kSetRoom] = {};
     const CK_ULONG n = AddAttr(p.attr, changes, kSetRoom);
@@ -91,15 +91,15 @@ int DoSetAttr(SvcParams& p) {
         ++modified;
     }
     if (!p.quiet)
-        std::printf("%d objects modified.", modified);
+        std::printf("%d objects modified.\n", modified);
     return ST_OK;
 }
 
 int DoDelete(SvcParams& p, bool confirm, const char* what) {
     // The kinds of a composite deletion share the session that the first call opened.
+    // Deleting needs the user logged in.
     if (p.finalizer->Session() == 0) {
-        bool logged = false;
-        const int open = OpenAndTryLogin(p, !p.quiet, logged);
+        const int open = OpenAndLogin(p);
         if (open != ST_OK)
             return open;
     }

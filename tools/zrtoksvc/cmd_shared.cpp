@@ -1,4 +1,9 @@
 // Steps shared by the key, object and cryptographic commands.
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 
 #include "commands.h"
@@ -6,6 +11,24 @@
 #include "words.h"
 
 namespace zrsvc {
+
+int UnknownType(const SvcParams& p) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error: Unknown type \"%s\"\n", p.typeText.c_str());
+    return ST_ERROR;
+}
+
+int UnknownKeyType() {
+    std::fflush(stdout);
+    std::fprintf(stderr, "Error: Unknown key type\n");
+    return ST_ERROR;
+}
+
+void Refuse(const char* message) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s", message);
+    throw ExitStatus{ST_ERROR};
+}
 
 void FailCk(const char* function, CK_RV rv) {
     ReportCk(function, rv);
@@ -103,6 +126,37 @@ void LoadFile(const std::string& path, tru::BufferDynamic& into, const char* tex
     const tru::TResult code = into.Load(path.c_str());
     if (code != tru::SUCCESS)
         throw tru::Exception(code, (std::string(text) + path).c_str());
+}
+
+namespace {
+
+[[noreturn]] void ThrowWrite(const std::string& path) {
+    throw tru::Exception(tru::ERROR_WRITE, ("Cannot write file \"" + path + "\"").c_str());
+}
+
+}  // namespace
+
+void SaveSecretFile(const std::string& path, const tru::Buffer& bytes) {
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (fd < 0)
+        ThrowWrite(path);
+    // O_TRUNC keeps the mode of a file that existed.
+    bool ok = fchmod(fd, 0600) == 0;
+    for (uint32_t done = 0; ok && done < bytes.Size();) {
+        const ssize_t n = write(fd, bytes.Data() + done, bytes.Size() - done);
+        if (n < 0 && errno == EINTR)
+            continue;
+        ok = n > 0;
+        if (ok)
+            done += static_cast<uint32_t>(n);
+    }
+    if (close(fd) != 0 || !ok)
+        ThrowWrite(path);
+}
+
+void SaveFile(const std::string& path, const tru::Buffer& bytes) {
+    if (bytes.Save(path.c_str()) != tru::SUCCESS)
+        ThrowWrite(path);
 }
 
 }  // namespace zrsvc

@@ -50,9 +50,7 @@ int DoIntSign(SvcParams& p, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism) {
         return ReportCk("C_Sign", CKR_BUFFER_TOO_SMALL);
     signature.Realloc(static_cast<uint32_t>(length));
     if (!p.out_file.empty()) {
-        const tru::TResult code = signature.Save(p.out_file.c_str());
-        if (code != tru::SUCCESS)
-            throw tru::Exception(code);
+        SaveFile(p.out_file, signature);
         std::printf("%s file saved.\n", p.out_file.c_str());
     } else {
         std::printf("Signature: %s\n", signature.ToHex().c_str());
@@ -89,11 +87,13 @@ int DoSign(SvcParams& p) {
     case CKK_DSTU4145: return DoIntSign(p, key, CKM_DSTU4145);
     case CKK_EC: return DoIntSign(p, key, CKM_ECDSA_SHA256);
     case CKK_RSA: return DoIntSign(p, key, CKM_RSA_PKCS);
-    default: return ST_ERROR;
+    default: return UnknownKeyType();
     }
 }
 
 int DoVerify(SvcParams& p) {
+    if (p.signature.Empty())
+        Refuse("Error: no signature to verify: give -signature=HEX or -signature=file:NAME\n");
     int status = ST_OK;
     if (!Prepare(p, status))
         return status;
@@ -103,7 +103,7 @@ int DoVerify(SvcParams& p) {
     // The mechanism sign uses, so EC signatures can be checked too.
     case CKK_EC: return DoIntVerify(p, key, CKM_ECDSA_SHA256);
     case CKK_RSA: return DoIntVerify(p, key, CKM_RSA_PKCS);
-    default: return ST_ERROR;
+    default: return UnknownKeyType();
     }
 }
 

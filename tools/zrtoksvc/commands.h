@@ -46,7 +46,8 @@ int DoSetMaxPinTryCount(SvcParams& p);
 // Opens the session and tries the user login (PIN_INCORRECT swallowed); the opening status
 // (0, 3 or 5); loggedIn tells whether the login succeeded.
 int OpenAndTryLogin(SvcParams& p, bool interactive, bool& loggedIn);
-// Opens the session and logs in (prompting when the PIN is missing or refused), then seeds.
+// Opens the session and logs in (asking for a PIN as OpenSessionAndLoginInt does), then seeds;
+// a refused login ends the command with status 5, a missing PIN with 1.
 int OpenAndLogin(SvcParams& p);
 // One cycle's end for -t: pause; 9 when control-break was seen.
 bool RepeatAfterPause(SvcParams& p, int& status);
@@ -57,6 +58,13 @@ bool EndCycle(SvcParams& p, int& status);
 int OpenForRandom(SvcParams& p, bool interactive);
 // "Done in" (unless -q) and the -s report after a timed creation.
 int FinishTimed(SvcParams& p, const vdk::TimeCounter& watch);
+// "Error: Unknown type "<-type word>"" on standard error; ST_ERROR.
+int UnknownType(const SvcParams& p);
+// "Error: Unknown key type" on standard error; ST_ERROR.
+int UnknownKeyType();
+// The message on standard error, then the command ends with status 1 (before the token is touched
+// when called first).
+[[noreturn]] void Refuse(const char* message);
 // Reports the failed call and ends the command with status 5 through the normal clean-up.
 [[noreturn]] void FailCk(const char* function, CK_RV rv);
 // Search template whose values live as long as the object.
@@ -101,5 +109,10 @@ CK_OBJECT_HANDLE FindOneKey(SvcParams& p, CK_OBJECT_CLASS keyClass);
 CK_ULONG ReadULong(SvcParams& p, CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type);
 // The whole file; the result-code exception with the text and the file name on failure.
 void LoadFile(const std::string& path, tru::BufferDynamic& into, const char* text);
+// Writes a file that holds a secret: mode 0600 (also when it existed), never through a symbolic
+// link; the result-code exception naming the file on failure.
+void SaveSecretFile(const std::string& path, const tru::Buffer& bytes);
+// Writes an ordinary output file; the result-code exception naming the file on failure.
+void SaveFile(const std::string& path, const tru::Buffer& bytes);
 
 }  // namespace zrsvc

@@ -72,7 +72,7 @@ CK_FUNCTION_LIST_PTR LibParameters::OpenAndInitLib(const std::string& initConfig
         tru::BufferDynamic text;
         tru::TResult code = text.Load(initConfigFile.c_str());
         if (code != tru::SUCCESS)
-            throw tru::Exception(code);
+            throw tru::Exception(code, ("Cannot read the -lib_init_config file \"" + initConfigFile + "\"").c_str());
         const uint32_t size = text.Size();
         code = text.Realloc(size + 1);
         if (code != tru::SUCCESS)

@@ -1,5 +1,8 @@
 #include "session.h"
 
+#include <termios.h>
+#include <unistd.h>
+
 #include <cstdio>
 #include <vector>
 
@@ -67,7 +70,62 @@ CK_RV LibFinalizer::Login(const SecretText& pin) {
     return functions_->C_Login(session_, CKU_USER, pin.ck(), pin.size());
 }
 
-int LibFinalizer::OpenSessionAndLoginInt(CK_SLOT_ID& slot, const SecretText& pin, bool verbose, bool interactive) {
+namespace {
+
+// Typed PINs one run may send at most.
+constexpr int kTypedTries = 3;
+
+}  // namespace
+
+bool IsPinRefusal(CK_RV rv) {
+    return rv == CKR_PIN_INCORRECT || rv == CKR_PIN_INVALID || rv == CKR_PIN_LEN_RANGE || rv == CKR_PIN_EXPIRED ||
+           rv == CKR_PIN_LOCKED;
+}
+
+bool LibFinalizer::LoginOnce(const SecretText& pin) {
+    const CK_RV rv = Login(pin);
+    if (rv == CKR_OK) {
+        pin_ = pin;
+        loggedIn_ = true;
+        return true;
+    }
+    if (!IsPinRefusal(rv))
+        ThrowCk("C_Login", rv);
+    ReportCk("C_Login", rv);
+    refusal_ = rv;
+    return false;
+}
+
+SecretText LibFinalizer::AskForPin(bool interactive, bool afterRefusal) {
+    if (askingEnded_ || typed_ >= kTypedTries)
+        return SecretText();
+    // After a refusal only a terminal is asked again; a missing PIN is read once from a pipe.
+    const bool terminal = isatty(STDIN_FILENO) == 1;
+    if (afterRefusal ? !terminal : !interactive || (!terminal && typed_ > 0))
+        return SecretText();
+    if (afterRefusal && typed_ == 0 && givenRefused_)
+        std::printf("Cannot login with default password.\n");
+    std::printf("Enter %s password:", "user");
+    std::fflush(stdout);
+    SecretText typed = GetPassword();
+    ++typed_;
+    if (typed.empty())
+        askingEnded_ = true;
+    return typed;
+}
+
+void LibFinalizer::GiveUp() {
+    if (refusal_ != CKR_OK)
+        throw CkError{refusal_};
+    if (!missingReported_) {
+        std::fflush(stdout);
+        std::fprintf(stderr, "Cannot log in - no password specified\n");
+        missingReported_ = true;
+    }
+    throw IntError{static_cast<int>(CKR_PIN_INCORRECT)};
+}
+
+int LibFinalizer::OpenSessionAndLoginInt(CK_SLOT_ID& slot, const SecretText& pin, bool interactive) {
     if (loggedIn_)
         return ST_OK;
     int status = ResolveSlot(slot);
@@ -76,55 +134,37 @@ int LibFinalizer::OpenSessionAndLoginInt(CK_SLOT_ID& slot, const SecretText& pin
     if (status != ST_OK)
         return status;
     if (!pin_.empty()) {
-        const CK_RV rv = Login(pin_);
-        if (rv == CKR_OK) {
-            loggedIn_ = true;
+        // Accepted earlier in this run, by a session since closed.
+        const SecretText accepted = pin_;
+        pin_.Clear();
+        if (LoginOnce(accepted))
             return ST_OK;
-        }
-        if (verbose)
-            std::printf("Log in error 0x%lx\n", rv);
+        givenRefused_ = true;
     }
-    SecretText used = pin;
-    CK_RV rv;
-    if (pin.empty()) {
-        if (!interactive) {
-            if (verbose)
-                std::printf("Cannot log in - no password specified\n");
-            throw IntError{static_cast<int>(CKR_PIN_INCORRECT)};
-        }
-        std::printf("Enter %s password:", "user");
-        std::fflush(stdout);
-        used = GetPassword();
-        rv = Login(used);
-    } else {
-        rv = Login(used);
-        if (rv == CKR_PIN_INCORRECT && interactive) {
-            std::printf("Cannot login with default password.\n");
-            std::printf("Enter %s password:", "user");
-            std::fflush(stdout);
-            used = GetPassword();
-            rv = Login(used);
-        }
+    if (!pin.empty() && !givenRefused_) {
+        if (LoginOnce(pin))
+            return ST_OK;
+        givenRefused_ = true;
     }
-    if (rv != CKR_OK) {
-        if (verbose)
-            ReportCk("C_Login", rv);
-        throw CkError{rv};
+    for (;;) {
+        const SecretText typed = AskForPin(interactive, refusal_ != CKR_OK);
+        if (typed.empty())
+            break;
+        if (LoginOnce(typed))
+            return ST_OK;
     }
-    pin_ = used;
-    loggedIn_ = true;
-    return ST_OK;
+    GiveUp();
 }
 
 bool LibFinalizer::OpenSessionAndTryToLogin(CK_SLOT_ID& slot, const SecretText& pin, bool interactive) {
     try {
-        OpenSessionAndLoginInt(slot, pin, true, interactive);
+        OpenSessionAndLoginInt(slot, pin, interactive);
     } catch (const IntError& e) {
         if (e.value != static_cast<int>(CKR_PIN_INCORRECT))
             throw;
         return false;
     } catch (const CkError& e) {
-        if (e.rv != CKR_PIN_INCORRECT)
+        if (!IsPinRefusal(e.rv))
             throw;
         return false;
     }
@@ -136,17 +176,12 @@ bool LibFinalizer::TryToLogin(const SecretText& pin) {
         return false;
     if (loggedIn_)
         return true;
-    if (pin.empty()) {
-        std::printf("Log in error 0x%lx\n", CKR_PIN_INCORRECT);
+    if (pin.empty() || givenRefused_)
         return false;
-    }
-    const CK_RV rv = Login(pin);
-    if (rv != CKR_OK) {
-        std::printf("Log in error 0x%lx\n", rv);
-        return false;
-    }
-    loggedIn_ = true;
-    return true;
+    if (LoginOnce(pin))
+        return true;
+    givenRefused_ = true;
+    return false;
 }
 
 int LibFinalizer::SeedRandom(const tru::Buffer& seed) {
@@ -171,12 +206,40 @@ void LibFinalizer::CloseSession() {
     ThrowCk("C_CloseSession", rv);
 }
 
+namespace {
+
+// Echo and line editing off on the terminal for as long as it lives, so that nothing typed
+// during the prompt is shown, however fast it arrives.
+class TerminalKeys {
+public:
+    TerminalKeys() : active_(tcgetattr(STDIN_FILENO, &saved_) == 0) {
+        if (!active_)
+            return;
+        termios keys = saved_;
+        keys.c_lflag &= ~(ICANON | ECHO);
+        tcsetattr(STDIN_FILENO, TCSANOW, &keys);
+    }
+    ~TerminalKeys() {
+        if (active_)
+            tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
+    }
+    TerminalKeys(const TerminalKeys&) = delete;
+    TerminalKeys& operator=(const TerminalKeys&) = delete;
+
+private:
+    termios saved_{};
+    bool active_;
+};
+
+}  // namespace
+
 SecretText GetPassword() {
     constexpr size_t kMaxPin = 1024;
     vdk::SafeBuffer typed(kMaxPin);
     size_t length = 0;
+    TerminalKeys keys;
     while (length < kMaxPin) {
-        const int c = vdk::getch();
+        const int c = std::getchar();
         // Ctrl-C reaches us as SIGINT while the terminal generates signals.
         if (c == 3 || c == 26 || IsCtrlBreakDetected())
             throw IntError{1};

@@ -82,6 +82,7 @@ struct SvcParams {
     int32_t count = 1;
     bool countGiven = false;  // -count was on the command line
     uint64_t bits = 1024;
+    bool bitsGiven = false;  // -bits was on the command line
     bool quiet = false, statistics = false, force = false, yes = false, repeat = false,
          longForm = false, hex = false, privateZone = false;
     bool testPresence = true;

@@ -113,16 +113,24 @@ bool ResolvePrefixed(const char* name, const std::string& text, tru::BufferDynam
 
 }  // namespace
 
+WipeOnExit::~WipeOnExit() {
+    if (!text_.empty())
+        vdk::WipeMemory(&text_[0], static_cast<unsigned>(text_.size()));
+}
+
 bool testForParam(const char* arg, const char* name, std::string& out, int argc, char** argv, int& index) {
-    const std::string text(arg);
-    const std::string key = std::string("-") + name;
-    if (text.compare(0, key.size() + 1, key + "=") == 0) {
-        out = text.substr(key.size() + 1);
+    // Compared in place: the argument may hold a secret, so no copy of it is made.
+    const size_t length = std::strlen(name);
+    if (arg[0] != '-' || std::strncmp(arg + 1, name, length) != 0)
+        return false;
+    const char* rest = arg + 1 + length;
+    if (*rest == '=') {
+        out.assign(rest + 1);
         return true;
     }
-    if (text == key && index + 1 < argc) {
+    if (*rest == 0 && index + 1 < argc) {
         ++index;
-        out = argv[index];
+        out.assign(argv[index]);
         return true;
     }
     return false;
@@ -130,12 +138,10 @@ bool testForParam(const char* arg, const char* name, std::string& out, int argc,
 
 bool testForParam(const char* arg, const char* name, tru::BufferDynamic& out, int argc, char** argv, int& index) {
     std::string value;
+    WipeOnExit wipe(value);  // it may hold a key value
     if (!testForParam(arg, name, value, argc, argv, index))
         return false;
     const tru::TResult code = out.Set(value);
-    // The copy may hold a key value: leave nothing of it behind.
-    if (!value.empty())
-        vdk::WipeMemory(&value[0], static_cast<unsigned>(value.size()));
     if (code != tru::SUCCESS)
         throw tru::Exception(code);
     return true;
@@ -153,14 +159,17 @@ void LoadFileIfNeeded(const char* name, SecretText& value) {
     if (value.empty())
         return;
     vdk::SafeBuffer bytes;
-    if (ResolvePrefixed(name, std::string(value.data(), value.size()), bytes))
+    std::string text(value.data(), value.size());
+    WipeOnExit wipe(text);
+    if (ResolvePrefixed(name, text, bytes))
         value.Assign(bytes.Data(), bytes.Size());
 }
 
 void LoadFileIfNeeded(const char* name, tru::BufferDynamic& value) {
     if (value.Empty())
         return;
-    const std::string text(reinterpret_cast<const char*>(value.Data()), value.Size());
+    std::string text(reinterpret_cast<const char*>(value.Data()), value.Size());
+    WipeOnExit wipe(text);  // the text of a key value
     if (ResolvePrefixed(name, text, value))
         return;
     if (value.FromHex(text.c_str()) != tru::SUCCESS)

@@ -8,6 +8,18 @@
 
 namespace zrsvc {
 
+// Wipes a text that may hold a secret (a PIN, a key value) when the scope ends.
+class WipeOnExit {
+public:
+    explicit WipeOnExit(std::string& text) : text_(text) {}
+    ~WipeOnExit();
+    WipeOnExit(const WipeOnExit&) = delete;
+    WipeOnExit& operator=(const WipeOnExit&) = delete;
+
+private:
+    std::string& text_;
+};
+
 // True when argv[index] is -name=value or -name followed by the value (index then advances).
 // The name must match whole: -identity is not -id.
 bool testForParam(const char* arg, const char* name, std::string& out, int argc, char** argv, int& index);
