@@ -134,7 +134,7 @@ bool Token::IsBusy() const { return storage_ && storage_->IsBusy(); }
 bool Token::IsTokenPresent() {
     if (!storage_) return false;
     // Busy in another thread says nothing about the reader: answer what was last seen.
-    if (storage_->IsBusy()) return storage_->IsPresent();
+    if (storage_->IsBusy()) return storage_->IsPresent() && !storage_->IsCardGone();
     const bool wasPresent = storage_->IsPresent();
     const bool present = storage_->IsTokenPresentM();
     if (!present) {
