@@ -242,7 +242,6 @@ bool TokenStorage::CheckDeviceError(uint32_t result, uint32_t tolerated)
     CK_RV rv = TokenStorageUtl::ConvertDeviceError(result);
     // A transmission cut off by the card leaving: the card, not the device, is the matter.
     if (rv == CKR_DEVICE_ERROR && IsPcscCode(result) && watch_.CardGone(kCardGoneWaitMs)) {
-        present_ = false;
         rv = CKR_DEVICE_REMOVED;
     }
     throw zrck::Exception(rv);
@@ -476,6 +475,8 @@ CK_RV TokenStorage::VerifyTokenPresence()
     BusyGuard guard(*this, "VerifyTokenPresence");
     if (present_ && watch_.CardGone()) {
         present_ = false;
+        QueueNotification(kNotifySlotEvent);
+        return CKR_DEVICE_REMOVED;
     }
     if (!present_) {
         try {

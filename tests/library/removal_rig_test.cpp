@@ -213,6 +213,57 @@ private:
     std::vector<std::array<unsigned, kPhases>> begun_;
 };
 
+// The first_calls_process program: another application whose first call that needs the
+// token waits at a gate (a named pipe) until Release.
+class FirstCalls {
+public:
+    FirstCalls(const std::string& gate, bool gated) : gate_(gate) {
+        const std::string command = std::string(ZR_FIRST_CALLS_PROCESS) + " '" + ZR_REAL_MODULE + "' " +
+                                    librarytest::CryptokiRigTest::kUserPin + (gated ? " '" + gate + "'" : "");
+        pipe_ = popen(command.c_str(), "r");
+    }
+    ~FirstCalls() {
+        if (pipe_ != nullptr) pclose(pipe_);
+    }
+    void Release() const {
+        FILE* go = std::fopen(gate_.c_str(), "w");
+        if (go == nullptr) return;
+        std::fputs("go\n", go);
+        std::fclose(go);
+    }
+    // Waits for the process and checks its answers: its token information never calls the
+    // token foreign, and it opens no session on a card it has seen go.
+    void Check(const std::string& when) {
+        ASSERT_NE(pipe_, nullptr);
+        std::map<std::string, CK_RV> answers;
+        char line[256];
+        while (fgets(line, sizeof line, pipe_) != nullptr) {
+            std::istringstream fields(line);
+            std::string call, rv;
+            fields >> call >> rv;
+            answers[call] = std::stoul(rv, nullptr, 16);
+        }
+        EXPECT_EQ(pclose(pipe_), 0) << when;
+        pipe_ = nullptr;
+        ASSERT_EQ(answers["C_GetSlotList"], CKR_OK) << when;
+        ASSERT_TRUE(answers.count("C_GetTokenInfo")) << when;
+        const CK_RV info = answers["C_GetTokenInfo"];
+        EXPECT_TRUE(info == CKR_OK || kGoneAnswers.count(info))
+            << when << ": C_GetTokenInfo answered 0x" << std::hex << info;
+        if (info != CKR_OK) {
+            EXPECT_NE(answers["C_OpenSession"], CKR_OK) << when << ": a session on a card seen gone";
+        }
+        if (answers.count("C_Login")) {
+            EXPECT_TRUE(kSoundAnswers.count(answers["C_Login"]))
+                << when << ": C_Login answered 0x" << std::hex << answers["C_Login"];
+        }
+    }
+
+private:
+    std::string gate_;
+    FILE* pipe_ = nullptr;
+};
+
 }  // namespace pulled
 
 class PulledUnderCalls : public RemovalRig {
@@ -297,13 +348,20 @@ TEST_F(PulledUnderCalls, ThreadsAreToldRemovedAndWorkAgainOnceTheCardIsBack) {
         }
     });
 
+    const std::string gate = rig->WorkDir() + "/first-calls-gate";
+    ASSERT_EQ(mkfifo(gate.c_str(), 0600), 0);
     for (int round = 0; round < kRounds && !HasFailure(); ++round) {
+        // Another application waits at its first token call until the card is pulled.
+        pulled::FirstCalls other(gate, true);
         // The pull lands on the login worker's commands at a different place each round.
         EXPECT_TRUE(AwaitCalls(journal, pulled::kIn, journal.Fewest(pulled::kIn), 2));
         rig->Control().PullAfter(static_cast<unsigned>(round % 3));
+        while (CardInserted()) std::this_thread::yield();
+        other.Release();
         EXPECT_TRUE(rig->WaitCardPresent(0, false, std::chrono::seconds(15))) << "the pull did not happen";
         phase = pulled::kOut;
         EXPECT_TRUE(AwaitCalls(journal, pulled::kOut, journal.Fewest(pulled::kOut), 3));
+        other.Check("round " + std::to_string(round));
         EXPECT_TRUE(EndPhase(journal, phase));
         rig->InsertCard();
         phase = pulled::kBack;
@@ -322,87 +380,6 @@ TEST_F(PulledUnderCalls, ThreadsAreToldRemovedAndWorkAgainOnceTheCardIsBack) {
         if (!sound && shown++ < 12) ADD_FAILURE() << pulled::Describe(answer);
     }
     EXPECT_EQ(shown, 0) << "answers that do not fit the card's state";
-}
-
-// Another application starts while the card goes and comes: its first call that needs the
-// token lands just after the card was pulled, or put back, while pcscd may still show the reader
-// as it was (the rounds that hit that window are counted); or the pull cuts each of its first
-// commands in turn. Its token information never calls the token foreign, and it opens no
-// session on a card it has seen go.
-TEST_F(PulledUnderCalls, AProcessStartingDuringAPullIsToldRemoved) {
-    const std::string gate = rig->WorkDir() + "/first-calls-gate";
-    ASSERT_EQ(mkfifo(gate.c_str(), 0600), 0);
-    // Runs the process; a card event given is made just before its first token call, and
-    // `windowHit` tells whether pcscd still showed the reader as before when that call began.
-    enum class Event { kNone, kPull, kReturn };
-    auto runProcess = [&](const std::string& when, Event event, bool* windowHit) {
-        const std::string command = std::string(ZR_FIRST_CALLS_PROCESS) + " '" + ZR_REAL_MODULE + "' " + kUserPin +
-                                    (event != Event::kNone ? " '" + gate + "'" : std::string());
-        FILE* pipe = popen(command.c_str(), "r");
-        ASSERT_NE(pipe, nullptr);
-        if (event != Event::kNone) {
-            const bool pull = event == Event::kPull;
-            if (pull) {
-                rig->Control().Remove();
-            } else {
-                rig->Control().Insert();
-            }
-            *windowHit = !rig->WaitCardPresent(0, !pull, std::chrono::milliseconds(0));
-            FILE* go = std::fopen(gate.c_str(), "w");
-            ASSERT_NE(go, nullptr);
-            std::fputs("go\n", go);
-            std::fclose(go);
-        }
-        std::map<std::string, CK_RV> answers;
-        char line[256];
-        while (fgets(line, sizeof line, pipe) != nullptr) {
-            std::istringstream fields(line);
-            std::string call, rv;
-            fields >> call >> rv;
-            answers[call] = std::stoul(rv, nullptr, 16);
-        }
-        EXPECT_EQ(pclose(pipe), 0) << when;
-        ASSERT_EQ(answers["C_GetSlotList"], CKR_OK) << when;
-        ASSERT_TRUE(answers.count("C_GetTokenInfo")) << when;
-        const CK_RV info = answers["C_GetTokenInfo"];
-        EXPECT_TRUE(info == CKR_OK || pulled::kGoneAnswers.count(info))
-            << when << ": C_GetTokenInfo answered 0x" << std::hex << info;
-        if (info != CKR_OK) {
-            EXPECT_NE(answers["C_OpenSession"], CKR_OK) << when << ": a session on a card seen gone";
-        }
-        if (answers.count("C_Login")) {
-            EXPECT_TRUE(pulled::kSoundAnswers.count(answers["C_Login"]))
-                << when << ": C_Login answered 0x" << std::hex << answers["C_Login"];
-        }
-    };
-    for (Event event : {Event::kPull, Event::kReturn}) {
-        const std::string what = event == Event::kPull ? "pulled" : "put back";
-        int hits = 0;
-        for (int round = 0; hits < 3 && !HasFailure(); ++round) {
-            ASSERT_LT(round, 30) << "no first call while pcscd still showed the reader as before the card was " << what;
-            if (event == Event::kReturn) rig->RemoveCard();
-            bool hit = false;
-            runProcess(what + " as it starts, round " + std::to_string(round), event, &hit);
-            hits += hit ? 1 : 0;
-            if (event == Event::kPull) {
-                ASSERT_TRUE(rig->WaitCardPresent(0, false, std::chrono::seconds(15)));
-                rig->InsertCard();
-            } else {
-                ASSERT_TRUE(rig->WaitCardPresent(0, true, std::chrono::seconds(15)));
-            }
-        }
-    }
-    for (unsigned position = 0; !HasFailure(); ++position) {
-        ASSERT_LT(position, 40u) << "the process never got through without the pull";
-        rig->Control().PullAfter(position);
-        runProcess("pulled at its command " + std::to_string(position), Event::kNone, nullptr);
-        if (CardInserted()) {
-            rig->Control().ClearFaults();
-            break;
-        }
-        ASSERT_TRUE(rig->WaitCardPresent(0, false, std::chrono::seconds(15)));
-        rig->InsertCard();
-    }
 }
 
 }  // namespace
