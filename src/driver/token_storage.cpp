@@ -240,8 +240,10 @@ bool TokenStorage::CheckDeviceError(uint32_t result, uint32_t tolerated)
     }
     InvalidateCaches();
     CK_RV rv = TokenStorageUtl::ConvertDeviceError(result);
-    // A transmission cut off by the card leaving: the card, not the device, is the matter.
-    if (rv == CKR_DEVICE_ERROR && IsPcscCode(result) && watch_.CardGone(kCardGoneWaitMs)) {
+    // A transmission cut off by the card leaving: the card, not the device, is the matter. A
+    // reset card that could not be reconnected is only looked at.
+    const unsigned wait = result == kCardReset ? 0 : kCardGoneWaitMs;
+    if (rv == CKR_DEVICE_ERROR && IsPcscCode(result) && watch_.CardGone(wait)) {
         rv = CKR_DEVICE_REMOVED;
     }
     throw zrck::Exception(rv);
@@ -429,7 +431,9 @@ bool TokenStorage::IsTokenPresentM()
     }
     BusyGuard guard(*this, "IsTokenPresentM");
     if (present_ && watch_.CardGone()) {
+        // The next check connects to whatever the reader holds then.
         present_ = false;
+        InvalidateCaches();
         return false;
     }
     if (present_ && !recognized_) {
@@ -475,6 +479,7 @@ CK_RV TokenStorage::VerifyTokenPresence()
     BusyGuard guard(*this, "VerifyTokenPresence");
     if (present_ && watch_.CardGone()) {
         present_ = false;
+        InvalidateCaches();
         QueueNotification(kNotifySlotEvent);
         return CKR_DEVICE_REMOVED;
     }
