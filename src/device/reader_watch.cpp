@@ -108,3 +108,11 @@ bool ReaderWatch::CardGone(unsigned waitMs)
     SCardReleaseContext(context);
     return gone;
 }
+
+bool ReaderWatch::ReaderHoldsCard()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    DWORD state = SCARD_STATE_UNAWARE;
+    return !reader_.empty() && context_ != 0 && Look(context_, reader_, 0, state) &&
+           (state & SCARD_STATE_PRESENT) != 0;
+}

@@ -25,6 +25,9 @@ public:
     // touches the card connection.
     bool CardGone(unsigned waitMs = 0);
 
+    // True when the reader last armed shows a card now, whichever card it is.
+    bool ReaderHoldsCard();
+
 private:
     // One look at the reader through the context (timeout 0 answers at once); false when the
     // service could not say.

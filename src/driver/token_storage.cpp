@@ -426,7 +426,7 @@ bool TokenStorage::GetSlotAttr(uint32_t attributeId, tru::BufferDynamic& value)
 bool TokenStorage::IsTokenPresentM()
 {
     // Busy in another thread says nothing about the reader: answer what was last seen.
-    if (IsBusy()) {
+    if (IsBusy() && MayAnswerWhileBusy()) {
         return present_ && !watch_.CardGone();
     }
     BusyGuard guard(*this, "IsTokenPresentM");

@@ -126,6 +126,9 @@ public:
     // The PC/SC service reports the connected card gone (or pulled and put back); no card
     // command, no storage lock.
     bool IsCardGone() { return watch_.CardGone(); }
+    // Whether a presence check may answer without the storage lock while another thread is
+    // busy: not when that thread may be connecting to a card the reader shows.
+    bool MayAnswerWhileBusy() { return present_ || !watch_.ReaderHoldsCard(); }
     CK_RV VerifyTokenPresence();
     void ResetDevice();
     void ResetDeviceCache();
