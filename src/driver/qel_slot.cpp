@@ -91,8 +91,9 @@ bool Slot::IsPresentQuietly(Token& token) {
 CK_RV Slot::TestTokenPresence() {
     std::shared_ptr<Token> token = GetDriverToken();
     if (token && IsPresentQuietly(*token)) return CKR_OK;
-    // Only the caller that retires the token reports the removal.
-    if (!RetireToken(token)) return CKR_TOKEN_NOT_PRESENT;
+    // Only the caller that retires the token reports the removal; the others go on with the
+    // token set up since, when the card is back.
+    if (!RetireToken(token)) return SetUpAgain(token) ? CKR_OK : CKR_TOKEN_NOT_PRESENT;
     const bool seen = tokenSeen_.exchange(false);
     // The card may be back already (pulled and put back since the last call): its sessions
     // and objects went with the old token, and the call goes on with the token set up now.

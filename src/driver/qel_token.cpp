@@ -133,8 +133,9 @@ bool Token::IsBusy() const { return storage_ && storage_->IsBusy(); }
 
 bool Token::IsTokenPresent() {
     if (!storage_) return false;
-    // Busy in another thread says nothing about the reader: answer what was last seen.
-    if (storage_->IsBusy()) return storage_->IsPresent();
+    // Busy in another thread says nothing about the reader: answer what was last seen, unless
+    // that thread may be connecting to a card the reader shows.
+    if (storage_->IsBusy() && storage_->MayAnswerWhileBusy()) return storage_->IsPresent() && !storage_->IsCardGone();
     const bool wasPresent = storage_->IsPresent();
     const bool present = storage_->IsTokenPresentM();
     if (!present) {

@@ -18,6 +18,12 @@ namespace {
 
 constexpr uint32_t kAttrAtrString = 0x90303;  // SCARD_ATTR_ATR_STRING
 
+// How long a command that failed in transmission waits for the PC/SC service to report the card
+// gone, before its failure counts as a device error.
+constexpr unsigned kCardGoneWaitMs = 2500;
+
+bool IsPcscCode(uint32_t result) { return (result & 0xFFFF0000u) == 0x80100000u; }
+
 // Reader attribute results that mean "not available" rather than a failure.
 constexpr uint32_t kSlotAttrNotAvailable[] = {0x80070032, 7, 1200, 0x80100017, 0x8010001F, 0x8010000B, 0x80100001};
 
@@ -233,7 +239,14 @@ bool TokenStorage::CheckDeviceError(uint32_t result, uint32_t tolerated)
         return false;
     }
     InvalidateCaches();
-    throw zrck::Exception(TokenStorageUtl::ConvertDeviceError(result));
+    CK_RV rv = TokenStorageUtl::ConvertDeviceError(result);
+    // A transmission cut off by the card leaving: the card, not the device, is the matter. A
+    // reset card that could not be reconnected is only looked at.
+    const unsigned wait = result == kCardReset ? 0 : kCardGoneWaitMs;
+    if (rv == CKR_DEVICE_ERROR && IsPcscCode(result) && watch_.CardGone(wait)) {
+        rv = CKR_DEVICE_REMOVED;
+    }
+    throw zrck::Exception(rv);
 }
 
 void TokenStorage::InvalidateCaches()
@@ -261,10 +274,21 @@ void TokenStorage::ConnectToken()
     const uint32_t rc = handleMode_ ? device_->OpenByHandle(cardHandle_)
                                     : device_->Open(readerIndex_, SCARD_SHARE_SHARED);
     if (rc != 0) {
+        watch_.Disarm();
         present_ = false;
         return;
     }
-    present_ = true;
+    {
+        tru::BufferDynamic reader;
+        tru::BufferDynamic atr;
+        uint32_t state = 0;
+        if (device_->ReadCardStatus(reader, &state, atr) == 0) {
+            watch_.Arm(std::string(reinterpret_cast<const char*>(reader.Data()),
+                                   strnlen(reinterpret_cast<const char*>(reader.Data()), reader.Size())));
+        } else {
+            watch_.Disarm();
+        }
+    }
     bool recognized = false;
     try {
         recognized = TryToRecognizeToken();
@@ -274,6 +298,8 @@ void TokenStorage::ConnectToken()
         return;
     }
     if (!recognized) {
+        // Only a card still in the reader is called foreign, never one leaving it.
+        present_ = !watch_.CardGone();
         return;
     }
 
@@ -296,6 +322,7 @@ void TokenStorage::ConnectToken()
                    static_cast<uint32_t>(tokenInfo_.versionMinor) << 16;
     infoTime_ = CacheClock::Now();
     presenceTime_ = infoTime_;  // its serial was just read
+    present_ = true;
     QueueNotification(kNotifyConnected);
 }
 
@@ -316,14 +343,15 @@ void TokenStorage::SetSmartcardCtxM(SCARDHANDLE cardHandle)
 
 bool TokenStorage::TryToRecognizeToken()
 {
-    recognized_ = false;
-    modelFlag_ = 0;
+    // Published only once decided: other threads read these flags without the storage lock.
     tru::BufferDynamic atr;
     if (!GetCardATR(atr)) {
         // No ATR: the card left the reader while it was being connected.
         present_ = false;
         return false;
     }
+    bool recognized = false;
+    uint32_t modelFlag = 0;
     const AtrAcceptor* table = nullptr;
     switch (host_.GetBrand()) {
     case 0:
@@ -337,17 +365,19 @@ bool TokenStorage::TryToRecognizeToken()
     }
     for (const AtrAcceptor* a = table; a->length != 0; ++a) {
         if (zrck::Slot::IsATRAcceptable(atr, a->pattern, a->mask, a->length)) {
-            recognized_ = true;
-            modelFlag_ = a->modelFlag;
+            recognized = true;
+            modelFlag = a->modelFlag;
             break;
         }
     }
-    return recognized_;
+    modelFlag_ = modelFlag;
+    recognized_ = recognized;
+    return recognized;
 }
 
 bool TokenStorage::GetCardATR(tru::BufferDynamic& atr)
 {
-    if (GetSlotAttr(kAttrAtrString, atr)) {
+    if (GetSlotAttr(kAttrAtrString, atr) && !atr.Empty()) {
         return true;
     }
     tru::BufferDynamic reader;
@@ -396,10 +426,16 @@ bool TokenStorage::GetSlotAttr(uint32_t attributeId, tru::BufferDynamic& value)
 bool TokenStorage::IsTokenPresentM()
 {
     // Busy in another thread says nothing about the reader: answer what was last seen.
-    if (IsBusy()) {
-        return present_;
+    if (IsBusy() && MayAnswerWhileBusy()) {
+        return present_ && !watch_.CardGone();
     }
     BusyGuard guard(*this, "IsTokenPresentM");
+    if (present_ && watch_.CardGone()) {
+        // The next check connects to whatever the reader holds then.
+        present_ = false;
+        InvalidateCaches();
+        return false;
+    }
     if (present_ && !recognized_) {
         return true;
     }
@@ -441,6 +477,12 @@ CK_RV TokenStorage::VerifyTokenPresence()
         return CKR_OK;
     }
     BusyGuard guard(*this, "VerifyTokenPresence");
+    if (present_ && watch_.CardGone()) {
+        present_ = false;
+        InvalidateCaches();
+        QueueNotification(kNotifySlotEvent);
+        return CKR_DEVICE_REMOVED;
+    }
     if (!present_) {
         try {
             ConnectToken();

@@ -12,6 +12,7 @@
 
 #include "ckbase/exception.h"
 #include "ckbase/zr_pkcs11.h"
+#include "device/reader_watch.h"
 #include "device/token_info.h"
 #include "device/zr_plinq_token.h"
 #include "driver/cache_clock.h"
@@ -122,6 +123,12 @@ public:
 
     // Presence.
     bool IsTokenPresentM();
+    // The PC/SC service reports the connected card gone (or pulled and put back); no card
+    // command, no storage lock.
+    bool IsCardGone() { return watch_.CardGone(); }
+    // Whether a presence check may answer without the storage lock while another thread is
+    // busy: not when that thread may be connecting to a card the reader shows.
+    bool MayAnswerWhileBusy() { return present_ || !watch_.ReaderHoldsCard(); }
     CK_RV VerifyTokenPresence();
     void ResetDevice();
     void ResetDeviceCache();
@@ -340,6 +347,7 @@ private:
     std::atomic<bool> present_{false};
     std::atomic<bool> recognized_{false};
     uint32_t modelFlag_ = 0;
+    ReaderWatch watch_;
     std::unique_ptr<vdk::MutexIntf> mutex_;
     std::atomic<unsigned> busy_{0};
     unsigned pendingNotifications_ = 0;

@@ -129,6 +129,39 @@ TEST_F(TokenStorageRig, RemovalDuringUseReportsDeviceRemoved)
     EXPECT_EQ(host.slotEvents.load(), 1);
 }
 
+// A command cut off by the pull answers "removed" once the reader is seen empty, and presence
+// follows the reader's state at once, also for a card pulled and put back, whatever the cached
+// presence answer says.
+TEST_F(TokenStorageRig, PullCutsACommandAndPresenceFollowsTheReader)
+{
+    qel::CacheClock::Freeze();
+    std::vector<qel::storage::IndexFileRecord> list;
+    tru::BufferDynamic random(40);
+    const std::vector<std::pair<const char*, std::function<void()>>> cut = {
+        {"a listing", [&] { storage->ListObjectsM(qel::PublicObject, 0, list); }},
+        {"a login", [&] { storage->LoginUserM(Text(kUserPin)); }},
+        {"random data", [&] { storage->GenerateUserRandomM(random); }},
+    };
+    for (const auto& operation : cut) {
+        storage->LoginUserM(Text(kUserPin));
+        Sim().PullAfter(0);
+        EXPECT_CKR(operation.second(), CKR_DEVICE_REMOVED);
+        EXPECT_FALSE(storage->IsTokenPresentM()) << operation.first << " cut off";
+        rig->InsertCard();
+        EXPECT_TRUE(storage->IsTokenPresentM()) << "put back after " << operation.first << " was cut off";
+    }
+    ASSERT_TRUE(storage->IsTokenPresentM()) << "the presence answer is now cached";
+
+    rig->RemoveCard();
+    EXPECT_FALSE(storage->IsTokenPresentM()) << "the reader is empty";
+    rig->InsertCard();
+    EXPECT_TRUE(storage->IsTokenPresentM());
+    rig->RemoveCard();
+    rig->InsertCard();
+    EXPECT_FALSE(storage->IsTokenPresentM()) << "pulled and put back: the connection's card is gone";
+    EXPECT_TRUE(storage->IsTokenPresentM()) << "the card put back is taken";
+}
+
 TEST_F(TokenStorageRig, OneDeviceSessionIsSharedAndClosedAtTheEnd)
 {
     storage->LoginUserM(Text(kUserPin));

@@ -4,9 +4,18 @@
 //
 // Where the library would notice a removal only later (its presence answer is kept a few
 // seconds), the tests let that time pass by clearing the token storage's caches.
+#include <array>
+#include <atomic>
 #include <chrono>
+#include <cstdio>
+#include <map>
+#include <mutex>
 #include <set>
+#include <sstream>
 #include <stdexcept>
+#include <thread>
+
+#include <sys/stat.h>
 
 #include "cryptoki_rig_fixture.h"
 #include "driver/qel_slot.h"
@@ -146,6 +155,231 @@ TEST_F(RemovalRig, CallsWhileTheCardIsOutAnswerRemoved) {
     CK_TOKEN_INFO tokenInfo{};
     const CK_RV info = C_GetTokenInfo(slotId, &tokenInfo);
     EXPECT_TRUE(removed.count(info)) << "C_GetTokenInfo answered 0x" << std::hex << info;
+}
+
+// ---- the card pulled while threads and another process call in ----
+
+namespace pulled {
+
+// Where the card was when a call began: in the reader, pulled (pcscd has seen it go), back
+// (pcscd has seen it come back), or about to change (calls of the phase before still running).
+enum Phase : int { kIn, kOut, kBack, kChanging, kPhases };
+const char* const kPhaseNames[kPhases] = {"in", "out", "back", "changing"};
+
+const std::set<CK_RV> kGoneAnswers = {CKR_DEVICE_REMOVED, CKR_TOKEN_NOT_PRESENT};
+// What a call may answer while the card comes and goes; a session of the pulled token is gone.
+const std::set<CK_RV> kSoundAnswers = {CKR_OK, CKR_DEVICE_REMOVED, CKR_TOKEN_NOT_PRESENT, CKR_SESSION_HANDLE_INVALID,
+                                       CKR_SESSION_CLOSED};
+
+struct Answer {
+    std::string call;
+    int phase;
+    CK_RV rv;
+};
+
+std::string Describe(const Answer& answer) {
+    std::ostringstream text;
+    text << answer.call << " begun with the card " << kPhaseNames[answer.phase] << " answered 0x" << std::hex
+         << answer.rv;
+    return text.str();
+}
+
+// The answers of every worker, and per worker the calls begun in each phase.
+class Journal {
+public:
+    explicit Journal(size_t workers) : begun_(workers) {
+        for (auto& counts : begun_) counts.fill(0);
+    }
+    void Record(size_t worker, const std::string& call, int phase, CK_RV rv) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        answers_.push_back({call, phase, rv});
+        ++begun_[worker][phase];
+    }
+    // Calls begun by the worker that made the fewest in this phase.
+    unsigned Fewest(int phase) const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        unsigned fewest = ~0u;
+        for (const auto& counts : begun_) fewest = std::min(fewest, counts[phase]);
+        return fewest;
+    }
+    std::vector<Answer> Answers() const {
+        std::lock_guard<std::mutex> lock(mutex_);
+        return answers_;
+    }
+
+private:
+    mutable std::mutex mutex_;
+    std::vector<Answer> answers_;
+    std::vector<std::array<unsigned, kPhases>> begun_;
+};
+
+// The first_calls_process program: another application whose first call that needs the
+// token waits at a gate (a named pipe) until Release.
+class FirstCalls {
+public:
+    FirstCalls(const std::string& gate, bool gated) : gate_(gate) {
+        const std::string command = std::string(ZR_FIRST_CALLS_PROCESS) + " '" + ZR_REAL_MODULE + "' " +
+                                    librarytest::CryptokiRigTest::kUserPin + (gated ? " '" + gate + "'" : "");
+        pipe_ = popen(command.c_str(), "r");
+    }
+    ~FirstCalls() {
+        if (pipe_ != nullptr) pclose(pipe_);
+    }
+    void Release() const {
+        FILE* go = std::fopen(gate_.c_str(), "w");
+        if (go == nullptr) return;
+        std::fputs("go\n", go);
+        std::fclose(go);
+    }
+    // Waits for the process and checks its answers: its token information never calls the
+    // token foreign, and it opens no session on a card it has seen go.
+    void Check(const std::string& when) {
+        ASSERT_NE(pipe_, nullptr);
+        std::map<std::string, CK_RV> answers;
+        char line[256];
+        while (fgets(line, sizeof line, pipe_) != nullptr) {
+            std::istringstream fields(line);
+            std::string call, rv;
+            fields >> call >> rv;
+            answers[call] = std::stoul(rv, nullptr, 16);
+        }
+        EXPECT_EQ(pclose(pipe_), 0) << when;
+        pipe_ = nullptr;
+        ASSERT_EQ(answers["C_GetSlotList"], CKR_OK) << when;
+        ASSERT_TRUE(answers.count("C_GetTokenInfo")) << when;
+        const CK_RV info = answers["C_GetTokenInfo"];
+        EXPECT_TRUE(info == CKR_OK || kGoneAnswers.count(info))
+            << when << ": C_GetTokenInfo answered 0x" << std::hex << info;
+        if (info != CKR_OK) {
+            EXPECT_NE(answers["C_OpenSession"], CKR_OK) << when << ": a session on a card seen gone";
+        }
+        if (answers.count("C_Login")) {
+            EXPECT_TRUE(kSoundAnswers.count(answers["C_Login"]))
+                << when << ": C_Login answered 0x" << std::hex << answers["C_Login"];
+        }
+    }
+
+private:
+    std::string gate_;
+    FILE* pipe_ = nullptr;
+};
+
+}  // namespace pulled
+
+class PulledUnderCalls : public RemovalRig {
+protected:
+    // Waits until every worker has begun `more` calls beyond `start` in the phase.
+    ::testing::AssertionResult AwaitCalls(const pulled::Journal& journal, int phase, unsigned start, unsigned more) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (journal.Fewest(phase) < start + more) {
+            if (std::chrono::steady_clock::now() > deadline) {
+                return ::testing::AssertionFailure() << "the workers stopped calling with the card "
+                                                     << pulled::kPhaseNames[phase];
+            }
+            std::this_thread::yield();
+        }
+        return ::testing::AssertionSuccess();
+    }
+
+    // Ends a phase: once every worker has finished a call begun after this, no call of the
+    // phase before is still running.
+    ::testing::AssertionResult EndPhase(const pulled::Journal& journal, std::atomic<int>& phase) {
+        phase = pulled::kChanging;
+        return AwaitCalls(journal, pulled::kChanging, journal.Fewest(pulled::kChanging), 1);
+    }
+
+    bool CardInserted() { return rig->Control().Request("status").find("inserted=1") != std::string::npos; }
+};
+
+// Three threads call C_Login, C_OpenSession (then a search on the new session) and
+// C_GetTokenInfo while the card is pulled at one of its commands and put back, round after
+// round. Nothing calls a genuine token foreign, a command cut off by the pull answers
+// "removed", nothing opens a session on a card pcscd has seen go, and once the card is back
+// every session opened works.
+TEST_F(PulledUnderCalls, ThreadsAreToldRemovedAndWorkAgainOnceTheCardIsBack) {
+    constexpr int kRounds = 6;
+    constexpr size_t kWorkers = 3;
+    pulled::Journal journal(kWorkers);
+    std::atomic<int> phase{pulled::kIn};
+    std::atomic<bool> stop{false};
+
+    std::vector<std::thread> workers;
+    workers.emplace_back([&] {  // C_Login, on a session of its own opened again when it is gone
+        CK_SESSION_HANDLE own = 0;
+        int openedIn = pulled::kIn;
+        while (!stop) {
+            const int begun = phase.load();
+            if (own == 0) {
+                const CK_RV opened = C_OpenSession(slotId, CKF_SERIAL_SESSION | CKF_RW_SESSION, nullptr, nullptr, &own);
+                journal.Record(0, "C_OpenSession", begun, opened);
+                if (opened != CKR_OK) {
+                    own = 0;
+                    continue;
+                }
+                openedIn = begun;
+            }
+            const CK_RV rv = Login(own);
+            journal.Record(0, openedIn == pulled::kBack ? "C_Login on a session opened after the return" : "C_Login",
+                           begun, rv);
+            if (rv != CKR_OK) {
+                C_CloseSession(own);
+                own = 0;
+            }
+        }
+        if (own != 0) C_CloseSession(own);
+    });
+    workers.emplace_back([&] {  // C_OpenSession and the first token access of that session
+        while (!stop) {
+            const int begun = phase.load();
+            CK_SESSION_HANDLE fresh = 0;
+            const CK_RV rv = C_OpenSession(slotId, CKF_SERIAL_SESSION, nullptr, nullptr, &fresh);
+            journal.Record(1, "C_OpenSession", begun, rv);
+            if (rv != CKR_OK) continue;
+            std::vector<CK_OBJECT_HANDLE> found;
+            journal.Record(1, "first search of a new session", begun, Find(fresh, CKO_DATA, "", found));
+            C_CloseSession(fresh);
+        }
+    });
+    workers.emplace_back([&] {
+        while (!stop) {
+            const int begun = phase.load();
+            CK_TOKEN_INFO info{};
+            journal.Record(2, "C_GetTokenInfo", begun, C_GetTokenInfo(slotId, &info));
+        }
+    });
+
+    const std::string gate = rig->WorkDir() + "/first-calls-gate";
+    ASSERT_EQ(mkfifo(gate.c_str(), 0600), 0);
+    for (int round = 0; round < kRounds && !HasFailure(); ++round) {
+        // Another application waits at its first token call until the card is pulled.
+        pulled::FirstCalls other(gate, true);
+        // The pull lands on the login worker's commands at a different place each round.
+        EXPECT_TRUE(AwaitCalls(journal, pulled::kIn, journal.Fewest(pulled::kIn), 2));
+        rig->Control().PullAfter(static_cast<unsigned>(round % 3));
+        while (CardInserted()) std::this_thread::yield();
+        other.Release();
+        EXPECT_TRUE(rig->WaitCardPresent(0, false, std::chrono::seconds(15))) << "the pull did not happen";
+        phase = pulled::kOut;
+        EXPECT_TRUE(AwaitCalls(journal, pulled::kOut, journal.Fewest(pulled::kOut), 3));
+        other.Check("round " + std::to_string(round));
+        EXPECT_TRUE(EndPhase(journal, phase));
+        rig->InsertCard();
+        phase = pulled::kBack;
+        EXPECT_TRUE(AwaitCalls(journal, pulled::kBack, journal.Fewest(pulled::kBack), 3));
+        EXPECT_TRUE(EndPhase(journal, phase));
+        phase = pulled::kIn;
+    }
+    stop = true;
+    for (std::thread& worker : workers) worker.join();
+
+    int shown = 0;
+    for (const pulled::Answer& answer : journal.Answers()) {
+        bool sound = pulled::kSoundAnswers.count(answer.rv) != 0;
+        if (answer.phase == pulled::kOut) sound = sound && answer.rv != CKR_OK;
+        if (answer.phase == pulled::kBack && answer.call != "C_Login") sound = answer.rv == CKR_OK;
+        if (!sound && shown++ < 12) ADD_FAILURE() << pulled::Describe(answer);
+    }
+    EXPECT_EQ(shown, 0) << "answers that do not fit the card's state";
 }
 
 }  // namespace
