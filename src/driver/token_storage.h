@@ -225,6 +225,12 @@ public:
 
     // On-token object store (token_storage_store.cpp).
     void WriteDataFileM(long fileId, const tru::Buffer& value);
+    // A new value for the data file of the object filed with these files, written so that the
+    // token holds the old value or the new one at every step: into a free file, then the
+    // object's index record is switched to it, then the old file is deleted. Returns the file
+    // now holding the value (the same one for an object not filed yet, written in place).
+    // CKR_OBJECT_HANDLE_INVALID when no record names the files.
+    long RewriteDataFileM(long dataFile, long attributeFile, const tru::Buffer& value);
     std::shared_ptr<tru::Buffer> ReadDataFileM(long fileId);
     void WriteAttributeFile(long fileId, const storage::Attribute* records, unsigned count);
     // Throws MissingStoreFile when the file is missing and its ID is not reserved.
@@ -301,6 +307,8 @@ private:
     bool ReadSerialQuiet(tru::Buffer& serial);
     uint32_t VersionWord();
     void SaveTokenDataRevision();
+    // likelyMissing: the file is normally not there yet (a new or free ID).
+    void WriteDataFileInt(long fileId, const tru::Buffer& value, bool likelyMissing);
     uint32_t ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
                        std::vector<storage::IndexFileRecord>& records, bool createHeader);
 

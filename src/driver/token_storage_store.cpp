@@ -52,25 +52,64 @@ void TokenStorage::WriteDataFileM(long fileId, const tru::Buffer& value)
 {
     BusyGuard guard(*this, "WriteDataFileM");
     OpenDevSessionInt();
+    WriteDataFileInt(fileId, value, indexCache_.IsReserved(fileId));
+}
+
+void TokenStorage::WriteDataFileInt(long fileId, const tru::Buffer& value, bool likelyMissing)
+{
     if (value.Size() > 0xFFFF) {
         throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID,
                               "Size " + std::to_string(value.Size()) + " too big for unsigned short");
     }
     vdk::SafeBuffer image;
     StoreFile::BuildDataFile(value, image);
-    // A file cannot shrink: a non-empty one is made anew. The file of a reserved ID is normally
+    // A file cannot shrink: a non-empty one is made anew. The file of a new ID is normally
     // missing: created straight away, measured only when it is left over.
-    const bool reserved = indexCache_.IsReserved(fileId);
-    if (reserved && CreateNewFileD(fileId)) {
+    if (likelyMissing && CreateNewFileD(fileId)) {
         // new and empty
     } else if (GetFileSizeD(fileId) != 0) {
         DeleteObjectD(fileId);
         CreateFileD(fileId, TokenObject);
-    } else if (!reserved && !IsFileExistsD(fileId)) {
+    } else if (!likelyMissing && !IsFileExistsD(fileId)) {
         CreateFileD(fileId, TokenObject);
     }
     WriteFileD(fileId, 0, image.Data(), image.Size());
     indexCache_.SetChanged();
+}
+
+long TokenStorage::RewriteDataFileM(long dataFile, long attributeFile, const tru::Buffer& value)
+{
+    BusyGuard guard(*this, "RewriteDataFileM");
+    OpenDevSessionInt();
+    if (indexCache_.IsReserved(dataFile)) {
+        // Not filed yet: no record names the file.
+        WriteDataFileInt(dataFile, value, true);
+        return dataFile;
+    }
+    const long indexFile = IndexOfObjectFile(dataFile);
+    tru::BufferDynamic file;
+    std::vector<storage::IndexFileRecord> records;
+    ReadIndex(indexFile, "RewriteDataFileM", file, records, false);
+    const auto record = std::find_if(records.begin(), records.end(), [&](const storage::IndexFileRecord& r) {
+        return r.itemType != ItemFree && r.objectFile == dataFile && r.attributeFile == attributeFile;
+    });
+    if (record == records.end()) {
+        throw zrck::Exception(CKR_OBJECT_HANDLE_INVALID);  // removed by another process
+    }
+    // The old value stays until the record names the new file: one 6-byte write switches it.
+    const long fresh = GetFreeFileID(dataFile < fileid::kPrivateFirst ? PublicObject : PrivateObject);
+    WriteDataFileInt(fresh, value, true);
+    uint8_t bytes[storage::kIndexRecordSize];
+    StoreFile::PutIndexRecord(bytes, {record->itemType, static_cast<uint16_t>(fresh), record->attributeFile});
+    const uint32_t offset =
+        StoreFile::kHeaderSize + static_cast<uint32_t>(record - records.begin()) * storage::kIndexRecordSize;
+    WriteFileD(indexFile, offset, bytes, sizeof(bytes));
+    try {
+        DeleteObjectD(dataFile);
+    } catch (const zrck::Exception&) {
+        // Left over, named by no record: its ID is free and the next object's write replaces it.
+    }
+    return fresh;
 }
 
 std::shared_ptr<tru::Buffer> TokenStorage::ReadDataFileM(long fileId)
