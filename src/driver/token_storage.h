@@ -23,8 +23,9 @@
 
 namespace qel {
 
-// An attribute file that an index record names is gone (a deletion was interrupted): the record
-// is broken and names no object.
+// A store file that an object needs is gone: an attribute file named by an index record (a
+// deletion was interrupted: the record is broken and names no object), or the data file of an
+// object that another process changed or removed since it was read.
 class MissingStoreFile : public zrck::Exception {
 public:
     explicit MissingStoreFile(long fileId)
@@ -231,6 +232,7 @@ public:
     // now holding the value (the same one for an object not filed yet, written in place).
     // CKR_OBJECT_HANDLE_INVALID when no record names the files.
     long RewriteDataFileM(long dataFile, long attributeFile, const tru::Buffer& value);
+    // Throws MissingStoreFile when the file is missing.
     std::shared_ptr<tru::Buffer> ReadDataFileM(long fileId);
     void WriteAttributeFile(long fileId, const storage::Attribute* records, unsigned count);
     // Throws MissingStoreFile when the file is missing and its ID is not reserved.

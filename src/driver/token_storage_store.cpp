@@ -117,7 +117,11 @@ std::shared_ptr<tru::Buffer> TokenStorage::ReadDataFileM(long fileId)
     BusyGuard guard(*this, "ReadDataFileM");
     OpenDevSessionInt();
     vdk::SafeBuffer file;
-    ReadFileD(fileId, file);
+    if (!ReadWholeFileD(fileId, file)) {
+        // Every filed object has its data file: one that is gone was freed after the object's
+        // record stopped naming it (the object was changed or removed by another process).
+        throw MissingStoreFile(fileId);
+    }
     if (file.Empty()) {
         return std::make_shared<vdk::SafeBuffer>();
     }
