@@ -184,11 +184,13 @@ TEST_F(InterruptedChangeRig, CreateCutAtEveryCommandLeavesTheWholeObjectOrNothin
 
 // One attribute change of a token object whose value lives in a data file: the change itself
 // rewrites the value, or changes the label after the value was read (so that the value is in
-// memory when the object's files are written again).
+// memory when the object's files are written again). A certificate's subject may make its
+// attribute file longer than one write command carries.
 struct ValueRewrite {
     const char* name;
     CK_OBJECT_CLASS objectClass;
     CK_ATTRIBUTE_TYPE changed;  // CKA_VALUE or CKA_LABEL
+    size_t subjectSize = 7;
 };
 
 void PrintTo(const ValueRewrite& rewrite, std::ostream* out) { *out << rewrite.name; }
@@ -213,7 +215,7 @@ protected:
         CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
         CK_CERTIFICATE_TYPE x509 = CKC_X_509;
         CK_KEY_TYPE des3 = CKK_DES3;
-        static const char subject[] = "subject";
+        const std::string subject = Subject();
         std::vector<CK_ATTRIBUTE> attributes = {
             {CKA_CLASS, &objectClass, sizeof objectClass},
             {CKA_TOKEN, &yes, sizeof yes},
@@ -221,7 +223,7 @@ protected:
             {CKA_VALUE, const_cast<char*>(state.value.data()), state.value.size()}};
         if (objectClass == CKO_CERTIFICATE) {
             attributes.push_back({CKA_CERTIFICATE_TYPE, &x509, sizeof x509});
-            attributes.push_back({CKA_SUBJECT, const_cast<char*>(subject), sizeof subject - 1});
+            attributes.push_back({CKA_SUBJECT, const_cast<char*>(subject.data()), subject.size()});
         } else if (objectClass == CKO_SECRET_KEY) {
             attributes.push_back({CKA_KEY_TYPE, &des3, sizeof des3});
             attributes.push_back({CKA_SENSITIVE, &no, sizeof no});
@@ -242,8 +244,22 @@ protected:
         return p11->C_SetAttributeValue(session, object, &change, 1);
     }
 
+    std::string Subject() const
+    {
+        std::string subject(GetParam().subjectSize, 's');
+        for (size_t i = 0; i < subject.size(); ++i) subject[i] = static_cast<char>('a' + i % 26);
+        return subject;
+    }
+
+    // Label and value; a certificate's subject must read back whole.
     State Read(CK_OBJECT_HANDLE object)
     {
+        if (GetParam().objectClass == CKO_CERTIFICATE) {
+            std::string subject(GetParam().subjectSize + 1, '\0');
+            CK_ATTRIBUTE read{CKA_SUBJECT, &subject[0], subject.size()};
+            EXPECT_EQ(p11->C_GetAttributeValue(session, object, &read, 1), CKR_OK);
+            EXPECT_EQ(subject.substr(0, read.ulValueLen), Subject());
+        }
         char label[64], value[64];
         CK_ATTRIBUTE read[] = {{CKA_LABEL, label, sizeof label}, {CKA_VALUE, value, sizeof value}};
         EXPECT_EQ(p11->C_GetAttributeValue(session, object, read, 2), CKR_OK);
@@ -299,6 +315,8 @@ INSTANTIATE_TEST_SUITE_P(Objects, InterruptedValueRewriteRig,
                          ::testing::Values(ValueRewrite{"DataObjectValue", CKO_DATA, CKA_VALUE},
                                            ValueRewrite{"DataObjectLabelAfterValueRead", CKO_DATA, CKA_LABEL},
                                            ValueRewrite{"CertificateLabelAfterValueRead", CKO_CERTIFICATE, CKA_LABEL},
+                                           ValueRewrite{"CertificateLabelOfLongAttributeFile", CKO_CERTIFICATE,
+                                                        CKA_LABEL, 400},
                                            ValueRewrite{"Des3KeyLabelAfterValueRead", CKO_SECRET_KEY, CKA_LABEL}),
                          [](const ::testing::TestParamInfo<ValueRewrite>& info) { return info.param.name; });
 
