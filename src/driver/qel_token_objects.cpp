@@ -320,10 +320,14 @@ void Token::SetDirty(zrck::TokObject* object, zrck::AttributeTemplate*) {
     auto* stored = dynamic_cast<TokenStoredObject*>(object);
     if (stored == nullptr) return;
     const long objectFile = stored->GetObjectFile();
+    const long attributeFile = stored->GetAttributeFile();
     stored->StoreAttributes();
-    if (objectFile != 0 && objectFile == stored->GetObjectFile()) return;
-    // New files, or a value moved to a new data file: index the object under them at once, so
-    // a re-read of the index finds it instead of adding a twin.
+    stored->SetAttributeFile(storage_->TakeMovedAttributeFile(stored->GetAttributeFile()));
+    if (objectFile != 0 && objectFile == stored->GetObjectFile() && attributeFile == stored->GetAttributeFile()) {
+        return;
+    }
+    // New files, or files replaced by new ones: index the object under them at once, so a
+    // re-read of the index finds it instead of adding a twin.
     if (objectFile != 0) {
         // Listings read before the move must not bring the old files back as an object.
         removals_.Note(stored->GetStorageID());
