@@ -19,6 +19,7 @@ void Assign(vdk::SafeBuffer& target, const tru::Buffer& source)
 
 void LazyData::AssignStorageParams(long fileId)
 {
+    if (fileId != fileId_) inFile_ = false;
     fileId_ = fileId;
     loaded_ = false;
 }
@@ -27,10 +28,12 @@ void LazyData::SetData(const tru::Buffer& data)
 {
     Assign(value_, data);
     set_ = true;
+    inFile_ = false;
 }
 
 void LazyData::RefreshData(const LazyData& other)
 {
+    inFile_ = false;
     if (!other.loaded_ && !other.set_) {
         loaded_ = false;
         set_ = false;
@@ -44,6 +47,7 @@ void LazyData::RefreshData(const LazyData& other)
 void LazyData::CopyData(LazyData& other, TokenStorage* storage)
 {
     other.GetData(storage);
+    inFile_ = false;
     if (!other.loaded_ && !other.set_) {
         // An unbound twin has no value anywhere.
         loaded_ = false;
@@ -66,6 +70,7 @@ void LazyData::Reload(TokenStorage* storage)
     const std::shared_ptr<tru::Buffer> data = storage->ReadDataFileM(fileId_);
     Assign(value_, *data);
     loaded_ = true;
+    inFile_ = true;
 }
 
 const tru::Buffer& LazyData::GetData(TokenStorage* storage)
@@ -78,10 +83,24 @@ const tru::Buffer& LazyData::GetData(TokenStorage* storage)
 
 void LazyData::Store(TokenStorage& storage, long fileId, Rebind rebind)
 {
-    if (!loaded_ && !set_) return;
+    if ((!loaded_ && !set_) || (inFile_ && fileId_ == fileId)) return;
     // Written before it is bound: a failed write leaves the value as it was.
     storage.WriteDataFileM(fileId, value_);
     if (rebind == Rebind::Always || fileId_ != fileId) AssignStorageParams(fileId);
+    inFile_ = true;
+}
+
+long LazyData::StoreReplacing(TokenStorage& storage, long fileId, long attributeFile)
+{
+    if (!loaded_ && !set_) {
+        if (!storage.GetIndexCache().IsReserved(fileId)) return fileId;
+        SetData(tru::Buffer());
+    }
+    if (inFile_ && fileId_ == fileId) return fileId;
+    const long written = storage.RewriteDataFileM(fileId, attributeFile, value_);
+    AssignStorageParams(written);
+    inFile_ = true;
+    return written;
 }
 
 }  // namespace qel

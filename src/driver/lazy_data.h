@@ -31,10 +31,15 @@ public:
     // The value, read first unless it is in memory or bound to no file.
     const tru::Buffer& GetData(TokenStorage* storage);
     // A value in memory (loaded or set) is written to the data file and then bound to it;
-    // otherwise nothing happens. Binding marks a loaded value unread, except with KeepLoaded
-    // when the value is bound to that file already.
+    // otherwise, or when that file holds it already, nothing happens. Binding marks a loaded
+    // value unread, except with KeepLoaded when the value is bound to that file already.
     enum class Rebind { Always, KeepLoaded };
     void Store(TokenStorage& storage, long fileId, Rebind rebind = Rebind::Always);
+    // As Store, for a value that may change after its object was filed with these files: the
+    // file is replaced, never rewritten (TokenStorage::RewriteDataFileM). An unread, unset value
+    // of an object not filed yet is written empty, so every filed object has its data file.
+    // Returns the object's data file from now on.
+    long StoreReplacing(TokenStorage& storage, long fileId, long attributeFile);
 
     long GetFileId() const { return fileId_; }
     bool IsLoaded() const { return loaded_; }
@@ -44,6 +49,8 @@ private:
     long fileId_ = 0;
     bool loaded_ = false;
     bool set_ = false;
+    // The value is what the bound file holds: written there or read from it.
+    bool inFile_ = false;
     vdk::SafeBuffer value_;
 };
 

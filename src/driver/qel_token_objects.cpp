@@ -319,15 +319,23 @@ void Token::SetDirty(zrck::TokObject* object, zrck::AttributeTemplate*) {
     if (object == nullptr || object->GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) return;
     auto* stored = dynamic_cast<TokenStoredObject*>(object);
     if (stored == nullptr) return;
-    const bool hadFiles = stored->GetObjectFile() != 0;
+    const long objectFile = stored->GetObjectFile();
+    const long attributeFile = stored->GetAttributeFile();
     stored->StoreAttributes();
-    if (!hadFiles) {
-        // New files: index the object under them at once, so a re-read of the index finds it
-        // instead of adding a twin.
-        stored->SetStorageID(static_cast<uint32_t>(stored->GetAttributeFile()) << 16 |
-                             static_cast<uint32_t>(stored->GetObjectFile()));
-        if (object->GetHandle() != 0) slot_->RegisterObject(*object);
+    stored->SetAttributeFile(storage_->TakeMovedAttributeFile(stored->GetAttributeFile()));
+    if (objectFile != 0 && objectFile == stored->GetObjectFile() && attributeFile == stored->GetAttributeFile()) {
+        return;
     }
+    // New files, or files replaced by new ones: index the object under them at once, so a
+    // re-read of the index finds it instead of adding a twin.
+    if (objectFile != 0) {
+        // Listings read before the move must not bring the old files back as an object.
+        removals_.Note(stored->GetStorageID());
+        slot_->UnregisterObject(*object);
+    }
+    stored->SetStorageID(static_cast<uint32_t>(stored->GetAttributeFile()) << 16 |
+                         static_cast<uint32_t>(stored->GetObjectFile()));
+    if (object->GetHandle() != 0) slot_->RegisterObject(*object);
 }
 
 void Token::DeleteObject(TokenStoredObject* stored) {

@@ -23,7 +23,7 @@ CK_ULONG TokData::GetObjectSize() { return GetStorageSize(StoredObjectUtl::Stora
 void TokData::StoreAttributes() {
     TokenStorage* storage = StoredObjectUtl::StorageOf(*this);
     StoredObjectUtl::ReserveFilesIfNone(*this, *this, DATA);
-    value_.Store(*storage, GetObjectFile());
+    SetObjectFile(value_.StoreReplacing(*storage, GetObjectFile(), GetAttributeFile()));
     StoredRecords records;
     records.AddU32(tokattr::kFlags, StoredObjectUtl::StorageFlags(*this));
     records.AddIfAny(CKA_LABEL, GetLabelStored());

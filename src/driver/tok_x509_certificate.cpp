@@ -40,7 +40,7 @@ CK_ULONG TokX509Certificate::GetObjectSize() { return GetStorageSize(StoredObjec
 void TokX509Certificate::StoreAttributes() {
     TokenStorage* storage = StoredObjectUtl::StorageOf(*this);
     StoredObjectUtl::ReserveFilesIfNone(*this, *this, CERTIFICATE);
-    value_.Store(*storage, GetObjectFile());
+    SetObjectFile(value_.StoreReplacing(*storage, GetObjectFile(), GetAttributeFile()));
     StoredRecords records;
     records.AddU32(tokattr::kFlags, StoredObjectUtl::StorageFlags(*this) |
                                         StoredObjectUtl::FlagWord({{trusted_ != CK_FALSE, 2}}));

@@ -116,6 +116,7 @@ TokenStorage::GlobalBusyGuard::GlobalBusyGuard(TokenStorage& storage, const char
     storage.indexCache_.ClearReserve();
     if (storage_.globalDepth_++ == 0) {
         storage_.indexImages_.clear();
+        storage_.movedAttributeFiles_.clear();
     }
 }
 

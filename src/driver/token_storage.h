@@ -24,8 +24,9 @@
 
 namespace qel {
 
-// An attribute file that an index record names is gone (a deletion was interrupted): the record
-// is broken and names no object.
+// A store file that an object needs is gone: an attribute file named by an index record (a
+// deletion was interrupted: the record is broken and names no object), or the data file of an
+// object that another process changed or removed since it was read.
 class MissingStoreFile : public zrck::Exception {
 public:
     explicit MissingStoreFile(long fileId)
@@ -233,8 +234,20 @@ public:
 
     // On-token object store (token_storage_store.cpp).
     void WriteDataFileM(long fileId, const tru::Buffer& value);
+    // A new value for the data file of the object filed with these files, written so that the
+    // token holds the old value or the new one at every step: into a free file, then the
+    // object's index record is switched to it, then the old file is deleted. Returns the file
+    // now holding the value (the same one for an object not filed yet, written in place).
+    // CKR_OBJECT_HANDLE_INVALID when no record names the files.
+    long RewriteDataFileM(long dataFile, long attributeFile, const tru::Buffer& value);
+    // Throws MissingStoreFile when the file is missing.
     std::shared_ptr<tru::Buffer> ReadDataFileM(long fileId);
+    // A filed object's attribute file longer than one write command is replaced as
+    // RewriteDataFileM replaces a data file; the object learns its new file from
+    // TakeMovedAttributeFile.
     void WriteAttributeFile(long fileId, const storage::Attribute* records, unsigned count);
+    // The file that replaced this attribute file in the running call, or the same ID.
+    long TakeMovedAttributeFile(long attributeFile);
     // Throws MissingStoreFile when the file is missing and its ID is not reserved.
     unsigned ReadAttributeFile(long fileId, std::vector<storage::AttributeBuff>& list);
     // A record found broken by a listing; freed, with its remaining file, when this storage
@@ -309,6 +322,12 @@ private:
     bool ReadSerialQuiet(tru::Buffer& serial);
     uint32_t VersionWord();
     void SaveTokenDataRevision();
+    // Writes the image into a free file and switches the index record that names fileId (as
+    // data file with that attribute file, or as attribute file when attributeFile is 0) to it,
+    // then deletes fileId. Returns the new file; 0, writing nothing, when no record names it.
+    long ReplaceFiledFileInt(long fileId, long attributeFile, const tru::Buffer& image);
+    // likelyMissing: the file is normally not there yet (a new or free ID).
+    void WriteDataFileInt(long fileId, const tru::Buffer& value, bool likelyMissing);
     uint32_t ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
                        std::vector<storage::IndexFileRecord>& records);
 
@@ -340,6 +359,8 @@ private:
     unsigned globalDepth_ = 0;
     std::map<long, std::vector<uint8_t>> indexImages_;
     std::vector<storage::IndexFileRecord> brokenRecords_;
+    // Attribute files replaced in the running object-changing call: old ID -> new ID.
+    std::map<long, long> movedAttributeFiles_;
     uint8_t session_[kDeviceSessionSize] = {};
     bool sessionOpen_ = false;
     std::unique_ptr<ZrPlinqToken> device_;

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "ckbase/exception.h"
+#include "device/zr_scard.h"
 #include "driver/store_file.h"
 #include "driver/token_storage_internal.h"
 #include "support/vdk_exception.h"
@@ -38,6 +39,15 @@ long IndexOfObjectFile(long objectFile)
     return objectFile < fileid::kPrivateFirst ? fileid::kPublicIndex : fileid::kPrivateIndex;
 }
 
+void DataFileImage(const tru::Buffer& value, vdk::SafeBuffer& image)
+{
+    if (value.Size() > 0xFFFF) {
+        throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID,
+                              "Size " + std::to_string(value.Size()) + " too big for unsigned short");
+    }
+    StoreFile::BuildDataFile(value, image);
+}
+
 // Item types of the private and public key of a key pair.
 struct PairTypes {
     uint16_t privateType;
@@ -52,25 +62,91 @@ void TokenStorage::WriteDataFileM(long fileId, const tru::Buffer& value)
 {
     BusyGuard guard(*this, "WriteDataFileM");
     OpenDevSessionInt();
-    if (value.Size() > 0xFFFF) {
-        throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID,
-                              "Size " + std::to_string(value.Size()) + " too big for unsigned short");
-    }
+    WriteDataFileInt(fileId, value, indexCache_.IsReserved(fileId));
+}
+
+void TokenStorage::WriteDataFileInt(long fileId, const tru::Buffer& value, bool likelyMissing)
+{
     vdk::SafeBuffer image;
-    StoreFile::BuildDataFile(value, image);
-    // A file cannot shrink: a non-empty one is made anew. The file of a reserved ID is normally
+    DataFileImage(value, image);
+    // A file cannot shrink: a non-empty one is made anew. The file of a new ID is normally
     // missing: created straight away, measured only when it is left over.
-    const bool reserved = indexCache_.IsReserved(fileId);
-    if (reserved && CreateNewFileD(fileId)) {
+    if (likelyMissing && CreateNewFileD(fileId)) {
         // new and empty
     } else if (GetFileSizeD(fileId) != 0) {
         DeleteObjectD(fileId);
         CreateFileD(fileId, TokenObject);
-    } else if (!reserved && !IsFileExistsD(fileId)) {
+    } else if (!likelyMissing && !IsFileExistsD(fileId)) {
         CreateFileD(fileId, TokenObject);
     }
     WriteFileD(fileId, 0, image.Data(), image.Size());
     indexCache_.SetChanged();
+}
+
+long TokenStorage::RewriteDataFileM(long dataFile, long attributeFile, const tru::Buffer& value)
+{
+    BusyGuard guard(*this, "RewriteDataFileM");
+    OpenDevSessionInt();
+    if (indexCache_.IsReserved(dataFile)) {
+        // Not filed yet: no record names the file.
+        WriteDataFileInt(dataFile, value, true);
+        return dataFile;
+    }
+    vdk::SafeBuffer image;
+    DataFileImage(value, image);
+    const long written = ReplaceFiledFileInt(dataFile, attributeFile, image);
+    if (written == 0) {
+        throw zrck::Exception(CKR_OBJECT_HANDLE_INVALID);  // removed by another process
+    }
+    return written;
+}
+
+long TokenStorage::ReplaceFiledFileInt(long fileId, long attributeFile, const tru::Buffer& image)
+{
+    const long indexFile = IndexOfObjectFile(fileId);
+    tru::BufferDynamic file;
+    std::vector<storage::IndexFileRecord> records;
+    ReadIndex(indexFile, "ReplaceFiledFile", file, records, false);
+    const bool isData = attributeFile != 0;
+    const auto record = std::find_if(records.begin(), records.end(), [&](const storage::IndexFileRecord& r) {
+        return r.itemType != ItemFree &&
+               (isData ? r.objectFile == fileId && r.attributeFile == attributeFile : r.attributeFile == fileId);
+    });
+    if (record == records.end()) {
+        return 0;
+    }
+    // The old file stays whole until the record names the new one: one 6-byte write switches it.
+    const long fresh = GetFreeFileID(fileId < fileid::kPrivateFirst ? PublicObject : PrivateObject);
+    if (!CreateNewFileD(fresh) && GetFileSizeD(fresh) != 0) {
+        DeleteObjectD(fresh);  // left over, named by no record
+        CreateFileD(fresh, TokenObject);
+    }
+    WriteFileD(fresh, 0, image.Data(), image.Size());
+    storage::IndexFileRecord switched = *record;
+    (isData ? switched.objectFile : switched.attributeFile) = static_cast<uint16_t>(fresh);
+    uint8_t bytes[storage::kIndexRecordSize];
+    StoreFile::PutIndexRecord(bytes, switched);
+    const uint32_t offset =
+        StoreFile::kHeaderSize + static_cast<uint32_t>(record - records.begin()) * storage::kIndexRecordSize;
+    WriteFileD(indexFile, offset, bytes, sizeof(bytes));
+    indexCache_.SetChanged();
+    try {
+        DeleteObjectD(fileId);
+    } catch (const zrck::Exception&) {
+        // Left over, named by no record: its ID is free and the next object's write replaces it.
+    }
+    return fresh;
+}
+
+long TokenStorage::TakeMovedAttributeFile(long attributeFile)
+{
+    const auto moved = movedAttributeFiles_.find(attributeFile);
+    if (moved == movedAttributeFiles_.end()) {
+        return attributeFile;
+    }
+    const long now = moved->second;
+    movedAttributeFiles_.erase(moved);
+    return now;
 }
 
 std::shared_ptr<tru::Buffer> TokenStorage::ReadDataFileM(long fileId)
@@ -78,7 +154,11 @@ std::shared_ptr<tru::Buffer> TokenStorage::ReadDataFileM(long fileId)
     BusyGuard guard(*this, "ReadDataFileM");
     OpenDevSessionInt();
     vdk::SafeBuffer file;
-    ReadFileD(fileId, file);
+    if (!ReadWholeFileD(fileId, file)) {
+        // Every filed object has its data file: one that is gone was freed after the object's
+        // record stopped naming it (the object was changed or removed by another process).
+        throw MissingStoreFile(fileId);
+    }
     if (file.Empty()) {
         return std::make_shared<vdk::SafeBuffer>();
     }
@@ -94,9 +174,19 @@ void TokenStorage::WriteAttributeFile(long fileId, const storage::Attribute* rec
     } catch (const vdk::Exception& e) {
         throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID, e.what());
     }
-    // Written in place: zeros cover whatever an older, longer content left behind. The file of
-    // a reserved ID is normally missing: created, with no older content to measure.
-    const bool created = indexCache_.IsReserved(fileId) && CreateNewFileD(fileId);
+    const bool reserved = indexCache_.IsReserved(fileId);
+    if (!reserved && image.Size() > ZrSCard::kFileChunk) {
+        // More than one write command: a filed object's file is replaced, never written over.
+        const long fresh = ReplaceFiledFileInt(fileId, 0, image);
+        if (fresh != 0) {
+            movedAttributeFiles_[fileId] = fresh;
+            return;
+        }
+    }
+    // Written in place: zeros cover whatever an older, longer content left behind (the new
+    // header and content go in the first write command). The file of a reserved ID is normally
+    // missing: created, with no older content to measure.
+    const bool created = reserved && CreateNewFileD(fileId);
     const uint32_t oldSize = created ? 0 : GetFileSizeD(fileId);
     if (oldSize > kMaxDeviceOutput) {
         throw zrck::Exception(CKR_DEVICE_ERROR);

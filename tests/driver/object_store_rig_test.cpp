@@ -70,7 +70,7 @@ TEST_F(ObjectStoreRig, SmallObjectSetHasExactFileImages)
 
     EXPECT_EQ(storage->ReadDataFileM(1)->ToString(), "hello");
     EXPECT_TRUE(storage->ReadDataFileM(128)->Empty());
-    EXPECT_TRUE(storage->ReadDataFileM(77)->Empty()) << "a missing data file reads as empty";
+    EXPECT_CKR(storage->ReadDataFileM(77), CKR_OBJECT_HANDLE_INVALID);  // never an empty value
     std::vector<storage::AttributeBuff> attrs;
     EXPECT_EQ(storage->ReadAttributeFile(2, attrs), 2u);
     EXPECT_EQ(attrs[1].value->ToString(), "abc");

@@ -197,6 +197,55 @@ TEST_F(DriverRig, AnotherConnectionSeesCreationChangeAndDeletion) {
     EXPECT_TRUE(Search<qel::TokData>(*slot).empty());
 }
 
+// A data file goes only after no record names it; an object whose data file is gone reads as a
+// handle that no longer names an object, never as an empty value.
+TEST_F(DriverRig, AGoneDataFileNeverReadsAsAnEmptyValue) {
+    auto data = NewData("data");
+    data->SetValue(Text("first"));
+    Store(*slot, data);
+    Store(*slot, NewData("no value"));
+    other = OtherConnection();
+    auto unread = Search<qel::TokData>(*other);
+    ASSERT_EQ(unread.size(), 2u);
+    const auto stale = unread[0]->GetLabel().ToString() == "data" ? unread[0] : unread[1];
+    const auto valueless = unread[0] == stale ? unread[1] : unread[0];
+    EXPECT_TRUE(valueless->GetValue().Empty()) << "an object made without a value reads empty";
+
+    data->SetValue(Text("second, longer"));
+    Change(*slot, *data);
+    EXPECT_EQ(data->GetValue().ToString(), "second, longer");
+    try {
+        stale->GetValue();
+        ADD_FAILURE() << "the value another connection replaced read as \"" << stale->GetValue().ToString() << '"';
+    } catch (const zrck::Exception& e) {
+        EXPECT_EQ(e.GetCode(), static_cast<CK_RV>(CKR_OBJECT_HANDLE_INVALID));
+    }
+    auto fresh = Search<qel::TokData>(*other);
+    ASSERT_EQ(fresh.size(), 2u) << "the changed object is listed once";
+    for (const auto& object : fresh) {
+        EXPECT_EQ(object->GetValue().ToString(), object == valueless ? "" : "second, longer");
+    }
+
+    // A record whose data file was lost (by an older writer, or damage).
+    qel::TokenStorage& storage = *token->GetStorage();
+    {
+        qel::TokenStorage::GlobalBusyGuard guard(storage, "test");
+        storage.DeleteObjectD(data->GetObjectFile());
+    }
+    auto third = OtherConnection();
+    auto damaged = Search<qel::TokData>(*third);
+    ASSERT_EQ(damaged.size(), 2u);
+    for (const auto& object : damaged) {
+        if (object->GetLabel().ToString() != "data") continue;
+        try {
+            const std::string read = object->GetValue().ToString();
+            ADD_FAILURE() << "a lost data file read as \"" << read << '"';
+        } catch (const zrck::Exception& e) {
+            EXPECT_EQ(e.GetCode(), static_cast<CK_RV>(CKR_OBJECT_HANDLE_INVALID));
+        }
+    }
+}
+
 TEST_F(DriverRig, PrivateObjectsAppearAfterTheLogin) {
     Store(*slot, NewData("secret", true));
     other = OtherConnection();

@@ -1,6 +1,7 @@
 // A token object change cut short by a pulled card, at every command of it in turn: the library
 // started afresh (as a new process) finds the object whole or finds nothing, never an object
-// whose files are gone.
+// whose files are gone; an object whose stored value is rewritten keeps the old value or the
+// new one.
 #include <dlfcn.h>
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -179,5 +181,143 @@ TEST_F(InterruptedChangeRig, CreateCutAtEveryCommandLeavesTheWholeObjectOrNothin
     }
     EXPECT_EQ(WholeObjects(), std::vector<std::string>{"kept"});
 }
+
+// One attribute change of a token object whose value lives in a data file: the change itself
+// rewrites the value, or changes the label after the value was read (so that the value is in
+// memory when the object's files are written again). A certificate's subject may make its
+// attribute file longer than one write command carries.
+struct ValueRewrite {
+    const char* name;
+    CK_OBJECT_CLASS objectClass;
+    CK_ATTRIBUTE_TYPE changed;  // CKA_VALUE or CKA_LABEL
+    size_t subjectSize = 7;
+};
+
+void PrintTo(const ValueRewrite& rewrite, std::ostream* out) { *out << rewrite.name; }
+
+class InterruptedValueRewriteRig : public InterruptedChangeRig,
+                                   public ::testing::WithParamInterface<ValueRewrite> {
+protected:
+    struct State {
+        std::string label;
+        std::string value;
+        bool operator==(const State& other) const { return label == other.label && value == other.value; }
+        friend void PrintTo(const State& state, std::ostream* out)
+        {
+            *out << "label \"" << state.label << "\", value \"" << state.value << '"';
+        }
+    };
+
+    // The object in its first state; its value is read once when the change is a label change.
+    CK_OBJECT_HANDLE Make(const State& state)
+    {
+        CK_OBJECT_CLASS objectClass = GetParam().objectClass;
+        CK_BBOOL yes = CK_TRUE, no = CK_FALSE;
+        CK_CERTIFICATE_TYPE x509 = CKC_X_509;
+        CK_KEY_TYPE des3 = CKK_DES3;
+        const std::string subject = Subject();
+        std::vector<CK_ATTRIBUTE> attributes = {
+            {CKA_CLASS, &objectClass, sizeof objectClass},
+            {CKA_TOKEN, &yes, sizeof yes},
+            {CKA_LABEL, const_cast<char*>(state.label.data()), state.label.size()},
+            {CKA_VALUE, const_cast<char*>(state.value.data()), state.value.size()}};
+        if (objectClass == CKO_CERTIFICATE) {
+            attributes.push_back({CKA_CERTIFICATE_TYPE, &x509, sizeof x509});
+            attributes.push_back({CKA_SUBJECT, const_cast<char*>(subject.data()), subject.size()});
+        } else if (objectClass == CKO_SECRET_KEY) {
+            attributes.push_back({CKA_KEY_TYPE, &des3, sizeof des3});
+            attributes.push_back({CKA_SENSITIVE, &no, sizeof no});
+            attributes.push_back({CKA_EXTRACTABLE, &yes, sizeof yes});
+        }
+        CK_OBJECT_HANDLE object = 0;
+        EXPECT_EQ(p11->C_CreateObject(session, attributes.data(), attributes.size(), &object), CKR_OK);
+        if (GetParam().changed != CKA_VALUE) {
+            EXPECT_EQ(Read(object).value, state.value);
+        }
+        return object;
+    }
+
+    CK_RV Change(CK_OBJECT_HANDLE object, const State& to)
+    {
+        const std::string& text = GetParam().changed == CKA_VALUE ? to.value : to.label;
+        CK_ATTRIBUTE change{GetParam().changed, const_cast<char*>(text.data()), text.size()};
+        return p11->C_SetAttributeValue(session, object, &change, 1);
+    }
+
+    std::string Subject() const
+    {
+        std::string subject(GetParam().subjectSize, 's');
+        for (size_t i = 0; i < subject.size(); ++i) subject[i] = static_cast<char>('a' + i % 26);
+        return subject;
+    }
+
+    // Label and value; a certificate's subject must read back whole.
+    State Read(CK_OBJECT_HANDLE object)
+    {
+        if (GetParam().objectClass == CKO_CERTIFICATE) {
+            std::string subject(GetParam().subjectSize + 1, '\0');
+            CK_ATTRIBUTE read{CKA_SUBJECT, &subject[0], subject.size()};
+            EXPECT_EQ(p11->C_GetAttributeValue(session, object, &read, 1), CKR_OK);
+            EXPECT_EQ(subject.substr(0, read.ulValueLen), Subject());
+        }
+        char label[64], value[64];
+        CK_ATTRIBUTE read[] = {{CKA_LABEL, label, sizeof label}, {CKA_VALUE, value, sizeof value}};
+        EXPECT_EQ(p11->C_GetAttributeValue(session, object, read, 2), CKR_OK);
+        if (read[0].ulValueLen > sizeof label || read[1].ulValueLen > sizeof value) return State{"?", "?"};
+        return State{std::string(label, read[0].ulValueLen), std::string(value, read[1].ulValueLen)};
+    }
+
+    // The token objects of the case's class.
+    std::vector<CK_OBJECT_HANDLE> Found()
+    {
+        CK_OBJECT_CLASS objectClass = GetParam().objectClass;
+        CK_BBOOL yes = CK_TRUE;
+        CK_ATTRIBUTE filter[] = {{CKA_CLASS, &objectClass, sizeof objectClass}, {CKA_TOKEN, &yes, sizeof yes}};
+        std::vector<CK_OBJECT_HANDLE> found(16);
+        CK_ULONG count = 0;
+        EXPECT_EQ(p11->C_FindObjectsInit(session, filter, 2), CKR_OK);
+        EXPECT_EQ(p11->C_FindObjects(session, found.data(), found.size(), &count), CKR_OK);
+        EXPECT_EQ(p11->C_FindObjectsFinal(session), CKR_OK);
+        found.resize(count);
+        return found;
+    }
+};
+
+TEST_P(InterruptedValueRewriteRig, CutAtEveryCommandKeepsTheOldOrTheNewValue)
+{
+    // Lengths differ, so that the value's file cannot simply be written over. The key value
+    // keeps odd parity in every byte.
+    const State before{"before", GetParam().objectClass == CKO_SECRET_KEY ? std::string(24, 'n') : "old value"};
+    State after = before;
+    if (GetParam().changed == CKA_VALUE) {
+        after.value = "the new value, longer";
+    } else {
+        after.label = "after, relabelled";
+    }
+    Start();
+    const CK_OBJECT_HANDLE trial = Make(before);
+    const uint64_t commands = CommandsOf([&] { EXPECT_EQ(Change(trial, after), CKR_OK); });
+    EXPECT_EQ(Read(trial), after);
+    ASSERT_EQ(p11->C_DestroyObject(session, trial), CKR_OK);
+    for (unsigned k = 0; k < commands; ++k) {
+        SCOPED_TRACE("pulled after " + std::to_string(k) + " of " + std::to_string(commands) + " commands");
+        const CK_OBJECT_HANDLE object = Make(before);
+        PullDuring(k, [&] { Change(object, after); });
+        const std::vector<CK_OBJECT_HANDLE> found = Found();
+        ASSERT_EQ(found.size(), 1u);
+        const State read = Read(found[0]);
+        EXPECT_TRUE(read == before || read == after) << ::testing::PrintToString(read);
+        ASSERT_EQ(p11->C_DestroyObject(session, found[0]), CKR_OK);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Objects, InterruptedValueRewriteRig,
+                         ::testing::Values(ValueRewrite{"DataObjectValue", CKO_DATA, CKA_VALUE},
+                                           ValueRewrite{"DataObjectLabelAfterValueRead", CKO_DATA, CKA_LABEL},
+                                           ValueRewrite{"CertificateLabelAfterValueRead", CKO_CERTIFICATE, CKA_LABEL},
+                                           ValueRewrite{"CertificateLabelOfLongAttributeFile", CKO_CERTIFICATE,
+                                                        CKA_LABEL, 400},
+                                           ValueRewrite{"Des3KeyLabelAfterValueRead", CKO_SECRET_KEY, CKA_LABEL}),
+                         [](const ::testing::TestParamInfo<ValueRewrite>& info) { return info.param.name; });
 
 }  // namespace
