@@ -106,7 +106,7 @@ long TokenStorage::ReplaceFiledFileInt(long fileId, long attributeFile, const tr
     const long indexFile = IndexOfObjectFile(fileId);
     tru::BufferDynamic file;
     std::vector<storage::IndexFileRecord> records;
-    ReadIndex(indexFile, "ReplaceFiledFile", file, records, false);
+    ReadIndex(indexFile, "ReplaceFiledFile", file, records);
     const bool isData = attributeFile != 0;
     const auto record = std::find_if(records.begin(), records.end(), [&](const storage::IndexFileRecord& r) {
         return r.itemType != ItemFree &&
