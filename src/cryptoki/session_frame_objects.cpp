@@ -285,7 +285,9 @@ CK_RV SessionFrame::GetAttributes(CK_OBJECT_HANDLE handle, AttributeTemplate& at
         UnblockGuard guard(*slot, object);
         TokStorageObject* storage = StorageOf(*object);
         if (storage != nullptr && storage->IsPrivateObject() && !IsUserLogged(token)) return CKR_OBJECT_HANDLE_INVALID;
-        return object->GetAttributes(attributes);
+        CK_RV rv = CKR_OK;
+        token->UseObject(*object, CKR_OBJECT_HANDLE_INVALID, [&] { rv = object->GetAttributes(attributes); });
+        return rv;
     });
 }
 
@@ -298,9 +300,12 @@ CK_RV SessionFrame::UpdateAttributes(CK_OBJECT_HANDLE handle, AttributeTemplate&
         UnblockGuard guard(*slot, object);
         VerifyObjUpdateAllowed(*object, attributes);
         VerifyTokenAttr(attributes);
-        const CK_RV rv = object->UpdateAttributes(attributes);
-        TokStorageObject* storage = StorageOf(*object);
-        if (rv == CKR_OK && storage != nullptr && storage->IsTokenObject()) token->SetDirty(object.get(), &attributes);
+        CK_RV rv = CKR_OK;
+        token->UseObject(*object, CKR_OBJECT_HANDLE_INVALID, [&] {
+            rv = object->UpdateAttributes(attributes);
+            TokStorageObject* storage = StorageOf(*object);
+            if (rv == CKR_OK && storage != nullptr && storage->IsTokenObject()) token->SetDirty(object.get(), &attributes);
+        });
         return rv;
     });
 }
@@ -316,7 +321,9 @@ CK_ULONG SessionFrame::GetObjectSize(CK_OBJECT_HANDLE handle) {
         if (storage == nullptr || (storage->IsPrivateObject() && !IsUserLogged(token))) {
             throw Exception(CKR_OBJECT_HANDLE_INVALID);
         }
-        return storage->GetObjectSize();
+        CK_ULONG size = 0;
+        token->UseObject(*object, CKR_OBJECT_HANDLE_INVALID, [&] { size = storage->GetObjectSize(); });
+        return size;
     });
 }
 

@@ -102,6 +102,10 @@ public:
     void CalculateMark(const tru::Buffer& data, tru::BufferDynamic& mark) override;
     virtual void SetUserPinInitialized(bool initialized) = 0;
     virtual void DestroyAllObjects() = 0;
+    // Runs body as a use of the object's token-held state. A token whose objects other processes
+    // may change checks first that the object still is the one its handle was given for (else
+    // throws `invalid`), in one token transaction with what body sends.
+    virtual void UseObject(TokObject& object, CK_RV invalid, const std::function<void()>& body);
 
     Slot* GetSlot() const { return mpSlot; }
     bool IsSOLogged() const override { return mSOLogged.load(); }

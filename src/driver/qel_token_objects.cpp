@@ -205,11 +205,21 @@ std::shared_ptr<zrck::TokObject> Token::ReadObject(const storage::IndexFileRecor
 
 void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
     if (!storage_) return;
+    // One object read from the token, and whether its attribute file differs from what this
+    // process last read or wrote there (another process changed or replaced the object).
+    struct Read {
+        uint32_t storageId;
+        std::shared_ptr<zrck::TokObject> object;
+        bool changed;
+    };
     // Read under the storage guard, then match with the registry without it: a search holds
     // the registry lock while objects read their values from the storage.
-    std::vector<std::pair<uint32_t, std::shared_ptr<zrck::TokObject>>> read;
+    std::vector<Read> read;
     bool publicRefreshed = false;
     bool privateRefreshed = false;
+    // Revision steps that the differences found must explain; none when they cannot be counted.
+    bool counted = false;
+    uint32_t steps = 0;
     CK_RV privateFailure = CKR_OK;
     std::unique_ptr<RemovalLog::Reading> reading;
     {
@@ -217,6 +227,8 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
         reading = std::make_unique<RemovalLog::Reading>(removals_);
         const bool changed = storage_->IsTokenDataChangedM();
         const uint32_t revision = storage_->GetTokenDataRevision();
+        const bool bothListedBefore = publicListed_ && privateListed_ && publicListRevision_ == privateListRevision_;
+        const uint32_t base = publicListRevision_;
         std::vector<storage::IndexFileRecord> records;
         if (!publicListed_ || changed || publicListRevision_ != revision) {
             storage_->ListObjectsM(PublicObject, 0, records);
@@ -240,17 +252,45 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
                 }
             }
         }
+        // Each change through the library moves the revision by one. Only when both indexes were
+        // seen at one revision and are listed now can the steps since be counted; a first change
+        // (0 becomes a random value) cannot.
+        if (bothListedBefore && publicRefreshed && privateRefreshed && base != 0 && revision != base) {
+            counted = true;
+            steps = revision - base;
+            steps = steps > ownSteps_ ? steps - ownSteps_ : 0;
+        }
+        if (publicRefreshed || privateRefreshed) ownSteps_ = 0;
         for (const storage::IndexFileRecord& record : records) {
             if (record.itemType == TOKEN_DATA) continue;
+            uint64_t before = 0;
+            const bool known = storage_->KnownAttributeDigest(record.attributeFile, before);
             std::shared_ptr<zrck::TokObject> created = ReadObject(record);
-            if (created) read.emplace_back(static_cast<uint32_t>(record.attributeFile) << 16 | record.objectFile, created);
+            if (!created) continue;
+            uint64_t after = 0;
+            const bool changed =
+                known && (!storage_->KnownAttributeDigest(record.attributeFile, after) || after != before);
+            read.push_back({static_cast<uint32_t>(record.attributeFile) << 16 | static_cast<uint32_t>(record.objectFile),
+                            created, changed});
         }
     }
 
+    // The same object: same class, attribute file unchanged. Anything else at a storage ID is a
+    // new object under a new handle; the old handle stops naming anything.
+    auto sameObject = [](zrck::TokObject& existing, const Read& fresh) {
+        return !fresh.changed && existing.GetClass() == fresh.object->GetClass() &&
+               std::strcmp(existing.GetObjectClassName(), fresh.object->GetObjectClassName()) == 0;
+    };
+    auto replace = [&](zrck::TokObject& existing, const Read& fresh) {
+        existing.SetLifeTime(kNoLifeTime);
+        slot_->DeleteSlotMemoryObject(existing.GetHandle());
+        return slot_->AddObject(fresh.object);
+    };
     std::set<CK_OBJECT_HANDLE> kept;
-    for (auto& entry : read) {
-        std::shared_ptr<zrck::TokObject>& created = entry.second;
-        zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry.first);
+    std::vector<const Read*> matched;
+    uint32_t explained = 0;
+    for (const Read& entry : read) {
+        zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry.storageId);
         struct Release {
             Slot& slot;
             zrck::TokObjectPtr& object;
@@ -259,19 +299,18 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
         if (!existing) {
             // An object whose deletion is under way still holds its ID, and one removed since
             // the index was read is gone: neither comes back from this listing as a twin.
-            if (slot_->HoldsStorageId(entry.first) || reading->Removed(entry.first)) continue;
-            kept.insert(slot_->AddObject(created));
-        } else if (existing->GetClass() == created->GetClass() &&
-                   std::strcmp(existing->GetObjectClassName(), created->GetObjectClassName()) == 0) {
+            if (slot_->HoldsStorageId(entry.storageId) || reading->Removed(entry.storageId)) continue;
+            kept.insert(slot_->AddObject(entry.object));
+            ++explained;
+        } else if (sameObject(*existing, entry)) {
             kept.insert(existing->GetHandle());
+            matched.push_back(&entry);
             auto* current = dynamic_cast<TokenStoredObject*>(existing.get());
-            auto* fresh = dynamic_cast<TokenStoredObject*>(created.get());
+            auto* fresh = dynamic_cast<TokenStoredObject*>(entry.object.get());
             if (current != nullptr && fresh != nullptr) current->RefreshFrom(*fresh);
         } else {
-            // The storage ID now holds another kind of object.
-            existing->SetLifeTime(kNoLifeTime);
-            slot_->DeleteSlotMemoryObject(existing->GetHandle());
-            kept.insert(slot_->AddObject(created));
+            kept.insert(replace(*existing, entry));
+            explained += 2;  // a deletion and a creation, or changes
         }
     }
     if (privateFailure != CKR_OK) throw zrck::Exception(privateFailure);
@@ -290,6 +329,7 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
             return true;
         },
         nullptr);
+    explained += static_cast<uint32_t>(drop.size());
     for (CK_OBJECT_HANDLE handle : drop) {
         zrck::TokObjectPtr object = slot_->GetBlockObjectIfExists(handle);
         if (!object) continue;
@@ -297,6 +337,36 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
         slot_->ReleaseObject(object);
         slot_->DeleteSlotMemoryObject(handle);
     }
+    // More steps than the differences explain: another process destroyed objects and made
+    // others just like them in their files (same attributes, another key in the key slot or
+    // another value in the data file). Which ones cannot be told, so no object read before
+    // keeps its handle.
+    if (!counted || steps <= explained) return;
+    for (const Read* entry : matched) {
+        zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry->storageId);
+        if (!existing) continue;
+        slot_->ReleaseObject(existing);
+        replace(*existing, *entry);
+    }
+}
+
+void Token::UseObject(zrck::TokObject& object, CK_RV invalid, const std::function<void()>& body) {
+    auto* stored = dynamic_cast<TokenStoredObject*>(&object);
+    if (!storage_ || stored == nullptr || object.GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN ||
+        stored->IsRefreshLocked()) {
+        body();
+        return;
+    }
+    TokenStorage::BusyGuard busy(*storage_, "Token::UseObject");
+    TokenStorage::TokenTransaction transaction(*storage_);
+    storage_->ReadTokenDataRevision();
+    const uint32_t revision = storage_->GetTokenDataRevision();
+    const bool isPrivate = object.GetVisibility() == zrck::TokObject::VISIBILITY_PRIVATE;
+    const bool current = isPrivate ? privateListed_ && privateListRevision_ == revision
+                                   : publicListed_ && publicListRevision_ == revision;
+    if (!current) RefreshObjects(nullptr);
+    if (object.GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) throw zrck::Exception(invalid);
+    body();
 }
 
 void Token::Update(bool) {
@@ -311,7 +381,11 @@ void Token::Update(bool) {
     // not with a cached one plus 1, also covers a first change (0 becomes a random value),
     // and any other process's change in between still forces the next listing.
     const uint32_t after = storage_->GetTokenDataRevision();
-    if (publicListed_ && publicListRevision_ == found) publicListRevision_ = after;
+    if (publicListed_ && publicListRevision_ == found) {
+        publicListRevision_ = after;
+    } else {
+        ++ownSteps_;
+    }
     if (privateListed_ && privateListRevision_ == found) privateListRevision_ = after;
 }
 

@@ -229,6 +229,9 @@ public:
     void WriteAttributeFile(long fileId, const storage::Attribute* records, unsigned count);
     // Throws MissingStoreFile when the file is missing and its ID is not reserved.
     unsigned ReadAttributeFile(long fileId, std::vector<storage::AttributeBuff>& list);
+    // A digest of the attribute file's content as this process last read or wrote it; false when
+    // it never did (or deleted the file since).
+    bool KnownAttributeDigest(long fileId, uint64_t& digest) const;
     // A record found broken by a listing; freed, with its remaining file, when this storage
     // next reserves IDs or deletes an object (and only if its attribute file is still missing).
     void NoteBrokenRecord(const storage::IndexFileRecord& record);
@@ -301,6 +304,7 @@ private:
     bool ReadSerialQuiet(tru::Buffer& serial);
     uint32_t VersionWord();
     void SaveTokenDataRevision();
+    static uint64_t ContentDigest(const uint8_t* data, size_t size);
     uint32_t ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
                        std::vector<storage::IndexFileRecord>& records, bool createHeader);
 
@@ -331,6 +335,8 @@ private:
     unsigned globalDepth_ = 0;
     std::map<long, std::vector<uint8_t>> indexImages_;
     std::vector<storage::IndexFileRecord> brokenRecords_;
+    // Attribute file -> digest of its content as last read or written by this process.
+    std::map<long, uint64_t> attributeDigests_;
     uint8_t session_[kDeviceSessionSize] = {};
     bool sessionOpen_ = false;
     std::unique_ptr<ZrPlinqToken> device_;

@@ -96,6 +96,7 @@ void TokenStorage::WriteAttributeFile(long fileId, const storage::Attribute* rec
     }
     // Written in place: zeros cover whatever an older, longer content left behind. The file of
     // a reserved ID is normally missing: created, with no older content to measure.
+    const uint64_t digest = ContentDigest(image.Data(), image.Size());
     const bool created = indexCache_.IsReserved(fileId) && CreateNewFileD(fileId);
     const uint32_t oldSize = created ? 0 : GetFileSizeD(fileId);
     if (oldSize > kMaxDeviceOutput) {
@@ -110,6 +111,7 @@ void TokenStorage::WriteAttributeFile(long fileId, const storage::Attribute* rec
         std::memset(image.Data() + newSize, 0, oldSize - newSize);
     }
     WriteFileD(fileId, 0, image.Data(), image.Size());
+    attributeDigests_[fileId] = digest;
     indexCache_.SetChanged();
 }
 
@@ -125,6 +127,7 @@ unsigned TokenStorage::ReadAttributeFile(long fileId, std::vector<storage::Attri
     const uint32_t dataSize =
         StoreFile::CheckedDataSize(file, StoreFile::Kind::Attribute, "ReadAttributeFileD", errorMark_);
     StoreFile::ParseAttributeFile(file, dataSize, list);
+    attributeDigests_[fileId] = ContentDigest(file.Data(), StoreFile::kHeaderSize + dataSize);
     return static_cast<unsigned>(list.size());
 }
 
@@ -232,8 +235,28 @@ void TokenStorage::DeleteStorageObject(uint32_t storageId, bool markChanged)
     DeleteObjectFiles(objectFile, attributeFile);
 }
 
+bool TokenStorage::KnownAttributeDigest(long fileId, uint64_t& digest) const
+{
+    const auto found = attributeDigests_.find(fileId);
+    if (found == attributeDigests_.end()) {
+        return false;
+    }
+    digest = found->second;
+    return true;
+}
+
+uint64_t TokenStorage::ContentDigest(const uint8_t* data, size_t size)
+{
+    uint64_t digest = 0xCBF29CE484222325ULL;  // FNV-1a
+    for (size_t i = 0; i < size; ++i) {
+        digest = (digest ^ data[i]) * 0x100000001B3ULL;
+    }
+    return digest;
+}
+
 void TokenStorage::DeleteObjectFiles(long objectFile, long attributeFile)
 {
+    attributeDigests_.erase(attributeFile);
     // Both files are tried; the last failure is reported.
     CK_RV failure = CKR_OK;
     for (const long file : {objectFile, attributeFile}) {
