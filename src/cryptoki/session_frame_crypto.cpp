@@ -139,7 +139,10 @@ void SessionFrame::OperationInit(CryptoStateEnum kind, const MechanismParameter&
         TokMechanism* mechanism = InitMechanism(token, kind, parameter.GetType());
         VerifyKeyOperationAllowed(&key, parameter.GetType(), CKR_KEY_TYPE_INCONSISTENT);
         mContextLoginState = CONTEXT_LOGIN_NONE;
-        token->UseObject(key, CKR_KEY_HANDLE_INVALID, [&] { StartKeyOperation(kind, *mechanism, parameter, key); });
+        token->UseObject(key, CKR_KEY_HANDLE_INVALID, Token::ObjectUse::Now, [&] {
+            StartKeyOperation(kind, *mechanism, parameter, key);
+            return true;
+        });
         SetCurrentOperation(kind, &key, mechanism);
     });
 }
@@ -182,15 +185,18 @@ void SessionFrame::GuardedCall(CryptoStateEnum kind, OperationModeEnum mode, boo
         TokMechanism* mechanism = GetCurrentMechanism(kind, mode, final);
         CheckCall(*mechanism, checks, input);
         bool done = false;
-        // A call that may produce its result uses the key: checked in the transaction of its
-        // commands. Length queries and parts send nothing.
+        // A call that may produce its result uses the key, checked in the transaction of the
+        // commands it sends; a length answer uses nothing.
         const CK_OBJECT_HANDLE keyHandle = OperationKey(kind);
         if (ends && keyHandle != 0) {
             Slot* slot = token->GetSlot();
             TokObjectPtr key = slot->GetBlockObjectIfExists(keyHandle);
             if (!key) throw Exception(CKR_KEY_HANDLE_INVALID);
             UnblockGuard unblock(*slot, key);
-            token->UseObject(*key, CKR_KEY_HANDLE_INVALID, [&] { done = call(*mechanism); });
+            token->UseObject(*key, CKR_KEY_HANDLE_INVALID, Token::ObjectUse::BeforeItsCommands, [&] {
+                done = call(*mechanism);
+                return done;
+            });
         } else {
             done = call(*mechanism);
         }

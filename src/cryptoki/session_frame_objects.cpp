@@ -286,7 +286,10 @@ CK_RV SessionFrame::GetAttributes(CK_OBJECT_HANDLE handle, AttributeTemplate& at
         TokStorageObject* storage = StorageOf(*object);
         if (storage != nullptr && storage->IsPrivateObject() && !IsUserLogged(token)) return CKR_OBJECT_HANDLE_INVALID;
         CK_RV rv = CKR_OK;
-        token->UseObject(*object, CKR_OBJECT_HANDLE_INVALID, [&] { rv = object->GetAttributes(attributes); });
+        token->UseObject(*object, CKR_OBJECT_HANDLE_INVALID, Token::ObjectUse::Now, [&] {
+            rv = object->GetAttributes(attributes);
+            return true;
+        });
         return rv;
     });
 }
@@ -301,10 +304,11 @@ CK_RV SessionFrame::UpdateAttributes(CK_OBJECT_HANDLE handle, AttributeTemplate&
         VerifyObjUpdateAllowed(*object, attributes);
         VerifyTokenAttr(attributes);
         CK_RV rv = CKR_OK;
-        token->UseObject(*object, CKR_OBJECT_HANDLE_INVALID, [&] {
+        token->UseObject(*object, CKR_OBJECT_HANDLE_INVALID, Token::ObjectUse::Now, [&] {
             rv = object->UpdateAttributes(attributes);
             TokStorageObject* storage = StorageOf(*object);
             if (rv == CKR_OK && storage != nullptr && storage->IsTokenObject()) token->SetDirty(object.get(), &attributes);
+            return true;
         });
         return rv;
     });
@@ -322,7 +326,10 @@ CK_ULONG SessionFrame::GetObjectSize(CK_OBJECT_HANDLE handle) {
             throw Exception(CKR_OBJECT_HANDLE_INVALID);
         }
         CK_ULONG size = 0;
-        token->UseObject(*object, CKR_OBJECT_HANDLE_INVALID, [&] { size = storage->GetObjectSize(); });
+        token->UseObject(*object, CKR_OBJECT_HANDLE_INVALID, Token::ObjectUse::Now, [&] {
+            size = storage->GetObjectSize();
+            return true;
+        });
         return size;
     });
 }

@@ -227,7 +227,9 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
         reading = std::make_unique<RemovalLog::Reading>(removals_);
         const bool changed = storage_->IsTokenDataChangedM();
         const uint32_t revision = storage_->GetTokenDataRevision();
-        const bool bothListedBefore = publicListed_ && privateListed_ && publicListRevision_ == privateListRevision_;
+        const bool publicListedBefore = publicListed_;
+        const bool privateListedBefore = privateListed_;
+        const bool sameBase = publicListRevision_ == privateListRevision_;
         const uint32_t base = publicListRevision_;
         std::vector<storage::IndexFileRecord> records;
         if (!publicListed_ || changed || publicListRevision_ != revision) {
@@ -252,10 +254,12 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
                 }
             }
         }
-        // Each change through the library moves the revision by one. Only when both indexes were
-        // seen at one revision and are listed now can the steps since be counted; a first change
-        // (0 becomes a random value) cannot.
-        if (bothListedBefore && publicRefreshed && privateRefreshed && base != 0 && revision != base) {
+        // Each change through the library moves the revision by one. The steps since the last
+        // listing are counted when that listing saw what this one sees: both indexes at one
+        // revision, or the public one alone both times (the private steps then count as
+        // unexplained). A first change (0 becomes a random value) cannot be counted.
+        const bool sameView = privateListedBefore ? privateRefreshed && sameBase : !privateRefreshed;
+        if (publicListedBefore && publicRefreshed && sameView && base != 0 && revision != base) {
             counted = true;
             steps = revision - base;
             steps = steps > ownSteps_ ? steps - ownSteps_ : 0;
@@ -275,10 +279,42 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
         }
     }
 
-    // The same object: same class, attribute file unchanged. Anything else at a storage ID is a
-    // new object under a new handle; the old handle stops naming anything.
-    auto sameObject = [](zrck::TokObject& existing, const Read& fresh) {
-        return !fresh.changed && existing.GetClass() == fresh.object->GetClass() &&
+    // What changed, for the count of revision steps: new objects, changed attribute files and
+    // objects gone from the listed indexes.
+    uint32_t added = 0;
+    uint32_t changedFiles = 0;
+    uint32_t gone = 0;
+    {
+        std::set<uint32_t> listedIds;
+        for (const Read& entry : read) {
+            listedIds.insert(entry.storageId);
+            zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry.storageId);
+            if (!existing) {
+                ++added;
+            } else {
+                if (entry.changed) ++changedFiles;
+                slot_->ReleaseObject(existing);
+            }
+        }
+        slot_->zrck::Slot::EnumerateObjects(
+            [&](zrck::TokObject& object, zrck::Slot::ObjEnumerationData*) {
+                auto* stored = dynamic_cast<TokenStoredObject*>(&object);
+                const bool isPrivate = object.GetVisibility() == zrck::TokObject::VISIBILITY_PRIVATE;
+                if (object.GetLifeTime() == zrck::TokObject::LIFETIME_TOKEN && stored != nullptr &&
+                    !stored->IsRefreshLocked() && (isPrivate ? privateRefreshed : publicRefreshed) &&
+                    listedIds.count(stored->GetStorageID()) == 0) {
+                    ++gone;
+                }
+                return true;
+            },
+            nullptr);
+    }
+    // A changed attribute file is the same object changed in place only when the steps counted
+    // leave no room for a deletion and a creation at its IDs; otherwise it is a new object
+    // under a new handle and the old handle stops naming anything.
+    const bool inPlace = counted && steps <= added + changedFiles + gone;
+    auto sameObject = [inPlace](zrck::TokObject& existing, const Read& fresh) {
+        return (inPlace || !fresh.changed) && existing.GetClass() == fresh.object->GetClass() &&
                std::strcmp(existing.GetObjectClassName(), fresh.object->GetObjectClassName()) == 0;
     };
     auto replace = [&](zrck::TokObject& existing, const Read& fresh) {
@@ -288,7 +324,6 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
     };
     std::set<CK_OBJECT_HANDLE> kept;
     std::vector<const Read*> matched;
-    uint32_t explained = 0;
     for (const Read& entry : read) {
         zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry.storageId);
         struct Release {
@@ -301,7 +336,6 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
             // the index was read is gone: neither comes back from this listing as a twin.
             if (slot_->HoldsStorageId(entry.storageId) || reading->Removed(entry.storageId)) continue;
             kept.insert(slot_->AddObject(entry.object));
-            ++explained;
         } else if (sameObject(*existing, entry)) {
             kept.insert(existing->GetHandle());
             matched.push_back(&entry);
@@ -310,7 +344,6 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
             if (current != nullptr && fresh != nullptr) current->RefreshFrom(*fresh);
         } else {
             kept.insert(replace(*existing, entry));
-            explained += 2;  // a deletion and a creation, or changes
         }
     }
     if (privateFailure != CKR_OK) throw zrck::Exception(privateFailure);
@@ -329,7 +362,6 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
             return true;
         },
         nullptr);
-    explained += static_cast<uint32_t>(drop.size());
     for (CK_OBJECT_HANDLE handle : drop) {
         zrck::TokObjectPtr object = slot_->GetBlockObjectIfExists(handle);
         if (!object) continue;
@@ -341,7 +373,7 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
     // others just like them in their files (same attributes, another key in the key slot or
     // another value in the data file). Which ones cannot be told, so no object read before
     // keeps its handle.
-    if (!counted || steps <= explained) return;
+    if (!counted || steps <= added + gone + 2 * changedFiles) return;
     for (const Read* entry : matched) {
         zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry->storageId);
         if (!existing) continue;
@@ -350,23 +382,35 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
     }
 }
 
-void Token::UseObject(zrck::TokObject& object, CK_RV invalid, const std::function<void()>& body) {
+void Token::UseObject(zrck::TokObject& object, CK_RV invalid, ObjectUse when, const std::function<bool()>& body) {
     auto* stored = dynamic_cast<TokenStoredObject*>(&object);
     if (!storage_ || stored == nullptr || object.GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN ||
         stored->IsRefreshLocked()) {
         body();
         return;
     }
+    auto check = [&] {
+        storage_->ReadTokenDataRevision();
+        const uint32_t revision = storage_->GetTokenDataRevision();
+        const bool isPrivate = object.GetVisibility() == zrck::TokObject::VISIBILITY_PRIVATE;
+        const bool current = isPrivate ? privateListed_ && privateListRevision_ == revision
+                                       : publicListed_ && publicListRevision_ == revision;
+        if (!current) RefreshObjects(nullptr);
+        if (object.GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) throw zrck::Exception(invalid);
+    };
     TokenStorage::BusyGuard busy(*storage_, "Token::UseObject");
     TokenStorage::TokenTransaction transaction(*storage_);
-    storage_->ReadTokenDataRevision();
-    const uint32_t revision = storage_->GetTokenDataRevision();
-    const bool isPrivate = object.GetVisibility() == zrck::TokObject::VISIBILITY_PRIVATE;
-    const bool current = isPrivate ? privateListed_ && privateListRevision_ == revision
-                                   : publicListed_ && publicListRevision_ == revision;
-    if (!current) RefreshObjects(nullptr);
-    if (object.GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) throw zrck::Exception(invalid);
-    body();
+    if (when == ObjectUse::Now) {
+        check();
+        body();
+        return;
+    }
+    bool checked = false;
+    TokenStorage::CommandCheck armed(*storage_, [&] {
+        checked = true;
+        check();
+    });
+    if (body() && !checked) check();
 }
 
 void Token::Update(bool) {

@@ -86,6 +86,21 @@ public:
         TokenStorage& storage_;
     };
 
+    // A check run once, in the caller's guard, before the first command that uses a key or reads
+    // a data file while this lives (the token's check that an object still is the one its
+    // handle names); the one set before comes back afterwards.
+    class CommandCheck {
+    public:
+        CommandCheck(TokenStorage& storage, std::function<void()> check);
+        ~CommandCheck();
+        CommandCheck(const CommandCheck&) = delete;
+        CommandCheck& operator=(const CommandCheck&) = delete;
+
+    private:
+        TokenStorage& storage_;
+        std::function<void()> previous_;
+    };
+
     // Storage mutex, busy state and one PC/SC transaction around an object- or PIN-changing
     // library call; empties the reserve of new IDs.
     class GlobalBusyGuard {
@@ -288,6 +303,7 @@ private:
     uint32_t Run(Command&& command, OnInvalidSession rule);
 
     void InvalidateCaches();
+    void RunCommandCheck();
     void DropSoPin();
     void OpenDevSessionMicroIntD();
     void CloseSessionD(bool quiet);
@@ -337,6 +353,7 @@ private:
     std::vector<storage::IndexFileRecord> brokenRecords_;
     // Attribute file -> digest of its content as last read or written by this process.
     std::map<long, uint64_t> attributeDigests_;
+    std::function<void()> commandCheck_;
     uint8_t session_[kDeviceSessionSize] = {};
     bool sessionOpen_ = false;
     std::unique_ptr<ZrPlinqToken> device_;

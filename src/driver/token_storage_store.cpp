@@ -77,6 +77,7 @@ std::shared_ptr<tru::Buffer> TokenStorage::ReadDataFileM(long fileId)
 {
     BusyGuard guard(*this, "ReadDataFileM");
     OpenDevSessionInt();
+    RunCommandCheck();
     vdk::SafeBuffer file;
     ReadFileD(fileId, file);
     if (file.Empty()) {
