@@ -130,6 +130,7 @@ struct DataChange {
     const char* name;
     const char* newLabel;
     bool othersKeepHandles;
+    bool destroyFirst;  // the first use of the old handle is C_DestroyObject
 };
 
 class StaleDataHandle : public StaleHandle, public ::testing::WithParamInterface<DataChange> {};
@@ -147,6 +148,9 @@ TEST_P(StaleDataHandle, NeverReadsTheObjectThatTookItsPlace) {
 
     ASSERT_TRUE(GenerateInAnotherProcess(kNoKeyPair, "x", {}, true));
     ASSERT_TRUE(GenerateInAnotherProcess(kNoKeyPair, newLabel, Text("new value"), false));
+    if (GetParam().destroyFirst) {
+        EXPECT_EQ(p11->C_DestroyObject(session, old[0]), CKR_OBJECT_HANDLE_INVALID) << "never deletes the new one";
+    }
     EXPECT_EQ(Value(old[0], CKA_VALUE, value), CKR_OBJECT_HANDLE_INVALID) << value;
     EXPECT_EQ(Value(old[0], CKA_LABEL, value), CKR_OBJECT_HANDLE_INVALID) << value;
     const std::vector<CK_OBJECT_HANDLE> fresh = DataObjects(newLabel);
@@ -162,7 +166,11 @@ TEST_P(StaleDataHandle, NeverReadsTheObjectThatTookItsPlace) {
     EXPECT_EQ(value, "kept value");
 }
 
-const DataChange kDataChanges[] = {{"SameLabel", "x", false}, {"OtherLabel", "y", true}};
+const DataChange kDataChanges[] = {
+    {"SameLabel", "x", false, false},
+    {"OtherLabel", "y", true, false},
+    {"OtherLabelDestroyed", "y", true, true},
+};
 
 INSTANTIATE_TEST_SUITE_P(Data, StaleDataHandle, ::testing::ValuesIn(kDataChanges),
                          [](const ::testing::TestParamInfo<DataChange>& info) { return std::string(info.param.name); });
