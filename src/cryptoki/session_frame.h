@@ -186,6 +186,10 @@ public:
 
     const TOperationParams& GetPrimaryOperation() const { return mPrimary; }
     const TOperationParams& GetSecondaryOperation() const { return mSecondary; }
+    // The key handle of the running operation of that kind; 0 for none.
+    CK_OBJECT_HANDLE OperationKey(CryptoStateEnum kind) const {
+        return mPrimary.kind == kind ? mPrimary.key : mSecondary.kind == kind ? mSecondary.key : 0;
+    }
     MechCache& GetMechCache() { return mMechCache; }
     int GetContextLoginState() const { return mContextLoginState; }
     void SetContextLoginState(int state) { mContextLoginState = state; }

@@ -2,7 +2,9 @@
 // current operation, the key's class, usage and mechanisms; data calls run under the
 // operation guard and keep or end the operation.
 #include "cryptoki/session_frame.h"
+#include "cryptoki/slot.h"
 #include "cryptoki/token.h"
+#include "cryptoki/unblock_guard.h"
 #include "objects/tok_key.h"
 #include "objects/tok_mechanism.h"
 
@@ -137,7 +139,10 @@ void SessionFrame::OperationInit(CryptoStateEnum kind, const MechanismParameter&
         TokMechanism* mechanism = InitMechanism(token, kind, parameter.GetType());
         VerifyKeyOperationAllowed(&key, parameter.GetType(), CKR_KEY_TYPE_INCONSISTENT);
         mContextLoginState = CONTEXT_LOGIN_NONE;
-        StartKeyOperation(kind, *mechanism, parameter, key);
+        token->UseObject(key, CKR_KEY_HANDLE_INVALID, Token::ObjectUse::Now, [&] {
+            StartKeyOperation(kind, *mechanism, parameter, key);
+            return true;
+        });
         SetCurrentOperation(kind, &key, mechanism);
     });
 }
@@ -175,11 +180,26 @@ void SessionFrame::CheckCall(TokMechanism& mechanism, int checks, const tru::Buf
 void SessionFrame::GuardedCall(CryptoStateEnum kind, OperationModeEnum mode, bool final, int checks,
                                const tru::Buffer* input, bool ends,
                                const std::function<bool(TokMechanism&)>& call) {
-    InSession([&](Token*) {
+    InSession([&](Token* token) {
         OperationGuard guard(*this, kind);
         TokMechanism* mechanism = GetCurrentMechanism(kind, mode, final);
         CheckCall(*mechanism, checks, input);
-        const bool done = call(*mechanism);
+        bool done = false;
+        // A call that may produce its result uses the key, checked in the transaction of the
+        // commands it sends; a length answer uses nothing.
+        const CK_OBJECT_HANDLE keyHandle = OperationKey(kind);
+        if (ends && keyHandle != 0) {
+            Slot* slot = token->GetSlot();
+            TokObjectPtr key = slot->GetBlockObjectIfExists(keyHandle);
+            if (!key) throw Exception(CKR_KEY_HANDLE_INVALID);
+            UnblockGuard unblock(*slot, key);
+            token->UseObject(*key, CKR_KEY_HANDLE_INVALID, Token::ObjectUse::BeforeItsCommands, [&] {
+                done = call(*mechanism);
+                return done;
+            });
+        } else {
+            done = call(*mechanism);
+        }
         guard.Deactivate();
         // A short buffer keeps the operation, so the caller can ask again.
         if (!done) throw BufferTooSmallException();

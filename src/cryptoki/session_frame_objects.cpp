@@ -217,7 +217,11 @@ CK_OBJECT_HANDLE SessionFrame::CopyTokObject(CK_OBJECT_HANDLE sourceHandle, Attr
         if (IsTrue(attributes, CKA_TOKEN) && IsReadOnly()) throw Exception(CKR_SESSION_READ_ONLY);
         if (IsTrue(attributes, CKA_PRIVATE) && !userLogged) throw Exception(CKR_USER_NOT_LOGGED_IN);
         if (!storage->IsCopyable()) throw Exception(CKR_COPY_PROHIBITED);
-        TokObjectPtr copy = CopyObject(token, *source, attributes);
+        TokObjectPtr copy;
+        token->UseObject(*source, CKR_OBJECT_HANDLE_INVALID, Token::ObjectUse::Now, [&] {
+            copy = CopyObject(token, *source, attributes);
+            return true;
+        });
         return PlaceNewObject(token, copy, nullptr, "", "");
     });
 }
@@ -229,6 +233,11 @@ void SessionFrame::DeleteTokObject(CK_OBJECT_HANDLE handle, const std::string& r
 void SessionFrame::DeleteTokObject(Token* token, CK_OBJECT_HANDLE handle, const std::string& reason,
                                    const StorageRunner& storage) {
     Slot* slot = token->GetSlot();
+    if (TokObjectPtr current = slot->GetBlockObjectIfExists(handle)) {
+        // A handle whose object another process destroyed never deletes what took its place.
+        UnblockGuard check(*slot, current);
+        token->UseObject(*current, CKR_OBJECT_HANDLE_INVALID, Token::ObjectUse::Now, [] { return true; });
+    }
     Slot::LockObjInfo info = slot->GetDelBlockObjectIfExists(handle);
     if (!info.object) throw Exception(CKR_OBJECT_HANDLE_INVALID);
     UnblockGuard guard(*slot, info.object, !info.wasDeleted);
@@ -285,7 +294,12 @@ CK_RV SessionFrame::GetAttributes(CK_OBJECT_HANDLE handle, AttributeTemplate& at
         UnblockGuard guard(*slot, object);
         TokStorageObject* storage = StorageOf(*object);
         if (storage != nullptr && storage->IsPrivateObject() && !IsUserLogged(token)) return CKR_OBJECT_HANDLE_INVALID;
-        return object->GetAttributes(attributes);
+        CK_RV rv = CKR_OK;
+        token->UseObject(*object, CKR_OBJECT_HANDLE_INVALID, Token::ObjectUse::Now, [&] {
+            rv = object->GetAttributes(attributes);
+            return true;
+        });
+        return rv;
     });
 }
 
@@ -298,9 +312,13 @@ CK_RV SessionFrame::UpdateAttributes(CK_OBJECT_HANDLE handle, AttributeTemplate&
         UnblockGuard guard(*slot, object);
         VerifyObjUpdateAllowed(*object, attributes);
         VerifyTokenAttr(attributes);
-        const CK_RV rv = object->UpdateAttributes(attributes);
-        TokStorageObject* storage = StorageOf(*object);
-        if (rv == CKR_OK && storage != nullptr && storage->IsTokenObject()) token->SetDirty(object.get(), &attributes);
+        CK_RV rv = CKR_OK;
+        token->UseObject(*object, CKR_OBJECT_HANDLE_INVALID, Token::ObjectUse::Now, [&] {
+            rv = object->UpdateAttributes(attributes);
+            TokStorageObject* storage = StorageOf(*object);
+            if (rv == CKR_OK && storage != nullptr && storage->IsTokenObject()) token->SetDirty(object.get(), &attributes);
+            return true;
+        });
         return rv;
     });
 }
@@ -316,7 +334,12 @@ CK_ULONG SessionFrame::GetObjectSize(CK_OBJECT_HANDLE handle) {
         if (storage == nullptr || (storage->IsPrivateObject() && !IsUserLogged(token))) {
             throw Exception(CKR_OBJECT_HANDLE_INVALID);
         }
-        return storage->GetObjectSize();
+        CK_ULONG size = 0;
+        token->UseObject(*object, CKR_OBJECT_HANDLE_INVALID, Token::ObjectUse::Now, [&] {
+            size = storage->GetObjectSize();
+            return true;
+        });
+        return size;
     });
 }
 

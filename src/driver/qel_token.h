@@ -85,6 +85,10 @@ public:
     bool IsUserSession() override;
     void SetUserPinInitialized(bool) override {}
     void DestroyAllObjects() override;
+    // The check reads the token data revision in the transaction body runs in; a revision this
+    // process's listing of the object's index has not seen lists the index again, which drops
+    // an object another process destroyed or replaced.
+    void UseObject(zrck::TokObject& object, CK_RV invalid, ObjectUse when, const std::function<bool()>& body) override;
 
     // What the storage asks of its token.
     int GetBrand() const;
@@ -152,6 +156,9 @@ private:
     // an unchanged token costs a search the revision read alone. Reset outside the storage lock.
     std::atomic<bool> publicListed_{false};
     std::atomic<bool> privateListed_{false};
+    // This process's own revision steps since the list revisions, not folded into them because
+    // another process changed the token too; a listing takes them as seen.
+    uint32_t ownSteps_ = 0;
     ParamsStorage params_;
     std::unique_ptr<ObjectClassFactory> classFactory_;
     // Set by PostInit, cleared when the objects are dropped: the slot sets the token up again

@@ -205,11 +205,21 @@ std::shared_ptr<zrck::TokObject> Token::ReadObject(const storage::IndexFileRecor
 
 void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
     if (!storage_) return;
+    // One object read from the token, and whether its attribute file differs from what this
+    // process last read or wrote there (another process changed or replaced the object).
+    struct Read {
+        uint32_t storageId;
+        std::shared_ptr<zrck::TokObject> object;
+        bool changed;
+    };
     // Read under the storage guard, then match with the registry without it: a search holds
     // the registry lock while objects read their values from the storage.
-    std::vector<std::pair<uint32_t, std::shared_ptr<zrck::TokObject>>> read;
+    std::vector<Read> read;
     bool publicRefreshed = false;
     bool privateRefreshed = false;
+    // Revision steps that the differences found must explain; none when they cannot be counted.
+    bool counted = false;
+    uint32_t steps = 0;
     CK_RV privateFailure = CKR_OK;
     std::unique_ptr<RemovalLog::Reading> reading;
     {
@@ -217,6 +227,10 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
         reading = std::make_unique<RemovalLog::Reading>(removals_);
         const bool changed = storage_->IsTokenDataChangedM();
         const uint32_t revision = storage_->GetTokenDataRevision();
+        const bool publicListedBefore = publicListed_;
+        const bool privateListedBefore = privateListed_;
+        const bool sameBase = publicListRevision_ == privateListRevision_;
+        const uint32_t base = publicListRevision_;
         std::vector<storage::IndexFileRecord> records;
         if (!publicListed_ || changed || publicListRevision_ != revision) {
             storage_->ListObjectsM(PublicObject, 0, records);
@@ -240,17 +254,78 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
                 }
             }
         }
+        // Each change through the library moves the revision by one. The steps since the last
+        // listing are counted when that listing saw what this one sees: both indexes at one
+        // revision, or the public one alone both times (the private steps then count as
+        // unexplained). A first change (0 becomes a random value) cannot be counted.
+        const bool sameView = privateListedBefore ? privateRefreshed && sameBase : !privateRefreshed;
+        if (publicListedBefore && publicRefreshed && sameView && base != 0 && revision != base) {
+            counted = true;
+            steps = revision - base;
+            steps = steps > ownSteps_ ? steps - ownSteps_ : 0;
+        }
+        if (publicRefreshed || privateRefreshed) ownSteps_ = 0;
         for (const storage::IndexFileRecord& record : records) {
             if (record.itemType == TOKEN_DATA) continue;
+            uint64_t before = 0;
+            const bool known = storage_->KnownAttributeDigest(record.attributeFile, before);
             std::shared_ptr<zrck::TokObject> created = ReadObject(record);
-            if (created) read.emplace_back(static_cast<uint32_t>(record.attributeFile) << 16 | record.objectFile, created);
+            if (!created) continue;
+            uint64_t after = 0;
+            const bool changed =
+                known && (!storage_->KnownAttributeDigest(record.attributeFile, after) || after != before);
+            read.push_back({static_cast<uint32_t>(record.attributeFile) << 16 | static_cast<uint32_t>(record.objectFile),
+                            created, changed});
         }
     }
 
+    // What changed, for the count of revision steps: new objects, changed attribute files and
+    // objects gone from the listed indexes.
+    uint32_t added = 0;
+    uint32_t changedFiles = 0;
+    uint32_t gone = 0;
+    {
+        std::set<uint32_t> listedIds;
+        for (const Read& entry : read) {
+            listedIds.insert(entry.storageId);
+            zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry.storageId);
+            if (!existing) {
+                ++added;
+            } else {
+                if (entry.changed) ++changedFiles;
+                slot_->ReleaseObject(existing);
+            }
+        }
+        slot_->zrck::Slot::EnumerateObjects(
+            [&](zrck::TokObject& object, zrck::Slot::ObjEnumerationData*) {
+                auto* stored = dynamic_cast<TokenStoredObject*>(&object);
+                const bool isPrivate = object.GetVisibility() == zrck::TokObject::VISIBILITY_PRIVATE;
+                if (object.GetLifeTime() == zrck::TokObject::LIFETIME_TOKEN && stored != nullptr &&
+                    !stored->IsRefreshLocked() && (isPrivate ? privateRefreshed : publicRefreshed) &&
+                    listedIds.count(stored->GetStorageID()) == 0) {
+                    ++gone;
+                }
+                return true;
+            },
+            nullptr);
+    }
+    // A changed attribute file is the same object changed in place only when the steps counted
+    // leave no room for a deletion and a creation at its IDs; otherwise it is a new object
+    // under a new handle and the old handle stops naming anything.
+    const bool inPlace = counted && steps <= added + changedFiles + gone;
+    auto sameObject = [inPlace](zrck::TokObject& existing, const Read& fresh) {
+        return (inPlace || !fresh.changed) && existing.GetClass() == fresh.object->GetClass() &&
+               std::strcmp(existing.GetObjectClassName(), fresh.object->GetObjectClassName()) == 0;
+    };
+    auto replace = [&](zrck::TokObject& existing, const Read& fresh) {
+        existing.SetLifeTime(kNoLifeTime);
+        slot_->DeleteSlotMemoryObject(existing.GetHandle());
+        return slot_->AddObject(fresh.object);
+    };
     std::set<CK_OBJECT_HANDLE> kept;
-    for (auto& entry : read) {
-        std::shared_ptr<zrck::TokObject>& created = entry.second;
-        zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry.first);
+    std::vector<const Read*> matched;
+    for (const Read& entry : read) {
+        zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry.storageId);
         struct Release {
             Slot& slot;
             zrck::TokObjectPtr& object;
@@ -259,19 +334,16 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
         if (!existing) {
             // An object whose deletion is under way still holds its ID, and one removed since
             // the index was read is gone: neither comes back from this listing as a twin.
-            if (slot_->HoldsStorageId(entry.first) || reading->Removed(entry.first)) continue;
-            kept.insert(slot_->AddObject(created));
-        } else if (existing->GetClass() == created->GetClass() &&
-                   std::strcmp(existing->GetObjectClassName(), created->GetObjectClassName()) == 0) {
+            if (slot_->HoldsStorageId(entry.storageId) || reading->Removed(entry.storageId)) continue;
+            kept.insert(slot_->AddObject(entry.object));
+        } else if (sameObject(*existing, entry)) {
             kept.insert(existing->GetHandle());
+            matched.push_back(&entry);
             auto* current = dynamic_cast<TokenStoredObject*>(existing.get());
-            auto* fresh = dynamic_cast<TokenStoredObject*>(created.get());
+            auto* fresh = dynamic_cast<TokenStoredObject*>(entry.object.get());
             if (current != nullptr && fresh != nullptr) current->RefreshFrom(*fresh);
         } else {
-            // The storage ID now holds another kind of object.
-            existing->SetLifeTime(kNoLifeTime);
-            slot_->DeleteSlotMemoryObject(existing->GetHandle());
-            kept.insert(slot_->AddObject(created));
+            kept.insert(replace(*existing, entry));
         }
     }
     if (privateFailure != CKR_OK) throw zrck::Exception(privateFailure);
@@ -297,6 +369,48 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
         slot_->ReleaseObject(object);
         slot_->DeleteSlotMemoryObject(handle);
     }
+    // More steps than the differences explain: another process destroyed objects and made
+    // others just like them in their files (same attributes, another key in the key slot or
+    // another value in the data file). Which ones cannot be told, so no object read before
+    // keeps its handle.
+    if (!counted || steps <= added + gone + 2 * changedFiles) return;
+    for (const Read* entry : matched) {
+        zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry->storageId);
+        if (!existing) continue;
+        slot_->ReleaseObject(existing);
+        replace(*existing, *entry);
+    }
+}
+
+void Token::UseObject(zrck::TokObject& object, CK_RV invalid, ObjectUse when, const std::function<bool()>& body) {
+    auto* stored = dynamic_cast<TokenStoredObject*>(&object);
+    if (!storage_ || stored == nullptr || object.GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN ||
+        stored->IsRefreshLocked()) {
+        body();
+        return;
+    }
+    auto check = [&] {
+        storage_->ReadTokenDataRevision();
+        const uint32_t revision = storage_->GetTokenDataRevision();
+        const bool isPrivate = object.GetVisibility() == zrck::TokObject::VISIBILITY_PRIVATE;
+        const bool current = isPrivate ? privateListed_ && privateListRevision_ == revision
+                                       : publicListed_ && publicListRevision_ == revision;
+        if (!current) RefreshObjects(nullptr);
+        if (object.GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) throw zrck::Exception(invalid);
+    };
+    TokenStorage::BusyGuard busy(*storage_, "Token::UseObject");
+    TokenStorage::TokenTransaction transaction(*storage_);
+    if (when == ObjectUse::Now) {
+        check();
+        body();
+        return;
+    }
+    bool checked = false;
+    TokenStorage::CommandCheck armed(*storage_, [&] {
+        checked = true;
+        check();
+    });
+    if (body() && !checked) check();
 }
 
 void Token::Update(bool) {
@@ -311,7 +425,11 @@ void Token::Update(bool) {
     // not with a cached one plus 1, also covers a first change (0 becomes a random value),
     // and any other process's change in between still forces the next listing.
     const uint32_t after = storage_->GetTokenDataRevision();
-    if (publicListed_ && publicListRevision_ == found) publicListRevision_ = after;
+    if (publicListed_ && publicListRevision_ == found) {
+        publicListRevision_ = after;
+    } else {
+        ++ownSteps_;
+    }
     if (privateListed_ && privateListRevision_ == found) privateListRevision_ = after;
 }
 

@@ -127,6 +127,26 @@ TokenStorage::GlobalBusyGuard::~GlobalBusyGuard()
     }
 }
 
+TokenStorage::CommandCheck::CommandCheck(TokenStorage& storage, std::function<void()> check)
+    : storage_(storage), previous_(std::move(storage.commandCheck_))
+{
+    storage_.commandCheck_ = std::move(check);
+}
+
+TokenStorage::CommandCheck::~CommandCheck()
+{
+    storage_.commandCheck_ = std::move(previous_);
+}
+
+void TokenStorage::RunCommandCheck()
+{
+    if (commandCheck_) {
+        const std::function<void()> check = std::move(commandCheck_);
+        commandCheck_ = nullptr;
+        check();
+    }
+}
+
 void TokenStorage::Lock()
 {
     if (mutex_) {

@@ -88,6 +88,21 @@ public:
         TokenStorage& storage_;
     };
 
+    // A check run once, in the caller's guard, before the first command that uses a key or reads
+    // a data file while this lives (the token's check that an object still is the one its
+    // handle names); the one set before comes back afterwards.
+    class CommandCheck {
+    public:
+        CommandCheck(TokenStorage& storage, std::function<void()> check);
+        ~CommandCheck();
+        CommandCheck(const CommandCheck&) = delete;
+        CommandCheck& operator=(const CommandCheck&) = delete;
+
+    private:
+        TokenStorage& storage_;
+        std::function<void()> previous_;
+    };
+
     // Storage mutex, busy state and one PC/SC transaction around an object- or PIN-changing
     // library call; empties the reserve of new IDs.
     class GlobalBusyGuard {
@@ -250,6 +265,9 @@ public:
     long TakeMovedAttributeFile(long attributeFile);
     // Throws MissingStoreFile when the file is missing and its ID is not reserved.
     unsigned ReadAttributeFile(long fileId, std::vector<storage::AttributeBuff>& list);
+    // A digest of the attribute file's content as this process last read or wrote it; false when
+    // it never did (or deleted the file since).
+    bool KnownAttributeDigest(long fileId, uint64_t& digest) const;
     // A record found broken by a listing; freed, with its remaining file, when this storage
     // next reserves IDs or deletes an object (and only if its attribute file is still missing).
     void NoteBrokenRecord(const storage::IndexFileRecord& record);
@@ -306,6 +324,7 @@ private:
     uint32_t Run(Command&& command, OnInvalidSession rule);
 
     void InvalidateCaches();
+    void RunCommandCheck();
     void DropSoPin();
     void OpenDevSessionMicroIntD();
     void CloseSessionD(bool quiet);
@@ -328,6 +347,7 @@ private:
     long ReplaceFiledFileInt(long fileId, long attributeFile, const tru::Buffer& image);
     // likelyMissing: the file is normally not there yet (a new or free ID).
     void WriteDataFileInt(long fileId, const tru::Buffer& value, bool likelyMissing);
+    static uint64_t ContentDigest(const uint8_t* data, size_t size);
     uint32_t ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
                        std::vector<storage::IndexFileRecord>& records);
 
@@ -361,6 +381,9 @@ private:
     std::vector<storage::IndexFileRecord> brokenRecords_;
     // Attribute files replaced in the running object-changing call: old ID -> new ID.
     std::map<long, long> movedAttributeFiles_;
+    // Attribute file -> digest of its content as last read or written by this process.
+    std::map<long, uint64_t> attributeDigests_;
+    std::function<void()> commandCheck_;
     uint8_t session_[kDeviceSessionSize] = {};
     bool sessionOpen_ = false;
     std::unique_ptr<ZrPlinqToken> device_;

@@ -233,6 +233,7 @@ void TokenStorage::GenerateSignatureM(long keySlot, const tru::Buffer& data, tru
 {
     BusyGuard guard(*this, "GenerateSignatureM");
     OpenDevSessionInt();
+    RunCommandCheck();
     const uint8_t slot = FileByte(keySlot);
     CryptoWithResize(256, signature,
                      [&](uint8_t* out, size_t* length) {
@@ -246,6 +247,7 @@ bool TokenStorage::VerifySignatureM(const tru::Buffer& publicKey, EParamSet para
 {
     BusyGuard guard(*this, "VerifySignatureM");
     OpenDevSessionInt();
+    RunCommandCheck();
     const uint32_t rc = Run(
         [&] {
             return device_->VerifySignature(session_, publicKey.Data(), publicKey.Size(), paramSet, data.Data(),
@@ -264,6 +266,7 @@ void TokenStorage::EncryptM(const tru::Buffer& publicKey, EParamSet paramSet, co
 {
     BusyGuard guard(*this, "EncryptM");
     OpenDevSessionInt();
+    RunCommandCheck();
     CryptoWithResize(data.Size(), result,
                      [&](uint8_t* out, size_t* length) {
                          return device_->Encrypt(session_, publicKey.Data(), publicKey.Size(), paramSet, data.Data(),
@@ -276,6 +279,7 @@ void TokenStorage::DecryptM(long keySlot, const tru::Buffer& data, tru::BufferDy
 {
     BusyGuard guard(*this, "DecryptM");
     OpenDevSessionInt();
+    RunCommandCheck();
     const uint8_t slot = FileByte(keySlot);
     CryptoWithResize(data.Size(), result,
                      [&](uint8_t* out, size_t* length) {
@@ -289,6 +293,7 @@ void TokenStorage::DeriveCommonKeyM(long keySlot, const tru::Buffer& peerPoint, 
 {
     BusyGuard guard(*this, "DeriveCommonKeyM");
     OpenDevSessionInt();
+    RunCommandCheck();
     const uint8_t slot = FileByte(keySlot);
     // DER OCTET STRING 04 L point (L below 128) -> the bare point.
     const uint8_t* point = peerPoint.Data();

@@ -1,7 +1,10 @@
-// Generates a curve key pair (DSTU 4145 or EC) as token objects on the first token in a process
-// of its own, as a second application would:
-// keygen_process MODULE USER_PIN MECHANISM LABEL EC_PARAMS_HEX, MECHANISM a number (0x... for
-// hex). Exit status 0 when the pair was made; otherwise the failing call and its code on stderr.
+// Generates a key pair (DSTU 4145, EC or 1024-bit RSA) as token objects on the first token in a
+// process of its own, as a second application would:
+// keygen_process MODULE USER_PIN MECHANISM LABEL EC_PARAMS_HEX [replace], MECHANISM a number
+// (0x... for hex). With "replace", every object labelled LABEL is destroyed first. MECHANISM
+// CK_UNAVAILABLE_INFORMATION makes no key pair but, with EC_PARAMS_HEX not empty, a data object
+// of that value.
+// Exit status 0 when all was done; otherwise the failing call and its code on stderr.
 #include <dlfcn.h>
 
 #include <cstdio>
@@ -28,8 +31,34 @@ std::vector<CK_BYTE> FromHex(const std::string& text)
     return out;
 }
 
+bool DestroyLabelled(CK_FUNCTION_LIST_PTR p11, CK_SESSION_HANDLE session, std::string& label)
+{
+    CK_ATTRIBUTE search[] = {{CKA_LABEL, &label[0], label.size()}};
+    if (!Check("C_FindObjectsInit", p11->C_FindObjectsInit(session, search, 1))) return false;
+    CK_OBJECT_HANDLE found[16];
+    CK_ULONG count = 0;
+    const bool listed = Check("C_FindObjects", p11->C_FindObjects(session, found, 16, &count));
+    if (!Check("C_FindObjectsFinal", p11->C_FindObjectsFinal(session)) || !listed) return false;
+    for (CK_ULONG i = 0; i < count; ++i) {
+        if (!Check("C_DestroyObject", p11->C_DestroyObject(session, found[i]))) return false;
+    }
+    return true;
+}
+
+bool MakeData(CK_FUNCTION_LIST_PTR p11, CK_SESSION_HANDLE session, std::string& label, std::vector<CK_BYTE>& value)
+{
+    CK_OBJECT_CLASS dataClass = CKO_DATA;
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE data[] = {{CKA_CLASS, &dataClass, sizeof dataClass},
+                           {CKA_TOKEN, &yes, sizeof yes},
+                           {CKA_LABEL, &label[0], label.size()},
+                           {CKA_VALUE, value.data(), value.size()}};
+    CK_OBJECT_HANDLE made = 0;
+    return Check("C_CreateObject", p11->C_CreateObject(session, data, 4, &made));
+}
+
 bool Generate(CK_FUNCTION_LIST_PTR p11, std::string pin, CK_MECHANISM_TYPE type, std::string label,
-              std::vector<CK_BYTE> params)
+              std::vector<CK_BYTE> params, bool replace)
 {
     CK_SLOT_ID slots[4];
     CK_ULONG count = 4;
@@ -43,14 +72,26 @@ bool Generate(CK_FUNCTION_LIST_PTR p11, std::string pin, CK_MECHANISM_TYPE type,
     if (!Check("C_Login", p11->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(&pin[0]), pin.size()))) {
         return false;
     }
+    if (replace && !DestroyLabelled(p11, session, label)) return false;
+    if (type == CK_UNAVAILABLE_INFORMATION) {
+        return (params.empty() || MakeData(p11, session, label, params)) &&
+               Check("C_CloseSession", p11->C_CloseSession(session));
+    }
     CK_BBOOL yes = CK_TRUE;
+    CK_ULONG bits = 1024;
+    CK_ATTRIBUTE rsaTemplate[] = {{CKA_MODULUS_BITS, &bits, sizeof bits},
+                                  {CKA_LABEL, &label[0], label.size()},
+                                  {CKA_TOKEN, &yes, sizeof yes}};
     CK_ATTRIBUTE publicTemplate[] = {{CKA_EC_PARAMS, params.data(), params.size()},
                                      {CKA_LABEL, &label[0], label.size()},
                                      {CKA_TOKEN, &yes, sizeof yes}};
     CK_ATTRIBUTE privateTemplate[] = {{CKA_LABEL, &label[0], label.size()}, {CKA_TOKEN, &yes, sizeof yes}};
     CK_MECHANISM mechanism{type, nullptr, 0};
     CK_OBJECT_HANDLE publicKey = 0, privateKey = 0;
-    return Check("C_GenerateKeyPair", p11->C_GenerateKeyPair(session, &mechanism, publicTemplate, 3, privateTemplate, 2,
+    return Check("C_GenerateKeyPair", p11->C_GenerateKeyPair(session, &mechanism,
+                                                             type == CKM_RSA_PKCS_KEY_PAIR_GEN ? rsaTemplate
+                                                                                               : publicTemplate,
+                                                             3, privateTemplate, 2,
                                                              &publicKey, &privateKey)) &&
            Check("C_CloseSession", p11->C_CloseSession(session));
 }
@@ -59,8 +100,9 @@ bool Generate(CK_FUNCTION_LIST_PTR p11, std::string pin, CK_MECHANISM_TYPE type,
 
 int main(int argc, char** argv)
 {
-    if (argc != 6) {
-        std::fprintf(stderr, "usage: %s MODULE USER_PIN MECHANISM LABEL EC_PARAMS_HEX\n", argv[0]);
+    const bool replace = argc == 7 && std::strcmp(argv[6], "replace") == 0;
+    if (argc != 6 && !replace) {
+        std::fprintf(stderr, "usage: %s MODULE USER_PIN MECHANISM LABEL EC_PARAMS_HEX [replace]\n", argv[0]);
         return 2;
     }
     void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
@@ -74,7 +116,7 @@ int main(int argc, char** argv)
     CK_C_INITIALIZE_ARGS args{};
     args.flags = CKF_OS_LOCKING_OK;
     if (!Check("C_Initialize", p11->C_Initialize(&args))) return 1;
-    const bool made = Generate(p11, argv[2], std::stoul(argv[3], nullptr, 0), argv[4], FromHex(argv[5]));
+    const bool made = Generate(p11, argv[2], std::stoul(argv[3], nullptr, 0), argv[4], FromHex(argv[5]), replace);
     const bool finished = Check("C_Finalize", p11->C_Finalize(nullptr));
     return made && finished ? 0 : 1;
 }

@@ -28,12 +28,15 @@ inline std::string UpperHex(const std::vector<uint8_t>& bytes)
 }
 
 // Token objects labelled `label` on the curve of `params`, made with `mechanism` by the other
-// process, which has ended when this returns.
+// process, which has ended when this returns. With `replace` the other process first destroys
+// every object labelled `label`; mechanism CK_UNAVAILABLE_INFORMATION then makes, for params not empty, a data object of
+// that value instead of a key pair.
 inline ::testing::AssertionResult GenerateInAnotherProcess(CK_MECHANISM_TYPE mechanism, const std::string& label,
-                                                           const std::vector<uint8_t>& params)
+                                                           const std::vector<uint8_t>& params, bool replace = false)
 {
     std::vector<std::string> arguments = {ZR_KEYGEN_PROCESS, ZR_REAL_MODULE, kUserPin, std::to_string(mechanism),
                                           label, UpperHex(params)};
+    if (replace) arguments.push_back("replace");
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(&argument[0]);
     argv.push_back(nullptr);

@@ -49,7 +49,8 @@ TEST(TokenRoadTest, EveryCommandOfTheMainRoadIsCounted)
         // Revision (1), the public index (2), the missing private index (1), every attribute
         // file (2 each): the data files are read only when a value is asked for.
         {"first search of a new process", f.firstSearch, 2 * n + 4},
-        {"one file read", f.fileRead, 2},
+        // The revision read (is the object still the one its handle names?), then the file (2).
+        {"one file read", f.fileRead, 3},
         {"search after another process's change", f.searchAfterOther, 2 * (n + 1) + 4},
     };
     for (const Row& row : rows) {

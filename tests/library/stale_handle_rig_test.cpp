@@ -1,0 +1,178 @@
+// Handles of token objects while another process destroys and makes objects on the same token:
+// a handle names the object it was given for and nothing else, also when the other process's
+// new object takes the freed files and key slot, and keeps naming an object nobody changed.
+#include "dstu_e2e_fixture.h"
+#include "keygen_process.h"
+
+using namespace dstue2e;
+using librarytest::GenerateInAnotherProcess;
+
+namespace {
+
+// The other process destroys, or makes a data object, instead of a key pair.
+constexpr CK_MECHANISM_TYPE kNoKeyPair = CK_UNAVAILABLE_INFORMATION;
+
+struct KeyKind {
+    const char* name;
+    CK_MECHANISM_TYPE generation;
+    CK_MECHANISM_TYPE signature;
+    Bytes params;  // empty: the DSTU 4145 curve m257
+};
+
+const KeyKind kKeyKinds[] = {
+    {"DSTU4145", CKM_DSTU4145_KEY_PAIR_GEN, CKM_DSTU4145, {}},
+    {"ECDSA_P256", CKM_EC_KEY_PAIR_GEN, CKM_ECDSA, {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}},
+    {"RSA1024", CKM_RSA_PKCS_KEY_PAIR_GEN, CKM_RSA_PKCS, {}},
+};
+
+class StaleHandle : public DstuE2eTest {
+protected:
+    // The private key labelled `label`, of any key type.
+    CK_OBJECT_HANDLE PrivateKey(const std::string& label) {
+        CK_OBJECT_CLASS privateClass = CKO_PRIVATE_KEY;
+        const std::vector<CK_OBJECT_HANDLE> found =
+            Find({{CKA_CLASS, &privateClass, sizeof privateClass},
+                  {CKA_LABEL, const_cast<char*>(label.data()), label.size()}});
+        EXPECT_EQ(found.size(), 1u) << label;
+        return found.empty() ? CK_INVALID_HANDLE : found[0];
+    }
+
+    CK_RV SignInit(CK_MECHANISM_TYPE type, CK_OBJECT_HANDLE key) {
+        CK_MECHANISM mechanism{type, nullptr, 0};
+        return p11->C_SignInit(session, &mechanism, key);
+    }
+
+    CK_RV SignOnce() {
+        Bytes signature(256);
+        CK_ULONG length = signature.size();
+        Bytes data(32, 0x5A);
+        return p11->C_Sign(session, data.data(), data.size(), signature.data(), &length);
+    }
+
+    CK_RV Value(CK_OBJECT_HANDLE object, CK_ATTRIBUTE_TYPE type, std::string& value) {
+        char buffer[64];
+        CK_ATTRIBUTE read{type, buffer, sizeof buffer};
+        const CK_RV rv = p11->C_GetAttributeValue(session, object, &read, 1);
+        if (rv == CKR_OK) value.assign(buffer, read.ulValueLen);
+        return rv;
+    }
+
+    std::vector<CK_OBJECT_HANDLE> DataObjects(const std::string& label) {
+        CK_OBJECT_CLASS dataClass = CKO_DATA;
+        return Find({{CKA_CLASS, &dataClass, sizeof dataClass},
+                     {CKA_LABEL, const_cast<char*>(label.data()), label.size()}});
+    }
+
+    static Bytes Text(const std::string& text) { return Bytes(text.begin(), text.end()); }
+};
+
+class StaleKeyHandle : public StaleHandle, public ::testing::WithParamInterface<KeyKind> {
+protected:
+    // The other process's key pair labelled `label`, made after destroying what carried it.
+    ::testing::AssertionResult Other(const std::string& label, bool replace) {
+        const KeyKind& kind = GetParam();
+        return GenerateInAnotherProcess(kind.generation, label, params_, replace);
+    }
+
+    void SetUp() override {
+        StaleHandle::SetUp();
+        if (IsSkipped() || HasFatalFailure()) return;
+        params_ = GetParam().params;
+        if (GetParam().generation == CKM_DSTU4145_KEY_PAIR_GEN) params_ = CurveParams(kCurves[2]);
+    }
+
+    Bytes params_;
+};
+
+TEST_P(StaleKeyHandle, NeverSignsWithTheKeyThatTookItsPlace) {
+    const CK_MECHANISM_TYPE mechanism = GetParam().signature;
+    ASSERT_TRUE(Other("kept", false));
+    ASSERT_TRUE(Other("k", false));
+    const CK_OBJECT_HANDLE kept = PrivateKey("kept");
+    const CK_OBJECT_HANDLE first = PrivateKey("k");
+    ASSERT_EQ(SignInit(mechanism, first), CKR_OK);
+    ASSERT_EQ(SignOnce(), CKR_OK);
+
+    // Another process's change that does not touch the keys leaves their handles alone.
+    ASSERT_TRUE(GenerateInAnotherProcess(kNoKeyPair, "unrelated", Text("v"), false));
+    ASSERT_EQ(SignInit(mechanism, kept), CKR_OK);
+    EXPECT_EQ(SignOnce(), CKR_OK);
+    ASSERT_EQ(SignInit(mechanism, first), CKR_OK);
+    EXPECT_EQ(SignOnce(), CKR_OK);
+
+    // Destroyed and made again with the same label: the new pair takes the freed key slot and files.
+    ASSERT_TRUE(Other("k", true));
+    EXPECT_EQ(SignInit(mechanism, first), CKR_KEY_HANDLE_INVALID);
+    const CK_OBJECT_HANDLE second = PrivateKey("k");
+    EXPECT_NE(second, first) << "the new key comes under a new handle";
+
+    // The change lands between C_SignInit and C_Sign.
+    ASSERT_EQ(SignInit(mechanism, second), CKR_OK);
+    ASSERT_TRUE(Other("k", true));
+    EXPECT_EQ(SignOnce(), CKR_KEY_HANDLE_INVALID);
+
+    // Only destroyed.
+    const CK_OBJECT_HANDLE third = PrivateKey("k");
+    ASSERT_TRUE(GenerateInAnotherProcess(kNoKeyPair, "k", {}, true));
+    EXPECT_EQ(SignInit(mechanism, third), CKR_KEY_HANDLE_INVALID);
+    ASSERT_EQ(SignInit(mechanism, PrivateKey("kept")), CKR_OK);
+    EXPECT_EQ(SignOnce(), CKR_OK);
+}
+
+INSTANTIATE_TEST_SUITE_P(Keys, StaleKeyHandle, ::testing::ValuesIn(kKeyKinds),
+                         [](const ::testing::TestParamInfo<KeyKind>& info) { return std::string(info.param.name); });
+
+// The new object may carry the old one's label (the same attribute file, byte for byte) or
+// another: either way the old handle never reads it. A new object just like the old one in its
+// files cannot be told from it: then no handle read before survives, and searches find every
+// object again under new handles.
+struct DataChange {
+    const char* name;
+    const char* newLabel;
+    bool othersKeepHandles;
+    bool destroyFirst;  // the first use of the old handle is C_DestroyObject
+};
+
+class StaleDataHandle : public StaleHandle, public ::testing::WithParamInterface<DataChange> {};
+
+TEST_P(StaleDataHandle, NeverReadsTheObjectThatTookItsPlace) {
+    const std::string newLabel = GetParam().newLabel;
+    ASSERT_TRUE(GenerateInAnotherProcess(kNoKeyPair, "kept", Text("kept value"), false));
+    ASSERT_TRUE(GenerateInAnotherProcess(kNoKeyPair, "x", Text("old value"), false));
+    const std::vector<CK_OBJECT_HANDLE> kept = DataObjects("kept");
+    const std::vector<CK_OBJECT_HANDLE> old = DataObjects("x");
+    ASSERT_EQ(kept.size(), 1u);
+    ASSERT_EQ(old.size(), 1u);
+    std::string value;
+    ASSERT_EQ(Value(old[0], CKA_LABEL, value), CKR_OK);
+
+    ASSERT_TRUE(GenerateInAnotherProcess(kNoKeyPair, "x", {}, true));
+    ASSERT_TRUE(GenerateInAnotherProcess(kNoKeyPair, newLabel, Text("new value"), false));
+    if (GetParam().destroyFirst) {
+        EXPECT_EQ(p11->C_DestroyObject(session, old[0]), CKR_OBJECT_HANDLE_INVALID) << "never deletes the new one";
+    }
+    EXPECT_EQ(Value(old[0], CKA_VALUE, value), CKR_OBJECT_HANDLE_INVALID) << value;
+    EXPECT_EQ(Value(old[0], CKA_LABEL, value), CKR_OBJECT_HANDLE_INVALID) << value;
+    const std::vector<CK_OBJECT_HANDLE> fresh = DataObjects(newLabel);
+    ASSERT_EQ(fresh.size(), 1u);
+    EXPECT_NE(fresh[0], old[0]) << "a listing never shows the new object under the old handle";
+    ASSERT_EQ(Value(fresh[0], CKA_VALUE, value), CKR_OK);
+    EXPECT_EQ(value, "new value");
+
+    const std::vector<CK_OBJECT_HANDLE> keptNow = DataObjects("kept");
+    ASSERT_EQ(keptNow.size(), 1u);
+    EXPECT_EQ(keptNow[0] == kept[0], GetParam().othersKeepHandles);
+    ASSERT_EQ(Value(keptNow[0], CKA_VALUE, value), CKR_OK) << "nobody changed this one";
+    EXPECT_EQ(value, "kept value");
+}
+
+const DataChange kDataChanges[] = {
+    {"SameLabel", "x", false, false},
+    {"OtherLabel", "y", true, false},
+    {"OtherLabelDestroyed", "y", true, true},
+};
+
+INSTANTIATE_TEST_SUITE_P(Data, StaleDataHandle, ::testing::ValuesIn(kDataChanges),
+                         [](const ::testing::TestParamInfo<DataChange>& info) { return std::string(info.param.name); });
+
+}  // namespace
