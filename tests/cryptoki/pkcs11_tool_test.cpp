@@ -3,6 +3,7 @@
 #include <string>
 
 #include "module_fixture.h"
+#include "rig_gtest.h"
 
 namespace {
 
@@ -32,8 +33,6 @@ ToolResult RunTool(const std::string& arguments) {
     return result;
 }
 
-bool ToolAvailable() { return std::system("command -v pkcs11-tool > /dev/null 2>&1") == 0; }
-
 struct ToolCase {
     const char* arguments;
     std::vector<const char*> expected;
@@ -43,7 +42,7 @@ struct ToolCase {
 class Pkcs11ToolTest : public ::testing::TestWithParam<ToolCase> {};
 
 TEST_P(Pkcs11ToolTest, ReportsTheFakeToken) {
-    if (!ToolAvailable()) GTEST_SKIP() << "pkcs11-tool not installed";
+    ZR_REQUIRE_TOOLS("pkcs11-tool");
     const ToolResult result = RunTool(GetParam().arguments);
     EXPECT_EQ(0, result.status) << result.output;
     for (const char* text : GetParam().expected) EXPECT_NE(std::string::npos, result.output.find(text)) << result.output;

@@ -43,15 +43,11 @@ constexpr bool kSanitizerPreloaded = true;
 constexpr bool kSanitizerPreloaded = false;
 #endif
 
-bool Installed(const char* tool) { return std::system(("command -v " + std::string(tool) + " > /dev/null 2>&1").c_str()) == 0; }
-
 class StockClients : public EcdsaLibraryTest {
 protected:
     void SetUp() override
     {
-        for (const char* tool : {"pkcs11-tool", "p11tool", "certutil", "modutil", "openssl"}) {
-            if (!Installed(tool)) GTEST_SKIP() << tool << " not installed";
-        }
+        ZR_REQUIRE_TOOLS("pkcs11-tool", "p11tool", "certutil", "modutil", "openssl");
         // The clients load the module themselves; this process only runs the rig.
         StartRig();
         if (IsSkipped() || HasFatalFailure()) return;

@@ -30,7 +30,7 @@ struct Step {
 class ToolRig : public ModuleRigTest {
 protected:
     void SetUp() override {
-        if (!ToolAvailable()) GTEST_SKIP() << "pkcs11-tool not installed";
+        ZR_REQUIRE_TOOLS("pkcs11-tool");
         char pattern[] = "/tmp/library-tool-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         work = pattern;

@@ -32,6 +32,4 @@ inline ToolResult RunTool(const std::string& module, const std::string& argument
     return result;
 }
 
-inline bool ToolAvailable() { return std::system("command -v pkcs11-tool > /dev/null 2>&1") == 0; }
-
 }  // namespace librarytest

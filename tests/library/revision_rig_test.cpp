@@ -69,7 +69,7 @@ TEST_F(RevisionRig, UnchangedTokenAndOwnChangesCostOnlyTheRevisionRead) {
 }
 
 TEST_F(RevisionRig, AnotherProcessesChangesAreSeenByTheNextSearch) {
-    if (std::system("command -v pkcs11-tool > /dev/null 2>&1") != 0) GTEST_SKIP() << "pkcs11-tool not installed";
+    ZR_REQUIRE_TOOLS("pkcs11-tool");
     std::vector<CK_OBJECT_HANDLE> found;
     CK_OBJECT_HANDLE mine = 0;
     ASSERT_EQ(CreateData(session, "mine", "v", false, &mine), CKR_OK);

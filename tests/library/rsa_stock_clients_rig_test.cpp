@@ -38,14 +38,10 @@ Result Shell(const std::string& command) {
     return result;
 }
 
-bool Installed(const char* tool) { return std::system(("command -v " + std::string(tool) + " > /dev/null 2>&1").c_str()) == 0; }
-
 class StockClients : public ModuleRigTest {
 protected:
     void SetUp() override {
-        for (const char* tool : {"pkcs11-tool", "p11tool", "certutil", "modutil", "openssl"}) {
-            if (!Installed(tool)) GTEST_SKIP() << tool << " not installed";
-        }
+        ZR_REQUIRE_TOOLS("pkcs11-tool", "p11tool", "certutil", "modutil", "openssl");
         char pattern[] = "/tmp/rsa-clients-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         work = pattern;

@@ -136,7 +136,7 @@ class ToolHashRig : public HostCryptoRig {
 protected:
     void SetUp() override
     {
-        if (!librarytest::ToolAvailable()) GTEST_SKIP() << "pkcs11-tool not installed";
+        ZR_REQUIRE_TOOLS("pkcs11-tool");
         char pattern[] = "/tmp/swcrypto-tool-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         work = pattern;

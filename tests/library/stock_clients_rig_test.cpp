@@ -67,6 +67,7 @@ constexpr const char* kLabel = "zrclients";
 class StockClients : public ModuleRigTest {
 protected:
     void SetUp() override {
+        ZR_REQUIRE_TOOLS("pkcs11-tool", "p11tool", "modutil", "certutil", "p11-kit", "openssl");
         char pattern[] = "/tmp/zr-clients-XXXXXX";
         ASSERT_NE(mkdtemp(pattern), nullptr);
         work = pattern;

@@ -65,40 +65,57 @@ TEST(RigAvailability, NonRootIsToldWhy) {
   EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
-// Where the rig cannot start, a test that needs it skips outside CI and fails under CI.
+// Where the rig cannot start, or a stock program is missing, a test that needs it skips outside
+// CI and fails under CI.
 void NeedsRig() { ZR_REQUIRE_RIG(); }
+void NeedsMissingTool() { ZR_REQUIRE_TOOLS("sh", "zr-no-such-tool"); }
 
-TEST(RigAvailability, MissingRigFailsOnlyUnderCI) {
+TEST(RigAvailability, MissingRigOrToolFailsOnlyUnderCI) {
   const struct {
     const char* ci;  // null: CI unset
     bool required;
   } cases[] = {{nullptr, false}, {"true", true}, {"1", true}, {"false", false}, {"", false}};
-  for (const auto& c : cases) {
-    SCOPED_TRACE(c.ci == nullptr ? "unset" : c.ci);
-    pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      // As nobody the rig cannot start.
-      if (geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
-      if (c.ci == nullptr) unsetenv("CI"); else setenv("CI", c.ci, 1);
-      if (rig::Rig::RequiredHere() != c.required) _exit(4);
-      // The child reports through its exit status only, not through this test's result.
-      ::testing::TestPartResultArray results;
-      {
-        ::testing::ScopedFakeTestPartResultReporter reporter(
-            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
-        NeedsRig();
+  const struct {
+    const char* what;
+    void (*needs)();
+    bool asNobody;  // as nobody the rig cannot start
+  } needs[] = {{"rig", NeedsRig, true}, {"tool", NeedsMissingTool, false}};
+  for (const auto& need : needs) {
+    for (const auto& c : cases) {
+      SCOPED_TRACE(std::string(need.what) + ", CI " + (c.ci == nullptr ? "unset" : c.ci));
+      pid_t pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        if (need.asNobody && geteuid() == 0 && (setgid(65534) != 0 || setuid(65534) != 0)) _exit(3);
+        if (c.ci == nullptr) unsetenv("CI"); else setenv("CI", c.ci, 1);
+        if (rig::Rig::RequiredHere() != c.required) _exit(4);
+        // The child reports through its exit status only, not through this test's result.
+        ::testing::TestPartResultArray results;
+        {
+          ::testing::ScopedFakeTestPartResultReporter reporter(
+              ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ONLY_CURRENT_THREAD, &results);
+          need.needs();
+        }
+        if (results.size() != 1) _exit(5);
+        const bool failed = results.GetTestPartResult(0).fatally_failed();
+        const bool skipped = results.GetTestPartResult(0).skipped();
+        _exit(failed == c.required && skipped != c.required ? 0 : 6);
       }
-      if (results.size() != 1) _exit(5);
-      const bool failed = results.GetTestPartResult(0).fatally_failed();
-      const bool skipped = results.GetTestPartResult(0).skipped();
-      _exit(failed == c.required && skipped != c.required ? 0 : 6);
+      int status = 0;
+      waitpid(pid, &status, 0);
+      ASSERT_TRUE(WIFEXITED(status));
+      EXPECT_EQ(WEXITSTATUS(status), 0);
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
-    ASSERT_TRUE(WIFEXITED(status));
-    EXPECT_EQ(WEXITSTATUS(status), 0);
   }
+}
+
+TEST(RigAvailability, ToolsAreLookedForOnPath) {
+  EXPECT_EQ(rig::WhyToolsMissing({"sh"}), "");
+  EXPECT_EQ(rig::WhyToolsMissing({"zr-no-such-tool", "sh", "zr-nor-this"}), "not installed: zr-no-such-tool, zr-nor-this");
+  const std::string path = std::getenv("PATH");
+  setenv("PATH", "/nonexistent", 1);
+  EXPECT_EQ(rig::WhyToolsMissing({"sh"}), "not installed: sh");
+  setenv("PATH", path.c_str(), 1);
 }
 
 }  // namespace
