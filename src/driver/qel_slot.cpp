@@ -97,7 +97,9 @@ CK_RV Slot::TestTokenPresence() {
     const bool seen = tokenSeen_.exchange(false);
     // The card may be back already (pulled and put back since the last call): its sessions
     // and objects went with the old token, and the call goes on with the token set up now.
-    if (seen && SetUpAgain(token)) return CKR_OK;
+    // So does a caller that found no token at all, once another thread retired it: the removal
+    // was reported there, and nobody else would set the returned card up.
+    if (SetUpAgain(token)) return CKR_OK;
     return seen ? CKR_DEVICE_REMOVED : CKR_TOKEN_NOT_PRESENT;
 }
 
