@@ -106,8 +106,8 @@ LibraryFrame::~LibraryFrame() {
 
 bool LibraryFrame::PreInitialize(CK_C_INITIALIZE_ARGS_PTR pInitArgs, CK_RV& result) {
     if (mInitCount.load() >= 1 && mMode == LIB_NO_LOCKING && pInitArgs != nullptr &&
-        ((pInitArgs->flags & CKF_OS_LOCKING_OK) != 0 || CountCallbacks(*pInitArgs) == 4)) {
-        // The running library has no locks; never let a caller believe otherwise.
+        (pInitArgs->flags & CKF_OS_LOCKING_OK) == 0 && CountCallbacks(*pInitArgs) == 4) {
+        // The running library locks with its own mutexes, never the application's callbacks.
         result = CKR_CRYPTOKI_ALREADY_INITIALIZED;
         return true;
     }
@@ -137,7 +137,10 @@ void LibraryFrame::SetupMultithreadSupIntf(LibMultithreadSupp mode, MultithreadS
     mpMultithreadSup.reset(support);
     switch (mode) {
         case LIB_NO_LOCKING:
-            vdk::MutexNullFactory::RegisterFactory();
+            // An application that promised to call from one thread at a time may still call
+            // from several (stock test tools do, after C_Initialize(NULL)): the library keeps its
+            // own locks anyway, so that such a caller gets answers instead of a crash.
+            vdk::MutexLinuxFactory::RegisterFactory();
             break;
         case LIB_APP_LOCKING:
             MutexCryptokiFactory::SetupFactory(static_cast<AppMultithreadSup*>(support));

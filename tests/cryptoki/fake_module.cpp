@@ -1,6 +1,7 @@
 // The fake-token module: the real entry layer and framework over the in-memory doubles.
 #include "fake_framework.h"
 #include "fake_module_control.h"
+#include "support/mutex.h"
 
 using zrtest::FakeLibrary;
 
@@ -47,6 +48,10 @@ ZR_CONTROL CK_BBOOL ZrFake_LibraryExists(void) {
 ZR_CONTROL CK_ULONG ZrFake_LockingMode(void) {
     zrck::LibraryFrame* library = zrck::LibraryFrame::globalLibraryPtr.load();
     return library != nullptr ? library->GetLockingMode() : 0;
+}
+
+ZR_CONTROL CK_BBOOL ZrFake_MutexesExclude(void) {
+    return vdk::MutexFactory::Instance().GetGenerator() != &vdk::MutexNullFactory::GenerateLocalMutex ? CK_TRUE : CK_FALSE;
 }
 
 ZR_CONTROL void ZrFake_SetGetInfoThrow(int kind) { FakeLibrary::GetInfoThrow().store(kind); }

@@ -35,6 +35,8 @@ void ZrFake_InsertToken(CK_SLOT_ID slot);
 void ZrFake_SetCreatorHook(CK_BBOOL installed);
 CK_BBOOL ZrFake_LibraryExists(void);
 CK_ULONG ZrFake_LockingMode(void);
+// Whether the mutexes the library makes now exclude other threads (not the do-nothing kind).
+CK_BBOOL ZrFake_MutexesExclude(void);
 void ZrFake_SetGetInfoThrow(int kind);
 // Counts of Update(true) the token of a slot has seen.
 CK_ULONG ZrFake_TokenUpdates(CK_SLOT_ID slot);
@@ -47,6 +49,7 @@ typedef void (*ZrFake_SlotControl_t)(CK_SLOT_ID);
 typedef void (*ZrFake_SetCreatorHook_t)(CK_BBOOL);
 typedef CK_BBOOL (*ZrFake_LibraryExists_t)(void);
 typedef CK_ULONG (*ZrFake_LockingMode_t)(void);
+typedef CK_BBOOL (*ZrFake_MutexesExclude_t)(void);
 typedef void (*ZrFake_SetGetInfoThrow_t)(int);
 typedef CK_ULONG (*ZrFake_TokenUpdates_t)(CK_SLOT_ID);
 typedef CK_ULONG (*ZrFake_SlotRefreshes_t)(void);

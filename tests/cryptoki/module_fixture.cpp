@@ -33,6 +33,7 @@ FakeModule& FakeModule::Get() {
         loaded.setCreatorHook = Symbol<ZrFake_SetCreatorHook_t>(loaded.handle, "ZrFake_SetCreatorHook");
         loaded.libraryExists = Symbol<ZrFake_LibraryExists_t>(loaded.handle, "ZrFake_LibraryExists");
         loaded.lockingMode = Symbol<ZrFake_LockingMode_t>(loaded.handle, "ZrFake_LockingMode");
+        loaded.mutexesExclude = Symbol<ZrFake_MutexesExclude_t>(loaded.handle, "ZrFake_MutexesExclude");
         loaded.setGetInfoThrow = Symbol<ZrFake_SetGetInfoThrow_t>(loaded.handle, "ZrFake_SetGetInfoThrow");
         loaded.tokenUpdates = Symbol<ZrFake_TokenUpdates_t>(loaded.handle, "ZrFake_TokenUpdates");
         loaded.slotRefreshes = Symbol<ZrFake_SlotRefreshes_t>(loaded.handle, "ZrFake_SlotRefreshes");

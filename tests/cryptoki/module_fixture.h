@@ -21,6 +21,7 @@ struct FakeModule {
     ZrFake_SetCreatorHook_t setCreatorHook = nullptr;
     ZrFake_LibraryExists_t libraryExists = nullptr;
     ZrFake_LockingMode_t lockingMode = nullptr;
+    ZrFake_MutexesExclude_t mutexesExclude = nullptr;
     ZrFake_SetGetInfoThrow_t setGetInfoThrow = nullptr;
     ZrFake_TokenUpdates_t tokenUpdates = nullptr;
     ZrFake_SlotRefreshes_t slotRefreshes = nullptr;
