@@ -346,7 +346,7 @@ private:
     // then deletes fileId. Returns the new file; 0, writing nothing, when no record names it.
     long ReplaceFiledFileInt(long fileId, long attributeFile, const tru::Buffer& image);
     // likelyMissing: the file is normally not there yet (a new or free ID).
-    void WriteDataFileInt(long fileId, const tru::Buffer& value, bool likelyMissing);
+    void WriteWholeFileInt(long fileId, const tru::Buffer& image, bool likelyMissing);
     static uint64_t ContentDigest(const uint8_t* data, size_t size);
     uint32_t ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
                        std::vector<storage::IndexFileRecord>& records);

@@ -62,13 +62,13 @@ void TokenStorage::WriteDataFileM(long fileId, const tru::Buffer& value)
 {
     BusyGuard guard(*this, "WriteDataFileM");
     OpenDevSessionInt();
-    WriteDataFileInt(fileId, value, indexCache_.IsReserved(fileId));
-}
-
-void TokenStorage::WriteDataFileInt(long fileId, const tru::Buffer& value, bool likelyMissing)
-{
     vdk::SafeBuffer image;
     DataFileImage(value, image);
+    WriteWholeFileInt(fileId, image, indexCache_.IsReserved(fileId));
+}
+
+void TokenStorage::WriteWholeFileInt(long fileId, const tru::Buffer& image, bool likelyMissing)
+{
     // A file cannot shrink: a non-empty one is made anew. The file of a new ID is normally
     // missing: created straight away, measured only when it is left over.
     if (likelyMissing && CreateNewFileD(fileId)) {
@@ -87,13 +87,13 @@ long TokenStorage::RewriteDataFileM(long dataFile, long attributeFile, const tru
 {
     BusyGuard guard(*this, "RewriteDataFileM");
     OpenDevSessionInt();
-    if (indexCache_.IsReserved(dataFile)) {
-        // Not filed yet: no record names the file.
-        WriteDataFileInt(dataFile, value, true);
-        return dataFile;
-    }
     vdk::SafeBuffer image;
     DataFileImage(value, image);
+    if (indexCache_.IsReserved(dataFile)) {
+        // Not filed yet: no record names the file.
+        WriteWholeFileInt(dataFile, image, true);
+        return dataFile;
+    }
     const long written = ReplaceFiledFileInt(dataFile, attributeFile, image);
     if (written == 0) {
         throw zrck::Exception(CKR_OBJECT_HANDLE_INVALID);  // removed by another process
@@ -117,11 +117,7 @@ long TokenStorage::ReplaceFiledFileInt(long fileId, long attributeFile, const tr
     }
     // The old file stays whole until the record names the new one: one 6-byte write switches it.
     const long fresh = GetFreeFileID(fileId < fileid::kPrivateFirst ? PublicObject : PrivateObject);
-    if (!CreateNewFileD(fresh) && GetFileSizeD(fresh) != 0) {
-        DeleteObjectD(fresh);  // left over, named by no record
-        CreateFileD(fresh, TokenObject);
-    }
-    WriteFileD(fresh, 0, image.Data(), image.Size());
+    WriteWholeFileInt(fresh, image, true);
     storage::IndexFileRecord switched = *record;
     (isData ? switched.objectFile : switched.attributeFile) = static_cast<uint16_t>(fresh);
     uint8_t bytes[storage::kIndexRecordSize];
