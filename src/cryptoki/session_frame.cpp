@@ -3,14 +3,16 @@
 #include "ckbase/exception.h"
 #include "cryptoki/slot.h"
 #include "cryptoki/token.h"
+#include "cryptoki/unblock_guard.h"
 #include "objects/tok_mechanism.h"
 
 namespace zrck {
 
-void SessionFrame::TOperationParams::Set(CryptoStateEnum newKind, CK_OBJECT_HANDLE newKey,
+void SessionFrame::TOperationParams::Set(CryptoStateEnum newKind, const TokObjectPtr& newKey,
                                          TokMechanism* newMechanism) {
     kind = newKind;
-    key = newKey;
+    key = newKey ? newKey->GetHandle() : 0;
+    keyObject = newKey;
     mechanism = newMechanism;
     mode = MODE_NONE;
 }
@@ -106,7 +108,7 @@ TokMechanism* SessionFrame::GetCurrentMechanism(CryptoStateEnum kind, OperationM
     return record->mechanism;
 }
 
-void SessionFrame::SetCurrentOperation(CryptoStateEnum kind, TokKey* key, TokMechanism* mechanism) {
+void SessionFrame::SetCurrentOperation(CryptoStateEnum kind, const TokObjectPtr& key, TokMechanism* mechanism) {
     TOperationParams* record = &mPrimary;
     if (mPrimary.InUse()) {
         if (!mSecondaryOperationAllowed || mSecondary.InUse()) throw Exception(CKR_OPERATION_ACTIVE);
@@ -116,7 +118,7 @@ void SessionFrame::SetCurrentOperation(CryptoStateEnum kind, TokKey* key, TokMec
             record = &mSecondary;
         }
     }
-    record->Set(kind, key != nullptr ? key->GetHandle() : 0, mechanism);
+    record->Set(kind, key, mechanism);
     mMechCache.Put(mechanism);
 }
 
@@ -132,6 +134,26 @@ std::unique_ptr<TokMechanism> SessionFrame::CloneMechanism(Token* token, CK_MECH
     TokMechanism* original = token->GetMechanismIfSupported(type);
     if (original == nullptr) throw Exception(CKR_MECHANISM_INVALID);
     return std::unique_ptr<TokMechanism>(original->Clone());
+}
+
+std::vector<TokObjectPtr> SessionFrame::UseKeys(Token* token, const std::vector<KeyUse>& keys, Token::ObjectUse when,
+                                                const std::function<bool()>& body) {
+    std::vector<TokObjectPtr> held;
+    std::vector<std::unique_ptr<UnblockGuard>> guards;
+    std::vector<Token::UsedObject> used;
+    for (const KeyUse& use : keys) {
+        TokObjectPtr object;
+        if (use.key != nullptr) {
+            Slot& slot = *token->GetSlot();
+            object = slot.GetBlockObjectIfExists(use.key->GetHandle());
+            if (object) guards.push_back(std::make_unique<UnblockGuard>(slot, object));
+            if (object.get() != use.key) throw Exception(use.invalid);
+            used.push_back({use.key, use.invalid});
+        }
+        held.push_back(object);
+    }
+    token->UseObjects(used, when, body);
+    return held;
 }
 
 void SessionFrame::VerifyKeyOperationAllowed(TokKey* key, CK_MECHANISM_TYPE type, CK_RV code) const {

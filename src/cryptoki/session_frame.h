@@ -31,10 +31,13 @@ public:
     struct TOperationParams {
         CryptoStateEnum kind = CRYPTO_STATE_NONE;
         CK_OBJECT_HANDLE key = 0;
+        // Owns the key while the operation runs: its mechanism holds only a reference, and the
+        // registry may drop the object (another process destroyed it) before the operation ends.
+        TokObjectPtr keyObject;
         TokMechanism* mechanism = nullptr;
         OperationModeEnum mode = MODE_NONE;
 
-        void Set(CryptoStateEnum newKind, CK_OBJECT_HANDLE newKey, TokMechanism* newMechanism);
+        void Set(CryptoStateEnum newKind, const TokObjectPtr& newKey, TokMechanism* newMechanism);
         // Frees the record; the mechanism's resources are released, the object stays cached.
         void ResetOperation();
         void ClearData() { *this = TOperationParams(); }
@@ -171,7 +174,7 @@ public:
 
     // Engine members.
     TokMechanism* GetCurrentMechanism(CryptoStateEnum kind, OperationModeEnum mode, bool final);
-    void SetCurrentOperation(CryptoStateEnum kind, TokKey* key, TokMechanism* mechanism);
+    void SetCurrentOperation(CryptoStateEnum kind, const TokObjectPtr& key, TokMechanism* mechanism);
     // A cached mechanism of the type, or a new clone of the token's, cached.
     TokMechanism* FindMechanism(Token* token, CK_MECHANISM_TYPE type, TokMechanism* keep = nullptr);
     // A new clone the caller owns; the cache is not touched.
@@ -186,9 +189,11 @@ public:
 
     const TOperationParams& GetPrimaryOperation() const { return mPrimary; }
     const TOperationParams& GetSecondaryOperation() const { return mSecondary; }
-    // The key handle of the running operation of that kind; 0 for none.
-    CK_OBJECT_HANDLE OperationKey(CryptoStateEnum kind) const {
-        return mPrimary.kind == kind ? mPrimary.key : mSecondary.kind == kind ? mSecondary.key : 0;
+    // The key of the running operation of that kind; null for none.
+    TokObject* OperationKey(CryptoStateEnum kind) const {
+        return mPrimary.kind == kind     ? mPrimary.keyObject.get()
+               : mSecondary.kind == kind ? mSecondary.keyObject.get()
+                                         : nullptr;
     }
     MechCache& GetMechCache() { return mMechCache; }
     int GetContextLoginState() const { return mContextLoginState; }
@@ -234,13 +239,34 @@ protected:
                                     const char* readOnlyText, const char* privateText);
     void ExecuteSearch(Token* token, Slot::SearchAccelerator& accelerator, const AttributeTemplate& attributes);
 
-    // Cryptographic engine: a guarded data call of kind, mode and final flag.
-    enum CallCheck { CHECK_LOGIN = 1, CHECK_EMPTY_SIGN = 2, CHECK_EMPTY_DIGEST = 4, CHECK_LOGIN_FIRST = 8 };
+    // A key a call uses (null: none), and the code that answers when it has left the token or
+    // its handle no longer names it.
+    struct KeyUse {
+        TokObject* key;
+        CK_RV invalid;
+    };
+    // The one way a call reaches its keys: each is held for the call and must still be the object
+    // its handle names, then the token checks them all in the call's own transaction as `when`
+    // says (Token::UseObjects) around body. Returns the keys held, in order (null for none).
+    std::vector<TokObjectPtr> UseKeys(Token* token, const std::vector<KeyUse>& keys, Token::ObjectUse when,
+                                      const std::function<bool()>& body);
+
+    // Cryptographic engine: a guarded data call of kind, mode and final flag. CHECK_RESULT: the
+    // call gives the caller what the key computed, so the key is checked on the token even when
+    // the call sends no command.
+    enum CallCheck {
+        CHECK_LOGIN = 1,
+        CHECK_EMPTY_SIGN = 2,
+        CHECK_EMPTY_DIGEST = 4,
+        CHECK_LOGIN_FIRST = 8,
+        CHECK_RESULT = 16
+    };
     void CheckCall(TokMechanism& mechanism, int checks, const tru::Buffer* input) const;
-    // Runs call on the active operation of the kind; false from it is a short buffer. With
+    // Runs call on the active operation of the kind, with the operation's key and `usedKey` (a
+    // key the call takes, checked before it) in use; false from call is a short buffer. With
     // ends the operation ends after success.
     void GuardedCall(CryptoStateEnum kind, OperationModeEnum mode, bool final, int checks, const tru::Buffer* input,
-                     bool ends, const std::function<bool(TokMechanism&)>& call);
+                     bool ends, const std::function<bool(TokMechanism&)>& call, TokObject* usedKey = nullptr);
     bool VerifyCall(OperationModeEnum mode, bool final, const tru::Buffer* input,
                     const std::function<bool(TokMechanism&)>& call);
     TokMechanism* InitMechanism(Token* token, CryptoStateEnum kind, CK_MECHANISM_TYPE type);

@@ -4,7 +4,6 @@
 #include "cryptoki/session_frame.h"
 #include "cryptoki/slot.h"
 #include "cryptoki/token.h"
-#include "cryptoki/unblock_guard.h"
 #include "objects/tok_key.h"
 #include "objects/tok_mechanism.h"
 
@@ -36,6 +35,13 @@ Key& KeyAs(TokKey& key) {
 
 void RequireUsage(CK_BBOOL allowed) {
     if (!allowed) throw Exception(CKR_KEY_FUNCTION_NOT_PERMITTED);
+}
+
+// The keys of a data call are checked in the token transaction of the commands it sends; a call
+// that gives a result computed with them (a signature, output data, a verification) is checked
+// even when it sends none, a length answer or a part fed in only when it sends one.
+Token::ObjectUse KeyUseFor(bool result) {
+    return result ? Token::ObjectUse::BeforeItsCommands : Token::ObjectUse::ItsCommands;
 }
 
 }  // namespace
@@ -139,11 +145,12 @@ void SessionFrame::OperationInit(CryptoStateEnum kind, const MechanismParameter&
         TokMechanism* mechanism = InitMechanism(token, kind, parameter.GetType());
         VerifyKeyOperationAllowed(&key, parameter.GetType(), CKR_KEY_TYPE_INCONSISTENT);
         mContextLoginState = CONTEXT_LOGIN_NONE;
-        token->UseObject(key, CKR_KEY_HANDLE_INVALID, Token::ObjectUse::Now, [&] {
-            StartKeyOperation(kind, *mechanism, parameter, key);
-            return true;
-        });
-        SetCurrentOperation(kind, &key, mechanism);
+        const std::vector<TokObjectPtr> held =
+            UseKeys(token, {{&key, CKR_KEY_HANDLE_INVALID}}, Token::ObjectUse::Now, [&] {
+                StartKeyOperation(kind, *mechanism, parameter, key);
+                return true;
+            });
+        SetCurrentOperation(kind, held[0], mechanism);
     });
 }
 
@@ -179,27 +186,18 @@ void SessionFrame::CheckCall(TokMechanism& mechanism, int checks, const tru::Buf
 
 void SessionFrame::GuardedCall(CryptoStateEnum kind, OperationModeEnum mode, bool final, int checks,
                                const tru::Buffer* input, bool ends,
-                               const std::function<bool(TokMechanism&)>& call) {
+                               const std::function<bool(TokMechanism&)>& call, TokObject* usedKey) {
     InSession([&](Token* token) {
         OperationGuard guard(*this, kind);
         TokMechanism* mechanism = GetCurrentMechanism(kind, mode, final);
         CheckCall(*mechanism, checks, input);
         bool done = false;
-        // A call that may produce its result uses the key, checked in the transaction of the
-        // commands it sends; a length answer uses nothing.
-        const CK_OBJECT_HANDLE keyHandle = OperationKey(kind);
-        if (ends && keyHandle != 0) {
-            Slot* slot = token->GetSlot();
-            TokObjectPtr key = slot->GetBlockObjectIfExists(keyHandle);
-            if (!key) throw Exception(CKR_KEY_HANDLE_INVALID);
-            UnblockGuard unblock(*slot, key);
-            token->UseObject(*key, CKR_KEY_HANDLE_INVALID, Token::ObjectUse::BeforeItsCommands, [&] {
-                done = call(*mechanism);
-                return done;
-            });
-        } else {
+        const Token::ObjectUse when =
+            usedKey != nullptr ? Token::ObjectUse::Now : KeyUseFor(ends || (checks & CHECK_RESULT) != 0);
+        UseKeys(token, {{OperationKey(kind), CKR_KEY_HANDLE_INVALID}, {usedKey, CKR_KEY_HANDLE_INVALID}}, when, [&] {
             done = call(*mechanism);
-        }
+            return done;
+        });
         guard.Deactivate();
         // A short buffer keeps the operation, so the caller can ask again.
         if (!done) throw BufferTooSmallException();
@@ -213,7 +211,7 @@ void SessionFrame::Encrypt(const tru::Buffer& data, unsigned char* out, CK_ULONG
 }
 
 void SessionFrame::EncryptUpdate(const tru::Buffer& data, unsigned char* out, CK_ULONG* outLen) {
-    GuardedCall(CRYPTO_STATE_ENCRYPT, MODE_MULTI_PART, false, 0, nullptr, false,
+    GuardedCall(CRYPTO_STATE_ENCRYPT, MODE_MULTI_PART, false, out != nullptr ? CHECK_RESULT : 0, nullptr, false,
                 [&](TokMechanism& m) { return m.EncryptUpdate(*this, data, out, outLen); });
 }
 
@@ -228,8 +226,8 @@ void SessionFrame::Decrypt(const tru::Buffer& data, unsigned char* out, CK_ULONG
 }
 
 void SessionFrame::DecryptUpdate(const tru::Buffer& data, unsigned char* out, CK_ULONG* outLen) {
-    GuardedCall(CRYPTO_STATE_DECRYPT, MODE_MULTI_PART, false, CHECK_LOGIN, nullptr, false,
-                [&](TokMechanism& m) { return m.DecryptUpdate(*this, data, out, outLen); });
+    GuardedCall(CRYPTO_STATE_DECRYPT, MODE_MULTI_PART, false, CHECK_LOGIN | (out != nullptr ? CHECK_RESULT : 0),
+                nullptr, false, [&](TokMechanism& m) { return m.DecryptUpdate(*this, data, out, outLen); });
 }
 
 void SessionFrame::DecryptFinal(unsigned char* out, CK_ULONG* outLen) {
@@ -303,12 +301,15 @@ void SessionFrame::DigestUpdate(const tru::Buffer& data) {
 }
 
 void SessionFrame::DigestKey(TokSecretKey& key) {
-    GuardedCall(CRYPTO_STATE_DIGEST, MODE_MULTI_PART, false, 0, nullptr, false, [&](TokMechanism& m) {
-        const tru::Buffer value = key.GetValueToWrap();
-        if (value.Size() == 0) throw Exception(CKR_KEY_INDIGESTIBLE);
-        m.DigestUpdate(*this, value);
-        return true;
-    });
+    GuardedCall(
+        CRYPTO_STATE_DIGEST, MODE_MULTI_PART, false, 0, nullptr, false,
+        [&](TokMechanism& m) {
+            const tru::Buffer value = key.GetValueToWrap();
+            if (value.Size() == 0) throw Exception(CKR_KEY_INDIGESTIBLE);
+            m.DigestUpdate(*this, value);
+            return true;
+        },
+        &key);
 }
 
 void SessionFrame::DigestFinal(unsigned char* out, CK_ULONG* outLen) {
@@ -318,7 +319,7 @@ void SessionFrame::DigestFinal(unsigned char* out, CK_ULONG* outLen) {
 
 void SessionFrame::DualUpdate(CryptoStateEnum first, CryptoStateEnum second, const tru::Buffer& data,
                               unsigned char* out, CK_ULONG* outLen) {
-    InSession([&](Token*) {
+    InSession([&](Token* token) {
         TokMechanism* one = GetCurrentMechanism(first, MODE_MULTI_PART, false);
         TokMechanism* other = GetCurrentMechanism(second, MODE_MULTI_PART, false);
         // A decryption whose key waits for its context-specific login is refused here too.
@@ -326,17 +327,21 @@ void SessionFrame::DualUpdate(CryptoStateEnum first, CryptoStateEnum second, con
             throw Exception(CKR_USER_NOT_LOGGED_IN);
         }
         bool done = false;
-        if (first == CRYPTO_STATE_ENCRYPT && second == CRYPTO_STATE_DIGEST) {
-            done = one->DigestEncryptUpdate(*this, *other, data, out, outLen);
-        } else if (first == CRYPTO_STATE_DECRYPT && second == CRYPTO_STATE_DIGEST) {
-            done = one->DecryptDigestUpdate(*this, *other, data, out, outLen);
-        } else if (first == CRYPTO_STATE_ENCRYPT && second == CRYPTO_STATE_SIGN) {
-            done = one->SignEncryptUpdate(*this, *other, data, out, outLen);
-        } else if (first == CRYPTO_STATE_DECRYPT && second == CRYPTO_STATE_VERIFY) {
-            done = one->DecryptVerifyUpdate(*this, *other, data, out, outLen);
-        } else {
-            throw Exception(CKR_GENERAL_ERROR);
-        }
+        UseKeys(token, {{OperationKey(first), CKR_KEY_HANDLE_INVALID}, {OperationKey(second), CKR_KEY_HANDLE_INVALID}},
+                KeyUseFor(out != nullptr), [&] {
+                    if (first == CRYPTO_STATE_ENCRYPT && second == CRYPTO_STATE_DIGEST) {
+                        done = one->DigestEncryptUpdate(*this, *other, data, out, outLen);
+                    } else if (first == CRYPTO_STATE_DECRYPT && second == CRYPTO_STATE_DIGEST) {
+                        done = one->DecryptDigestUpdate(*this, *other, data, out, outLen);
+                    } else if (first == CRYPTO_STATE_ENCRYPT && second == CRYPTO_STATE_SIGN) {
+                        done = one->SignEncryptUpdate(*this, *other, data, out, outLen);
+                    } else if (first == CRYPTO_STATE_DECRYPT && second == CRYPTO_STATE_VERIFY) {
+                        done = one->DecryptVerifyUpdate(*this, *other, data, out, outLen);
+                    } else {
+                        throw Exception(CKR_GENERAL_ERROR);
+                    }
+                    return done;
+                });
         if (!done) throw BufferTooSmallException();
     });
 }

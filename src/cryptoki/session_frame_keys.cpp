@@ -104,18 +104,21 @@ CK_OBJECT_HANDLE SessionFrame::DeriveKey(const MechanismParameter& parameter, To
         MechanismParameter mutableParameter = parameter;
         TokObjectPtr key;
         auto* privateBase = dynamic_cast<TokPrivateKey*>(&baseKey);
-        if (privateBase != nullptr) {
-            if (!baseKey.GetCouldDerive()) throw Exception(CKR_KEY_FUNCTION_NOT_PERMITTED);
-            key = mechanism->DeriveKey(*this, mutableParameter, *privateBase, attributes);
-        } else if (auto* publicBase = dynamic_cast<TokPublicKey*>(&baseKey)) {
-            if (!baseKey.GetCouldDerive()) throw Exception(CKR_KEY_FUNCTION_NOT_PERMITTED);
-            key = mechanism->DeriveKey(*this, mutableParameter, *publicBase, attributes);
-        } else if (auto* genericBase = dynamic_cast<TokGenericSecretKey*>(&baseKey)) {
-            if (!baseKey.GetCouldDerive()) throw Exception(CKR_KEY_FUNCTION_NOT_PERMITTED);
-            key = mechanism->DeriveKey(*this, mutableParameter, *genericBase, attributes);
-        } else {
-            throw Exception(CKR_KEY_TYPE_INCONSISTENT);
-        }
+        UseKeys(token, {{&baseKey, CKR_KEY_HANDLE_INVALID}}, Token::ObjectUse::Now, [&] {
+            if (privateBase != nullptr) {
+                if (!baseKey.GetCouldDerive()) throw Exception(CKR_KEY_FUNCTION_NOT_PERMITTED);
+                key = mechanism->DeriveKey(*this, mutableParameter, *privateBase, attributes);
+            } else if (auto* publicBase = dynamic_cast<TokPublicKey*>(&baseKey)) {
+                if (!baseKey.GetCouldDerive()) throw Exception(CKR_KEY_FUNCTION_NOT_PERMITTED);
+                key = mechanism->DeriveKey(*this, mutableParameter, *publicBase, attributes);
+            } else if (auto* genericBase = dynamic_cast<TokGenericSecretKey*>(&baseKey)) {
+                if (!baseKey.GetCouldDerive()) throw Exception(CKR_KEY_FUNCTION_NOT_PERMITTED);
+                key = mechanism->DeriveKey(*this, mutableParameter, *genericBase, attributes);
+            } else {
+                throw Exception(CKR_KEY_TYPE_INCONSISTENT);
+            }
+            return true;
+        });
         if (!key) return 0;
         PutToIncubator(key);
         auto* derivedSecret = dynamic_cast<TokSecretKey*>(key.get());
@@ -144,25 +147,30 @@ void SessionFrame::WrapKey(const MechanismParameter& parameter, TokKey* wrapping
         if (keyClass != CKO_SECRET_KEY && keyClass != CKO_PRIVATE_KEY) throw Exception(CKR_KEY_TYPE_INCONSISTENT);
         if (!key.GetIsExtractable()) throw Exception(CKR_KEY_UNEXTRACTABLE);
         bool done = false;
-        if (mechanism->IsCustomWrapKeyExists()) {
-            done = mechanism->WrapKey(*this, parameter, wrappingKey, key, out, outLen);
-        } else if (wrappingKey == nullptr) {
-            throw Exception(CKR_DATA_INVALID);
-        } else {
-            vdk::SafeBuffer value;
-            if (auto* secret = dynamic_cast<TokSecretKey*>(&key)) {
-                value = secret->GetValueToWrap();
+        // A length answer checks the keys only when it reads them from the token.
+        const Token::ObjectUse when = out != nullptr ? Token::ObjectUse::Now : Token::ObjectUse::ItsCommands;
+        UseKeys(token, {{wrappingKey, CKR_WRAPPING_KEY_HANDLE_INVALID}, {&key, CKR_KEY_HANDLE_INVALID}}, when, [&] {
+            if (mechanism->IsCustomWrapKeyExists()) {
+                done = mechanism->WrapKey(*this, parameter, wrappingKey, key, out, outLen);
+            } else if (wrappingKey == nullptr) {
+                throw Exception(CKR_DATA_INVALID);
             } else {
-                value = dynamic_cast<TokPrivateKey&>(key).GetValueToWrap();
+                vdk::SafeBuffer value;
+                if (auto* secret = dynamic_cast<TokSecretKey*>(&key)) {
+                    value = secret->GetValueToWrap();
+                } else {
+                    value = dynamic_cast<TokPrivateKey&>(key).GetValueToWrap();
+                }
+                if (value.Size() == 0) throw Exception(CKR_KEY_TYPE_INCONSISTENT);
+                if (auto* secretWrapper = dynamic_cast<TokSecretKey*>(wrappingKey)) {
+                    mechanism->EncryptInit(*this, parameter, *secretWrapper);
+                } else {
+                    mechanism->EncryptInit(*this, parameter, dynamic_cast<TokPublicKey&>(*wrappingKey));
+                }
+                done = mechanism->Encrypt(*this, value, out, outLen);
             }
-            if (value.Size() == 0) throw Exception(CKR_KEY_TYPE_INCONSISTENT);
-            if (auto* secretWrapper = dynamic_cast<TokSecretKey*>(wrappingKey)) {
-                mechanism->EncryptInit(*this, parameter, *secretWrapper);
-            } else {
-                mechanism->EncryptInit(*this, parameter, dynamic_cast<TokPublicKey&>(*wrappingKey));
-            }
-            done = mechanism->Encrypt(*this, value, out, outLen);
-        }
+            return done;
+        });
         if (!done) throw BufferTooSmallException();
     });
 }
@@ -193,12 +201,14 @@ CK_OBJECT_HANDLE SessionFrame::UnwrapKey(const MechanismParameter& parameter, To
         }
         if (!KeyCouldUnwrap(*unwrappingKey)) throw Exception(CKR_KEY_FUNCTION_NOT_PERMITTED);
         TokObjectPtr key;
-        if (mechanism->IsCustomWrapKeyExists()) {
-            key = mechanism->UnwrapKey(*this, parameter, unwrappingKey, wrapped, attributes);
-            if (!key) throw Exception(CKR_FUNCTION_FAILED);
-            PutToIncubator(key);
-        } else {
-            vdk::SafeBuffer value(wrapped.Size());
+        vdk::SafeBuffer value(wrapped.Size());
+        UseKeys(token, {{unwrappingKey, CKR_UNWRAPPING_KEY_HANDLE_INVALID}}, Token::ObjectUse::Now, [&] {
+            if (mechanism->IsCustomWrapKeyExists()) {
+                key = mechanism->UnwrapKey(*this, parameter, unwrappingKey, wrapped, attributes);
+                if (!key) throw Exception(CKR_FUNCTION_FAILED);
+                PutToIncubator(key);
+                return true;
+            }
             if (auto* secretUnwrapper = dynamic_cast<TokSecretKey*>(unwrappingKey)) {
                 mechanism->DecryptInit(*this, parameter, *secretUnwrapper);
             } else {
@@ -209,6 +219,9 @@ CK_OBJECT_HANDLE SessionFrame::UnwrapKey(const MechanismParameter& parameter, To
             if (length == 0 || length > value.Size()) throw Exception(CKR_WRAPPED_KEY_INVALID);
             const tru::TResult cut = value.Realloc(static_cast<uint32_t>(length));
             if (cut != 0) throw tru::Exception(cut);
+            return true;
+        });
+        if (!key) {
             Attribute valueEntry;
             valueEntry.SetupOwn(CKA_VALUE, value.Data(), static_cast<unsigned int>(value.Size()));
             attributes.AddOrReplaceAttributes(&valueEntry, 1);

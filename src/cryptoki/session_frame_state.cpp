@@ -29,18 +29,8 @@ struct SavedOperation {
     vdk::SafeBuffer state;
 };
 
-// The key a record names, held for the restore; its mark must equal the saved one.
-struct RestoredKey {
-    std::unique_ptr<UnblockGuard> guard;
-    TokKey* key = nullptr;
-};
-
-void KeyMarkOf(Slot& slot, CK_OBJECT_HANDLE handle, tru::BufferDynamic& mark) {
-    if (handle == 0) return;
-    TokObjectPtr object = slot.GetBlockObjectIfExists(handle);
-    if (!object) return;
-    UnblockGuard guard(slot, object);
-    if (auto* key = dynamic_cast<TokKey*>(object.get())) key->GetKeyMark(mark);
+void KeyMarkOf(const SessionFrame::TOperationParams& record, tru::BufferDynamic& mark) {
+    if (auto* key = dynamic_cast<TokKey*>(record.keyObject.get())) key->GetKeyMark(mark);
 }
 
 void WriteOperation(vdk::OutputBuffer& writer, const SessionFrame::TOperationParams& record,
@@ -60,18 +50,24 @@ void ReadOperation(vdk::InputBuffer& reader, SavedOperation& operation) {
     reader.ReadShortPacket(operation.state);
 }
 
-void HoldKey(Slot& slot, CK_OBJECT_HANDLE handle, const tru::Buffer& savedMark, RestoredKey& held) {
+// The key a record names.
+TokObjectPtr FindKey(Slot& slot, CK_OBJECT_HANDLE handle) {
     TokObjectPtr object = slot.GetBlockObjectIfExists(handle);
     if (!object) throw Exception(CKR_KEY_HANDLE_INVALID);
-    held.guard.reset(new UnblockGuard(slot, object));
+    UnblockGuard guard(slot, object);
     const CK_OBJECT_CLASS objectClass = object->GetClass();
-    if (objectClass != CKO_PUBLIC_KEY && objectClass != CKO_PRIVATE_KEY && objectClass != CKO_SECRET_KEY) {
+    if ((objectClass != CKO_PUBLIC_KEY && objectClass != CKO_PRIVATE_KEY && objectClass != CKO_SECRET_KEY) ||
+        dynamic_cast<TokKey*>(object.get()) == nullptr) {
         throw Exception(CKR_OBJECT_HANDLE_INVALID);
     }
-    held.key = dynamic_cast<TokKey*>(object.get());
-    if (held.key == nullptr) throw Exception(CKR_OBJECT_HANDLE_INVALID);
+    return object;
+}
+
+// The key's mark must equal the saved one.
+void CheckKeyMark(TokKey* key, const tru::Buffer& savedMark) {
+    if (key == nullptr) return;
     tru::BufferDynamic current;
-    held.key->GetKeyMark(current);
+    key->GetKeyMark(current);
     if (current.Size() != savedMark.Size() ||
         (current.Size() != 0 && std::memcmp(current.Data(), savedMark.Data(), current.Size()) != 0)) {
         throw Exception(CKR_KEY_CHANGED);
@@ -89,14 +85,13 @@ void SessionFrame::GetOperationState(unsigned char* out, CK_ULONG* outLen) {
         if (!token->IsOperationStateSaveable()) throw Exception(CKR_STATE_UNSAVEABLE);
         vdk::OutputBuffer writer(vdk::Math::HOST, 32);
         if (mPrimary.mechanism == nullptr) throw Exception(CKR_OPERATION_NOT_INITIALIZED);
-        Slot& slot = *token->GetSlot();
         vdk::SafeBuffer primaryMark, primaryState, secondaryMark, secondaryState;
-        KeyMarkOf(slot, mPrimary.key, primaryMark);
+        KeyMarkOf(mPrimary, primaryMark);
         mPrimary.mechanism->GetMechanismSessionState(primaryState);
         const bool secondary = mSecondary.InUse() && mSecondary.mechanism != nullptr;
         if (secondary) {
             mSecondary.mechanism->GetMechanismSessionState(secondaryState);
-            KeyMarkOf(slot, mSecondary.key, secondaryMark);
+            KeyMarkOf(mSecondary, secondaryMark);
         }
         writer.WriteByte(STATE_FORMAT);
         WriteOperation(writer, mPrimary, primaryMark, primaryState);
@@ -149,41 +144,51 @@ void SessionFrame::SetOperationState(const tru::Buffer& envelope, CK_OBJECT_HAND
             throw Exception(CKR_SAVED_STATE_INVALID);
         }
         Slot& slot = *token->GetSlot();
-        RestoredKey primaryKey, secondaryKey;
+        TokObjectPtr primaryObject, secondaryObject;
         if (primary.keyMark.Size() == 0) {
             if (encryptionKey != 0 || authenticationKey != 0) throw Exception(CKR_KEY_NOT_NEEDED);
         } else {
             if (encryptionKey == 0 && authenticationKey == 0) throw Exception(CKR_KEY_NEEDED);
-            HoldKey(slot, encryptionKey != 0 ? encryptionKey : authenticationKey, primary.keyMark, primaryKey);
+            primaryObject = FindKey(slot, encryptionKey != 0 ? encryptionKey : authenticationKey);
         }
-        // Restored into fresh clones, so a failure leaves the running operations untouched.
-        std::unique_ptr<TokMechanism> primaryMechanism = CloneMechanism(token, primary.type);
-        primaryMechanism->SetMechanismSessionState(*this, static_cast<CryptoStateEnum>(primary.kind), primary.state,
-                                                   primaryKey.key);
-        std::unique_ptr<TokMechanism> secondaryMechanism;
         if (hasSecondary) {
             if (secondary.keyMark.Size() != 0) {
                 if (encryptionKey == 0 || authenticationKey == 0) throw Exception(CKR_KEY_NEEDED);
-                HoldKey(slot, authenticationKey, secondary.keyMark, secondaryKey);
+                secondaryObject = FindKey(slot, authenticationKey);
             } else if (encryptionKey != 0 && authenticationKey != 0) {
                 throw Exception(CKR_KEY_NOT_NEEDED);
             }
-            secondaryMechanism = CloneMechanism(token, secondary.type);
-            secondaryMechanism->SetMechanismSessionState(*this, static_cast<CryptoStateEnum>(secondary.kind),
-                                                         secondary.state, secondaryKey.key);
         }
+        auto* primaryKey = dynamic_cast<TokKey*>(primaryObject.get());
+        auto* secondaryKey = dynamic_cast<TokKey*>(secondaryObject.get());
+        // Restored into fresh clones, so a failure leaves the running operations untouched.
+        std::unique_ptr<TokMechanism> primaryMechanism;
+        std::unique_ptr<TokMechanism> secondaryMechanism;
+        const std::vector<TokObjectPtr> held = UseKeys(
+            token, {{primaryObject.get(), CKR_KEY_HANDLE_INVALID}, {secondaryObject.get(), CKR_KEY_HANDLE_INVALID}},
+            Token::ObjectUse::Now, [&] {
+                CheckKeyMark(primaryKey, primary.keyMark);
+                primaryMechanism = CloneMechanism(token, primary.type);
+                primaryMechanism->SetMechanismSessionState(*this, static_cast<CryptoStateEnum>(primary.kind),
+                                                           primary.state, primaryKey);
+                if (hasSecondary) {
+                    CheckKeyMark(secondaryKey, secondary.keyMark);
+                    secondaryMechanism = CloneMechanism(token, secondary.type);
+                    secondaryMechanism->SetMechanismSessionState(*this, static_cast<CryptoStateEnum>(secondary.kind),
+                                                                 secondary.state, secondaryKey);
+                }
+                return true;
+            });
         mPrimary.ResetOperation();
         mSecondary.ResetOperation();
         TokMechanism* installedPrimary = primaryMechanism.release();
         mMechCache.Put(installedPrimary);
-        mPrimary.Set(static_cast<CryptoStateEnum>(primary.kind), primaryKey.key ? primaryKey.key->GetHandle() : 0,
-                     installedPrimary);
+        mPrimary.Set(static_cast<CryptoStateEnum>(primary.kind), held[0], installedPrimary);
         mPrimary.mode = static_cast<OperationModeEnum>(primary.mode);
         if (secondaryMechanism) {
             TokMechanism* installedSecondary = secondaryMechanism.release();
             mMechCache.Put(installedSecondary, installedPrimary);
-            mSecondary.Set(static_cast<CryptoStateEnum>(secondary.kind),
-                           secondaryKey.key ? secondaryKey.key->GetHandle() : 0, installedSecondary);
+            mSecondary.Set(static_cast<CryptoStateEnum>(secondary.kind), held[1], installedSecondary);
             mSecondary.mode = static_cast<OperationModeEnum>(secondary.mode);
         }
     });

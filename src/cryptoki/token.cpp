@@ -52,7 +52,7 @@ void Token::UnwrapSessionStateEnvelope(const tru::Buffer&, tru::BufferDynamic&) 
     throw Exception(CKR_STATE_UNSAVEABLE);
 }
 
-void Token::UseObject(TokObject&, CK_RV, ObjectUse, const std::function<bool()>& body) { body(); }
+void Token::UseObjects(const std::vector<UsedObject>&, ObjectUse, const std::function<bool()>& body) { body(); }
 
 void Token::CleanDirty() {
     vdk::MutexIntf::Guard guard(*mpOperationMutex, "CleanDirty");

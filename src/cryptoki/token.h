@@ -102,13 +102,22 @@ public:
     void CalculateMark(const tru::Buffer& data, tru::BufferDynamic& mark) override;
     virtual void SetUserPinInitialized(bool initialized) = 0;
     virtual void DestroyAllObjects() = 0;
-    // Runs body as a use of the object's token-held state. A token whose objects other processes
-    // may change checks that the object still is the one its handle was given for (else throws
-    // `invalid`), in one token transaction with what body sends: before body (Now), or before
-    // body's first command that uses a key or reads a file and, when body sent none, after a
-    // body that answered true (a result, not a length) (BeforeItsCommands).
-    enum class ObjectUse { Now, BeforeItsCommands };
-    virtual void UseObject(TokObject& object, CK_RV invalid, ObjectUse when, const std::function<bool()>& body);
+    // Runs body as a use of objects' token-held state. A token whose objects other processes
+    // may change checks that each object still is the one its handle was given for (else throws
+    // that object's `invalid`), once for all of them, in one token transaction with what body
+    // sends: before body (Now); before body's first command that uses a key or reads a file and,
+    // when body sent none, after a body that answered true (a result, not a length)
+    // (BeforeItsCommands); or before such a command only, and otherwise against what this process
+    // already knows, at no token command (ItsCommands).
+    enum class ObjectUse { Now, BeforeItsCommands, ItsCommands };
+    struct UsedObject {
+        TokObject* object;
+        CK_RV invalid;
+    };
+    virtual void UseObjects(const std::vector<UsedObject>& objects, ObjectUse when, const std::function<bool()>& body);
+    void UseObject(TokObject& object, CK_RV invalid, ObjectUse when, const std::function<bool()>& body) {
+        UseObjects({{&object, invalid}}, when, body);
+    }
 
     Slot* GetSlot() const { return mpSlot; }
     bool IsSOLogged() const override { return mSOLogged.load(); }

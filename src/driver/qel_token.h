@@ -85,10 +85,11 @@ public:
     bool IsUserSession() override;
     void SetUserPinInitialized(bool) override {}
     void DestroyAllObjects() override;
-    // The check reads the token data revision in the transaction body runs in; a revision this
-    // process's listing of the object's index has not seen lists the index again, which drops
-    // an object another process destroyed or replaced.
-    void UseObject(zrck::TokObject& object, CK_RV invalid, ObjectUse when, const std::function<bool()>& body) override;
+    // The check reads the token data revision once, in the transaction body runs in; a revision
+    // this process's listing of an object's index has not seen lists the indexes again, which
+    // drops an object another process destroyed or replaced. An object a listing dropped before
+    // has left the token, known at no command.
+    void UseObjects(const std::vector<UsedObject>& objects, ObjectUse when, const std::function<bool()>& body) override;
 
     // What the storage asks of its token.
     int GetBrand() const;

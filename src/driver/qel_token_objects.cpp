@@ -382,23 +382,34 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
     }
 }
 
-void Token::UseObject(zrck::TokObject& object, CK_RV invalid, ObjectUse when, const std::function<bool()>& body) {
-    auto* stored = dynamic_cast<TokenStoredObject*>(&object);
-    if (!storage_ || stored == nullptr || object.GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN ||
-        stored->IsRefreshLocked()) {
+void Token::UseObjects(const std::vector<UsedObject>& objects, ObjectUse when, const std::function<bool()>& body) {
+    std::vector<const UsedObject*> stored;
+    for (const UsedObject& used : objects) {
+        auto* kept = dynamic_cast<TokenStoredObject*>(used.object);
+        if (kept == nullptr || kept->IsRefreshLocked()) continue;
+        const zrck::TokObject::ObjectLifeTimeEnum lifeTime = used.object->GetLifeTime();
+        if (lifeTime == kNoLifeTime) throw zrck::Exception(used.invalid);
+        if (lifeTime == zrck::TokObject::LIFETIME_TOKEN) stored.push_back(&used);
+    }
+    if (!storage_ || stored.empty()) {
         body();
         return;
     }
     auto check = [&] {
         storage_->ReadTokenDataRevision();
         const uint32_t revision = storage_->GetTokenDataRevision();
-        const bool isPrivate = object.GetVisibility() == zrck::TokObject::VISIBILITY_PRIVATE;
-        const bool current = isPrivate ? privateListed_ && privateListRevision_ == revision
-                                       : publicListed_ && publicListRevision_ == revision;
+        bool current = true;
+        for (const UsedObject* used : stored) {
+            const bool isPrivate = used->object->GetVisibility() == zrck::TokObject::VISIBILITY_PRIVATE;
+            current = current && (isPrivate ? privateListed_ && privateListRevision_ == revision
+                                            : publicListed_ && publicListRevision_ == revision);
+        }
         if (!current) RefreshObjects(nullptr);
-        if (object.GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) throw zrck::Exception(invalid);
+        for (const UsedObject* used : stored) {
+            if (used->object->GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) throw zrck::Exception(used->invalid);
+        }
     };
-    TokenStorage::BusyGuard busy(*storage_, "Token::UseObject");
+    TokenStorage::BusyGuard busy(*storage_, "Token::UseObjects");
     TokenStorage::TokenTransaction transaction(*storage_);
     if (when == ObjectUse::Now) {
         check();
@@ -410,7 +421,7 @@ void Token::UseObject(zrck::TokObject& object, CK_RV invalid, ObjectUse when, co
         checked = true;
         check();
     });
-    if (body() && !checked) check();
+    if (body() && !checked && when == ObjectUse::BeforeItsCommands) check();
 }
 
 void Token::Update(bool) {

@@ -1,9 +1,10 @@
 // Generates a key pair (DSTU 4145, EC or 1024-bit RSA) as token objects on the first token in a
 // process of its own, as a second application would:
-// keygen_process MODULE USER_PIN MECHANISM LABEL EC_PARAMS_HEX [replace], MECHANISM a number
-// (0x... for hex). With "replace", every object labelled LABEL is destroyed first. MECHANISM
+// keygen_process MODULE USER_PIN MECHANISM LABEL EC_PARAMS_HEX [replace|relabel], MECHANISM a
+// number (0x... for hex). With "replace", every object labelled LABEL is destroyed first; with
+// "relabel", every object labelled LABEL is given that label again and nothing is made. MECHANISM
 // CK_UNAVAILABLE_INFORMATION makes no key pair but, with EC_PARAMS_HEX not empty, a data object
-// of that value.
+// of that value; CKM_GOST28147_KEY_GEN_NAT makes a GOST 28147-89 token key that wraps.
 // Exit status 0 when all was done; otherwise the failing call and its code on stderr.
 #include <dlfcn.h>
 
@@ -45,6 +46,33 @@ bool DestroyLabelled(CK_FUNCTION_LIST_PTR p11, CK_SESSION_HANDLE session, std::s
     return true;
 }
 
+bool RelabelLabelled(CK_FUNCTION_LIST_PTR p11, CK_SESSION_HANDLE session, std::string& label)
+{
+    CK_ATTRIBUTE search[] = {{CKA_LABEL, &label[0], label.size()}};
+    if (!Check("C_FindObjectsInit", p11->C_FindObjectsInit(session, search, 1))) return false;
+    CK_OBJECT_HANDLE found[16];
+    CK_ULONG count = 0;
+    const bool listed = Check("C_FindObjects", p11->C_FindObjects(session, found, 16, &count));
+    if (!Check("C_FindObjectsFinal", p11->C_FindObjectsFinal(session)) || !listed) return false;
+    if (count == 0) return Check("nothing labelled so", CKR_OBJECT_HANDLE_INVALID);
+    for (CK_ULONG i = 0; i < count; ++i) {
+        if (!Check("C_SetAttributeValue", p11->C_SetAttributeValue(session, found[i], search, 1))) return false;
+    }
+    return true;
+}
+
+bool MakeWrappingKey(CK_FUNCTION_LIST_PTR p11, CK_SESSION_HANDLE session, std::string& label)
+{
+    CK_BBOOL yes = CK_TRUE;
+    CK_ATTRIBUTE key[] = {{CKA_TOKEN, &yes, sizeof yes},
+                          {CKA_LABEL, &label[0], label.size()},
+                          {CKA_WRAP, &yes, sizeof yes},
+                          {CKA_UNWRAP, &yes, sizeof yes}};
+    CK_MECHANISM mechanism{CKM_GOST28147_KEY_GEN_NAT, nullptr, 0};
+    CK_OBJECT_HANDLE made = 0;
+    return Check("C_GenerateKey", p11->C_GenerateKey(session, &mechanism, key, 4, &made));
+}
+
 bool MakeData(CK_FUNCTION_LIST_PTR p11, CK_SESSION_HANDLE session, std::string& label, std::vector<CK_BYTE>& value)
 {
     CK_OBJECT_CLASS dataClass = CKO_DATA;
@@ -58,7 +86,7 @@ bool MakeData(CK_FUNCTION_LIST_PTR p11, CK_SESSION_HANDLE session, std::string& 
 }
 
 bool Generate(CK_FUNCTION_LIST_PTR p11, std::string pin, CK_MECHANISM_TYPE type, std::string label,
-              std::vector<CK_BYTE> params, bool replace)
+              std::vector<CK_BYTE> params, const std::string& change)
 {
     CK_SLOT_ID slots[4];
     CK_ULONG count = 4;
@@ -72,7 +100,13 @@ bool Generate(CK_FUNCTION_LIST_PTR p11, std::string pin, CK_MECHANISM_TYPE type,
     if (!Check("C_Login", p11->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(&pin[0]), pin.size()))) {
         return false;
     }
-    if (replace && !DestroyLabelled(p11, session, label)) return false;
+    if (change == "relabel") {
+        return RelabelLabelled(p11, session, label) && Check("C_CloseSession", p11->C_CloseSession(session));
+    }
+    if (change == "replace" && !DestroyLabelled(p11, session, label)) return false;
+    if (type == CKM_GOST28147_KEY_GEN_NAT) {
+        return MakeWrappingKey(p11, session, label) && Check("C_CloseSession", p11->C_CloseSession(session));
+    }
     if (type == CK_UNAVAILABLE_INFORMATION) {
         return (params.empty() || MakeData(p11, session, label, params)) &&
                Check("C_CloseSession", p11->C_CloseSession(session));
@@ -100,9 +134,9 @@ bool Generate(CK_FUNCTION_LIST_PTR p11, std::string pin, CK_MECHANISM_TYPE type,
 
 int main(int argc, char** argv)
 {
-    const bool replace = argc == 7 && std::strcmp(argv[6], "replace") == 0;
-    if (argc != 6 && !replace) {
-        std::fprintf(stderr, "usage: %s MODULE USER_PIN MECHANISM LABEL EC_PARAMS_HEX [replace]\n", argv[0]);
+    const std::string change = argc == 7 ? argv[6] : "";
+    if (argc != 6 && change != "replace" && change != "relabel") {
+        std::fprintf(stderr, "usage: %s MODULE USER_PIN MECHANISM LABEL EC_PARAMS_HEX [replace|relabel]\n", argv[0]);
         return 2;
     }
     void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
@@ -116,7 +150,7 @@ int main(int argc, char** argv)
     CK_C_INITIALIZE_ARGS args{};
     args.flags = CKF_OS_LOCKING_OK;
     if (!Check("C_Initialize", p11->C_Initialize(&args))) return 1;
-    const bool made = Generate(p11, argv[2], std::stoul(argv[3], nullptr, 0), argv[4], FromHex(argv[5]), replace);
+    const bool made = Generate(p11, argv[2], std::stoul(argv[3], nullptr, 0), argv[4], FromHex(argv[5]), change);
     const bool finished = Check("C_Finalize", p11->C_Finalize(nullptr));
     return made && finished ? 0 : 1;
 }

@@ -27,16 +27,17 @@ inline std::string UpperHex(const std::vector<uint8_t>& bytes)
     return out;
 }
 
-// Token objects labelled `label` on the curve of `params`, made with `mechanism` by the other
-// process, which has ended when this returns. With `replace` the other process first destroys
-// every object labelled `label`; mechanism CK_UNAVAILABLE_INFORMATION then makes, for params not empty, a data object of
-// that value instead of a key pair.
-inline ::testing::AssertionResult GenerateInAnotherProcess(CK_MECHANISM_TYPE mechanism, const std::string& label,
-                                                           const std::vector<uint8_t>& params, bool replace = false)
+// The other process's work on objects labelled `label`, which has ended when this returns:
+// made with `mechanism` on the curve of `params` (a key pair; CKM_GOST28147_KEY_GEN_NAT a GOST
+// 28147-89 key that wraps; CK_UNAVAILABLE_INFORMATION, for params not empty, a data object of that
+// value). `change` "replace" first destroys every object labelled `label`; "relabel" only gives
+// each of them its label again.
+inline ::testing::AssertionResult InAnotherProcess(CK_MECHANISM_TYPE mechanism, const std::string& label,
+                                                   const std::vector<uint8_t>& params, const std::string& change)
 {
     std::vector<std::string> arguments = {ZR_KEYGEN_PROCESS, ZR_REAL_MODULE, kUserPin, std::to_string(mechanism),
                                           label, UpperHex(params)};
-    if (replace) arguments.push_back("replace");
+    if (!change.empty()) arguments.push_back(change);
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(&argument[0]);
     argv.push_back(nullptr);
@@ -50,6 +51,14 @@ inline ::testing::AssertionResult GenerateInAnotherProcess(CK_MECHANISM_TYPE mec
         return ::testing::AssertionFailure() << "key generation in the other process failed, status " << status;
     }
     return ::testing::AssertionSuccess();
+}
+
+// Token objects labelled `label` made by the other process; with `replace` it first destroys
+// every object labelled `label`.
+inline ::testing::AssertionResult GenerateInAnotherProcess(CK_MECHANISM_TYPE mechanism, const std::string& label,
+                                                           const std::vector<uint8_t>& params, bool replace = false)
+{
+    return InAnotherProcess(mechanism, label, params, replace ? "replace" : "");
 }
 
 }  // namespace librarytest
