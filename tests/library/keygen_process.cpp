@@ -10,6 +10,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,7 +33,9 @@ std::vector<CK_BYTE> FromHex(const std::string& text)
     return out;
 }
 
-bool DestroyLabelled(CK_FUNCTION_LIST_PTR p11, CK_SESSION_HANDLE session, std::string& label)
+// Runs act on every object labelled `label`.
+bool ForLabelled(CK_FUNCTION_LIST_PTR p11, CK_SESSION_HANDLE session, std::string& label,
+                 const std::function<bool(CK_OBJECT_HANDLE, CK_ATTRIBUTE&)>& act)
 {
     CK_ATTRIBUTE search[] = {{CKA_LABEL, &label[0], label.size()}};
     if (!Check("C_FindObjectsInit", p11->C_FindObjectsInit(session, search, 1))) return false;
@@ -41,24 +44,23 @@ bool DestroyLabelled(CK_FUNCTION_LIST_PTR p11, CK_SESSION_HANDLE session, std::s
     const bool listed = Check("C_FindObjects", p11->C_FindObjects(session, found, 16, &count));
     if (!Check("C_FindObjectsFinal", p11->C_FindObjectsFinal(session)) || !listed) return false;
     for (CK_ULONG i = 0; i < count; ++i) {
-        if (!Check("C_DestroyObject", p11->C_DestroyObject(session, found[i]))) return false;
+        if (!act(found[i], search[0])) return false;
     }
     return true;
 }
 
+bool DestroyLabelled(CK_FUNCTION_LIST_PTR p11, CK_SESSION_HANDLE session, std::string& label)
+{
+    return ForLabelled(p11, session, label, [&](CK_OBJECT_HANDLE object, CK_ATTRIBUTE&) {
+        return Check("C_DestroyObject", p11->C_DestroyObject(session, object));
+    });
+}
+
 bool RelabelLabelled(CK_FUNCTION_LIST_PTR p11, CK_SESSION_HANDLE session, std::string& label)
 {
-    CK_ATTRIBUTE search[] = {{CKA_LABEL, &label[0], label.size()}};
-    if (!Check("C_FindObjectsInit", p11->C_FindObjectsInit(session, search, 1))) return false;
-    CK_OBJECT_HANDLE found[16];
-    CK_ULONG count = 0;
-    const bool listed = Check("C_FindObjects", p11->C_FindObjects(session, found, 16, &count));
-    if (!Check("C_FindObjectsFinal", p11->C_FindObjectsFinal(session)) || !listed) return false;
-    if (count == 0) return Check("nothing labelled so", CKR_OBJECT_HANDLE_INVALID);
-    for (CK_ULONG i = 0; i < count; ++i) {
-        if (!Check("C_SetAttributeValue", p11->C_SetAttributeValue(session, found[i], search, 1))) return false;
-    }
-    return true;
+    return ForLabelled(p11, session, label, [&](CK_OBJECT_HANDLE object, CK_ATTRIBUTE& labelled) {
+        return Check("C_SetAttributeValue", p11->C_SetAttributeValue(session, object, &labelled, 1));
+    });
 }
 
 bool MakeWrappingKey(CK_FUNCTION_LIST_PTR p11, CK_SESSION_HANDLE session, std::string& label)
