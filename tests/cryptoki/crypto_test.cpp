@@ -1,5 +1,6 @@
 // Cryptographic functions through the C_ functions on the toy mechanisms: single- and
 // multi-part calls, length queries, and what becomes of the operation after an error.
+#include <functional>
 #include <thread>
 
 #include "object_fixture.h"
@@ -224,6 +225,33 @@ TEST_F(CryptoTest, DigestsAndDigestKey) {
     EXPECT_EQ(CKR_OBJECT_HANDLE_INVALID, p11->C_DigestKey(rw, privateKey));
     EXPECT_EQ(CKR_KEY_INDIGESTIBLE, p11->C_DigestKey(rw, empty));
     EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, p11->C_DigestFinal(rw, Bytes(digest), &length));
+}
+
+// An operation whose key was destroyed meanwhile answers its next call, a length query or a part
+// fed in too, with CKR_KEY_HANDLE_INVALID and ends.
+TEST_F(CryptoTest, ADestroyedKeyEndsTheOperationsThatUseIt) {
+    std::string out(16, '\0');
+    struct Call {
+        const char* name;
+        std::function<CK_RV()> call;
+    };
+    const Call calls[] = {
+        {"EncryptLength", [&] {
+             CK_ULONG length = 0;
+             return p11->C_Encrypt(rw, Bytes(data), data.size(), nullptr, &length);
+         }},
+        {"EncryptUpdate", [&] {
+             CK_ULONG length = out.size();
+             return p11->C_EncryptUpdate(rw, Bytes(data), data.size(), Bytes(out), &length);
+         }},
+    };
+    for (const Call& c : calls) {
+        const CK_OBJECT_HANDLE key = MustCreate(rw, Secret("\x21" "key", {CKA_ENCRYPT}));
+        ASSERT_EQ(CKR_OK, Init(p11->C_EncryptInit, TOY_CIPHER, key)) << c.name;
+        ASSERT_EQ(CKR_OK, p11->C_DestroyObject(rw, key)) << c.name;
+        EXPECT_EQ(CKR_KEY_HANDLE_INVALID, c.call()) << c.name;
+        EXPECT_EQ(CKR_OPERATION_NOT_INITIALIZED, c.call()) << c.name;
+    }
 }
 
 TEST_F(CryptoTest, LibraryChecksInputLengths) {
