@@ -4,10 +4,9 @@
 // replaced never reaches the replacement.
 #include <chrono>
 #include <ctime>
-#include <thread>
-
 #include <functional>
 #include <map>
+#include <thread>
 
 #include "dstu_e2e_fixture.h"
 #include "frozen_cache_clock.h"
