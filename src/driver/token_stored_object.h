@@ -30,6 +30,9 @@ public:
     virtual uint32_t GetStorageSize(TokenStorage* storage);
     // Takes over the values of a twin read again from the token.
     virtual bool RefreshFrom(TokenStoredObject& other) = 0;
+    // Follows the object to the files another process moved it to (a replaced attribute file,
+    // or a value written into a new data file); the storage ID follows the files.
+    virtual void MoveToFiles(long objectFile, long attributeFile);
 
     long GetObjectFile() const { return objectFile_; }
     void SetObjectFile(long fileId) { objectFile_ = fileId; }
