@@ -93,9 +93,13 @@ TEST_P(UntouchedHandles, SurviveEveryChangeOfAnotherProcess) {
     std::vector<Held> held = {{"d1", CKO_DATA, "one", "d1"},          {"d2", CKO_DATA, "two", "d2"},
                               {"d3", CKO_DATA, "three", "d3"},        {"c1", CKO_CERTIFICATE, "cert one", "c1"},
                               {"c2", CKO_CERTIFICATE, "cert two", "c2"}, {"x", CKO_DATA, "x value", "x"}};
+    // An attribute file longer than one write command is replaced by a new file when it changes.
+    const std::string longLabel(200, 'l');
+    const std::string otherLongLabel(200, 'm');
+    held.push_back({longLabel, CKO_DATA, "long", longLabel});
     if (loggedIn) held.push_back({"p", CKO_DATA, "private", "p"});
     ASSERT_TRUE(Writer({"data:d1:one", "data:d2:two", "data:d3:three", "cert:c1:cert one", "cert:c2:cert two",
-                        "data:x:x value", "private:p:private"}));
+                        "data:x:x value", "private:p:private", "data:" + longLabel + ":long"}));
     if (loggedIn) {
         ASSERT_EQ(Login(session, CKU_USER, kUserPin), CKR_OK);
     }
@@ -107,6 +111,8 @@ TEST_P(UntouchedHandles, SurviveEveryChangeOfAnotherProcess) {
     }
 
     const Change changes[] = {
+        {"long attribute file replaced", {"label:" + longLabel + ":" + otherLongLabel}, longLabel.c_str(),
+         otherLongLabel.c_str(), "long"},
         {"private object created", {"private:p2:v"}, "", "", ""},
         {"private object relabelled", {"label:p2:p3"}, "", "", ""},
         {"private object destroyed", {"destroy:p3"}, "", "", ""},
