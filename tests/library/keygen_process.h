@@ -27,16 +27,9 @@ inline std::string UpperHex(const std::vector<uint8_t>& bytes)
     return out;
 }
 
-// Token objects labelled `label` on the curve of `params`, made with `mechanism` by the other
-// process, which has ended when this returns. With `replace` the other process first destroys
-// every object labelled `label`; mechanism CK_UNAVAILABLE_INFORMATION then makes, for params not empty, a data object of
-// that value instead of a key pair.
-inline ::testing::AssertionResult GenerateInAnotherProcess(CK_MECHANISM_TYPE mechanism, const std::string& label,
-                                                           const std::vector<uint8_t>& params, bool replace = false)
+// Runs a helper program with these arguments and waits for its end; `what` names it in failures.
+inline ::testing::AssertionResult RunToEnd(std::vector<std::string> arguments, const char* what)
 {
-    std::vector<std::string> arguments = {ZR_KEYGEN_PROCESS, ZR_REAL_MODULE, kUserPin, std::to_string(mechanism),
-                                          label, UpperHex(params)};
-    if (replace) arguments.push_back("replace");
     std::vector<char*> argv;
     for (std::string& argument : arguments) argv.push_back(&argument[0]);
     argv.push_back(nullptr);
@@ -47,9 +40,46 @@ inline ::testing::AssertionResult GenerateInAnotherProcess(CK_MECHANISM_TYPE mec
     int status = 0;
     if (waitpid(child, &status, 0) != child) return ::testing::AssertionFailure() << "lost the helper process";
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return ::testing::AssertionFailure() << "key generation in the other process failed, status " << status;
+        return ::testing::AssertionFailure() << what << " in the other process failed, status " << status;
     }
     return ::testing::AssertionSuccess();
 }
+
+// Token objects labelled `label` on the curve of `params`, made with `mechanism` by the other
+// process, which has ended when this returns. With `replace` the other process first destroys
+// every object labelled `label`; mechanism CK_UNAVAILABLE_INFORMATION then makes, for params not empty, a data object of
+// that value instead of a key pair.
+inline ::testing::AssertionResult GenerateInAnotherProcess(CK_MECHANISM_TYPE mechanism, const std::string& label,
+                                                           const std::vector<uint8_t>& params, bool replace = false)
+{
+    std::vector<std::string> arguments = {ZR_KEYGEN_PROCESS, ZR_REAL_MODULE, kUserPin, std::to_string(mechanism),
+                                          label, UpperHex(params)};
+    if (replace) arguments.push_back("replace");
+    return RunToEnd(arguments, "key generation");
+}
+
+#ifdef ZR_OBJECT_WRITER
+// The object_writer program's steps (see object_writer.cpp), run to their end in another process.
+inline ::testing::AssertionResult WriteInAnotherProcess(const std::vector<std::string>& steps)
+{
+    std::vector<std::string> arguments = {ZR_OBJECT_WRITER, ZR_REAL_MODULE, kUserPin, kSoPin};
+    arguments.insert(arguments.end(), steps.begin(), steps.end());
+    return RunToEnd(arguments, "object_writer");
+}
+#endif
+
+// The token's signing key kinds, for tests that make keys in another process.
+struct KeyKind {
+    const char* name;
+    CK_MECHANISM_TYPE generation;
+    CK_MECHANISM_TYPE signature;
+    std::vector<uint8_t> params;  // empty: the DSTU 4145 curve m257
+};
+
+inline const KeyKind kKeyKinds[] = {
+    {"DSTU4145", CKM_DSTU4145_KEY_PAIR_GEN, CKM_DSTU4145, {}},
+    {"ECDSA_P256", CKM_EC_KEY_PAIR_GEN, CKM_ECDSA, {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}},
+    {"RSA1024", CKM_RSA_PKCS_KEY_PAIR_GEN, CKM_RSA_PKCS, {}},
+};
 
 }  // namespace librarytest

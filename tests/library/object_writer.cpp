@@ -13,24 +13,14 @@
 //   initpin                     C_InitPIN with USER_PIN
 // MECHANISM is a number (0x... for hex). Exit status 0 when every step was done; otherwise the
 // failing call and its code on stderr.
-#include <dlfcn.h>
-
-#include <cstdio>
-#include <cstring>
-#include <string>
-#include <vector>
-
-#include "ckbase/zr_pkcs11.h"
+#include "helper_process.h"
 
 namespace {
 
-CK_FUNCTION_LIST_PTR p11 = nullptr;
+using helperprocess::Check;
+using helperprocess::FromHex;
 
-bool Check(const char* call, CK_RV rv)
-{
-    if (rv != CKR_OK) std::fprintf(stderr, "%s: 0x%lX\n", call, static_cast<unsigned long>(rv));
-    return rv == CKR_OK;
-}
+CK_FUNCTION_LIST_PTR p11 = nullptr;
 
 std::vector<std::string> Split(const std::string& step)
 {
@@ -41,15 +31,6 @@ std::vector<std::string> Split(const std::string& step)
     }
     parts.push_back(step.substr(start));
     return parts;
-}
-
-std::vector<CK_BYTE> FromHex(const std::string& text)
-{
-    std::vector<CK_BYTE> out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2) {
-        out.push_back(static_cast<CK_BYTE>(std::stoul(text.substr(i, 2), nullptr, 16)));
-    }
-    return out;
 }
 
 std::vector<CK_OBJECT_HANDLE> Labelled(CK_SESSION_HANDLE session, std::string label, CK_OBJECT_CLASS* only)
@@ -170,16 +151,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s MODULE USER_PIN SO_PIN STEP...\n", argv[0]);
         return 2;
     }
-    void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-        std::fprintf(stderr, "dlopen: %s\n", dlerror());
-        return 1;
-    }
-    auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
-    if (getList == nullptr || !Check("C_GetFunctionList", getList(&p11))) return 1;
-    CK_C_INITIALIZE_ARGS args{};
-    args.flags = CKF_OS_LOCKING_OK;
-    if (!Check("C_Initialize", p11->C_Initialize(&args))) return 1;
+    p11 = helperprocess::LoadModule(argv[1]);
+    if (p11 == nullptr) return 1;
     CK_SLOT_ID slots[4];
     CK_ULONG count = 4;
     bool done = Check("C_GetSlotList", p11->C_GetSlotList(CK_TRUE, slots, &count)) && count != 0;

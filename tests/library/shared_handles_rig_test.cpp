@@ -4,8 +4,6 @@
 // handles whatever W changes, a touched object keeps its handle with the new values where
 // C_SetAttributeValue could have made the change, and a key W put in another key's place never
 // answers through the old key's handle.
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -15,7 +13,8 @@
 #include "keygen_process.h"
 
 using namespace dstue2e;
-using librarytest::kSoPin;
+using librarytest::KeyKind;
+using librarytest::kKeyKinds;
 
 namespace {
 
@@ -29,23 +28,9 @@ protected:
     }
 
     // Runs W with these steps (see object_writer.cpp) and waits for its end.
-    ::testing::AssertionResult Writer(std::vector<std::string> steps)
+    ::testing::AssertionResult Writer(const std::vector<std::string>& steps)
     {
-        std::vector<std::string> arguments = {ZR_OBJECT_WRITER, ZR_REAL_MODULE, kUserPin, kSoPin};
-        arguments.insert(arguments.end(), steps.begin(), steps.end());
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(&argument[0]);
-        argv.push_back(nullptr);
-        pid_t child = -1;
-        if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-            return ::testing::AssertionFailure() << "cannot start " << argv[0];
-        }
-        int status = 0;
-        if (waitpid(child, &status, 0) != child) return ::testing::AssertionFailure() << "lost the writer";
-        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            return ::testing::AssertionFailure() << "the writer failed, status " << status;
-        }
-        return ::testing::AssertionSuccess();
+        return librarytest::WriteInAnotherProcess(steps);
     }
 
     std::vector<CK_OBJECT_HANDLE> Labelled(const std::string& label, CK_OBJECT_CLASS objectClass)
@@ -154,19 +139,6 @@ INSTANTIATE_TEST_SUITE_P(Login, UntouchedHandles, ::testing::Bool(),
                          });
 
 // ---- a key put in another key's place never answers through the old handle ----
-
-struct KeyKind {
-    const char* name;
-    CK_MECHANISM_TYPE generation;
-    CK_MECHANISM_TYPE signature;
-    Bytes params;  // empty: the DSTU 4145 curve m257
-};
-
-const KeyKind kKeyKinds[] = {
-    {"DSTU4145", CKM_DSTU4145_KEY_PAIR_GEN, CKM_DSTU4145, {}},
-    {"ECDSA_P256", CKM_EC_KEY_PAIR_GEN, CKM_ECDSA, {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}},
-    {"RSA1024", CKM_RSA_PKCS_KEY_PAIR_GEN, CKM_RSA_PKCS, {}},
-};
 
 // What W does to K1 (labelled k1), at least one second after K1 was made.
 struct Replacement {

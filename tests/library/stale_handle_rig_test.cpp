@@ -1,8 +1,6 @@
 // Handles of token objects while another process destroys and makes objects on the same token:
 // a handle names the object it was given for and nothing else, also when the other process's
 // new object takes the freed files and key slot, and keeps naming an object nobody changed.
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <ctime>
@@ -12,24 +10,13 @@
 
 using namespace dstue2e;
 using librarytest::GenerateInAnotherProcess;
+using librarytest::KeyKind;
+using librarytest::kKeyKinds;
 
 namespace {
 
 // The other process destroys, or makes a data object, instead of a key pair.
 constexpr CK_MECHANISM_TYPE kNoKeyPair = CK_UNAVAILABLE_INFORMATION;
-
-struct KeyKind {
-    const char* name;
-    CK_MECHANISM_TYPE generation;
-    CK_MECHANISM_TYPE signature;
-    Bytes params;  // empty: the DSTU 4145 curve m257
-};
-
-const KeyKind kKeyKinds[] = {
-    {"DSTU4145", CKM_DSTU4145_KEY_PAIR_GEN, CKM_DSTU4145, {}},
-    {"ECDSA_P256", CKM_EC_KEY_PAIR_GEN, CKM_ECDSA, {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}},
-    {"RSA1024", CKM_RSA_PKCS_KEY_PAIR_GEN, CKM_RSA_PKCS, {}},
-};
 
 class StaleHandle : public DstuE2eTest {
 protected:
@@ -150,22 +137,8 @@ struct DataChange {
 
 class StaleDataHandle : public StaleHandle, public ::testing::WithParamInterface<DataChange> {
 protected:
-    ::testing::AssertionResult Writer(std::vector<std::string> steps) {
-        std::vector<std::string> arguments = {ZR_OBJECT_WRITER, ZR_REAL_MODULE, librarytest::kUserPin,
-                                              librarytest::kSoPin};
-        arguments.insert(arguments.end(), steps.begin(), steps.end());
-        std::vector<char*> argv;
-        for (std::string& argument : arguments) argv.push_back(&argument[0]);
-        argv.push_back(nullptr);
-        pid_t child = -1;
-        if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-            return ::testing::AssertionFailure() << "cannot start " << argv[0];
-        }
-        int status = 0;
-        if (waitpid(child, &status, 0) != child || !WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-            return ::testing::AssertionFailure() << "the writer failed, status " << status;
-        }
-        return ::testing::AssertionSuccess();
+    ::testing::AssertionResult Writer(const std::vector<std::string>& steps) {
+        return librarytest::WriteInAnotherProcess(steps);
     }
 };
 
