@@ -202,22 +202,24 @@ std::shared_ptr<zrck::TokObject> Token::ReadObject(const storage::IndexFileRecor
     } catch (const zrck::Exception&) {
         // Kept with what could be read: the object stays visible and deletable.
     }
+    StoredRecordList records;
+    if (storage_->KnownAttributeRecords(record.attributeFile, records)) stored->SetStoredRecords(records);
     return object;
 }
 
 void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
     if (!storage_) return;
-    // One object read from the token, with its attribute records as read now.
+    // One object read from the token.
     struct Read {
         storage::IndexFileRecord record;
         uint32_t storageId;
         std::shared_ptr<zrck::TokObject> object;
-        StoredRecordList records;
     };
     // Read under the storage guard, then match with the registry without it: a search holds
     // the registry lock while objects read their values from the storage.
     std::vector<Read> read;
-    // Attribute records of every file as this process knew them before this listing.
+    // Attribute records of every file as this process knew them before this listing: the
+    // records of an object that does not hold its own (a copy filed by the library).
     std::map<long, StoredRecordList> known;
     bool publicRefreshed = false;
     bool privateRefreshed = false;
@@ -256,10 +258,7 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
             if (record.itemType == TOKEN_DATA) continue;
             std::shared_ptr<zrck::TokObject> created = ReadObject(record);
             if (!created) continue;
-            StoredRecordList now;
-            storage_->KnownAttributeRecords(record.attributeFile, now);
-            read.push_back({record, static_cast<uint32_t>(record.attributeFile) << 16 | record.objectFile, created,
-                            std::move(now)});
+            read.push_back({record, static_cast<uint32_t>(record.attributeFile) << 16 | record.objectFile, created});
         }
     }
 
@@ -285,8 +284,14 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
             std::strcmp(existing.object->GetObjectClassName(), fresh.object->GetObjectClassName()) != 0) {
             return false;
         }
-        const auto before = known.find(existing.stored->GetAttributeFile());
-        return before != known.end() && IsSameStoredObject(fresh.record.itemType, before->second, fresh.records);
+        StoredRecordList before;
+        StoredRecordList after;
+        if (!existing.stored->GetStoredRecords(before)) {
+            const auto file = known.find(existing.stored->GetAttributeFile());
+            if (file == known.end()) return false;
+            before = file->second;
+        }
+        return stored->GetStoredRecords(after) && IsSameStoredObject(fresh.record.itemType, before, after);
     };
 
     // Each record with the object that stood for its files before, if any.
@@ -352,7 +357,10 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
                 existing->stored->MoveToFiles(entry.record.objectFile, entry.record.attributeFile);
                 slot_->RegisterObject(object);
             }
-            existing->stored->RefreshFrom(*dynamic_cast<TokenStoredObject*>(entry.object.get()));
+            auto* fresh = dynamic_cast<TokenStoredObject*>(entry.object.get());
+            existing->stored->RefreshFrom(*fresh);
+            StoredRecordList records;
+            if (fresh->GetStoredRecords(records)) existing->stored->SetStoredRecords(records);
         } else {
             // Another object in these files: the old handle stops naming anything.
             object.SetLifeTime(kNoLifeTime);
@@ -441,6 +449,8 @@ void Token::SetDirty(zrck::TokObject* object, zrck::AttributeTemplate*) {
     const long attributeFile = stored->GetAttributeFile();
     stored->StoreAttributes();
     stored->SetAttributeFile(storage_->TakeMovedAttributeFile(stored->GetAttributeFile()));
+    StoredRecordList written;
+    if (storage_->KnownAttributeRecords(stored->GetAttributeFile(), written)) stored->SetStoredRecords(written);
     if (objectFile != 0 && objectFile == stored->GetObjectFile() && attributeFile == stored->GetAttributeFile()) {
         return;
     }

@@ -41,6 +41,20 @@ void TokenStoredObject::MoveToFiles(long objectFile, long attributeFile)
     storageId_ = static_cast<uint32_t>(attributeFile) << 16 | static_cast<uint32_t>(objectFile);
 }
 
+bool TokenStoredObject::GetStoredRecords(std::vector<storage::AttributeBuff>& records) const
+{
+    if (recordsKnown_) {
+        records = records_;
+    }
+    return recordsKnown_;
+}
+
+void TokenStoredObject::SetStoredRecords(const std::vector<storage::AttributeBuff>& records)
+{
+    records_ = records;
+    recordsKnown_ = true;
+}
+
 void TokenStoredObject::SetLabelStored(const tru::Buffer& label)
 {
     const tru::TResult rc = label_.Set(label.Size(), label.Data());
