@@ -319,20 +319,23 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
             return true;
         },
         nullptr);
+    // A value moved keeps the attribute file, whose ID another object cannot take meanwhile: that
+    // candidate goes first (the object file a move freed may already hold a new object).
     std::vector<bool> moved(read.size(), false);
     for (CK_OBJECT_HANDLE handle : unlisted) {
         std::unique_ptr<Held> existing = hold(slot_->GetBlockObjectIfExists(handle));
         if (!existing->stored) continue;
-        for (size_t i = 0; i < read.size(); ++i) {
-            const storage::IndexFileRecord& record = read[i].record;
-            const bool sameObjectFile = record.objectFile == existing->stored->GetObjectFile();
-            const bool sameAttributeFile = record.attributeFile == existing->stored->GetAttributeFile();
-            const bool movedFiles = sameObjectFile != sameAttributeFile &&
-                                    (sameObjectFile || ValueMayMove(record.itemType));
-            if (paired[i] || !movedFiles || !sameObject(*existing, read[i])) continue;
-            paired[i] = std::move(existing);
-            moved[i] = true;
-            break;
+        for (const bool valueMoved : {true, false}) {
+            for (size_t i = 0; i < read.size() && existing; ++i) {
+                const storage::IndexFileRecord& record = read[i].record;
+                const bool sameObjectFile = record.objectFile == existing->stored->GetObjectFile();
+                const bool sameAttributeFile = record.attributeFile == existing->stored->GetAttributeFile();
+                const bool candidate = valueMoved ? sameAttributeFile && !sameObjectFile && ValueMayMove(record.itemType)
+                                                  : sameObjectFile && !sameAttributeFile;
+                if (paired[i] || !candidate || !sameObject(*existing, read[i])) continue;
+                paired[i] = std::move(existing);
+                moved[i] = true;
+            }
         }
     }
 
