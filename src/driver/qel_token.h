@@ -157,9 +157,6 @@ private:
     // an unchanged token costs a search the revision read alone. Reset outside the storage lock.
     std::atomic<bool> publicListed_{false};
     std::atomic<bool> privateListed_{false};
-    // This process's own revision steps since the list revisions, not folded into them because
-    // another process changed the token too; a listing takes them as seen.
-    uint32_t ownSteps_ = 0;
     ParamsStorage params_;
     std::unique_ptr<ObjectClassFactory> classFactory_;
     // Set by PostInit, cleared when the objects are dropped: the slot sets the token up again

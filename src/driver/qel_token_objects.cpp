@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <set>
 
 #include "ckbase/exception.h"
@@ -7,6 +8,7 @@
 #include "driver/qel_token.h"
 #include "driver/qel_token_tables.h"
 #include "driver/so_token_properties.h"
+#include "driver/stored_identity.h"
 #include "driver/token_stored_object.h"
 #include "objects/tok_domain_params.h"
 #include "objects/tok_mechanism.h"
@@ -200,26 +202,27 @@ std::shared_ptr<zrck::TokObject> Token::ReadObject(const storage::IndexFileRecor
     } catch (const zrck::Exception&) {
         // Kept with what could be read: the object stays visible and deletable.
     }
+    StoredRecordList records;
+    if (storage_->KnownAttributeRecords(record.attributeFile, records)) stored->SetStoredRecords(records);
     return object;
 }
 
 void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
     if (!storage_) return;
-    // One object read from the token, and whether its attribute file differs from what this
-    // process last read or wrote there (another process changed or replaced the object).
+    // One object read from the token.
     struct Read {
+        storage::IndexFileRecord record;
         uint32_t storageId;
         std::shared_ptr<zrck::TokObject> object;
-        bool changed;
     };
     // Read under the storage guard, then match with the registry without it: a search holds
     // the registry lock while objects read their values from the storage.
     std::vector<Read> read;
+    // Attribute records of every file as this process knew them before this listing: the
+    // records of an object that does not hold its own (a copy filed by the library).
+    std::map<long, StoredRecordList> known;
     bool publicRefreshed = false;
     bool privateRefreshed = false;
-    // Revision steps that the differences found must explain; none when they cannot be counted.
-    bool counted = false;
-    uint32_t steps = 0;
     CK_RV privateFailure = CKR_OK;
     std::unique_ptr<RemovalLog::Reading> reading;
     {
@@ -227,10 +230,6 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
         reading = std::make_unique<RemovalLog::Reading>(removals_);
         const bool changed = storage_->IsTokenDataChangedM();
         const uint32_t revision = storage_->GetTokenDataRevision();
-        const bool publicListedBefore = publicListed_;
-        const bool privateListedBefore = privateListed_;
-        const bool sameBase = publicListRevision_ == privateListRevision_;
-        const uint32_t base = publicListRevision_;
         std::vector<storage::IndexFileRecord> records;
         if (!publicListed_ || changed || publicListRevision_ != revision) {
             storage_->ListObjectsM(PublicObject, 0, records);
@@ -254,98 +253,125 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
                 }
             }
         }
-        // Each change through the library moves the revision by one. The steps since the last
-        // listing are counted when that listing saw what this one sees: both indexes at one
-        // revision, or the public one alone both times (the private steps then count as
-        // unexplained). A first change (0 becomes a random value) cannot be counted.
-        const bool sameView = privateListedBefore ? privateRefreshed && sameBase : !privateRefreshed;
-        if (publicListedBefore && publicRefreshed && sameView && base != 0 && revision != base) {
-            counted = true;
-            steps = revision - base;
-            steps = steps > ownSteps_ ? steps - ownSteps_ : 0;
-        }
-        if (publicRefreshed || privateRefreshed) ownSteps_ = 0;
+        known = storage_->KnownAttributeRecords();
         for (const storage::IndexFileRecord& record : records) {
             if (record.itemType == TOKEN_DATA) continue;
-            uint64_t before = 0;
-            const bool known = storage_->KnownAttributeDigest(record.attributeFile, before);
             std::shared_ptr<zrck::TokObject> created = ReadObject(record);
             if (!created) continue;
-            uint64_t after = 0;
-            const bool changed =
-                known && (!storage_->KnownAttributeDigest(record.attributeFile, after) || after != before);
-            read.push_back({static_cast<uint32_t>(record.attributeFile) << 16 | static_cast<uint32_t>(record.objectFile),
-                            created, changed});
+            read.push_back({record, static_cast<uint32_t>(record.attributeFile) << 16 | record.objectFile, created});
         }
     }
 
-    // What changed, for the count of revision steps: new objects, changed attribute files and
-    // objects gone from the listed indexes.
-    uint32_t added = 0;
-    uint32_t changedFiles = 0;
-    uint32_t gone = 0;
-    {
-        std::set<uint32_t> listedIds;
-        for (const Read& entry : read) {
-            listedIds.insert(entry.storageId);
-            zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry.storageId);
-            if (!existing) {
-                ++added;
-            } else {
-                if (entry.changed) ++changedFiles;
-                slot_->ReleaseObject(existing);
+    // Token objects of the slot, held while they are matched.
+    struct Held {
+        Slot& slot;
+        zrck::TokObjectPtr object;
+        TokenStoredObject* stored;
+        ~Held() {
+            if (object) slot.ReleaseObject(object);
+        }
+    };
+    auto hold = [&](zrck::TokObjectPtr object) {
+        auto* stored = object ? dynamic_cast<TokenStoredObject*>(object.get()) : nullptr;
+        return std::make_unique<Held>(Held{*slot_, std::move(object), stored});
+    };
+    // The one identity rule: an object keeps its handle only where its files show the same
+    // object, changed at most as C_SetAttributeValue may change it (see IsSameStoredObject).
+    auto sameObject = [&](const Held& existing, const Read& fresh) {
+        auto* stored = dynamic_cast<TokenStoredObject*>(fresh.object.get());
+        if (stored == nullptr || existing.stored->GetTokenIndexType() != fresh.record.itemType ||
+            existing.object->GetClass() != fresh.object->GetClass() ||
+            std::strcmp(existing.object->GetObjectClassName(), fresh.object->GetObjectClassName()) != 0) {
+            return false;
+        }
+        StoredRecordList before;
+        StoredRecordList after;
+        if (!existing.stored->GetStoredRecords(before)) {
+            const auto file = known.find(existing.stored->GetAttributeFile());
+            if (file == known.end()) return false;
+            before = file->second;
+        }
+        return stored->GetStoredRecords(after) && IsSameStoredObject(fresh.record.itemType, before, after);
+    };
+
+    // Each record with the object that stood for its files before, if any.
+    std::vector<std::unique_ptr<Held>> paired(read.size());
+    std::set<CK_OBJECT_HANDLE> pairedHandles;
+    for (size_t i = 0; i < read.size(); ++i) {
+        std::unique_ptr<Held> existing = hold(slot_->GetBlockObjectIfExistsByID(read[i].storageId));
+        if (!existing->object) continue;
+        pairedHandles.insert(existing->object->GetHandle());
+        paired[i] = std::move(existing);
+    }
+    // Objects whose files no record names any more may have moved: another process replaced
+    // the attribute file (same object file) or, where C_SetAttributeValue may change the value,
+    // wrote the value into a new data file (same attribute file).
+    std::vector<CK_OBJECT_HANDLE> unlisted;
+    slot_->zrck::Slot::EnumerateObjects(
+        [&](zrck::TokObject& object, zrck::Slot::ObjEnumerationData*) {
+            auto* stored = dynamic_cast<TokenStoredObject*>(&object);
+            const bool isPrivate = object.GetVisibility() == zrck::TokObject::VISIBILITY_PRIVATE;
+            if (object.GetLifeTime() == zrck::TokObject::LIFETIME_TOKEN && stored != nullptr &&
+                !stored->IsRefreshLocked() && (isPrivate ? privateRefreshed : publicRefreshed) &&
+                pairedHandles.count(object.GetHandle()) == 0) {
+                unlisted.push_back(object.GetHandle());
+            }
+            return true;
+        },
+        nullptr);
+    // A value moved keeps the attribute file, whose ID another object cannot take meanwhile: that
+    // candidate goes first (the object file a move freed may already hold a new object).
+    std::vector<bool> moved(read.size(), false);
+    for (CK_OBJECT_HANDLE handle : unlisted) {
+        std::unique_ptr<Held> existing = hold(slot_->GetBlockObjectIfExists(handle));
+        if (!existing->stored) continue;
+        for (const bool valueMoved : {true, false}) {
+            for (size_t i = 0; i < read.size() && existing; ++i) {
+                const storage::IndexFileRecord& record = read[i].record;
+                const bool sameObjectFile = record.objectFile == existing->stored->GetObjectFile();
+                const bool sameAttributeFile = record.attributeFile == existing->stored->GetAttributeFile();
+                const bool candidate = valueMoved ? sameAttributeFile && !sameObjectFile && ValueMayMove(record.itemType)
+                                                  : sameObjectFile && !sameAttributeFile;
+                if (paired[i] || !candidate || !sameObject(*existing, read[i])) continue;
+                paired[i] = std::move(existing);
+                moved[i] = true;
             }
         }
-        slot_->zrck::Slot::EnumerateObjects(
-            [&](zrck::TokObject& object, zrck::Slot::ObjEnumerationData*) {
-                auto* stored = dynamic_cast<TokenStoredObject*>(&object);
-                const bool isPrivate = object.GetVisibility() == zrck::TokObject::VISIBILITY_PRIVATE;
-                if (object.GetLifeTime() == zrck::TokObject::LIFETIME_TOKEN && stored != nullptr &&
-                    !stored->IsRefreshLocked() && (isPrivate ? privateRefreshed : publicRefreshed) &&
-                    listedIds.count(stored->GetStorageID()) == 0) {
-                    ++gone;
-                }
-                return true;
-            },
-            nullptr);
     }
-    // A changed attribute file is the same object changed in place only when the steps counted
-    // leave no room for a deletion and a creation at its IDs; otherwise it is a new object
-    // under a new handle and the old handle stops naming anything.
-    const bool inPlace = counted && steps <= added + changedFiles + gone;
-    auto sameObject = [inPlace](zrck::TokObject& existing, const Read& fresh) {
-        return (inPlace || !fresh.changed) && existing.GetClass() == fresh.object->GetClass() &&
-               std::strcmp(existing.GetObjectClassName(), fresh.object->GetObjectClassName()) == 0;
-    };
-    auto replace = [&](zrck::TokObject& existing, const Read& fresh) {
-        existing.SetLifeTime(kNoLifeTime);
-        slot_->DeleteSlotMemoryObject(existing.GetHandle());
-        return slot_->AddObject(fresh.object);
-    };
+
     std::set<CK_OBJECT_HANDLE> kept;
-    std::vector<const Read*> matched;
-    for (const Read& entry : read) {
-        zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry.storageId);
-        struct Release {
-            Slot& slot;
-            zrck::TokObjectPtr& object;
-            ~Release() { slot.ReleaseObject(object); }
-        } release{*slot_, existing};
-        if (!existing) {
+    for (size_t i = 0; i < read.size(); ++i) {
+        const Read& entry = read[i];
+        Held* existing = paired[i].get();
+        if (existing == nullptr) {
             // An object whose deletion is under way still holds its ID, and one removed since
             // the index was read is gone: neither comes back from this listing as a twin.
             if (slot_->HoldsStorageId(entry.storageId) || reading->Removed(entry.storageId)) continue;
             kept.insert(slot_->AddObject(entry.object));
-        } else if (sameObject(*existing, entry)) {
-            kept.insert(existing->GetHandle());
-            matched.push_back(&entry);
-            auto* current = dynamic_cast<TokenStoredObject*>(existing.get());
+            continue;
+        }
+        zrck::TokObject& object = *existing->object;
+        if (existing->stored == nullptr || existing->stored->IsRefreshLocked()) {
+            kept.insert(object.GetHandle());
+        } else if (moved[i] || sameObject(*existing, entry)) {
+            kept.insert(object.GetHandle());
+            if (moved[i]) {
+                slot_->UnregisterObject(object);
+                existing->stored->MoveToFiles(entry.record.objectFile, entry.record.attributeFile);
+                slot_->RegisterObject(object);
+            }
             auto* fresh = dynamic_cast<TokenStoredObject*>(entry.object.get());
-            if (current != nullptr && fresh != nullptr) current->RefreshFrom(*fresh);
+            existing->stored->RefreshFrom(*fresh);
+            StoredRecordList records;
+            if (fresh->GetStoredRecords(records)) existing->stored->SetStoredRecords(records);
         } else {
-            kept.insert(replace(*existing, entry));
+            // Another object in these files: the old handle stops naming anything.
+            object.SetLifeTime(kNoLifeTime);
+            slot_->DeleteSlotMemoryObject(object.GetHandle());
+            kept.insert(slot_->AddObject(entry.object));
         }
     }
+    paired.clear();
     if (privateFailure != CKR_OK) throw zrck::Exception(privateFailure);
     if (!publicRefreshed && !privateRefreshed) return;
 
@@ -368,17 +394,6 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
         object->SetLifeTime(kNoLifeTime);
         slot_->ReleaseObject(object);
         slot_->DeleteSlotMemoryObject(handle);
-    }
-    // More steps than the differences explain: another process destroyed objects and made
-    // others just like them in their files (same attributes, another key in the key slot or
-    // another value in the data file). Which ones cannot be told, so no object read before
-    // keeps its handle.
-    if (!counted || steps <= added + gone + 2 * changedFiles) return;
-    for (const Read* entry : matched) {
-        zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry->storageId);
-        if (!existing) continue;
-        slot_->ReleaseObject(existing);
-        replace(*existing, *entry);
     }
 }
 
@@ -436,11 +451,7 @@ void Token::Update(bool) {
     // not with a cached one plus 1, also covers a first change (0 becomes a random value),
     // and any other process's change in between still forces the next listing.
     const uint32_t after = storage_->GetTokenDataRevision();
-    if (publicListed_ && publicListRevision_ == found) {
-        publicListRevision_ = after;
-    } else {
-        ++ownSteps_;
-    }
+    if (publicListed_ && publicListRevision_ == found) publicListRevision_ = after;
     if (privateListed_ && privateListRevision_ == found) privateListRevision_ = after;
 }
 
@@ -452,6 +463,8 @@ void Token::SetDirty(zrck::TokObject* object, zrck::AttributeTemplate*) {
     const long attributeFile = stored->GetAttributeFile();
     stored->StoreAttributes();
     stored->SetAttributeFile(storage_->TakeMovedAttributeFile(stored->GetAttributeFile()));
+    StoredRecordList written;
+    if (storage_->KnownAttributeRecords(stored->GetAttributeFile(), written)) stored->SetStoredRecords(written);
     if (objectFile != 0 && objectFile == stored->GetObjectFile() && attributeFile == stored->GetAttributeFile()) {
         return;
     }

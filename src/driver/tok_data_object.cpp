@@ -73,4 +73,9 @@ zrck::TokObject* TokData::GenerateCopy() {
 
 std::string TokData::ToString() const { return StoredObjectUtl::ObjectText(*this, *this, "ID", objectId_); }
 
+void TokData::MoveToFiles(long objectFile, long attributeFile) {
+    TokenStoredObject::MoveToFiles(objectFile, attributeFile);
+    value_.AssignStorageParams(objectFile);
+}
+
 }  // namespace qel

@@ -34,6 +34,7 @@ public:
     void StoreAttributes() override;
     void ReadAttributes() override;
     bool RefreshFrom(TokenStoredObject& other) override;
+    void MoveToFiles(long objectFile, long attributeFile) override;
 
     const LazyData& GetLazyValue() const { return value_; }
 

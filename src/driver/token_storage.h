@@ -265,9 +265,11 @@ public:
     long TakeMovedAttributeFile(long attributeFile);
     // Throws MissingStoreFile when the file is missing and its ID is not reserved.
     unsigned ReadAttributeFile(long fileId, std::vector<storage::AttributeBuff>& list);
-    // A digest of the attribute file's content as this process last read or wrote it; false when
-    // it never did (or deleted the file since).
-    bool KnownAttributeDigest(long fileId, uint64_t& digest) const;
+    // The attribute file's records as this process last read or wrote them; false when it never
+    // did (or deleted the file since).
+    bool KnownAttributeRecords(long fileId, std::vector<storage::AttributeBuff>& records) const;
+    // Every attribute file's records as this process knows them.
+    std::map<long, std::vector<storage::AttributeBuff>> KnownAttributeRecords() const { return attributeRecords_; }
     // A record found broken by a listing; freed, with its remaining file, when this storage
     // next reserves IDs or deletes an object (and only if its attribute file is still missing).
     void NoteBrokenRecord(const storage::IndexFileRecord& record);
@@ -347,7 +349,8 @@ private:
     long ReplaceFiledFileInt(long fileId, long attributeFile, const tru::Buffer& image);
     // likelyMissing: the file is normally not there yet (a new or free ID).
     void WriteWholeFileInt(long fileId, const tru::Buffer& image, bool likelyMissing);
-    static uint64_t ContentDigest(const uint8_t* data, size_t size);
+    // Keeps the records of an attribute file image as this process knows the file now.
+    void KeepAttributeRecords(long fileId, const tru::Buffer& image);
     uint32_t ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
                        std::vector<storage::IndexFileRecord>& records);
 
@@ -381,8 +384,8 @@ private:
     std::vector<storage::IndexFileRecord> brokenRecords_;
     // Attribute files replaced in the running object-changing call: old ID -> new ID.
     std::map<long, long> movedAttributeFiles_;
-    // Attribute file -> digest of its content as last read or written by this process.
-    std::map<long, uint64_t> attributeDigests_;
+    // Attribute file -> its records as last read or written by this process.
+    std::map<long, std::vector<storage::AttributeBuff>> attributeRecords_;
     std::function<void()> commandCheck_;
     uint8_t session_[kDeviceSessionSize] = {};
     bool sessionOpen_ = false;

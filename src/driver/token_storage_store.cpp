@@ -171,15 +171,14 @@ void TokenStorage::WriteAttributeFile(long fileId, const storage::Attribute* rec
     } catch (const vdk::Exception& e) {
         throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID, e.what());
     }
-    const uint64_t digest = ContentDigest(image.Data(), image.Size());
     const bool reserved = indexCache_.IsReserved(fileId);
     if (!reserved && image.Size() > ZrSCard::kFileChunk) {
         // More than one write command: a filed object's file is replaced, never written over.
         const long fresh = ReplaceFiledFileInt(fileId, 0, image);
         if (fresh != 0) {
             movedAttributeFiles_[fileId] = fresh;
-            attributeDigests_.erase(fileId);
-            attributeDigests_[fresh] = digest;
+            attributeRecords_.erase(fileId);
+            KeepAttributeRecords(fresh, image);
             return;
         }
     }
@@ -200,7 +199,7 @@ void TokenStorage::WriteAttributeFile(long fileId, const storage::Attribute* rec
         std::memset(image.Data() + newSize, 0, oldSize - newSize);
     }
     WriteFileD(fileId, 0, image.Data(), image.Size());
-    attributeDigests_[fileId] = digest;
+    KeepAttributeRecords(fileId, image);
     indexCache_.SetChanged();
 }
 
@@ -216,7 +215,7 @@ unsigned TokenStorage::ReadAttributeFile(long fileId, std::vector<storage::Attri
     const uint32_t dataSize =
         StoreFile::CheckedDataSize(file, StoreFile::Kind::Attribute, "ReadAttributeFileD", errorMark_);
     StoreFile::ParseAttributeFile(file, dataSize, list);
-    attributeDigests_[fileId] = ContentDigest(file.Data(), StoreFile::kHeaderSize + dataSize);
+    attributeRecords_[fileId] = list;
     return static_cast<unsigned>(list.size());
 }
 
@@ -327,28 +326,27 @@ void TokenStorage::DeleteStorageObject(uint32_t storageId, bool markChanged)
     DeleteObjectFiles(objectFile, attributeFile);
 }
 
-bool TokenStorage::KnownAttributeDigest(long fileId, uint64_t& digest) const
+bool TokenStorage::KnownAttributeRecords(long fileId, std::vector<storage::AttributeBuff>& records) const
 {
-    const auto found = attributeDigests_.find(fileId);
-    if (found == attributeDigests_.end()) {
+    const auto found = attributeRecords_.find(fileId);
+    if (found == attributeRecords_.end()) {
         return false;
     }
-    digest = found->second;
+    records = found->second;
     return true;
 }
 
-uint64_t TokenStorage::ContentDigest(const uint8_t* data, size_t size)
+void TokenStorage::KeepAttributeRecords(long fileId, const tru::Buffer& image)
 {
-    uint64_t digest = 0xCBF29CE484222325ULL;  // FNV-1a
-    for (size_t i = 0; i < size; ++i) {
-        digest = (digest ^ data[i]) * 0x100000001B3ULL;
-    }
-    return digest;
+    std::vector<storage::AttributeBuff> records;
+    const uint32_t dataSize = StoreFile::CheckedDataSize(image, StoreFile::Kind::Attribute, "KeepAttributeRecords", errorMark_);
+    StoreFile::ParseAttributeFile(image, dataSize, records);
+    attributeRecords_[fileId] = std::move(records);
 }
 
 void TokenStorage::DeleteObjectFiles(long objectFile, long attributeFile)
 {
-    attributeDigests_.erase(attributeFile);
+    attributeRecords_.erase(attributeFile);
     // Both files are tried; the last failure is reported.
     CK_RV failure = CKR_OK;
     for (const long file : {objectFile, attributeFile}) {

@@ -34,6 +34,27 @@ uint32_t TokenStoredObject::GetStorageID() const
     return static_cast<uint32_t>(attributeFile_) << 16 | static_cast<uint32_t>(objectFile_);
 }
 
+void TokenStoredObject::MoveToFiles(long objectFile, long attributeFile)
+{
+    objectFile_ = objectFile;
+    attributeFile_ = attributeFile;
+    storageId_ = static_cast<uint32_t>(attributeFile) << 16 | static_cast<uint32_t>(objectFile);
+}
+
+bool TokenStoredObject::GetStoredRecords(std::vector<storage::AttributeBuff>& records) const
+{
+    if (recordsKnown_) {
+        records = records_;
+    }
+    return recordsKnown_;
+}
+
+void TokenStoredObject::SetStoredRecords(const std::vector<storage::AttributeBuff>& records)
+{
+    records_ = records;
+    recordsKnown_ = true;
+}
+
 void TokenStoredObject::SetLabelStored(const tru::Buffer& label)
 {
     const tru::TResult rc = label_.Set(label.Size(), label.Data());

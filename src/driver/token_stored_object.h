@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
+#include "driver/storage_types.h"
 #include "tru2/buffer.h"
 
 namespace qel {
@@ -30,6 +32,9 @@ public:
     virtual uint32_t GetStorageSize(TokenStorage* storage);
     // Takes over the values of a twin read again from the token.
     virtual bool RefreshFrom(TokenStoredObject& other) = 0;
+    // Follows the object to the files another process moved it to (a replaced attribute file,
+    // or a value written into a new data file); the storage ID follows the files.
+    virtual void MoveToFiles(long objectFile, long attributeFile);
 
     long GetObjectFile() const { return objectFile_; }
     void SetObjectFile(long fileId) { objectFile_ = fileId; }
@@ -46,6 +51,11 @@ public:
     const tru::BufferDynamic& GetLabelStored() const { return label_; }
     void SetLabelStored(const tru::Buffer& label);
 
+    // The attribute file's records as this process last read or wrote them for this object;
+    // false when not known (then the storage's last reading of the file stands in).
+    bool GetStoredRecords(std::vector<storage::AttributeBuff>& records) const;
+    void SetStoredRecords(const std::vector<storage::AttributeBuff>& records);
+
     bool IsRefreshLocked() const { return refreshLock_; }
     void SetRefreshLock(bool locked) { refreshLock_ = locked; }
 
@@ -57,6 +67,8 @@ private:
     bool copyable_ = true;
     tru::BufferDynamic label_;
     bool refreshLock_ = true;
+    bool recordsKnown_ = false;
+    std::vector<storage::AttributeBuff> records_;
 };
 
 // A stored object that never takes values from a twin.

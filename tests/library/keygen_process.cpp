@@ -6,32 +6,17 @@
 // CK_UNAVAILABLE_INFORMATION makes no key pair but, with EC_PARAMS_HEX not empty, a data object
 // of that value; CKM_GOST28147_KEY_GEN_NAT makes a GOST 28147-89 token key that wraps.
 // Exit status 0 when all was done; otherwise the failing call and its code on stderr.
-#include <dlfcn.h>
-
-#include <cstdio>
 #include <cstring>
 #include <functional>
 #include <string>
 #include <vector>
 
-#include "ckbase/zr_pkcs11.h"
+#include "helper_process.h"
 
 namespace {
 
-bool Check(const char* call, CK_RV rv)
-{
-    if (rv != CKR_OK) std::fprintf(stderr, "%s: 0x%lX\n", call, static_cast<unsigned long>(rv));
-    return rv == CKR_OK;
-}
-
-std::vector<CK_BYTE> FromHex(const std::string& text)
-{
-    std::vector<CK_BYTE> out;
-    for (size_t i = 0; i + 1 < text.size(); i += 2) {
-        out.push_back(static_cast<CK_BYTE>(std::stoul(text.substr(i, 2), nullptr, 16)));
-    }
-    return out;
-}
+using helperprocess::Check;
+using helperprocess::FromHex;
 
 // Runs act on every object labelled `label`.
 bool ForLabelled(CK_FUNCTION_LIST_PTR p11, CK_SESSION_HANDLE session, std::string& label,
@@ -141,17 +126,8 @@ int main(int argc, char** argv)
         std::fprintf(stderr, "usage: %s MODULE USER_PIN MECHANISM LABEL EC_PARAMS_HEX [replace|relabel]\n", argv[0]);
         return 2;
     }
-    void* module = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
-    if (module == nullptr) {
-        std::fprintf(stderr, "dlopen: %s\n", dlerror());
-        return 1;
-    }
-    auto getList = reinterpret_cast<CK_C_GetFunctionList>(dlsym(module, "C_GetFunctionList"));
-    CK_FUNCTION_LIST_PTR p11 = nullptr;
-    if (getList == nullptr || !Check("C_GetFunctionList", getList(&p11))) return 1;
-    CK_C_INITIALIZE_ARGS args{};
-    args.flags = CKF_OS_LOCKING_OK;
-    if (!Check("C_Initialize", p11->C_Initialize(&args))) return 1;
+    CK_FUNCTION_LIST_PTR p11 = helperprocess::LoadModule(argv[1]);
+    if (p11 == nullptr) return 1;
     const bool made = Generate(p11, argv[2], std::stoul(argv[3], nullptr, 0), argv[4], FromHex(argv[5]), change);
     const bool finished = Check("C_Finalize", p11->C_Finalize(nullptr));
     return made && finished ? 0 : 1;

@@ -27,6 +27,24 @@ inline std::string UpperHex(const std::vector<uint8_t>& bytes)
     return out;
 }
 
+// Runs a helper program with these arguments and waits for its end; `what` names it in failures.
+inline ::testing::AssertionResult RunToEnd(std::vector<std::string> arguments, const char* what)
+{
+    std::vector<char*> argv;
+    for (std::string& argument : arguments) argv.push_back(&argument[0]);
+    argv.push_back(nullptr);
+    pid_t child = -1;
+    if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
+        return ::testing::AssertionFailure() << "cannot start " << argv[0];
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child) return ::testing::AssertionFailure() << "lost the helper process";
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return ::testing::AssertionFailure() << what << " in the other process failed, status " << status;
+    }
+    return ::testing::AssertionSuccess();
+}
+
 // The other process's work on objects labelled `label`, which has ended when this returns:
 // made with `mechanism` on the curve of `params` (a key pair; CKM_GOST28147_KEY_GEN_NAT a GOST
 // 28147-89 key that wraps; CK_UNAVAILABLE_INFORMATION, for params not empty, a data object of that
@@ -38,19 +56,7 @@ inline ::testing::AssertionResult InAnotherProcess(CK_MECHANISM_TYPE mechanism, 
     std::vector<std::string> arguments = {ZR_KEYGEN_PROCESS, ZR_REAL_MODULE, kUserPin, std::to_string(mechanism),
                                           label, UpperHex(params)};
     if (!change.empty()) arguments.push_back(change);
-    std::vector<char*> argv;
-    for (std::string& argument : arguments) argv.push_back(&argument[0]);
-    argv.push_back(nullptr);
-    pid_t child = -1;
-    if (posix_spawn(&child, argv[0], nullptr, nullptr, argv.data(), environ) != 0) {
-        return ::testing::AssertionFailure() << "cannot start " << argv[0];
-    }
-    int status = 0;
-    if (waitpid(child, &status, 0) != child) return ::testing::AssertionFailure() << "lost the helper process";
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return ::testing::AssertionFailure() << "key generation in the other process failed, status " << status;
-    }
-    return ::testing::AssertionSuccess();
+    return RunToEnd(arguments, "key generation");
 }
 
 // Token objects labelled `label` made by the other process; with `replace` it first destroys
@@ -60,5 +66,29 @@ inline ::testing::AssertionResult GenerateInAnotherProcess(CK_MECHANISM_TYPE mec
 {
     return InAnotherProcess(mechanism, label, params, replace ? "replace" : "");
 }
+
+#ifdef ZR_OBJECT_WRITER
+// The object_writer program's steps (see object_writer.cpp), run to their end in another process.
+inline ::testing::AssertionResult WriteInAnotherProcess(const std::vector<std::string>& steps)
+{
+    std::vector<std::string> arguments = {ZR_OBJECT_WRITER, ZR_REAL_MODULE, kUserPin, kSoPin};
+    arguments.insert(arguments.end(), steps.begin(), steps.end());
+    return RunToEnd(arguments, "object_writer");
+}
+#endif
+
+// The token's signing key kinds, for tests that make keys in another process.
+struct KeyKind {
+    const char* name;
+    CK_MECHANISM_TYPE generation;
+    CK_MECHANISM_TYPE signature;
+    std::vector<uint8_t> params;  // empty: the DSTU 4145 curve m257
+};
+
+inline const KeyKind kKeyKinds[] = {
+    {"DSTU4145", CKM_DSTU4145_KEY_PAIR_GEN, CKM_DSTU4145, {}},
+    {"ECDSA_P256", CKM_EC_KEY_PAIR_GEN, CKM_ECDSA, {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}},
+    {"RSA1024", CKM_RSA_PKCS_KEY_PAIR_GEN, CKM_RSA_PKCS, {}},
+};
 
 }  // namespace librarytest

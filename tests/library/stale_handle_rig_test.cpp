@@ -1,29 +1,22 @@
 // Handles of token objects while another process destroys and makes objects on the same token:
 // a handle names the object it was given for and nothing else, also when the other process's
 // new object takes the freed files and key slot, and keeps naming an object nobody changed.
+#include <unistd.h>
+
+#include <ctime>
+
 #include "dstu_e2e_fixture.h"
 #include "keygen_process.h"
 
 using namespace dstue2e;
 using librarytest::GenerateInAnotherProcess;
+using librarytest::KeyKind;
+using librarytest::kKeyKinds;
 
 namespace {
 
 // The other process destroys, or makes a data object, instead of a key pair.
 constexpr CK_MECHANISM_TYPE kNoKeyPair = CK_UNAVAILABLE_INFORMATION;
-
-struct KeyKind {
-    const char* name;
-    CK_MECHANISM_TYPE generation;
-    CK_MECHANISM_TYPE signature;
-    Bytes params;  // empty: the DSTU 4145 curve m257
-};
-
-const KeyKind kKeyKinds[] = {
-    {"DSTU4145", CKM_DSTU4145_KEY_PAIR_GEN, CKM_DSTU4145, {}},
-    {"ECDSA_P256", CKM_EC_KEY_PAIR_GEN, CKM_ECDSA, {0x06, 0x08, 0x2A, 0x86, 0x48, 0xCE, 0x3D, 0x03, 0x01, 0x07}},
-    {"RSA1024", CKM_RSA_PKCS_KEY_PAIR_GEN, CKM_RSA_PKCS, {}},
-};
 
 class StaleHandle : public DstuE2eTest {
 protected:
@@ -69,9 +62,16 @@ protected:
 class StaleKeyHandle : public StaleHandle, public ::testing::WithParamInterface<KeyKind> {
 protected:
     // The other process's key pair labelled `label`, made after destroying what carried it.
+    // A replacing pair is made in a later second than the pair before it: a pair made again
+    // within the same second with the same attributes leaves the files as they were.
     ::testing::AssertionResult Other(const std::string& label, bool replace) {
         const KeyKind& kind = GetParam();
-        return GenerateInAnotherProcess(kind.generation, label, params_, replace);
+        if (replace) {
+            while (std::time(nullptr) <= lastMade_) usleep(20000);
+        }
+        const ::testing::AssertionResult made = GenerateInAnotherProcess(kind.generation, label, params_, replace);
+        lastMade_ = std::time(nullptr);
+        return made;
     }
 
     void SetUp() override {
@@ -82,6 +82,7 @@ protected:
     }
 
     Bytes params_;
+    std::time_t lastMade_ = 0;
 };
 
 TEST_P(StaleKeyHandle, NeverSignsWithTheKeyThatTookItsPlace) {
@@ -122,54 +123,60 @@ TEST_P(StaleKeyHandle, NeverSignsWithTheKeyThatTookItsPlace) {
 INSTANTIATE_TEST_SUITE_P(Keys, StaleKeyHandle, ::testing::ValuesIn(kKeyKinds),
                          [](const ::testing::TestParamInfo<KeyKind>& info) { return std::string(info.param.name); });
 
-// The new object may carry the old one's label (the same attribute file, byte for byte) or
-// another: either way the old handle never reads it. A new object just like the old one in its
-// files cannot be told from it: then no handle read before survives, and searches find every
-// object again under new handles.
+// Another process destroys data object x and makes another object in the files x left. A data
+// object whose files hold another label and value cannot be told from x changed by
+// C_SetAttributeValue: the handle stays and reads the new values. A certificate there is
+// another object: the old handle answers CKR_OBJECT_HANDLE_INVALID and a search shows the
+// certificate under a new handle. Either way an object nobody touched keeps its handle.
 struct DataChange {
     const char* name;
-    const char* newLabel;
-    bool othersKeepHandles;
-    bool destroyFirst;  // the first use of the old handle is C_DestroyObject
+    const char* step;  // object_writer's step that makes the new object
+    CK_OBJECT_CLASS newClass;
+    bool sameHandle;
 };
 
-class StaleDataHandle : public StaleHandle, public ::testing::WithParamInterface<DataChange> {};
+class StaleDataHandle : public StaleHandle, public ::testing::WithParamInterface<DataChange> {
+protected:
+    ::testing::AssertionResult Writer(const std::vector<std::string>& steps) {
+        return librarytest::WriteInAnotherProcess(steps);
+    }
+};
 
-TEST_P(StaleDataHandle, NeverReadsTheObjectThatTookItsPlace) {
-    const std::string newLabel = GetParam().newLabel;
-    ASSERT_TRUE(GenerateInAnotherProcess(kNoKeyPair, "kept", Text("kept value"), false));
-    ASSERT_TRUE(GenerateInAnotherProcess(kNoKeyPair, "x", Text("old value"), false));
+TEST_P(StaleDataHandle, NamesTheObjectItsFilesShow) {
+    ASSERT_TRUE(Writer({"data:kept:kept value", "data:x:old value"}));
     const std::vector<CK_OBJECT_HANDLE> kept = DataObjects("kept");
     const std::vector<CK_OBJECT_HANDLE> old = DataObjects("x");
     ASSERT_EQ(kept.size(), 1u);
     ASSERT_EQ(old.size(), 1u);
     std::string value;
-    ASSERT_EQ(Value(old[0], CKA_LABEL, value), CKR_OK);
+    ASSERT_EQ(Value(old[0], CKA_VALUE, value), CKR_OK);
 
-    ASSERT_TRUE(GenerateInAnotherProcess(kNoKeyPair, "x", {}, true));
-    ASSERT_TRUE(GenerateInAnotherProcess(kNoKeyPair, newLabel, Text("new value"), false));
-    if (GetParam().destroyFirst) {
-        EXPECT_EQ(p11->C_DestroyObject(session, old[0]), CKR_OBJECT_HANDLE_INVALID) << "never deletes the new one";
-    }
-    EXPECT_EQ(Value(old[0], CKA_VALUE, value), CKR_OBJECT_HANDLE_INVALID) << value;
-    EXPECT_EQ(Value(old[0], CKA_LABEL, value), CKR_OBJECT_HANDLE_INVALID) << value;
-    const std::vector<CK_OBJECT_HANDLE> fresh = DataObjects(newLabel);
+    ASSERT_TRUE(Writer({"destroy:x", GetParam().step}));
+    CK_OBJECT_CLASS newClass = GetParam().newClass;
+    char label[] = "y";
+    const std::vector<CK_OBJECT_HANDLE> fresh =
+        Find({{CKA_CLASS, &newClass, sizeof newClass}, {CKA_LABEL, label, 1}});
     ASSERT_EQ(fresh.size(), 1u);
-    EXPECT_NE(fresh[0], old[0]) << "a listing never shows the new object under the old handle";
-    ASSERT_EQ(Value(fresh[0], CKA_VALUE, value), CKR_OK);
-    EXPECT_EQ(value, "new value");
+    EXPECT_EQ(fresh[0] == old[0], GetParam().sameHandle);
+    if (GetParam().sameHandle) {
+        EXPECT_EQ(Value(old[0], CKA_LABEL, value), CKR_OK);
+        EXPECT_EQ(value, "y");
+        EXPECT_EQ(Value(old[0], CKA_VALUE, value), CKR_OK);
+        EXPECT_EQ(value, "new value");
+    } else {
+        EXPECT_EQ(Value(old[0], CKA_VALUE, value), CKR_OBJECT_HANDLE_INVALID) << value;
+        EXPECT_EQ(Value(old[0], CKA_LABEL, value), CKR_OBJECT_HANDLE_INVALID) << value;
+    }
 
     const std::vector<CK_OBJECT_HANDLE> keptNow = DataObjects("kept");
-    ASSERT_EQ(keptNow.size(), 1u);
-    EXPECT_EQ(keptNow[0] == kept[0], GetParam().othersKeepHandles);
-    ASSERT_EQ(Value(keptNow[0], CKA_VALUE, value), CKR_OK) << "nobody changed this one";
+    EXPECT_EQ(keptNow, kept) << "nobody changed this one";
+    ASSERT_EQ(Value(kept[0], CKA_VALUE, value), CKR_OK);
     EXPECT_EQ(value, "kept value");
 }
 
 const DataChange kDataChanges[] = {
-    {"SameLabel", "x", false, false},
-    {"OtherLabel", "y", true, false},
-    {"OtherLabelDestroyed", "y", true, true},
+    {"DataObject", "data:y:new value", CKO_DATA, true},
+    {"Certificate", "cert:y:new value", CKO_CERTIFICATE, false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Data, StaleDataHandle, ::testing::ValuesIn(kDataChanges),
