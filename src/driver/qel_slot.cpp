@@ -296,10 +296,12 @@ void Slot::DeleteStoredObject(zrck::TokObject& object) {
     if (stored == nullptr || object.GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) return;
     std::shared_ptr<Token> token = GetDriverToken();
     if (!token || token->GetStorage() == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
-    // Inside a caller's storage guard for C_DestroyObject; on its own for a queued deletion.
+    // Inside a caller's storage guard for C_DestroyObject; on its own for a queued deletion,
+    // whose check, deletion and revision step then share this transaction.
     TokenStorage::BusyGuard busy(*token->GetStorage(), "Slot::DeleteStoredObject");
     TokenStorage::TokenTransaction transaction(*token->GetStorage());
     token->DeleteObject(stored);
+    token->Update(true);
 }
 
 bool Slot::EnumerateObjects(const ObjectCallback& callback, ObjEnumerationData* data) {
@@ -352,9 +354,15 @@ zrck::TokObjectPtr Slot::GetBlockObjectIfExistsByID(uint32_t storageId) {
     return GetBlockObjectIfExists(handle);
 }
 
-bool Slot::HoldsStorageId(uint32_t storageId) {
-    std::lock_guard<std::mutex> lock(indexMutex_);
-    return storedObjects_.count(storageId) != 0;
+zrck::TokObjectPtr Slot::GetObjectByID(uint32_t storageId) {
+    CK_OBJECT_HANDLE handle = 0;
+    {
+        std::lock_guard<std::mutex> lock(indexMutex_);
+        auto found = storedObjects_.find(storageId);
+        if (found == storedObjects_.end()) return zrck::TokObjectPtr();
+        handle = found->second;
+    }
+    return mObjects.GetIfExists(handle);
 }
 
 }  // namespace qel

@@ -74,8 +74,9 @@ public:
     std::string GetReaderName() const;
     // The registered object kept under the storage ID, its use count raised, or empty.
     zrck::TokObjectPtr GetBlockObjectIfExistsByID(uint32_t storageId);
-    // Whether an object stands under the ID, one being deleted included.
-    bool HoldsStorageId(uint32_t storageId);
+    // The registered object kept under the storage ID, one being deleted included, its use
+    // count untouched; or empty.
+    zrck::TokObjectPtr GetObjectByID(uint32_t storageId);
     void UpdateTokenPresence();
     void UpdateReaderName(const std::string& name);
 

@@ -288,12 +288,11 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
         std::set<uint32_t> listedIds;
         for (const Read& entry : read) {
             listedIds.insert(entry.storageId);
-            zrck::TokObjectPtr existing = slot_->GetBlockObjectIfExistsByID(entry.storageId);
-            if (!existing) {
+            // An object whose deletion is under way counts as the one it is.
+            if (!slot_->GetObjectByID(entry.storageId)) {
                 ++added;
-            } else {
-                if (entry.changed) ++changedFiles;
-                slot_->ReleaseObject(existing);
+            } else if (entry.changed) {
+                ++changedFiles;
             }
         }
         slot_->zrck::Slot::EnumerateObjects(
@@ -332,9 +331,14 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
             ~Release() { slot.ReleaseObject(object); }
         } release{*slot_, existing};
         if (!existing) {
-            // An object whose deletion is under way still holds its ID, and one removed since
-            // the index was read is gone: neither comes back from this listing as a twin.
-            if (slot_->HoldsStorageId(entry.storageId) || reading->Removed(entry.storageId)) continue;
+            // An object whose deletion is under way still holds its ID: it is judged like any
+            // other (a deletion checks it with this listing), never joined by a twin. One removed
+            // since the index was read is gone and does not come back either.
+            if (zrck::TokObjectPtr leaving = slot_->GetObjectByID(entry.storageId)) {
+                kept.insert(sameObject(*leaving, entry) ? leaving->GetHandle() : replace(*leaving, entry));
+                continue;
+            }
+            if (reading->Removed(entry.storageId)) continue;
             kept.insert(slot_->AddObject(entry.object));
         } else if (sameObject(*existing, entry)) {
             kept.insert(existing->GetHandle());
@@ -459,8 +463,20 @@ void Token::SetDirty(zrck::TokObject* object, zrck::AttributeTemplate*) {
 void Token::DeleteObject(TokenStoredObject* stored) {
     auto* object = dynamic_cast<zrck::TokObject*>(stored);
     if (object == nullptr || object->GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) return;
-    removals_.Note(stored->GetStorageID());
-    storage_->DeleteStorageObject(stored->GetStorageID(), true);
+    const storage::IndexFileRecord record{stored->GetTokenIndexType(), static_cast<uint16_t>(stored->GetObjectFile()),
+                                          static_cast<uint16_t>(stored->GetAttributeFile())};
+    auto remove = [&] {
+        removals_.Note(stored->GetStorageID());
+        if (!storage_->DeleteStorageObject(record, true)) throw zrck::Exception(CKR_OBJECT_HANDLE_INVALID);
+        return true;
+    };
+    TokenStorage::BusyGuard busy(*storage_, "Token::DeleteObject");
+    // An object of the running call, not filed yet, cannot have been changed by anyone else.
+    if (storage_->GetIndexCache().IsReserved(record.objectFile)) {
+        remove();
+        return;
+    }
+    UseObject(*object, CKR_OBJECT_HANDLE_INVALID, ObjectUse::Now, remove);
 }
 
 void Token::ConvertAttributesFromToken(CK_OBJECT_CLASS objectClass, const std::vector<storage::AttributeBuff>& records,
