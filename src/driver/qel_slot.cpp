@@ -343,26 +343,20 @@ void Slot::UnregisterObject(zrck::TokObject& object) {
     if (found != storedObjects_.end() && found->second == object.GetHandle()) storedObjects_.erase(found);
 }
 
+CK_OBJECT_HANDLE Slot::HandleOfStorageId(uint32_t storageId) {
+    std::lock_guard<std::mutex> lock(indexMutex_);
+    auto found = storedObjects_.find(storageId);
+    return found == storedObjects_.end() ? 0 : found->second;
+}
+
 zrck::TokObjectPtr Slot::GetBlockObjectIfExistsByID(uint32_t storageId) {
-    CK_OBJECT_HANDLE handle = 0;
-    {
-        std::lock_guard<std::mutex> lock(indexMutex_);
-        auto found = storedObjects_.find(storageId);
-        if (found == storedObjects_.end()) return zrck::TokObjectPtr();
-        handle = found->second;
-    }
-    return GetBlockObjectIfExists(handle);
+    const CK_OBJECT_HANDLE handle = HandleOfStorageId(storageId);
+    return handle != 0 ? GetBlockObjectIfExists(handle) : zrck::TokObjectPtr();
 }
 
 zrck::TokObjectPtr Slot::GetObjectByID(uint32_t storageId) {
-    CK_OBJECT_HANDLE handle = 0;
-    {
-        std::lock_guard<std::mutex> lock(indexMutex_);
-        auto found = storedObjects_.find(storageId);
-        if (found == storedObjects_.end()) return zrck::TokObjectPtr();
-        handle = found->second;
-    }
-    return mObjects.GetIfExists(handle);
+    const CK_OBJECT_HANDLE handle = HandleOfStorageId(storageId);
+    return handle != 0 ? mObjects.GetIfExists(handle) : zrck::TokObjectPtr();
 }
 
 }  // namespace qel

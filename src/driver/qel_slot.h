@@ -86,6 +86,8 @@ public:
 
 private:
     static bool IsPresentQuietly(Token& token);
+    // The handle registered under the storage ID; 0 when none is.
+    CK_OBJECT_HANDLE HandleOfStorageId(uint32_t storageId);
     // Sets up the token of a card that is in the reader again; true when it is present.
     bool SetUpAgain(const std::shared_ptr<Token>& retired);
     CK_VERSION ReadHardwareVersion(std::shared_ptr<Token>& failed);

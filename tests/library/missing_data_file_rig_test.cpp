@@ -88,6 +88,8 @@ TEST_F(MissingDataFileRig, ObjectWithoutItsDataFileReadsEmptyIsFoundAndCopied) {
         std::string read = "not read";
         EXPECT_EQ(Value(object, read), CKR_OK);
         EXPECT_EQ(read, "");
+        CK_ULONG size = 0;
+        EXPECT_EQ(C_GetObjectSize(session, object, &size), CKR_OK);
         std::string copyLabel = old.label + " copy";
         CK_ATTRIBUTE copyTemplate[] = {{CKA_LABEL, &copyLabel[0], copyLabel.size()}};
         CK_OBJECT_HANDLE copy = 0;
