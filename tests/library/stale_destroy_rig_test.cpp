@@ -3,7 +3,7 @@
 // CKR_OBJECT_HANDLE_INVALID, wherever in the call the other process's change lands: before
 // it, between the call's start and its token commands, or while the call waits for another
 // thread that holds the object. A deletion queued behind another user checks the same way
-// when it runs.
+// when it runs, and C_SetAttributeValue and C_CopyObject through the old handle never write.
 #include <chrono>
 #include <future>
 #include <thread>
@@ -23,7 +23,14 @@ namespace {
 
 std::vector<uint8_t> Params(const tru::Buffer& oid) { return std::vector<uint8_t>(oid.Data(), oid.Data() + oid.Size()); }
 
-enum class Moment { BeforeTheCall, BeforeItsTokenCommands, WhileAnotherThreadHoldsIt, WhileQueued };
+enum class Moment {
+    BeforeTheCall,
+    BeforeItsTokenCommands,
+    WhileAnotherThreadHoldsIt,
+    WhileQueued,
+    BeforeARelabel,  // C_SetAttributeValue instead of C_DestroyObject
+    BeforeACopy,     // C_CopyObject instead
+};
 
 struct StaleDestroy {
     const char* name;
@@ -124,7 +131,7 @@ protected:
     }
 };
 
-TEST_P(StaleDestroyRig, NeverDeletesTheObjectThatTookItsPlace) {
+TEST_P(StaleDestroyRig, NeverTouchesTheObjectThatTookItsPlace) {
     const StaleDestroy& row = GetParam();
     ASSERT_TRUE(qel::UASgnTokenTablesRegistered());
     ASSERT_TRUE(row.keyPair ? GenerateInAnotherProcess(CKM_DSTU4145_KEY_PAIR_GEN, "x",
@@ -144,6 +151,19 @@ TEST_P(StaleDestroyRig, NeverDeletesTheObjectThatTookItsPlace) {
         case Moment::BeforeItsTokenCommands: rv = DestroyReplacedBeforeItsTokenCommands(x); break;
         case Moment::WhileAnotherThreadHoldsIt: rv = DestroyReplacedWhileHeld(x); break;
         case Moment::WhileQueued: rv = DestroyQueuedThenReplaced(x); break;
+        case Moment::BeforeARelabel: {
+            ASSERT_TRUE(ReplaceX());
+            CK_ATTRIBUTE label{CKA_LABEL, const_cast<char*>("y"), 1};
+            rv = C_SetAttributeValue(session, x, &label, 1);
+            break;
+        }
+        case Moment::BeforeACopy: {
+            ASSERT_TRUE(ReplaceX());
+            CK_ATTRIBUTE label{CKA_LABEL, const_cast<char*>("x"), 1};
+            CK_OBJECT_HANDLE copy = CK_INVALID_HANDLE;
+            rv = C_CopyObject(session, x, &label, 1, &copy);
+            break;
+        }
     }
     EXPECT_EQ(rv, row.answer);
     EXPECT_TRUE(FreshProcessFinds("x", 2)) << "the other process's new pair is whole";
@@ -162,6 +182,8 @@ const StaleDestroy kStaleDestroys[] = {
     {"KeyBeforeItsTokenCommands", true, Moment::BeforeItsTokenCommands, CKR_OBJECT_HANDLE_INVALID},
     {"KeyWhileHeld", true, Moment::WhileAnotherThreadHoldsIt, CKR_OBJECT_HANDLE_INVALID},
     {"KeyWhileQueued", true, Moment::WhileQueued, CKR_OK},
+    {"DataBeforeACopy", false, Moment::BeforeACopy, CKR_OBJECT_HANDLE_INVALID},
+    {"KeyBeforeARelabel", true, Moment::BeforeARelabel, CKR_OBJECT_HANDLE_INVALID},
 };
 
 INSTANTIATE_TEST_SUITE_P(Replaced, StaleDestroyRig, ::testing::ValuesIn(kStaleDestroys),
