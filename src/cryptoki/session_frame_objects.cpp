@@ -233,11 +233,6 @@ void SessionFrame::DeleteTokObject(CK_OBJECT_HANDLE handle, const std::string& r
 void SessionFrame::DeleteTokObject(Token* token, CK_OBJECT_HANDLE handle, const std::string& reason,
                                    const StorageRunner& storage) {
     Slot* slot = token->GetSlot();
-    if (TokObjectPtr current = slot->GetBlockObjectIfExists(handle)) {
-        // A handle whose object another process destroyed never deletes what took its place.
-        UnblockGuard check(*slot, current);
-        token->UseObject(*current, CKR_OBJECT_HANDLE_INVALID, Token::ObjectUse::Now, [] { return true; });
-    }
     Slot::LockObjInfo info = slot->GetDelBlockObjectIfExists(handle);
     if (!info.object) throw Exception(CKR_OBJECT_HANDLE_INVALID);
     UnblockGuard guard(*slot, info.object, !info.wasDeleted);
@@ -247,17 +242,23 @@ void SessionFrame::DeleteTokObject(Token* token, CK_OBJECT_HANDLE handle, const 
     if (stored == nullptr) throw Exception(CKR_OBJECT_HANDLE_INVALID);
     if (stored->IsTokenObject() && IsReadOnly()) throw Exception(CKR_SESSION_READ_ONLY);
     if (stored->IsPrivateObject() && !IsUserLogged(token)) throw Exception(CKR_USER_NOT_LOGGED_IN);
-    const TokObject::ObjectLifeTimeEnum lifeTime = stored->GetLifeTime();
-    if (lifeTime == TokObject::LIFETIME_FIXED || lifeTime == TokObject::LIFETIME_MECHANISM) {
-        throw Exception(CKR_OBJECT_HANDLE_INVALID);
-    }
+    auto deletable = [stored] {
+        const TokObject::ObjectLifeTimeEnum lifeTime = stored->GetLifeTime();
+        return lifeTime == TokObject::LIFETIME_SESSION || lifeTime == TokObject::LIFETIME_TOKEN;
+    };
+    if (!deletable()) throw Exception(CKR_OBJECT_HANDLE_INVALID);
     // Hidden by its mark, the object waits for its other users; the device is not locked
     // meanwhile (the storage runner takes that lock for the steps below only).
     for (int step = 0; object.IsLocked(1); ++step) {
         if (step == DELETE_WAIT_STEPS) throw Exception(CKR_CANT_LOCK);
         vdk::SleepMs(DELETE_WAIT_STEP_MS);
     }
+    // The token's check that the handle still names this object runs in the deletion's own
+    // token transaction (the slot's DeleteStoredObject): a handle whose object another process
+    // destroyed never deletes what took its place. One that a listing found gone meanwhile
+    // has no lifetime left.
     auto remove = [&] {
+        if (!deletable()) throw Exception(CKR_OBJECT_HANDLE_INVALID);
         if (stored->IsTokenObject()) {
             token->SetDirty(nullptr, nullptr);
         } else {

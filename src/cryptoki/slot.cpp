@@ -157,7 +157,6 @@ void Slot::CheckPendingRemoves() {
                 allDone = false;
                 continue;
             }
-            DeleteSlotMemoryObject(entry.handle);
             entry = ObjectRemoveDescriptor();
             --mPendingCount;
             removed.push_back(object);
@@ -169,12 +168,15 @@ void Slot::CheckPendingRemoves() {
     }
     if (removed.empty()) return;
     // After the pending mutex is released: the kept copies and the token's update take the
-    // device lock. Nobody waits for these deletions, so a failure stays here.
+    // device lock. The kept copy goes while the object is still registered, so that the
+    // driver's check that the token still holds it sees it; the object leaves memory even when
+    // that fails. Nobody waits for these deletions, so a failure stays here.
     for (const TokObjectPtr& object : removed) {
         try {
             DeleteStoredObject(*object);
         } catch (...) {
         }
+        DeleteSlotMemoryObject(object->GetHandle());
     }
     if (TokenPtr token = GetToken()) token->Update(true);
 }

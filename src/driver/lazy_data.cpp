@@ -17,10 +17,11 @@ void Assign(vdk::SafeBuffer& target, const tru::Buffer& source)
 
 }  // namespace
 
-void LazyData::AssignStorageParams(long fileId)
+void LazyData::AssignStorageParams(long fileId, long attributeFile)
 {
     if (fileId != fileId_) inFile_ = false;
     fileId_ = fileId;
+    attributeFile_ = attributeFile;
     loaded_ = false;
 }
 
@@ -67,7 +68,9 @@ void LazyData::Reload(TokenStorage* storage)
     if (fileId_ == 0) {
         return;  // file 0 is the revision file, never a value
     }
-    const std::shared_ptr<tru::Buffer> data = storage->ReadDataFileM(fileId_);
+    long holder = fileId_;
+    const std::shared_ptr<tru::Buffer> data = storage->ReadDataFileM(fileId_, attributeFile_, &holder);
+    fileId_ = holder;
     Assign(value_, *data);
     loaded_ = true;
     inFile_ = true;
@@ -98,7 +101,7 @@ long LazyData::StoreReplacing(TokenStorage& storage, long fileId, long attribute
     }
     if (inFile_ && fileId_ == fileId) return fileId;
     const long written = storage.RewriteDataFileM(fileId, attributeFile, value_);
-    AssignStorageParams(written);
+    AssignStorageParams(written, attributeFile);
     inFile_ = true;
     return written;
 }

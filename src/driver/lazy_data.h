@@ -15,8 +15,10 @@ public:
     LazyData& operator=(const LazyData&) = delete;
     virtual ~LazyData() = default;  // the value wipes itself
 
-    // Binds the value to a data file; a loaded value goes back to unread, a set one stays.
-    void AssignStorageParams(long fileId);
+    // Binds the value to a data file; a loaded value goes back to unread, a set one stays. With
+    // the attribute file of the object's index record, a missing data file is judged by that
+    // record (TokenStorage::ReadDataFileM) and a value that moved is read where it is.
+    void AssignStorageParams(long fileId, long attributeFile = 0);
     // The value as it stands, without touching the token.
     const vdk::SafeBuffer& GetBuffer() const { return value_; }
     void SetData(const tru::Buffer& data);
@@ -47,6 +49,7 @@ public:
 
 private:
     long fileId_ = 0;
+    long attributeFile_ = 0;
     bool loaded_ = false;
     bool set_ = false;
     // The value is what the bound file holds: written there or read from it.

@@ -296,10 +296,12 @@ void Slot::DeleteStoredObject(zrck::TokObject& object) {
     if (stored == nullptr || object.GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) return;
     std::shared_ptr<Token> token = GetDriverToken();
     if (!token || token->GetStorage() == nullptr) throw zrck::Exception(CKR_FUNCTION_FAILED);
-    // Inside a caller's storage guard for C_DestroyObject; on its own for a queued deletion.
+    // Inside a caller's storage guard for C_DestroyObject; on its own for a queued deletion,
+    // whose check, deletion and revision step then share this transaction.
     TokenStorage::BusyGuard busy(*token->GetStorage(), "Slot::DeleteStoredObject");
     TokenStorage::TokenTransaction transaction(*token->GetStorage());
     token->DeleteObject(stored);
+    token->Update(true);
 }
 
 bool Slot::EnumerateObjects(const ObjectCallback& callback, ObjEnumerationData* data) {
@@ -341,20 +343,20 @@ void Slot::UnregisterObject(zrck::TokObject& object) {
     if (found != storedObjects_.end() && found->second == object.GetHandle()) storedObjects_.erase(found);
 }
 
-zrck::TokObjectPtr Slot::GetBlockObjectIfExistsByID(uint32_t storageId) {
-    CK_OBJECT_HANDLE handle = 0;
-    {
-        std::lock_guard<std::mutex> lock(indexMutex_);
-        auto found = storedObjects_.find(storageId);
-        if (found == storedObjects_.end()) return zrck::TokObjectPtr();
-        handle = found->second;
-    }
-    return GetBlockObjectIfExists(handle);
+CK_OBJECT_HANDLE Slot::HandleOfStorageId(uint32_t storageId) {
+    std::lock_guard<std::mutex> lock(indexMutex_);
+    auto found = storedObjects_.find(storageId);
+    return found == storedObjects_.end() ? 0 : found->second;
 }
 
-bool Slot::HoldsStorageId(uint32_t storageId) {
-    std::lock_guard<std::mutex> lock(indexMutex_);
-    return storedObjects_.count(storageId) != 0;
+zrck::TokObjectPtr Slot::GetBlockObjectIfExistsByID(uint32_t storageId) {
+    const CK_OBJECT_HANDLE handle = HandleOfStorageId(storageId);
+    return handle != 0 ? GetBlockObjectIfExists(handle) : zrck::TokObjectPtr();
+}
+
+zrck::TokObjectPtr Slot::GetObjectByID(uint32_t storageId) {
+    const CK_OBJECT_HANDLE handle = HandleOfStorageId(storageId);
+    return handle != 0 ? mObjects.GetIfExists(handle) : zrck::TokObjectPtr();
 }
 
 }  // namespace qel

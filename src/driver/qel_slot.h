@@ -74,8 +74,9 @@ public:
     std::string GetReaderName() const;
     // The registered object kept under the storage ID, its use count raised, or empty.
     zrck::TokObjectPtr GetBlockObjectIfExistsByID(uint32_t storageId);
-    // Whether an object stands under the ID, one being deleted included.
-    bool HoldsStorageId(uint32_t storageId);
+    // The registered object kept under the storage ID, one being deleted included, its use
+    // count untouched; or empty.
+    zrck::TokObjectPtr GetObjectByID(uint32_t storageId);
     void UpdateTokenPresence();
     void UpdateReaderName(const std::string& name);
 
@@ -85,6 +86,8 @@ public:
 
 private:
     static bool IsPresentQuietly(Token& token);
+    // The handle registered under the storage ID; 0 when none is.
+    CK_OBJECT_HANDLE HandleOfStorageId(uint32_t storageId);
     // Sets up the token of a card that is in the reader again; true when it is present.
     bool SetUpAgain(const std::shared_ptr<Token>& retired);
     CK_VERSION ReadHardwareVersion(std::shared_ptr<Token>& failed);

@@ -120,6 +120,8 @@ public:
                                            const std::vector<storage::AttributeBuff>& records,
                                            zrck::AttributeTemplate& attributes,
                                            const zrck::TokObject* target = nullptr);
+    // Deletes the object's files when the token still holds this object (checked in the same
+    // token transaction, see UseObject); CKR_OBJECT_HANDLE_INVALID, deleting nothing, otherwise.
     void DeleteObject(TokenStoredObject* stored);
     bool IsHWObjectExists(CK_HW_FEATURE_TYPE featureType);
     bool IsDMObjectExists(CK_OBJECT_CLASS objectClass, CK_KEY_TYPE keyType, const char* label);

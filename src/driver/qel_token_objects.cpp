@@ -267,13 +267,14 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
         Slot& slot;
         zrck::TokObjectPtr object;
         TokenStoredObject* stored;
+        bool blocked;  // taken with GetBlock...: released when done
         ~Held() {
-            if (object) slot.ReleaseObject(object);
+            if (object && blocked) slot.ReleaseObject(object);
         }
     };
     auto hold = [&](zrck::TokObjectPtr object) {
         auto* stored = object ? dynamic_cast<TokenStoredObject*>(object.get()) : nullptr;
-        return std::make_unique<Held>(Held{*slot_, std::move(object), stored});
+        return std::make_unique<Held>(Held{*slot_, std::move(object), stored, true});
     };
     // The one identity rule: an object keeps its handle only where its files show the same
     // object, changed at most as C_SetAttributeValue may change it (see IsSameStoredObject).
@@ -344,9 +345,21 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
         const Read& entry = read[i];
         Held* existing = paired[i].get();
         if (existing == nullptr) {
-            // An object whose deletion is under way still holds its ID, and one removed since
-            // the index was read is gone: neither comes back from this listing as a twin.
-            if (slot_->HoldsStorageId(entry.storageId) || reading->Removed(entry.storageId)) continue;
+            // An object whose deletion is under way still holds its ID: it is judged like any
+            // other (a deletion checks it with this listing), never joined by a twin. One removed
+            // since the index was read is gone and does not come back either.
+            if (zrck::TokObjectPtr leaving = slot_->GetObjectByID(entry.storageId)) {
+                const Held held{*slot_, leaving, dynamic_cast<TokenStoredObject*>(leaving.get()), false};
+                if (held.stored == nullptr || held.stored->IsRefreshLocked() || sameObject(held, entry)) {
+                    kept.insert(leaving->GetHandle());
+                } else {
+                    leaving->SetLifeTime(kNoLifeTime);
+                    slot_->DeleteSlotMemoryObject(leaving->GetHandle());
+                    kept.insert(slot_->AddObject(entry.object));
+                }
+                continue;
+            }
+            if (reading->Removed(entry.storageId)) continue;
             kept.insert(slot_->AddObject(entry.object));
             continue;
         }
@@ -483,8 +496,20 @@ void Token::SetDirty(zrck::TokObject* object, zrck::AttributeTemplate*) {
 void Token::DeleteObject(TokenStoredObject* stored) {
     auto* object = dynamic_cast<zrck::TokObject*>(stored);
     if (object == nullptr || object->GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) return;
-    removals_.Note(stored->GetStorageID());
-    storage_->DeleteStorageObject(stored->GetStorageID(), true);
+    const storage::IndexFileRecord record{stored->GetTokenIndexType(), static_cast<uint16_t>(stored->GetObjectFile()),
+                                          static_cast<uint16_t>(stored->GetAttributeFile())};
+    auto remove = [&] {
+        removals_.Note(stored->GetStorageID());
+        if (!storage_->DeleteStorageObject(record, true)) throw zrck::Exception(CKR_OBJECT_HANDLE_INVALID);
+        return true;
+    };
+    TokenStorage::BusyGuard busy(*storage_, "Token::DeleteObject");
+    // An object of the running call, not filed yet, cannot have been changed by anyone else.
+    if (storage_->GetIndexCache().IsReserved(record.objectFile)) {
+        remove();
+        return;
+    }
+    UseObject(*object, CKR_OBJECT_HANDLE_INVALID, ObjectUse::Now, remove);
 }
 
 void Token::ConvertAttributesFromToken(CK_OBJECT_CLASS objectClass, const std::vector<storage::AttributeBuff>& records,

@@ -107,7 +107,8 @@ template <class Base>
 zrck::TokObject* StoredCurvePublicKey<Base>::GenerateCopy()
 {
     std::unique_ptr<StoredCurvePublicKey> copy(MakeEmpty());
-    StartStoredCopy(*copy, *copy, *this, *this);
+    // A token copy gets files of its own when it is stored: the source's stay the source's.
+    StartStoredCopy(*copy, *copy, *this, *this, CopyFiles::OwnLater);
     copy->SetRefreshLock(false);
     copy->RefreshFrom(*this);
     copy->SetRefreshLock(true);

@@ -35,7 +35,7 @@ void TokData::StoreAttributes() {
 void TokData::ReadAttributes() {
     InitDefaults();
     if (GetLifeTime() != LIFETIME_TOKEN) return;
-    value_.AssignStorageParams(GetObjectFile());
+    value_.AssignStorageParams(GetObjectFile(), GetAttributeFile());
     std::vector<storage::AttributeBuff> records;
     zrck::AttributeTemplate attributes;
     StoredObjectUtl::ReadTemplate(*this, *this, CKO_DATA, records, attributes);

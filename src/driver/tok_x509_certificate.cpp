@@ -86,7 +86,7 @@ void TokX509Certificate::ApplyStored(const zrck::Attribute& entry) {
 void TokX509Certificate::ReadAttributes() {
     InitDefaults();
     if (GetLifeTime() != LIFETIME_TOKEN) return;
-    value_.AssignStorageParams(GetObjectFile());
+    value_.AssignStorageParams(GetObjectFile(), GetAttributeFile());
     std::vector<storage::AttributeBuff> records;
     zrck::AttributeTemplate attributes;
     StoredObjectUtl::ReadTemplate(*this, *this, CKO_CERTIFICATE, records, attributes);

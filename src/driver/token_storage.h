@@ -255,8 +255,12 @@ public:
     // now holding the value (the same one for an object not filed yet, written in place).
     // CKR_OBJECT_HANDLE_INVALID when no record names the files.
     long RewriteDataFileM(long dataFile, long attributeFile, const tru::Buffer& value);
-    // Throws MissingStoreFile when the file is missing.
-    std::shared_ptr<tru::Buffer> ReadDataFileM(long fileId);
+    // The value in the data file of the object filed with that attribute file. A missing file is
+    // judged by the object's index record, read in the same token transaction: one that still
+    // names the file means no value (empty), one that names another file means the value moved
+    // there (read from it; holder, when given, receives the file that held the value). Without
+    // such a record, or without an attribute file, MissingStoreFile.
+    std::shared_ptr<tru::Buffer> ReadDataFileM(long fileId, long attributeFile = 0, long* holder = nullptr);
     // A filed object's attribute file longer than one write command is replaced as
     // RewriteDataFileM replaces a data file; the object learns its new file from
     // TakeMovedAttributeFile.
@@ -276,9 +280,14 @@ public:
     // Files the record in the index its object file belongs to (179 for IDs from 128 up).
     void AddToIndexFile(EVisibility visibility, uint16_t itemType, long objectFile, long attributeFile);
     void AddToIndexFileByID(long indexFile, uint16_t itemType, long objectFile, long attributeFile);
-    bool DeleteFromIndexFile(long indexFile, long objectFile);
-    // Frees the index record first, then deletes the files; a record that cannot be freed
-    // keeps its files.
+    // Frees the first record with these files and item type (ItemFree: any item type).
+    bool DeleteFromIndexFile(long indexFile, const storage::IndexFileRecord& record);
+    // Frees the index record that names these files with this item type (ItemFree: any), then
+    // deletes the two files; a record that cannot be freed keeps its files. Files that no such
+    // record names are deleted only when the running call reserved them; otherwise nothing is
+    // deleted and the answer is false (another process removed or changed the object).
+    bool DeleteStorageObject(const storage::IndexFileRecord& record, bool markChanged);
+    // The same for an object of the running call, by attribute file << 16 | object file.
     void DeleteStorageObject(uint32_t storageId, bool markChanged);
     // The files of an object that no index record names (never filed).
     void DeleteObjectFiles(long objectFile, long attributeFile);
@@ -347,6 +356,8 @@ private:
     // data file with that attribute file, or as attribute file when attributeFile is 0) to it,
     // then deletes fileId. Returns the new file; 0, writing nothing, when no record names it.
     long ReplaceFiledFileInt(long fileId, long attributeFile, const tru::Buffer& image);
+    // The object file of the record that names this attribute file; 0 when none does.
+    long DataFileNamedInt(long attributeFile);
     // likelyMissing: the file is normally not there yet (a new or free ID).
     void WriteWholeFileInt(long fileId, const tru::Buffer& image, bool likelyMissing);
     // Keeps the records of an attribute file image as this process knows the file now.

@@ -145,22 +145,51 @@ long TokenStorage::TakeMovedAttributeFile(long attributeFile)
     return now;
 }
 
-std::shared_ptr<tru::Buffer> TokenStorage::ReadDataFileM(long fileId)
+std::shared_ptr<tru::Buffer> TokenStorage::ReadDataFileM(long fileId, long attributeFile, long* holder)
 {
     BusyGuard guard(*this, "ReadDataFileM");
+    // The file and, when it is missing, the record that tells why: one token transaction.
+    TokenTransaction transaction(*this);
     OpenDevSessionInt();
     RunCommandCheck();
     vdk::SafeBuffer file;
-    if (!ReadWholeFileD(fileId, file)) {
-        // Every filed object has its data file: one that is gone was freed after the object's
-        // record stopped naming it (the object was changed or removed by another process).
-        throw MissingStoreFile(fileId);
+    long current = fileId;
+    while (!ReadWholeFileD(current, file)) {
+        const long named = attributeFile != 0 ? DataFileNamedInt(attributeFile) : 0;
+        if (named != 0 && named == current) {
+            // Filed without a value (as earlier versions wrote an object that never had one).
+            if (holder != nullptr) {
+                *holder = current;
+            }
+            return std::make_shared<vdk::SafeBuffer>();
+        }
+        if (named == 0 || current != fileId) {
+            // No record names the object: changed or removed by another process.
+            throw MissingStoreFile(fileId);
+        }
+        current = named;  // the value moved to a new file
+    }
+    if (holder != nullptr) {
+        *holder = current;
     }
     if (file.Empty()) {
         return std::make_shared<vdk::SafeBuffer>();
     }
     const uint32_t dataSize = StoreFile::CheckedDataSize(file, StoreFile::Kind::Data, "ReadDataFileM", errorMark_);
     return std::make_shared<vdk::SafeBuffer>(file.Data() + StoreFile::kHeaderSize, dataSize);
+}
+
+long TokenStorage::DataFileNamedInt(long attributeFile)
+{
+    tru::BufferDynamic file;
+    std::vector<storage::IndexFileRecord> records;
+    ReadIndex(IndexOfObjectFile(attributeFile), "DataFileNamed", file, records);
+    for (const storage::IndexFileRecord& r : records) {
+        if (r.itemType != ItemFree && r.attributeFile == attributeFile) {
+            return r.objectFile;
+        }
+    }
+    return 0;
 }
 
 void TokenStorage::WriteAttributeFile(long fileId, const storage::Attribute* records, unsigned count)
@@ -283,16 +312,18 @@ void TokenStorage::AddToIndexFileByID(long indexFile, uint16_t itemType, long ob
     WriteFileD(indexFile, 0, header, sizeof(header));
 }
 
-bool TokenStorage::DeleteFromIndexFile(long indexFile, long objectFile)
+bool TokenStorage::DeleteFromIndexFile(long indexFile, const storage::IndexFileRecord& wanted)
 {
-    if (objectFile == 0) {
+    if (wanted.objectFile == 0) {
         return false;  // 0 is the object file of every free record
     }
     tru::BufferDynamic file;
     std::vector<storage::IndexFileRecord> records;
     const uint32_t dataSize = ReadIndex(indexFile, "DeleteFromIndexFile", file, records);
     for (size_t i = 0; i < records.size(); ++i) {
-        if (records[i].objectFile != objectFile) {
+        const storage::IndexFileRecord& r = records[i];
+        if (r.itemType == ItemFree || r.objectFile != wanted.objectFile || r.attributeFile != wanted.attributeFile ||
+            (wanted.itemType != ItemFree && r.itemType != wanted.itemType)) {
             continue;
         }
         const uint32_t shift = static_cast<uint32_t>(i) * storage::kIndexRecordSize;
@@ -308,10 +339,12 @@ bool TokenStorage::DeleteFromIndexFile(long indexFile, long objectFile)
     return false;
 }
 
-void TokenStorage::DeleteStorageObject(uint32_t storageId, bool markChanged)
+bool TokenStorage::DeleteStorageObject(const storage::IndexFileRecord& record, bool markChanged)
 {
-    const long objectFile = storageId & 0xFFFF;
-    const long attributeFile = storageId >> 16;
+    const long objectFile = record.objectFile;
+    const long attributeFile = record.attributeFile;
+    // IDs reserved by the running call: no other process can have filed anything under them.
+    const bool reserved = indexCache_.IsReserved(objectFile);
     indexCache_.DeleteFromReserve(objectFile);
     if (markChanged) {
         FreeBrokenRecordsInt();
@@ -320,10 +353,23 @@ void TokenStorage::DeleteStorageObject(uint32_t storageId, bool markChanged)
     // The record goes first: an interruption after it leaves files that no record names
     // (invisible, their IDs free, overwritten by the next object), never a record that names
     // files already gone. When the record cannot be freed the files stay: the object is whole.
-    if (DeleteFromIndexFile(IndexOfObjectFile(objectFile), objectFile) && markChanged) {
+    // Files that no record of the object names belong to nobody, or to another object.
+    const bool freed = DeleteFromIndexFile(IndexOfObjectFile(objectFile), record);
+    if (freed && markChanged) {
         indexCache_.SetChanged();
     }
+    if (!freed && !reserved) {
+        return false;
+    }
     DeleteObjectFiles(objectFile, attributeFile);
+    return true;
+}
+
+void TokenStorage::DeleteStorageObject(uint32_t storageId, bool markChanged)
+{
+    const storage::IndexFileRecord own{ItemFree, static_cast<uint16_t>(storageId & 0xFFFF),
+                                       static_cast<uint16_t>(storageId >> 16)};
+    DeleteStorageObject(own, markChanged);
 }
 
 bool TokenStorage::KnownAttributeRecords(long fileId, std::vector<storage::AttributeBuff>& records) const
@@ -400,9 +446,10 @@ void TokenStorage::FreeBrokenRecordsInt()
                 CheckDeviceError(rc);
                 continue;
             }
-            if (DeleteFromIndexFile(indexFile, r.objectFile)) {
-                indexCache_.SetChanged();
+            if (!DeleteFromIndexFile(indexFile, r)) {
+                continue;
             }
+            indexCache_.SetChanged();
             DeleteObjectD(r.objectFile);
         }
     } catch (const zrck::Exception&) {

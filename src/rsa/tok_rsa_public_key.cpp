@@ -18,7 +18,8 @@ const uint64_t kPublicExponent = 65537;
 zrck::TokObject* TokRsaPublicKey::GenerateCopy()
 {
     std::unique_ptr<TokRsaPublicKey> copy(new TokRsaPublicKey());
-    StartStoredCopy(*copy, *copy, *this, *this);
+    // A token copy gets files of its own when it is stored: the source's stay the source's.
+    StartStoredCopy(*copy, *copy, *this, *this, CopyFiles::OwnLater);
     copy->SetRefreshLock(false);
     copy->RefreshFrom(*this);
     copy->SetRefreshLock(true);

@@ -121,7 +121,7 @@ TEST_F(ObjectStoreRig, IndexRecordsAreReusedFreedAndFiltered)
     {
         TokenStorage::GlobalBusyGuard guard(*storage, "C_DestroyObject");
         storage->DeleteStorageObject(6u << 16 | 5u, true);
-        EXPECT_FALSE(storage->DeleteFromIndexFile(0x7E, 5)) << "a second free finds nothing";
+        EXPECT_FALSE(storage->DeleteFromIndexFile(0x7E, {5, 5, 6})) << "a second free finds nothing";
         storage->DeleteStorageObject(2u << 16 | 1u, true);
     }
     EXPECT_EQ(RawFile(0x7E), "02000C00000000000000050003000400000000000000")
@@ -284,6 +284,44 @@ TEST_F(ObjectStoreRig, RecordWhoseAttributeFileIsGoneIsReportedAndItsIdsReclaime
         EXPECT_TRUE(storage->CheckAndUpdateRevision()) << "freeing the record changed the store";
     }
     EXPECT_EQ(RawFile(0x7E), "02000C00050001000200050003000400") << "the freed record reused";
+}
+
+// A deletion names the whole record it was given for: a record with other files or another item
+// type in the object file's place (another process's object) and files no record names keep
+// everything; the running call's own reserved files go without a record.
+TEST_F(ObjectStoreRig, DeletionTakesOnlyTheWholeRecordAndTheFilesItNames)
+{
+    WriteIndex(0x7E, {{qel::DATA, 1, 2}});
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_CreateObject");
+        for (long file : {1L, 2L, 3L, 4L}) storage->WriteDataFileM(file, Text("v"));
+    }
+    const storage::IndexFileRecord stale[] = {
+        {qel::DATA, 1, 3},         // the attribute file moved
+        {qel::CERTIFICATE, 1, 2},  // another class in the same files
+        {qel::DATA, 3, 4},         // no record at all
+    };
+    for (const storage::IndexFileRecord& record : stale) {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_DestroyObject");
+        EXPECT_FALSE(storage->DeleteStorageObject(record, true)) << record.itemType << " " << record.attributeFile;
+    }
+    for (long file : {1L, 2L, 3L, 4L}) EXPECT_TRUE(FileExists(file)) << file;
+    EXPECT_EQ(RawFile(0x7E), "02000600050001000200");
+    {
+        TokenStorage::GlobalBusyGuard guard(*storage, "C_DestroyObject");
+        EXPECT_TRUE(storage->DeleteStorageObject({qel::DATA, 1, 2}, true));
+        long obj = 0, attr = 0;
+        storage->ReserveNewObject(qel::DATA, qel::PublicObject, obj, attr);
+        ASSERT_EQ(obj, 1);
+        storage->WriteDataFileM(obj, Text("mine"));
+        EXPECT_TRUE(storage->DeleteStorageObject({qel::DATA, static_cast<uint16_t>(obj), static_cast<uint16_t>(attr)},
+                                                 true))
+            << "reserved by this call";
+    }
+    EXPECT_FALSE(FileExists(1));
+    EXPECT_FALSE(FileExists(2));
+    EXPECT_TRUE(FileExists(3));
+    EXPECT_TRUE(FileExists(4));
 }
 
 TEST_F(ObjectStoreRig, DeletionFreesTheRecordBeforeTheFilesAndKeepsTheFilesWhenItCannot)

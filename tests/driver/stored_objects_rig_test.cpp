@@ -197,9 +197,11 @@ TEST_F(DriverRig, AnotherConnectionSeesCreationChangeAndDeletion) {
     EXPECT_TRUE(Search<qel::TokData>(*slot).empty());
 }
 
-// A data file goes only after no record names it; an object whose data file is gone reads as a
-// handle that no longer names an object, never as an empty value.
-TEST_F(DriverRig, AGoneDataFileNeverReadsAsAnEmptyValue) {
+// A data file goes only after no record names it. An object whose data file is gone is judged
+// by its index record: a record that names another file says the value moved there, one that
+// still names the missing file says the object has no value (as earlier versions filed an
+// object made without one), and no record says the handle names nothing.
+TEST_F(DriverRig, AMissingDataFileIsJudgedByTheObjectsRecord) {
     auto data = NewData("data");
     data->SetValue(Text("first"));
     Store(*slot, data);
@@ -214,19 +216,14 @@ TEST_F(DriverRig, AGoneDataFileNeverReadsAsAnEmptyValue) {
     data->SetValue(Text("second, longer"));
     Change(*slot, *data);
     EXPECT_EQ(data->GetValue().ToString(), "second, longer");
-    try {
-        stale->GetValue();
-        ADD_FAILURE() << "the value another connection replaced read as \"" << stale->GetValue().ToString() << '"';
-    } catch (const zrck::Exception& e) {
-        EXPECT_EQ(e.GetCode(), static_cast<CK_RV>(CKR_OBJECT_HANDLE_INVALID));
-    }
+    EXPECT_EQ(stale->GetValue().ToString(), "second, longer") << "never empty while the record names another file";
     auto fresh = Search<qel::TokData>(*other);
     ASSERT_EQ(fresh.size(), 2u) << "the changed object is listed once";
     for (const auto& object : fresh) {
         EXPECT_EQ(object->GetValue().ToString(), object == valueless ? "" : "second, longer");
     }
 
-    // A record whose data file was lost (by an older writer, or damage).
+    // A record whose data file was never written (by an earlier version) or lost.
     qel::TokenStorage& storage = *token->GetStorage();
     {
         qel::TokenStorage::GlobalBusyGuard guard(storage, "test");
@@ -236,10 +233,24 @@ TEST_F(DriverRig, AGoneDataFileNeverReadsAsAnEmptyValue) {
     auto damaged = Search<qel::TokData>(*third);
     ASSERT_EQ(damaged.size(), 2u);
     for (const auto& object : damaged) {
+        EXPECT_EQ(object->GetValue().ToString(), "") << object->GetLabel().ToString();
+    }
+
+    // Gone with its record: the object another connection read before names nothing.
+    auto fourth = OtherConnection();
+    auto doomed = Search<qel::TokData>(*fourth);
+    ASSERT_EQ(doomed.size(), 2u);
+    {
+        qel::TokenStorage::GlobalBusyGuard guard(storage, "test");
+        storage.DeleteStorageObject({qel::DATA, static_cast<uint16_t>(data->GetObjectFile()),
+                                     static_cast<uint16_t>(data->GetAttributeFile())},
+                                    true);
+    }
+    for (const auto& object : doomed) {
         if (object->GetLabel().ToString() != "data") continue;
         try {
             const std::string read = object->GetValue().ToString();
-            ADD_FAILURE() << "a lost data file read as \"" << read << '"';
+            ADD_FAILURE() << "a removed object's value read as \"" << read << '"';
         } catch (const zrck::Exception& e) {
             EXPECT_EQ(e.GetCode(), static_cast<CK_RV>(CKR_OBJECT_HANDLE_INVALID));
         }

@@ -91,4 +91,15 @@ inline const KeyKind kKeyKinds[] = {
     {"RSA1024", CKM_RSA_PKCS_KEY_PAIR_GEN, CKM_RSA_PKCS, {}},
 };
 
+// Whether a fresh process, logged in, finds exactly `count` objects labelled `label` (with that
+// CKA_ID when one is given).
+inline ::testing::AssertionResult FreshProcessFinds(const std::string& label, unsigned count,
+                                                    const std::vector<uint8_t>& id = {})
+{
+    std::vector<std::string> arguments = {ZR_KEYGEN_PROCESS, ZR_REAL_MODULE, kUserPin, "count", label,
+                                          std::to_string(count)};
+    if (!id.empty()) arguments.push_back(UpperHex(id));
+    return RunToEnd(arguments, "count");
+}
+
 }  // namespace librarytest
