@@ -2,9 +2,15 @@
 // library start, sessions and PINs, printing, info, list, random and next.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -385,6 +391,114 @@ TEST_F(StubTest, PinTypedByteByByteIsNeverEchoed) {
         EXPECT_EQ(r.out.find("[timed out"), std::string::npos) << r.out;
         EXPECT_EQ(Count(Log(), "C_Login user=1 pin=" + pin + " -> 0"), 1u);
     }
+}
+
+// The stub's gated C_Login waits for one byte from the FIFO "gate" before it answers.
+class StubTerminal : public StubTest {
+protected:
+    void SetUp() override {
+        StubTest::SetUp();
+        ASSERT_EQ(mkfifo(runner.Path("gate").c_str(), 0600), 0);
+    }
+    // True once the program is inside C_Login with this PIN.
+    std::function<bool()> InLogin(const std::string& pin) {
+        return [this, pin] { return !Calls(Log(), "C_Login user=1 pin=" + pin + " ").empty(); };
+    }
+    // Sends the signal while the token still checks, or else lets the token answer.
+    std::function<void(pid_t)> OpenGate(int signal = 0) {
+        return [this, signal](pid_t pid) {
+            if (signal != 0) {
+                kill(pid, signal);
+                return;
+            }
+            // The program may have stopped waiting (it was interrupted): never block for ever.
+            int fd = -1;
+            for (int tries = 0; fd < 0 && tries < 10000; ++tries) {
+                fd = open(runner.Path("gate").c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd < 0) usleep(1000);
+            }
+            ASSERT_GE(fd, 0);
+            ssize_t written = write(fd, "x", 1);
+            (void)written;
+            close(fd);
+        };
+    }
+};
+
+struct EchoCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string during;  // typed while the token checks the refused PIN 11110000
+    int signal;          // sent instead while it checks
+    std::string second;  // typed at the next prompt
+    int status;
+};
+
+class StubEcho : public StubTerminal, public ::testing::WithParamInterface<EchoCase> {};
+
+// Echo goes off before the first prompt shows and stays off to the end of the run: through the
+// refused PIN's login, the next prompt and every later entry, so a PIN typed while the token is
+// busy is never shown. However the run ends, the terminal gets its modes back.
+TEST_P(StubEcho, OffFromTheFirstPromptAndBackAtTheEnd) {
+    const EchoCase& c = GetParam();
+    Script("pin 12345678\ngate C_Login 1\n");
+    std::vector<TerminalStep> steps = {{"Enter user password:", true, nullptr, "11110000\r", nullptr},
+                                       {"", true, InLogin("11110000"), c.during, OpenGate(c.signal)}};
+    if (!c.second.empty()) steps.push_back({"Enter user password:", true, nullptr, c.second, nullptr});
+    const RunResult r = runner.RunOnTerminalSteps(c.args, steps);
+    EXPECT_EQ(r.out.find("[timed out"), std::string::npos) << r.out;
+    EXPECT_EQ(r.status, c.status) << r.out;
+    EXPECT_FALSE(r.echoSeenOn) << r.out;
+    EXPECT_FALSE(Has(r.out, "1111")) << r.out;
+    EXPECT_FALSE(Has(r.out, "5678")) << r.out;
+    EXPECT_EQ(r.localModes & (ECHO | ICANON), static_cast<unsigned long>(ECHO | ICANON)) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, StubEcho,
+    ::testing::Values(EchoCase{"Success", {"random"}, "12345678\r", 0, "", 0},
+                      EchoCase{"TypedAtTheNextPrompt", {"random"}, "", 0, "12345678\r", 0},
+                      EchoCase{"CommandFails", {"sign", "-label=none", "-file=none"}, "12345678\r", 0, "", 1},
+                      EchoCase{"EmptyAnswerGivesUp", {"sign", "-label=none", "-file=none"}, "\r", 0, "", 5},
+                      EchoCase{"CtrlCAtTheNextPrompt", {"random"}, "", 0, "5678\x03", 1},
+                      EchoCase{"CtrlCWhileTheTokenChecks", {"random"}, "\x03", 0, "", 1},
+                      EchoCase{"Terminated", {"random"}, "5678", SIGTERM, "", 128 + SIGTERM}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+struct EraseCase {
+    const char* name;
+    int erase;  // the terminal's erase character, -1 its default
+    std::string typed;
+};
+
+class StubErase : public StubTerminal, public ::testing::WithParamInterface<EraseCase> {};
+
+// On a terminal the erase character, DEL and BS take back the last character typed.
+TEST_P(StubErase, TakesBackTheLastCharacter) {
+    const EraseCase& c = GetParam();
+    Script("pin 12345678\n");
+    runner.SetEraseChar(c.erase);
+    const RunResult r = runner.RunOnTerminal({"random"}, {{"Enter user password:", c.typed}});
+    EXPECT_EQ(r.out.find("[timed out"), std::string::npos) << r.out;
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::vector<std::string> logins = Calls(Log(), "C_Login");
+    ASSERT_EQ(logins.size(), 1u) << r.out;
+    EXPECT_EQ(logins[0], "C_Login user=1 pin=12345678 -> 0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, StubErase,
+    ::testing::Values(EraseCase{"Delete", -1, "1234567X\x7f" "8\r"},
+                      EraseCase{"Backspace", -1, "1234567X\b8\r"},
+                      EraseCase{"TerminalsOwn", '#', "1234567X#8\r"},
+                      EraseCase{"MoreThanTyped", -1, "\x7f" "12X\x7f\x7f" "2345678\r"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StubTest, PinFromAPipeKeepsEveryByte) {
+    Script("pin 12345678\n");
+    const RunResult r = Run({"random"}, "1234567X\x7f" "8\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Count(Log(), "C_Login user=1 pin=1234567X\x7f" "8 -> a0"), 1u);
 }
 
 TEST_F(StubTest, PromptedPinFromAPipe) {

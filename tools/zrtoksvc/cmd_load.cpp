@@ -180,6 +180,14 @@ struct UnloadKind {
     const char* saved;
 };
 
+// CKA_PRIVATE of the object; an object whose answer is unknown counts as private.
+bool IsPrivateObject(SvcParams& p, CK_OBJECT_HANDLE object) {
+    CK_BBOOL value = CK_TRUE;
+    CK_ATTRIBUTE read{CKA_PRIVATE, &value, sizeof value};
+    const CK_RV rv = p.functions->C_GetAttributeValue(p.finalizer->Session(), object, &read, 1);
+    return rv != CKR_OK || read.ulValueLen != sizeof value || value != CK_FALSE;
+}
+
 int Unload(SvcParams& p, const UnloadKind& kind) {
     const int open = OpenAndLogin(p);
     if (open != ST_OK)
@@ -228,7 +236,7 @@ int Unload(SvcParams& p, const UnloadKind& kind) {
         return ReportCk("C_GetAttributeValue", rv);
     watch.Stop();
     const tru::Buffer bytes(value.Data(), static_cast<uint32_t>(std::min<CK_ULONG>(read.ulValueLen, value.Size())));
-    if (kind.objectClass == CKO_SECRET_KEY || kind.objectClass == CKO_PRIVATE_KEY)
+    if (kind.objectClass == CKO_SECRET_KEY || kind.objectClass == CKO_PRIVATE_KEY || IsPrivateObject(p, object))
         SaveSecretFile(p.file, bytes);
     else
         SaveFile(p.file, bytes);
