@@ -501,6 +501,46 @@ TEST_F(StubTest, PinFromAPipeKeepsEveryByte) {
     EXPECT_EQ(Count(Log(), "C_Login user=1 pin=1234567X\x7f" "8 -> a0"), 1u);
 }
 
+struct AskCase {
+    std::vector<std::string> args;
+    bool asks;  // reads the missing PIN (from the pipe here), prompting on standard output
+};
+
+// Only the commands that log in ask for a missing PIN; random and delete not with -q. A command
+// that does not ask leaves standard input alone.
+TEST_F(StubTest, OnlyTheCommandsThatLogInAsk) {
+    runner.WriteFile("in.bin", "abc");
+    const std::string objects = "object 0=u:0 3=t:x 11=h:01\nobject 0=u:3 100=u:0 3=t:k\nobject 0=u:2 100=u:0 3=t:k\n"
+                                "object 0=u:4 100=u:0x80420111 3=t:k\n";
+    const AskCase cases[] = {
+        {{"list"}, false},
+        {{"info"}, false},
+        {{"hash", "sha1", "-file=in.bin"}, false},
+        {{"next"}, false},
+        {{"random"}, true},
+        {{"random", "-q"}, false},
+        {{"delete", "data", "-label=x", "-y"}, true},
+        {{"delete", "data", "-label=x", "-q"}, false},
+        {{"generate", "dstu4145", "-q"}, true},
+        {{"load", "data", "-file=in.bin", "-q"}, true},
+        {{"unload", "data", "-label=x", "-file=o.bin", "-q"}, true},
+        {{"set", "-label=x", "-attr=SIGN", "-q"}, true},
+        {{"sign", "-label=k", "-file=in.bin", "-q"}, true},
+        {{"verify", "-label=k", "-file=in.bin", "-signature=00", "-q"}, true},
+        {{"encrypt", "ecb", "-label=k", "-file=in.bin", "-out_file=e.bin", "-q"}, true},
+        {{"decrypt", "ecb", "-label=k", "-file=in.bin", "-out_file=e.bin", "-q"}, true},
+    };
+    for (const AskCase& c : cases) {
+        std::string name;
+        for (const std::string& a : c.args) name += a + " ";
+        Script(objects);
+        runner.WriteFile("calls.log", "");
+        const RunResult r = Run(c.args, "12345678\n");
+        EXPECT_EQ(Count(Log(), "C_Login user=1 pin=12345678 -> 0"), c.asks ? 1u : 0u) << name << r.out << r.err;
+        EXPECT_EQ(Has(r.out, "Enter user password:"), c.asks) << name << r.out;
+    }
+}
+
 TEST_F(StubTest, PromptedPinFromAPipe) {
     // A PIN is read from a pipe once; an empty line is no PIN and is never sent.
     Script("pin 12345678\n");
