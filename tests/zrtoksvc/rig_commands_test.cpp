@@ -2,6 +2,8 @@
 // on the simulated token.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <memory>
 #include <string>
 
@@ -207,6 +209,10 @@ TEST_F(RigCommands, LoadUnloadRoundTrips) {
     EXPECT_TRUE(Has(r.out, "Loading data object from file \"data.txt\" (enlarged to 9 bytes) with label \"d1\" into private zone...\n"));
     Ok({"unload", "data", kPin, "-label=d1", "-file=data.out", "-q"});
     EXPECT_EQ(runner.ReadFile("data.out"), std::string("data!") + std::string(4, '\0'));
+    // A private object's value is the caller's alone.
+    struct stat st {};
+    ASSERT_EQ(stat(runner.Path("data.out").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 
     Ok({"generate", "dstu4145", kPin, "-label=k", "-q"});
     Ok({"unload", "pub_key", kPin, "-label=k", "-file=point.bin", "-q"});
