@@ -254,6 +254,10 @@ TEST_F(StubCommands, LoadTemplatesAndZeroFill) {
     EXPECT_TRUE(Calls(Log(), "C_CreateObject").empty());
     EXPECT_TRUE(Calls(Log(), "C_Login").empty());  // refused before the token is touched
 
+    // With -subject any file is loaded as the certificate's value; without, only a DER certificate.
+    r = Run({"load", "cert", kPin, "-file=four", "-subject=3000", "-label=c", "-q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(Only("C_CreateObject"), " 101=3000 11=41424344 -> 0")) << Only("C_CreateObject");
     // A certificate's subject comes from the certificate unless -subject is given.
     const std::string certHex =
         "3055304ba0030201020201013003060100300c310a300806035504030c0169301e170d3235303130313030303030305a170d3236"
