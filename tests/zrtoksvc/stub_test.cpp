@@ -465,6 +465,23 @@ INSTANTIATE_TEST_SUITE_P(
                       EchoCase{"Terminated", {"random"}, "5678", SIGTERM, "", 128 + SIGTERM}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// Ctrl-Z at a PIN prompt stops the program with the terminal given back; once continued, echo
+// is off again and the PIN entry goes on. A job-control shell runs it, as a user's shell would.
+TEST_F(StubTerminal, CtrlZGivesTheTerminalBackWhileStopped) {
+    Script("pin 12345678\n");
+    runner.SetShell("set -m; \"$0\" \"$@\"; echo \"stopped with $?\"; read -r; fg");
+    const RunResult r = runner.RunOnTerminalSteps({"random"}, {{"Enter user password:", true, nullptr, "\x1a", nullptr},
+                                                               {"stopped with 148", false, nullptr, "\r", nullptr},
+                                                               {"", true, nullptr, "12345678\r", nullptr}});
+    EXPECT_EQ(r.out.find("[timed out"), std::string::npos) << r.out;
+    ASSERT_EQ(r.echoAtStep.size(), 3u) << r.out;
+    EXPECT_TRUE(r.echoAtStep[1]) << r.out;  // stopped
+    EXPECT_FALSE(r.echoAtStep[2]) << r.out;  // continued
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(Count(Log(), "C_Login user=1 pin=12345678 -> 0"), 1u) << r.out;
+    EXPECT_FALSE(Has(r.out, "1234")) << r.out;
+}
+
 struct EraseCase {
     const char* name;
     int erase;  // the terminal's erase character, -1 its default

@@ -69,6 +69,7 @@ void ToolRunner::PrepareChild() const {
 
 std::vector<char*> ToolRunner::Argv(std::vector<std::string>& storage, const std::vector<std::string>& args) const {
     storage.clear();
+    if (!shell_.empty()) storage = {"/bin/bash", "-c", shell_};
     storage.push_back(ZRTOKSVC_BIN);
     storage.insert(storage.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -169,6 +170,7 @@ RunResult ToolRunner::RunOnTerminalSteps(const std::vector<std::string>& args, c
             if (step.pin && at != std::string::npos && echoOn) result.echoSeenOn = true;
             const bool ready = step.ready ? condition : !step.pin || !echoOn;
             if (at != std::string::npos && ready) {
+                result.echoAtStep.push_back(echoOn);
                 seen = at + step.prompt.size();
                 break;
             }

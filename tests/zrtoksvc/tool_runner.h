@@ -18,6 +18,7 @@ struct RunResult {
     std::string out;  // standard output (on a terminal: everything the terminal showed)
     std::string err;
     bool echoSeenOn = false;        // on a terminal: echo found on while a PIN step waited
+    std::vector<bool> echoAtStep;   // on a terminal: echo as each step's answer was typed
     unsigned long localModes = 0;   // on a terminal: its c_lflag once the program had ended
 };
 
@@ -48,6 +49,8 @@ public:
     void TypeByteByByte(bool on) { byteByByte_ = on; }
     // The terminal's erase character (VERASE) for RunOnTerminal; -1 keeps the default.
     void SetEraseChar(int c) { erase_ = c; }
+    // Runs the program through "bash -c SCRIPT program args..." (the program is "$0").
+    void SetShell(const std::string& script) { shell_ = script; }
 
     RunResult Run(const std::vector<std::string>& args, const std::string& input = std::string()) const;
     // On a terminal: for each pair, waits until the text has appeared and echo is off, then
@@ -64,6 +67,7 @@ private:
     std::map<std::string, std::string> env_;
     bool byteByByte_ = false;
     int erase_ = -1;
+    std::string shell_;
 };
 
 // True when the text holds before + a stopwatch reading (H:MM:SS.mmm) + after, whatever the time.

@@ -2,6 +2,7 @@
 
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
@@ -214,9 +215,14 @@ SecretText GetPassword() {
         if (IsCtrlBreakDetected())
             throw IntError{1};
         const int c = std::getchar();
+        const int error = errno;
         // Ctrl-C reaches us as SIGINT while the terminal generates signals.
         if (c == 3 || c == 26 || IsCtrlBreakDetected())
             throw IntError{1};
+        if (c < 0 && std::ferror(stdin) && error == EINTR) {
+            std::clearerr(stdin);  // another signal (Ctrl-Z and continued): go on reading
+            continue;
+        }
         if (c < 0 || c == 13 || c == 10)
             break;
         if (PinTerminal::IsErase(c)) {
