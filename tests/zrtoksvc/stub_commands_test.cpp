@@ -391,6 +391,16 @@ TEST_F(StubCommands, PinPromptsOnATerminal) {
     // passwd prompts for the user PIN when none is given.
     r = runner.RunOnTerminal({"passwd"}, {{"Enter user password:", "12345678\r"}});
     EXPECT_EQ(r.status, 0) << r.out;
+    // Between the PIN prompts the token label is typed as a line, with echo.
+    r = runner.RunOnTerminal({"initialize", "-q"}, {{"Enter Security Officer password:", "87654321\r"},
+                                                    {"~Enter token label:", "mylabel\r"},
+                                                    {"Enter new user password:", "11112222\r"},
+                                                    {"Repeat new user password:", "11112222\r"}});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(Has(r.out, "Enter token label:mylabel")) << r.out;
+    EXPECT_FALSE(Has(r.out, "8765")) << r.out;
+    EXPECT_FALSE(Has(r.out, "1111")) << r.out;
+    EXPECT_TRUE(Has(Only("C_InitToken"), "label=[mylabel ")) << r.out;
 }
 
 }  // namespace
