@@ -97,6 +97,8 @@ RunResult ToolRunner::Run(const std::vector<std::string>& args, const std::strin
     close(out[1]);
     close(err[1]);
     if (!input.empty()) {
+        // A program that ends without reading its input must not end this process.
+        signal(SIGPIPE, SIG_IGN);
         ssize_t written = write(in[1], input.data(), input.size());
         (void)written;
     }
