@@ -1,6 +1,7 @@
-// The README's stock-client commands, run exactly as written: each block of its "Stock PKCS#11
-// clients" section, from a project root holding this build's library and utility where a
-// fresh clone's build puts them, inside a rig of its own on a fresh token.
+// The README's commands, run exactly as written: each block of its "Stock PKCS#11 clients"
+// section, and the "$" lines of the utility's session with the output they show, from a project
+// root holding this build's library and utility where a fresh clone's build puts them, inside a
+// rig of its own on a fresh token.
 #include <dirent.h>
 #include <sys/mount.h>
 #include <sys/stat.h>
@@ -19,19 +20,21 @@ using namespace librarytest;
 namespace {
 
 const char kSection[] = "## Stock PKCS#11 clients";
+const char kToolSection[] = "## The command-line utility zrtoksvc";
 
 struct Block {
     std::string client;  // the first word of the block's first line, a comment
     std::string name;    // from that comment
     std::string script;  // the lines as written
+    std::vector<std::string> shown;  // output lines the README shows, in order
 };
 
-std::string ReadmeSection() {
+std::string ReadmeSection(const char* title = kSection) {
     std::ifstream in(ZR_SOURCE_DIR "/README.md");
     std::ostringstream text;
     text << in.rdbuf();
     const std::string readme = text.str();
-    const size_t start = readme.find(std::string(kSection) + "\n");
+    const size_t start = readme.find(std::string(title) + "\n");
     if (start == std::string::npos) return std::string();
     const size_t end = readme.find("\n## ", start + 1);
     return readme.substr(start, end == std::string::npos ? std::string::npos : end - start);
@@ -62,11 +65,34 @@ std::vector<Block> Blocks() {
         if (code && !inBlock) {
             const std::string comment = line.substr(4);
             const size_t word = comment.find_first_not_of("# ");
-            blocks.push_back({comment.substr(word, comment.find(' ', word) - word), BlockName(comment), std::string()});
+            blocks.push_back({comment.substr(word, comment.find(' ', word) - word), BlockName(comment), std::string(), {}});
         }
         if (code) blocks.back().script += line.substr(4) + "\n";
         inBlock = code;
     }
+    return blocks;
+}
+
+// The utility's session: its "$ " lines are the script; the lines after them are shown output,
+// but for "..." (lines left out) and the stopwatch's readings.
+Block ToolSession() {
+    Block session{"zrtoksvc", "zrtoksvc_session", std::string(), {}};
+    std::istringstream in(ReadmeSection(kToolSection));
+    for (std::string line; std::getline(in, line);) {
+        if (line.compare(0, 6, "    $ ") == 0)
+            session.script += line.substr(6) + "\n";
+        else if (!session.script.empty() && line.compare(0, 4, "    ") == 0 && line != "    ..." &&
+                 line.compare(0, 12, "    Done in ") != 0)
+            session.shown.push_back(line.substr(4));
+        else if (!session.script.empty() && line.compare(0, 4, "    ") != 0)
+            break;
+    }
+    return session;
+}
+
+std::vector<Block> AllBlocks() {
+    std::vector<Block> blocks = Blocks();
+    blocks.push_back(ToolSession());
     return blocks;
 }
 
@@ -169,9 +195,15 @@ TEST_P(ReadmeClients, RunsAsWritten) {
     while (fgets(buffer, sizeof buffer, pipe) != nullptr) output += buffer;
     const int status = pclose(pipe);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << GetParam().script << "----\n" << output;
+    size_t at = 0;
+    for (const std::string& shown : GetParam().shown) {
+        const size_t found = output.find(shown + "\n", at);
+        EXPECT_NE(found, std::string::npos) << "not shown in this order: " << shown << "\n----\n" << output;
+        if (found != std::string::npos) at = found + shown.size();
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Readme, ReadmeClients, ::testing::ValuesIn(Blocks()),
+INSTANTIATE_TEST_SUITE_P(Readme, ReadmeClients, ::testing::ValuesIn(AllBlocks()),
                          [](const ::testing::TestParamInfo<Block>& info) { return info.param.name; });
 
 // Every row of the section's table has commands: a block named by a client of the row.

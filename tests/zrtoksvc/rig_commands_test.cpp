@@ -2,6 +2,8 @@
 // on the simulated token.
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
 #include <memory>
 #include <string>
 
@@ -120,6 +122,45 @@ TEST_F(RigCommands, GenerateSignVerify) {
     EXPECT_TRUE(Has(r.out, "\nPublic keys:\n"));
 }
 
+// A document is signed through its GOST 34.311 hash. The document itself, longer than a hash, is
+// refused: a DSTU 4145 signature of it would cover only part of it.
+TEST_F(RigCommands, DstuSignsTheHashOfADocument) {
+    Ok({"generate", "dstu4145", kPin, "-label=signer", "-q"});
+    const std::string doc(100, 'd');
+    runner.WriteFile("doc.txt", doc);
+    RunResult r = Run({"sign", kPin, "-label=signer", "-file=doc.txt", "-out_file=whole.sig", "-q"});
+    EXPECT_EQ(r.status, 1) << r.out;
+    EXPECT_TRUE(Has(r.err, "at most 32")) << r.err;
+    EXPECT_TRUE(Has(r.err, "zrtoksvc hash -hash_type=gost -file=doc.txt -out_file=doc.txt.hash")) << r.err;
+    for (const size_t at : {30, 97}) {
+        std::string changed = doc;
+        changed[at] = 'D';
+        runner.WriteFile("changed.txt", changed);
+        r = Run({"verify", kPin, "-label=signer", "-file=changed.txt", "-signature=file:whole.sig", "-q"});
+        EXPECT_NE(r.status, 0) << at;
+        EXPECT_FALSE(Has(r.out, "Signature OK")) << at;
+    }
+
+    r = Ok({"hash", "-hash_type=gost", "-file=doc.txt", "-out_file=doc.hash", "-q"});
+    const std::string hash = runner.ReadFile("doc.hash");
+    ASSERT_EQ(hash.size(), 32u);
+    std::string hex;
+    for (unsigned char c : hash) hex += "0123456789ABCDEF"[c >> 4], hex += "0123456789ABCDEF"[c & 15];
+    EXPECT_EQ(r.out, hex + "\n");
+    Ok({"sign", kPin, "-label=signer", "-file=doc.hash", "-out_file=doc.sig", "-q"});
+    r = Ok({"verify", kPin, "-label=signer", "-file=doc.hash", "-signature=file:doc.sig", "-q"});
+    EXPECT_EQ(r.out, "Signature OK\n");
+    for (const size_t at : {30, 97}) {
+        std::string changed = doc;
+        changed[at] = 'D';
+        runner.WriteFile("changed.txt", changed);
+        Ok({"hash", "-hash_type=gost", "-file=changed.txt", "-out_file=changed.hash", "-q"});
+        r = Run({"verify", kPin, "-label=signer", "-file=changed.hash", "-signature=file:doc.sig", "-q"});
+        EXPECT_EQ(r.status, 2) << at;
+        EXPECT_EQ(r.out, "Signature INVALID\n");
+    }
+}
+
 TEST_F(RigCommands, HashAndCipherModes) {
     runner.WriteFile("data.bin", std::string(64, 'x'));
     // GOST 34.311 known answers (the national digest vectors the library's tests use too).
@@ -168,6 +209,10 @@ TEST_F(RigCommands, LoadUnloadRoundTrips) {
     EXPECT_TRUE(Has(r.out, "Loading data object from file \"data.txt\" (enlarged to 9 bytes) with label \"d1\" into private zone...\n"));
     Ok({"unload", "data", kPin, "-label=d1", "-file=data.out", "-q"});
     EXPECT_EQ(runner.ReadFile("data.out"), std::string("data!") + std::string(4, '\0'));
+    // A private object's value is the caller's alone.
+    struct stat st {};
+    ASSERT_EQ(stat(runner.Path("data.out").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
 
     Ok({"generate", "dstu4145", kPin, "-label=k", "-q"});
     Ok({"unload", "pub_key", kPin, "-label=k", "-file=point.bin", "-q"});

@@ -167,6 +167,15 @@ TEST_F(StubCommands, HashReadsInPiecesAndNeverHidesAReadError) {
     EXPECT_TRUE(Calls(Log(), "C_DigestFinal").empty());
     r = Run({"hash", "sha1", kPin, "-q"});
     EXPECT_EQ(r.err, "Cannot proceed: no file specified\n");
+    // -out_file gets the digest's bytes; the line is printed as well.
+    Script("digest_len 20\n");
+    r = Run({"hash", "sha1", kPin, "-file=empty.bin", "-out_file=d.bin"});
+    EXPECT_EQ(r.status, 0) << r.out << r.err;
+    EXPECT_EQ(runner.ReadFile("d.bin"), std::string(20, '\xAB'));
+    EXPECT_TRUE(Has(r.out, std::string("ABABABABABABABABABABABABABABABABABABABAB\nd.bin file saved.\n"))) << r.out;
+    r = Run({"hash", "sha1", kPin, "-file=empty.bin", "-out_file=no-dir/d.bin", "-q"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_TRUE(Has(r.out + r.err, "no-dir/d.bin")) << r.out << r.err;
 }
 
 TEST_F(StubCommands, SignAndVerifyByKeyType) {
@@ -177,14 +186,17 @@ TEST_F(StubCommands, SignAndVerifyByKeyType) {
     EXPECT_TRUE(Has(r.out, "Signature: 5C5C5C5C\n"));
     EXPECT_EQ(Only("C_SignInit"), "C_SignInit mech=1044 key=1 -> 0");
     EXPECT_TRUE(Has(Only("C_Sign "), "room=512"));
-    // EC signatures are checked with the mechanism sign used.
+    // Verification is not offered for EC keys.
     r = Run({"verify", kPin, "-label=ec", "-file=doc", "-signature=5C5C5C5C"});
-    EXPECT_EQ(r.status, 0);
-    EXPECT_TRUE(Has(r.out, "Signature OK\n"));
-    EXPECT_EQ(Only("C_VerifyInit"), "C_VerifyInit mech=1044 key=2 -> 0");
-    r = Run({"verify", kPin, "-label=ec", "-file=doc", "-signature=0000"});
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.err, "Error: verify is not offered for EC keys\n");
+    EXPECT_FALSE(Has(r.out, "Signature"));
+    EXPECT_TRUE(Calls(Log(), "C_VerifyInit").empty());
+    Script("object 0=u:2 100=u:0 3=t:r\nverify_ok 5C5C5C5C\n");
+    r = Run({"verify", kPin, "-label=r", "-file=doc", "-signature=0000"});
     EXPECT_EQ(r.status, 2);
     EXPECT_TRUE(Has(r.out, "Signature INVALID\n"));
+    EXPECT_EQ(Only("C_VerifyInit"), "C_VerifyInit mech=1 key=1 -> 0");
     Script("object 0=u:2 100=u:0 3=t:r\nfail C_Verify 151\n");
     r = Run({"verify", kPin, "-label=r", "-file=doc", "-signature=00"});
     EXPECT_EQ(r.status, 5);
@@ -195,6 +207,36 @@ TEST_F(StubCommands, SignAndVerifyByKeyType) {
     EXPECT_EQ(r.err, "Input file empty\n");
     r = Run({"sign", kPin, "-label=r"});
     EXPECT_EQ(r.err, "File parameter not defined\n");
+}
+
+// A DSTU 4145 key takes at most a GOST 34.311 hash (32 bytes): a longer file would be signed
+// only in part, so it is refused before anything is signed or verified; RSA files go on as given.
+TEST_F(StubCommands, DstuTakesAtMostAHash) {
+    const std::string hash(32, 'h');
+    std::string hashHex;
+    for (size_t i = 0; i < hash.size(); ++i) hashHex += "68";
+    runner.WriteFile("hash", hash);
+    runner.WriteFile("doc", hash + "x");
+    const std::string keys = "object 0=u:3 100=u:0x80420131 3=t:d\nobject 0=u:2 100=u:0x80420131 3=t:d\n"
+                             "object 0=u:3 100=u:0 3=t:r\nverify_ok 5C5C5C5C\n";
+    for (const char* command : {"sign", "verify"}) {
+        Script(keys);
+        RunResult r = Run({command, kPin, "-label=d", "-file=doc", "-signature=5C5C5C5C"});
+        EXPECT_EQ(r.status, 1) << command;
+        EXPECT_TRUE(Has(r.err, "\"doc\" has 33 bytes, but a DSTU 4145 key takes at most 32")) << r.err;
+        EXPECT_TRUE(Has(r.err, "zrtoksvc hash -hash_type=gost -file=doc -out_file=doc.hash, then " +
+                                   std::string(command) + " -file=doc.hash\n")) << r.err;
+        EXPECT_FALSE(Has(r.out, "Signature")) << r.out;
+        EXPECT_TRUE(Calls(Log(), "C_SignInit").empty() && Calls(Log(), "C_VerifyInit").empty());
+        ExpectReleased();
+        r = Run({command, kPin, "-label=d", "-file=hash", "-signature=5C5C5C5C"});
+        EXPECT_EQ(r.status, 0) << r.err;
+        EXPECT_TRUE(Has(Only(std::string(command) == "sign" ? "C_Sign " : "C_Verify "), "data=" + hashHex + " ")) << command;
+    }
+    Script(keys);
+    const RunResult r = Run({"sign", kPin, "-label=r", "-file=doc"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(Only("C_SignInit"), "C_SignInit mech=1 key=3 -> 0");
 }
 
 TEST_F(StubCommands, LoadTemplatesAndZeroFill) {
@@ -212,6 +254,10 @@ TEST_F(StubCommands, LoadTemplatesAndZeroFill) {
     EXPECT_TRUE(Calls(Log(), "C_CreateObject").empty());
     EXPECT_TRUE(Calls(Log(), "C_Login").empty());  // refused before the token is touched
 
+    // With -subject any file is loaded as the certificate's value; without, only a DER certificate.
+    r = Run({"load", "cert", kPin, "-file=four", "-subject=3000", "-label=c", "-q"});
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_TRUE(Has(Only("C_CreateObject"), " 101=3000 11=41424344 -> 0")) << Only("C_CreateObject");
     // A certificate's subject comes from the certificate unless -subject is given.
     const std::string certHex =
         "3055304ba0030201020201013003060100300c310a300806035504030c0169301e170d3235303130313030303030305a170d3236"
@@ -345,6 +391,16 @@ TEST_F(StubCommands, PinPromptsOnATerminal) {
     // passwd prompts for the user PIN when none is given.
     r = runner.RunOnTerminal({"passwd"}, {{"Enter user password:", "12345678\r"}});
     EXPECT_EQ(r.status, 0) << r.out;
+    // Between the PIN prompts the token label is typed as a line, with echo.
+    r = runner.RunOnTerminal({"initialize", "-q"}, {{"Enter Security Officer password:", "87654321\r"},
+                                                    {"~Enter token label:", "mylabel\r"},
+                                                    {"Enter new user password:", "11112222\r"},
+                                                    {"Repeat new user password:", "11112222\r"}});
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_TRUE(Has(r.out, "Enter token label:mylabel")) << r.out;
+    EXPECT_FALSE(Has(r.out, "8765")) << r.out;
+    EXPECT_FALSE(Has(r.out, "1111")) << r.out;
+    EXPECT_TRUE(Has(Only("C_InitToken"), "label=[mylabel ")) << r.out;
 }
 
 }  // namespace
@@ -391,7 +447,9 @@ INSTANTIATE_TEST_SUITE_P(
                       SecretFileCase{"UnloadSecretKey", "object 0=u:4 100=u:0x80420111 3=t:k 11=h:00112233\n",
                                      {"unload", "secret_key", kPin, "-label=k", "-file=out.bin", "-q"}},
                       SecretFileCase{"UnloadPrivateKey", "object 0=u:3 100=u:0 3=t:k 11=h:00112233\n",
-                                     {"unload", "priv_key", kPin, "-label=k", "-file=out.bin", "-q"}}),
+                                     {"unload", "priv_key", kPin, "-label=k", "-file=out.bin", "-q"}},
+                      SecretFileCase{"UnloadPrivateData", "object 0=u:0 2=b:1 3=t:k 11=h:00112233\n",
+                                     {"unload", "data", kPin, "-label=k", "-file=out.bin", "-q"}}),
     [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

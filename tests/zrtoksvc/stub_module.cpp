@@ -10,6 +10,12 @@
 //   object TYPE=VALUE ...    an object; TYPE hex, VALUE u:NUMBER, b:0|1, t:TEXT, h:HEX, z:SIZE
 //   verify_ok HEX            the one signature C_Verify accepts
 //   digest_len N             length of the digest C_DigestFinal returns (default 32)
+//   gate FUNCTION N          FUNCTION's next N calls, once logged, wait for one byte from the
+//                            FIFO named by ZRSTUB_GATE before they answer
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -40,6 +46,7 @@ struct State {
     std::vector<CK_SLOT_ID> tokens;
     bool tokensGiven = false;
     std::multimap<std::string, Fail> fails;
+    std::map<std::string, long> gates;
     std::string pin = "12345678";
     std::string soPin = "87654321";
     std::vector<Object> objects;
@@ -149,6 +156,11 @@ void Load() {
             std::string hex;
             words >> hex;
             g.verifyOk = FromHex(hex);
+        } else if (key == "gate") {
+            std::string function;
+            long count = 1;
+            words >> function >> count;
+            g.gates[function] = count;
         } else if (key == "digest_len") {
             words >> g.digestLength;
         } else if (key == "object") {
@@ -182,6 +194,18 @@ CK_RV Answer(const char* function, const std::string& details, CK_RV rv = CKR_OK
     char code[32];
     std::snprintf(code, sizeof code, " -> %lx", rv);
     Log(std::string(function) + details + code);
+    auto gate = g.gates.find(function);
+    if (gate != g.gates.end() && gate->second > 0) {
+        --gate->second;
+        const char* path = std::getenv("ZRSTUB_GATE");
+        int fd = -1;
+        while (path != nullptr && (fd = open(path, O_RDONLY)) < 0 && errno == EINTR) {
+        }
+        char byte = 0;
+        while (fd >= 0 && read(fd, &byte, 1) < 0 && errno == EINTR) {
+        }
+        if (fd >= 0) close(fd);
+    }
     return rv;
 }
 

@@ -2,9 +2,15 @@
 // library start, sessions and PINs, printing, info, list, random and next.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <csignal>
 
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -384,6 +390,173 @@ TEST_F(StubTest, PinTypedByteByByteIsNeverEchoed) {
         EXPECT_EQ(r.out.find('q'), std::string::npos) << r.out;
         EXPECT_EQ(r.out.find("[timed out"), std::string::npos) << r.out;
         EXPECT_EQ(Count(Log(), "C_Login user=1 pin=" + pin + " -> 0"), 1u);
+    }
+}
+
+// The stub's gated C_Login waits for one byte from the FIFO "gate" before it answers.
+class StubTerminal : public StubTest {
+protected:
+    void SetUp() override {
+        StubTest::SetUp();
+        ASSERT_EQ(mkfifo(runner.Path("gate").c_str(), 0600), 0);
+    }
+    // True once the program is inside C_Login with this PIN.
+    std::function<bool()> InLogin(const std::string& pin) {
+        return [this, pin] { return !Calls(Log(), "C_Login user=1 pin=" + pin + " ").empty(); };
+    }
+    // Sends the signal while the token still checks, or else lets the token answer.
+    std::function<void(pid_t)> OpenGate(int signal = 0) {
+        return [this, signal](pid_t pid) {
+            if (signal != 0) {
+                kill(pid, signal);
+                return;
+            }
+            // The program may have stopped waiting (it was interrupted): never block for ever.
+            int fd = -1;
+            for (int tries = 0; fd < 0 && tries < 10000; ++tries) {
+                fd = open(runner.Path("gate").c_str(), O_WRONLY | O_NONBLOCK);
+                if (fd < 0) usleep(1000);
+            }
+            ASSERT_GE(fd, 0);
+            ssize_t written = write(fd, "x", 1);
+            (void)written;
+            close(fd);
+        };
+    }
+};
+
+struct EchoCase {
+    const char* name;
+    std::vector<std::string> args;
+    std::string during;  // typed while the token checks the refused PIN 11110000
+    int signal;          // sent instead while it checks
+    std::string second;  // typed at the next prompt
+    int status;
+};
+
+class StubEcho : public StubTerminal, public ::testing::WithParamInterface<EchoCase> {};
+
+// Echo goes off before the first prompt shows and stays off to the end of the run: through the
+// refused PIN's login, the next prompt and every later entry, so a PIN typed while the token is
+// busy is never shown. However the run ends, the terminal gets its modes back.
+TEST_P(StubEcho, OffFromTheFirstPromptAndBackAtTheEnd) {
+    const EchoCase& c = GetParam();
+    Script("pin 12345678\ngate C_Login 1\n");
+    std::vector<TerminalStep> steps = {{"Enter user password:", true, nullptr, "11110000\r", nullptr},
+                                       {"", true, InLogin("11110000"), c.during, OpenGate(c.signal)}};
+    if (!c.second.empty()) steps.push_back({"Enter user password:", true, nullptr, c.second, nullptr});
+    const RunResult r = runner.RunOnTerminalSteps(c.args, steps);
+    EXPECT_EQ(r.out.find("[timed out"), std::string::npos) << r.out;
+    EXPECT_EQ(r.status, c.status) << r.out;
+    EXPECT_FALSE(r.echoSeenOn) << r.out;
+    EXPECT_FALSE(Has(r.out, "1111")) << r.out;
+    EXPECT_FALSE(Has(r.out, "5678")) << r.out;
+    EXPECT_EQ(r.localModes & (ECHO | ICANON), static_cast<unsigned long>(ECHO | ICANON)) << r.out;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Ends, StubEcho,
+    ::testing::Values(EchoCase{"Success", {"random"}, "12345678\r", 0, "", 0},
+                      EchoCase{"TypedAtTheNextPrompt", {"random"}, "", 0, "12345678\r", 0},
+                      EchoCase{"CommandFails", {"sign", "-label=none", "-file=none"}, "12345678\r", 0, "", 1},
+                      EchoCase{"EmptyAnswerGivesUp", {"sign", "-label=none", "-file=none"}, "\r", 0, "", 5},
+                      EchoCase{"CtrlCAtTheNextPrompt", {"random"}, "", 0, "5678\x03", 1},
+                      EchoCase{"CtrlCWhileTheTokenChecks", {"random"}, "\x03", 0, "", 1},
+                      // Nothing typed: bytes still on their way through the line discipline would
+                      // be echoed by the terminal given back.
+                      EchoCase{"Terminated", {"random"}, "", SIGTERM, "", 128 + SIGTERM}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// Ctrl-Z at a PIN prompt stops the program with the terminal given back; once continued, echo
+// is off again and the PIN entry goes on. A job-control shell runs it, as a user's shell would.
+TEST_F(StubTerminal, CtrlZGivesTheTerminalBackWhileStopped) {
+    Script("pin 12345678\n");
+    runner.SetShell("set -m; \"$0\" \"$@\"; echo \"stopped with $?\"; read -r; fg");
+    const RunResult r = runner.RunOnTerminalSteps({"random"}, {{"Enter user password:", true, nullptr, "\x1a", nullptr},
+                                                               {"stopped with 148", false, nullptr, "\r", nullptr},
+                                                               {"", true, nullptr, "12345678\r", nullptr}});
+    EXPECT_EQ(r.out.find("[timed out"), std::string::npos) << r.out;
+    ASSERT_EQ(r.echoAtStep.size(), 3u) << r.out;
+    EXPECT_TRUE(r.echoAtStep[1]) << r.out;  // stopped
+    EXPECT_FALSE(r.echoAtStep[2]) << r.out;  // continued
+    EXPECT_EQ(r.status, 0) << r.out;
+    EXPECT_EQ(Count(Log(), "C_Login user=1 pin=12345678 -> 0"), 1u) << r.out;
+    EXPECT_FALSE(Has(r.out, "1234")) << r.out;
+}
+
+struct EraseCase {
+    const char* name;
+    int erase;  // the terminal's erase character, -1 its default
+    std::string typed;
+};
+
+class StubErase : public StubTerminal, public ::testing::WithParamInterface<EraseCase> {};
+
+// On a terminal the erase character, DEL and BS take back the last character typed.
+TEST_P(StubErase, TakesBackTheLastCharacter) {
+    const EraseCase& c = GetParam();
+    Script("pin 12345678\n");
+    runner.SetEraseChar(c.erase);
+    const RunResult r = runner.RunOnTerminal({"random"}, {{"Enter user password:", c.typed}});
+    EXPECT_EQ(r.out.find("[timed out"), std::string::npos) << r.out;
+    EXPECT_EQ(r.status, 0) << r.out;
+    const std::vector<std::string> logins = Calls(Log(), "C_Login");
+    ASSERT_EQ(logins.size(), 1u) << r.out;
+    EXPECT_EQ(logins[0], "C_Login user=1 pin=12345678 -> 0");
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Keys, StubErase,
+    ::testing::Values(EraseCase{"Delete", -1, "1234567X\x7f" "8\r"},
+                      EraseCase{"Backspace", -1, "1234567X\b8\r"},
+                      EraseCase{"TerminalsOwn", '#', "1234567X#8\r"},
+                      EraseCase{"MoreThanTyped", -1, "\x7f" "12X\x7f\x7f" "2345678\r"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(StubTest, PinFromAPipeKeepsEveryByte) {
+    Script("pin 12345678\n");
+    const RunResult r = Run({"random"}, "1234567X\x7f" "8\n");
+    EXPECT_EQ(r.status, 0);
+    EXPECT_EQ(Count(Log(), "C_Login user=1 pin=1234567X\x7f" "8 -> a0"), 1u);
+}
+
+struct AskCase {
+    std::vector<std::string> args;
+    bool asks;  // reads the missing PIN (from the pipe here), prompting on standard output
+};
+
+// Only the commands that log in ask for a missing PIN; random and delete not with -q. A command
+// that does not ask leaves standard input alone.
+TEST_F(StubTest, OnlyTheCommandsThatLogInAsk) {
+    runner.WriteFile("in.bin", "abc");
+    const std::string objects = "object 0=u:0 3=t:x 11=h:01\nobject 0=u:3 100=u:0 3=t:k\nobject 0=u:2 100=u:0 3=t:k\n"
+                                "object 0=u:4 100=u:0x80420111 3=t:k\n";
+    const AskCase cases[] = {
+        {{"list"}, false},
+        {{"info"}, false},
+        {{"hash", "sha1", "-file=in.bin"}, false},
+        {{"next"}, false},
+        {{"random"}, true},
+        {{"random", "-q"}, false},
+        {{"delete", "data", "-label=x", "-y"}, true},
+        {{"delete", "data", "-label=x", "-q"}, false},
+        {{"generate", "dstu4145", "-q"}, true},
+        {{"load", "data", "-file=in.bin", "-q"}, true},
+        {{"unload", "data", "-label=x", "-file=o.bin", "-q"}, true},
+        {{"set", "-label=x", "-attr=SIGN", "-q"}, true},
+        {{"sign", "-label=k", "-file=in.bin", "-q"}, true},
+        {{"verify", "-label=k", "-file=in.bin", "-signature=00", "-q"}, true},
+        {{"encrypt", "ecb", "-label=k", "-file=in.bin", "-out_file=e.bin", "-q"}, true},
+        {{"decrypt", "ecb", "-label=k", "-file=in.bin", "-out_file=e.bin", "-q"}, true},
+    };
+    for (const AskCase& c : cases) {
+        std::string name;
+        for (const std::string& a : c.args) name += a + " ";
+        Script(objects);
+        runner.WriteFile("calls.log", "");
+        const RunResult r = Run(c.args, "12345678\n");
+        EXPECT_EQ(Count(Log(), "C_Login user=1 pin=12345678 -> 0"), c.asks ? 1u : 0u) << name << r.out << r.err;
+        EXPECT_EQ(Has(r.out, "Enter user password:"), c.asks) << name << r.out;
     }
 }
 

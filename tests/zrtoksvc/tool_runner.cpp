@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <csignal>
 #include <cerrno>
 #include <chrono>
 #include <cstdlib>
@@ -38,6 +39,7 @@ ToolRunner::ToolRunner() {
     chmod(dir_.c_str(), 0755);
     env_["ZRSTUB_LOG"] = Path("calls.log");
     env_["ZRSTUB_SCRIPT"] = Path("script");
+    env_["ZRSTUB_GATE"] = Path("gate");
 }
 
 ToolRunner::~ToolRunner() { std::system(("rm -rf '" + dir_ + "'").c_str()); }
@@ -67,6 +69,7 @@ void ToolRunner::PrepareChild() const {
 
 std::vector<char*> ToolRunner::Argv(std::vector<std::string>& storage, const std::vector<std::string>& args) const {
     storage.clear();
+    if (!shell_.empty()) storage = {"/bin/bash", "-c", shell_};
     storage.push_back(ZRTOKSVC_BIN);
     storage.insert(storage.end(), args.begin(), args.end());
     std::vector<char*> argv;
@@ -94,6 +97,8 @@ RunResult ToolRunner::Run(const std::vector<std::string>& args, const std::strin
     close(out[1]);
     close(err[1]);
     if (!input.empty()) {
+        // A program that ends without reading its input must not end this process.
+        signal(SIGPIPE, SIG_IGN);
         ssize_t written = write(in[1], input.data(), input.size());
         (void)written;
     }
@@ -124,12 +129,32 @@ RunResult ToolRunner::Run(const std::vector<std::string>& args, const std::strin
 
 RunResult ToolRunner::RunOnTerminal(const std::vector<std::string>& args,
                                     const std::vector<std::pair<std::string, std::string>>& dialog) const {
+    std::vector<TerminalStep> steps;
+    for (const auto& [prompt, answer] : dialog) {
+        // A prompt marked "~" reads a whole line with echo on.
+        const bool line = !prompt.empty() && prompt[0] == '~';
+        TerminalStep step;
+        step.prompt = line ? prompt.substr(1) : prompt;
+        step.pin = !line;
+        step.answer = answer;
+        steps.push_back(step);
+    }
+    return RunOnTerminalSteps(args, steps);
+}
+
+RunResult ToolRunner::RunOnTerminalSteps(const std::vector<std::string>& args, const std::vector<TerminalStep>& steps) const {
     std::vector<std::string> storage;
     std::vector<char*> argv = Argv(storage, args);
     int master = -1;
     const pid_t pid = forkpty(&master, nullptr, nullptr, nullptr);
     if (pid < 0) throw std::runtime_error("forkpty");
     if (pid == 0) {
+        if (erase_ >= 0) {
+            termios modes{};
+            tcgetattr(0, &modes);
+            modes.c_cc[VERASE] = static_cast<cc_t>(erase_);
+            tcsetattr(0, TCSANOW, &modes);
+        }
         PrepareChild();
         execv(argv[0], argv.data());
         _exit(127);
@@ -137,22 +162,23 @@ RunResult ToolRunner::RunOnTerminal(const std::vector<std::string>& args,
     RunResult result;
     size_t seen = 0;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    for (const auto& [prompt, answer] : dialog) {
-        // Wait for the prompt text, then for the program to turn echo off for the key reads;
-        // a prompt marked "~" reads a whole line with echo on.
-        const bool lineInput = !prompt.empty() && prompt[0] == '~';
-        const std::string expect = lineInput ? prompt.substr(1) : prompt;
+    for (const TerminalStep& step : steps) {
         for (;;) {
-            const size_t at = result.out.find(expect, seen);
+            const size_t at = result.out.find(step.prompt, seen);
+            // The condition first: echo as it stands once it holds.
+            const bool condition = step.ready && step.ready();
             termios mode{};
-            const bool echoOff = lineInput || (tcgetattr(master, &mode) == 0 && (mode.c_lflag & ECHO) == 0);
-            if (at != std::string::npos && echoOff) {
-                seen = at + expect.size();
+            const bool echoOn = tcgetattr(master, &mode) == 0 && (mode.c_lflag & ECHO) != 0;
+            if (step.pin && at != std::string::npos && echoOn) result.echoSeenOn = true;
+            const bool ready = step.ready ? condition : !step.pin || !echoOn;
+            if (at != std::string::npos && ready) {
+                result.echoAtStep.push_back(echoOn);
+                seen = at + step.prompt.size();
                 break;
             }
             if (std::chrono::steady_clock::now() > deadline) {
                 kill(pid, SIGKILL);
-                result.out += "\n[timed out waiting for: " + expect + "]";
+                result.out += "\n[timed out waiting for: " + step.prompt + "]";
                 result.status = WaitStatus(pid);
                 close(master);
                 return result;
@@ -164,13 +190,20 @@ RunResult ToolRunner::RunOnTerminal(const std::vector<std::string>& args,
                 if (n > 0) result.out.append(buffer, static_cast<size_t>(n));
             }
         }
-        const size_t piece = byteByByte_ ? 1 : answer.size();
-        for (size_t at = 0; at < answer.size(); at += piece) {
-            ssize_t written = write(master, answer.data() + at, std::min(piece, answer.size() - at));
+        const size_t piece = byteByByte_ ? 1 : std::max<size_t>(step.answer.size(), 1);
+        for (size_t at = 0; at < step.answer.size(); at += piece) {
+            ssize_t written = write(master, step.answer.data() + at, std::min(piece, step.answer.size() - at));
             (void)written;
         }
+        if (step.after) step.after(pid);
     }
     for (;;) {
+        pollfd fd{master, POLLIN, 0};
+        if (poll(&fd, 1, 100) == 0) {
+            if (std::chrono::steady_clock::now() <= deadline) continue;
+            kill(pid, SIGKILL);  // waits for more input than the dialog gave
+            result.out += "\n[timed out waiting for the end]";
+        }
         char buffer[4096];
         const ssize_t n = read(master, buffer, sizeof buffer);
         if (n > 0) {
@@ -180,8 +213,10 @@ RunResult ToolRunner::RunOnTerminal(const std::vector<std::string>& args,
         if (n < 0 && errno == EINTR) continue;
         break;  // EIO once the program has ended
     }
-    close(master);
     result.status = WaitStatus(pid);
+    termios mode{};
+    if (tcgetattr(master, &mode) == 0) result.localModes = mode.c_lflag;
+    close(master);
     return result;
 }
 

@@ -190,13 +190,19 @@ TEST(Attr, Table) {
         {"copiable:true", {{CKA_COPYABLE, "\x01"}}},
         {"LABEL:hex:4142", {{CKA_LABEL, "AB"}}},
         {"ID", {{CKA_ID, "\x01"}}},
-        {"S", {}},             // prefixes are not names
-        {"SIG", {}},
-        {"copyable", {}},      // the lower-case spelling is "copiable"
+        // A name is matched by its beginning, the first row of the table winning.
+        {"S", {{CKA_SENSITIVE, "\x01"}}},
+        {"SIG,sig:FALSE", {{CKA_SIGN, "\x01"}, {CKA_SIGN, std::string(1, '\0')}}},
+        {"SER:01,SU:02,I:03,D", {{CKA_SERIAL_NUMBER, "\x01"}, {CKA_SUBJECT, "\x02"}, {CKA_ID, "\x03"}, {CKA_DECRYPT, "\x01"}}},
+        {"cop", {{CKA_COPYABLE, "\x01"}}},
+        {",SIGN", {{CKA_MODIFIABLE, "\x01"}, {CKA_SIGN, "\x01"}}},  // an empty name begins the first row
+        // Any other value of a Boolean is bytes, as for the binary attributes.
+        {"SIGN:00,VERIFY:01,ENCRYPT:hex:00", {{CKA_SIGN, std::string(1, '\0')}, {CKA_VERIFY, "\x01"}, {CKA_ENCRYPT, std::string(1, '\0')}}},
         {"", {}},
-        {",SIGN", {}},         // empty name
+        {"copyable", {}},      // the lower-case spelling is "copiable"
+        {"SIGNX", {}},
         {"FOO,SIGN", {}},
-        {"SIGN:yes", {}},      // a Boolean takes TRUE or FALSE only
+        {"SIGN:yes", {}},      // no hexadecimal
         {"ID:xyz", {}},
     };
     for (const AttrCase& c : cases) {

@@ -11,6 +11,7 @@
 #include "commands.h"
 #include "converters.h"
 #include "lib_parameters.h"
+#include "pin_terminal.h"
 #include "session.h"
 #include "support/file.h"
 #include "support/string_utils.h"
@@ -195,11 +196,7 @@ void ResolveValues(Parsed& r) {
     LoadFileIfNeeded("seed", r.seed);
 }
 
-SecretText Prompt(const char* kind) {
-    std::printf("Enter %s password:", kind);
-    std::fflush(stdout);
-    return GetPassword();
-}
+SecretText Prompt(const char* kind) { return PromptPassword("Enter %s password:", kind); }
 
 int Dispatch(int command, SvcParams& p) {
     switch (command) {
@@ -361,6 +358,7 @@ int Run(int argc, char** argv) {
 }  // namespace
 
 int RunZrTokSvc(int argc, char** argv) {
+    const PinTerminalRun terminal;  // the terminal's modes back at the end, however the run ends
     // Whole lines, so results and error reports keep their order in one log.
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
     const std::string configPath = GetLoadLibConfigFilename();

@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "converters.h"
 #include "lib_parameters.h"
+#include "pin_terminal.h"
 #include "session.h"
 
 namespace zrsvc {
@@ -67,6 +68,7 @@ void SayDone(const SvcParams& p, const char* format, const vdk::TimeCounter& wat
 
 // The token label typed on standard input: one line, at most 1023 characters.
 std::string ReadLabel() {
+    const VisibleLine visible;
     std::printf("Enter %s:", "token label");
     std::fflush(stdout);
     std::string line;

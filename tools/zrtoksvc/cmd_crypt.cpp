@@ -74,7 +74,13 @@ int Digest(SvcParams& p, CK_MECHANISM_TYPE mechanism) {
     if (rv != CKR_OK)
         return ReportCk("C_DigestFinal", rv);
     watch.Stop();
-    std::printf("%s\n", tru::Buffer(digest, static_cast<uint32_t>(std::min<CK_ULONG>(length, sizeof digest))).ToHex().c_str());
+    const tru::Buffer bytes(digest, static_cast<uint32_t>(std::min<CK_ULONG>(length, sizeof digest)));
+    std::printf("%s\n", bytes.ToHex().c_str());
+    if (!p.out_file.empty()) {
+        SaveFile(p.out_file, bytes);  // a failed write ends the run with status 1
+        if (!p.quiet)
+            std::printf("%s file saved.\n", p.out_file.c_str());
+    }
     p.finalizer->CloseSession();
     if (IsCtrlBreakDetected())
         return ST_BREAK;

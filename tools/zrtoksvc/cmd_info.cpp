@@ -29,11 +29,11 @@ int OpenAndTryLogin(SvcParams& p, bool interactive, bool& loggedIn) {
     return p.finalizer->Session() != 0 ? ST_OK : ST_NO_TOKEN;
 }
 
-int OpenAndLogin(SvcParams& p) {
+int OpenAndLogin(SvcParams& p, bool interactive) {
     int status;
     // The refusal or the missing PIN was reported where it was found.
     try {
-        status = p.finalizer->OpenSessionAndLoginInt(p.slot, p.password, true);
+        status = p.finalizer->OpenSessionAndLoginInt(p.slot, p.password, interactive);
     } catch (const IntError& e) {
         if (e.value != static_cast<int>(CKR_PIN_INCORRECT))
             throw;

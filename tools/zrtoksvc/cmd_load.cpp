@@ -215,10 +215,20 @@ int Unload(SvcParams& p, const UnloadKind& kind) {
         else if (keyType == CKK_EC || keyType == CKK_DSTU4145)
             valueType = CKA_EC_POINT;  // EC public keys keep their value there
     }
-    CK_ATTRIBUTE read{valueType, nullptr, 0};
-    CK_RV rv = p.functions->C_GetAttributeValue(p.finalizer->Session(), object, &read, 1);
+    // The value's length and CKA_PRIVATE in one call; an object that does not say counts as private.
+    CK_BBOOL privateFlag = CK_TRUE;
+    CK_ATTRIBUTE query[2] = {{valueType, nullptr, 0}, {CKA_PRIVATE, &privateFlag, sizeof privateFlag}};
+    CK_RV rv = p.functions->C_GetAttributeValue(p.finalizer->Session(), object, query, 2);
+    if (rv != CKR_OK) {
+        query[0].ulValueLen = 0;
+        query[1].ulValueLen = 0;
+        rv = p.functions->C_GetAttributeValue(p.finalizer->Session(), object, query, 1);
+    }
     if (rv != CKR_OK)
         return ReportCk("C_GetAttributeValue", rv);
+    const bool secret = kind.objectClass == CKO_SECRET_KEY || kind.objectClass == CKO_PRIVATE_KEY ||
+                        query[1].ulValueLen != sizeof privateFlag || privateFlag != CK_FALSE;
+    CK_ATTRIBUTE read = query[0];
     if (read.ulValueLen > 0xFFFFFFFFu)
         return ReportCk("C_GetAttributeValue", CKR_GENERAL_ERROR);
     vdk::SafeBuffer value(static_cast<uint32_t>(read.ulValueLen));
@@ -228,7 +238,7 @@ int Unload(SvcParams& p, const UnloadKind& kind) {
         return ReportCk("C_GetAttributeValue", rv);
     watch.Stop();
     const tru::Buffer bytes(value.Data(), static_cast<uint32_t>(std::min<CK_ULONG>(read.ulValueLen, value.Size())));
-    if (kind.objectClass == CKO_SECRET_KEY || kind.objectClass == CKO_PRIVATE_KEY)
+    if (secret)
         SaveSecretFile(p.file, bytes);
     else
         SaveFile(p.file, bytes);

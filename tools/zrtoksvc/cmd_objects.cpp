@@ -97,9 +97,9 @@ int DoSetAttr(SvcParams& p) {
 
 int DoDelete(SvcParams& p, bool confirm, const char* what) {
     // The kinds of a composite deletion share the session that the first call opened.
-    // Deleting needs the user logged in.
+    // Deleting needs the user logged in; -q asks for no PIN.
     if (p.finalizer->Session() == 0) {
-        const int open = OpenAndLogin(p);
+        const int open = OpenAndLogin(p, !p.quiet);
         if (open != ST_OK)
             return open;
     }

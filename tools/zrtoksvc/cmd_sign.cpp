@@ -31,12 +31,30 @@ void LoadInput(const SvcParams& p, tru::BufferDynamic& data) {
     }
 }
 
+// CKM_DSTU4145 takes its data as a hash and reduces it to the curve, so a longer file would be
+// signed (or checked) only in part: nothing longer than a GOST 34.311 hash is passed on.
+constexpr uint32_t kDstuHashLength = 32;
+
+void CheckDstuInput(const SvcParams& p, CK_MECHANISM_TYPE mechanism, const tru::Buffer& data, const char* command) {
+    if (mechanism != CKM_DSTU4145 || data.Size() <= kDstuHashLength)
+        return;
+    const char* file = p.file.c_str();
+    char text[8192];
+    std::snprintf(text, sizeof text,
+                  "Error: \"%s\" has %u bytes, but a DSTU 4145 key takes at most %u, a hash: a longer file would "
+                  "be covered only in part.\nUse its hash: zrtoksvc hash -hash_type=gost -file=%s -out_file=%s.hash, "
+                  "then %s -file=%s.hash\n",
+                  file, data.Size(), kDstuHashLength, file, file, command, file);
+    Refuse(text);
+}
+
 }  // namespace
 
 int DoIntSign(SvcParams& p, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism) {
     tru::BufferDynamic signature(512);
     tru::BufferDynamic data;
     LoadInput(p, data);
+    CheckDstuInput(p, mechanism, data, "sign");
     CK_MECHANISM m{mechanism, nullptr, 0};
     const CK_SESSION_HANDLE session = p.finalizer->Session();
     CK_RV rv = p.functions->C_SignInit(session, &m, key);
@@ -61,6 +79,7 @@ int DoIntSign(SvcParams& p, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism) {
 int DoIntVerify(SvcParams& p, CK_OBJECT_HANDLE key, CK_MECHANISM_TYPE mechanism) {
     tru::BufferDynamic data;
     LoadInput(p, data);
+    CheckDstuInput(p, mechanism, data, "verify");
     CK_MECHANISM m{mechanism, nullptr, 0};
     const CK_SESSION_HANDLE session = p.finalizer->Session();
     CK_RV rv = p.functions->C_VerifyInit(session, &m, key);
@@ -100,8 +119,10 @@ int DoVerify(SvcParams& p) {
     const CK_OBJECT_HANDLE key = FindOneKey(p, CKO_PUBLIC_KEY);
     switch (ReadULong(p, key, CKA_KEY_TYPE)) {
     case CKK_DSTU4145: return DoIntVerify(p, key, CKM_DSTU4145);
-    // The mechanism sign uses, so EC signatures can be checked too.
-    case CKK_EC: return DoIntVerify(p, key, CKM_ECDSA_SHA256);
+    case CKK_EC:
+        std::fflush(stdout);
+        std::fprintf(stderr, "Error: verify is not offered for EC keys\n");
+        return ST_ERROR;
     case CKK_RSA: return DoIntVerify(p, key, CKM_RSA_PKCS);
     default: return UnknownKeyType();
     }

@@ -46,9 +46,9 @@ int DoSetMaxPinTryCount(SvcParams& p);
 // Opens the session and tries the user login (PIN_INCORRECT swallowed); the opening status
 // (0, 3 or 5); loggedIn tells whether the login succeeded.
 int OpenAndTryLogin(SvcParams& p, bool interactive, bool& loggedIn);
-// Opens the session and logs in (asking for a PIN as OpenSessionAndLoginInt does), then seeds;
-// a refused login ends the command with status 5, a missing PIN with 1.
-int OpenAndLogin(SvcParams& p);
+// Opens the session and logs in (asking for a PIN as OpenSessionAndLoginInt does when
+// interactive), then seeds; a refused login ends the command with status 5, a missing PIN with 1.
+int OpenAndLogin(SvcParams& p, bool interactive = true);
 // One cycle's end for -t: pause; 9 when control-break was seen.
 bool RepeatAfterPause(SvcParams& p, int& status);
 // A listing cycle's end: -s report, close, control-break, -t pause; true to run again.

@@ -1,11 +1,12 @@
 #include "session.h"
 
-#include <termios.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <vector>
 
+#include "pin_terminal.h"
 #include "support/os_services.h"
 #include "support/vdk_exception.h"
 
@@ -105,9 +106,7 @@ SecretText LibFinalizer::AskForPin(bool interactive, bool afterRefusal) {
         return SecretText();
     if (afterRefusal && typed_ == 0 && givenRefused_)
         std::printf("Cannot login with default password.\n");
-    std::printf("Enter %s password:", "user");
-    std::fflush(stdout);
-    SecretText typed = GetPassword();
+    SecretText typed = PromptPassword("Enter %s password:", "user");
     ++typed_;
     if (typed.empty())
         askingEnded_ = true;
@@ -206,45 +205,31 @@ void LibFinalizer::CloseSession() {
     ThrowCk("C_CloseSession", rv);
 }
 
-namespace {
-
-// Echo and line editing off on the terminal for as long as it lives, so that nothing typed
-// during the prompt is shown, however fast it arrives.
-class TerminalKeys {
-public:
-    TerminalKeys() : active_(tcgetattr(STDIN_FILENO, &saved_) == 0) {
-        if (!active_)
-            return;
-        termios keys = saved_;
-        keys.c_lflag &= ~(ICANON | ECHO);
-        tcsetattr(STDIN_FILENO, TCSANOW, &keys);
-    }
-    ~TerminalKeys() {
-        if (active_)
-            tcsetattr(STDIN_FILENO, TCSANOW, &saved_);
-    }
-    TerminalKeys(const TerminalKeys&) = delete;
-    TerminalKeys& operator=(const TerminalKeys&) = delete;
-
-private:
-    termios saved_{};
-    bool active_;
-};
-
-}  // namespace
-
 SecretText GetPassword() {
     constexpr size_t kMaxPin = 1024;
     vdk::SafeBuffer typed(kMaxPin);
     size_t length = 0;
-    TerminalKeys keys;
+    PinTerminal::Hold();
     while (length < kMaxPin) {
+        // Ctrl-C while the token was busy ends the entry before it waits for a key.
+        if (IsCtrlBreakDetected())
+            throw IntError{1};
         const int c = std::getchar();
+        const int error = errno;
         // Ctrl-C reaches us as SIGINT while the terminal generates signals.
         if (c == 3 || c == 26 || IsCtrlBreakDetected())
             throw IntError{1};
+        if (c < 0 && std::ferror(stdin) && error == EINTR) {
+            std::clearerr(stdin);  // another signal (Ctrl-Z and continued): go on reading
+            continue;
+        }
         if (c < 0 || c == 13 || c == 10)
             break;
+        if (PinTerminal::IsErase(c)) {
+            if (length > 0)
+                typed.Data()[--length] = 0;
+            continue;
+        }
         typed.Data()[length++] = static_cast<uint8_t>(c);
     }
     std::printf("\n");
@@ -254,14 +239,18 @@ SecretText GetPassword() {
     return pin;
 }
 
+SecretText PromptPassword(const char* format, const char* kind) {
+    // Echo goes off before the prompt shows, so that nothing typed at once is echoed.
+    PinTerminal::Hold();
+    std::printf(format, kind);
+    std::fflush(stdout);
+    return GetPassword();
+}
+
 SecretText GetConfirmedPassword(const char* kind) {
     for (int round = 0; round < 5; ++round) {
-        std::printf("Enter %s password:", kind);
-        std::fflush(stdout);
-        SecretText first = GetPassword();
-        std::printf("Repeat %s password:", kind);
-        std::fflush(stdout);
-        SecretText second = GetPassword();
+        SecretText first = PromptPassword("Enter %s password:", kind);
+        SecretText second = PromptPassword("Repeat %s password:", kind);
         if (first == second)
             return first;
         std::printf("%s password and confirmation differ!\n", kind);

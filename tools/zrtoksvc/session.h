@@ -67,8 +67,11 @@ private:
 bool IsPinRefusal(CK_RV rv);
 
 // The PIN typed on the terminal without echo, at most 1024 characters; Ctrl-C or Ctrl-Z
-// throws IntError{1}.
+// throws IntError{1}. On a terminal its erase character, DEL and BS remove the last character;
+// bytes from a pipe are all kept. Echo stays off until the run ends (PinTerminal).
 SecretText GetPassword();
+// The prompt (format with one %s for the kind), written once echo is off, then GetPassword.
+SecretText PromptPassword(const char* format, const char* kind);
 // The PIN typed twice alike, up to five rounds; then vdk::Exception "No valid password entered".
 SecretText GetConfirmedPassword(const char* kind);
 // "Y/N ?" and one key; true for Y or y.

@@ -53,27 +53,26 @@ struct AttrName {
     const char* upper;
     const char* lower;
     CK_ATTRIBUTE_TYPE type;
-    bool boolean;
 };
 
 const AttrName kAttrNames[] = {
-    {"MODIFIABLE", "modifiable", CKA_MODIFIABLE, true},
-    {"COPYABLE", "copiable", CKA_COPYABLE, true},
-    {"EXTRACTABLE", "extractable", CKA_EXTRACTABLE, true},
-    {"SENSITIVE", "sensitive", CKA_SENSITIVE, true},
-    {"ALWAYS_AUTHENTICATE", "always_authenticate", CKA_ALWAYS_AUTHENTICATE, true},
-    {"ENCRYPT", "encrypt", CKA_ENCRYPT, true},
-    {"DECRYPT", "decrypt", CKA_DECRYPT, true},
-    {"WRAP", "wrap", CKA_WRAP, true},
-    {"UNWRAP", "unwrap", CKA_UNWRAP, true},
-    {"SIGN", "sign", CKA_SIGN, true},
-    {"VERIFY", "verify", CKA_VERIFY, true},
-    {"DERIVE", "derive", CKA_DERIVE, true},
-    {"ID", "id", CKA_ID, false},
-    {"ISSUER", "issuer", CKA_ISSUER, false},
-    {"SUBJECT", "subject", CKA_SUBJECT, false},
-    {"LABEL", "label", CKA_LABEL, false},
-    {"SERIAL", "serial", CKA_SERIAL_NUMBER, false},
+    {"MODIFIABLE", "modifiable", CKA_MODIFIABLE},
+    {"COPYABLE", "copiable", CKA_COPYABLE},
+    {"EXTRACTABLE", "extractable", CKA_EXTRACTABLE},
+    {"SENSITIVE", "sensitive", CKA_SENSITIVE},
+    {"ALWAYS_AUTHENTICATE", "always_authenticate", CKA_ALWAYS_AUTHENTICATE},
+    {"ENCRYPT", "encrypt", CKA_ENCRYPT},
+    {"DECRYPT", "decrypt", CKA_DECRYPT},
+    {"WRAP", "wrap", CKA_WRAP},
+    {"UNWRAP", "unwrap", CKA_UNWRAP},
+    {"SIGN", "sign", CKA_SIGN},
+    {"VERIFY", "verify", CKA_VERIFY},
+    {"DERIVE", "derive", CKA_DERIVE},
+    {"ID", "id", CKA_ID},
+    {"ISSUER", "issuer", CKA_ISSUER},
+    {"SUBJECT", "subject", CKA_SUBJECT},
+    {"LABEL", "label", CKA_LABEL},
+    {"SERIAL", "serial", CKA_SERIAL_NUMBER},
 };
 
 CK_BBOOL gTrue = CK_TRUE;
@@ -211,9 +210,14 @@ CK_KEY_TYPE ConvertKeyTypeForToken(EKeyType kind) {
 bool AddOneAtrr(CK_ATTRIBUTE& attribute, const std::string& item) {
     const size_t colon = item.find(':');
     const std::string name = item.substr(0, colon);
+    // A name matches a row when it begins that row's name: SIG and sign give CKA_SIGN, S gives
+    // CKA_SENSITIVE; the first row that matches wins.
+    const auto begins = [&name](const std::string& full) {
+        return name.size() <= full.size() && full.compare(0, name.size(), name) == 0;
+    };
     const AttrName* found = nullptr;
     for (const AttrName& row : kAttrNames)
-        if (!name.empty() && (name == row.upper || name == row.lower)) {
+        if (begins(row.upper) || begins(row.lower)) {
             found = &row;
             break;
         }
@@ -234,10 +238,7 @@ bool AddOneAtrr(CK_ATTRIBUTE& attribute, const std::string& item) {
         attribute.ulValueLen = 1;
         return true;
     }
-    if (found->boolean) {
-        std::printf("Error: attribute \"%s\" takes TRUE or FALSE\n", name.c_str());
-        return false;
-    }
+    // Any other value is bytes, for a Boolean too (SIGN:00 is false): file:, hex: or hexadecimal.
     auto buffer = std::make_shared<tru::BufferDynamic>();
     if (buffer->Set(value) != tru::SUCCESS)
         throw tru::Exception(tru::ERROR_MEM);

@@ -43,9 +43,10 @@ EEncryptionMode ConvertEncrModeFromStr(const std::string& text, bool throwing);
 CK_KEY_TYPE ConvertKeyTypeForToken(EKeyType kind);
 
 // Fills template entries from "-attr" text (attribute[:value], comma separated) and returns
-// how many. A name that is not a whole table name, a Boolean value other than TRUE or FALSE,
-// a bad value or more items than room print their message and throw ExitStatus{1}, before
-// anything reaches the token. Values stay valid until the process ends.
+// how many. A name matches the first table name it begins; a value other than TRUE or FALSE is
+// bytes (file:, hex: or hexadecimal), for a Boolean attribute too. An unknown name, a bad value
+// or more items than room print their message and throw ExitStatus{1}, before anything reaches
+// the token. Values stay valid until the process ends.
 CK_ULONG AddAttr(const std::string& text, CK_ATTRIBUTE* entries, CK_ULONG room);
 // One item; false (with the message printed) when it is not understood.
 bool AddOneAtrr(CK_ATTRIBUTE& attribute, const std::string& item);
