@@ -3,8 +3,8 @@
 // through the simulator's control socket. Per run it prints the calls over 1 s, the longest
 // call, CKR_DEVICE_ERROR answers to calls begun after pcscd showed the card back, insertions
 // after which no writer got a logged-in session working again before the next pull, the
-// longest and mean time from pcscd showing the card to the writers' first operation, and the
-// writers' operations. With --before, an older build of the module runs the same seeds.
+// longest and mean time from pcscd showing the card to the writers' first operation, the
+// writers' operations and the token commands per operation. With --before, an older build of the module runs the same seeds.
 //
 //   pulls [--before OLD_MODULE] [--runs R] [--pulls N] [--writers W] [--seed S] [--limit SEC] [MODULE]
 //
@@ -52,6 +52,7 @@ struct Figures {
     double sumRecoveryMs = 0;
     unsigned long recovered = 0;
     unsigned long operations = 0;
+    unsigned long long commands = 0;  // token commands the simulator answered in the run
     double seconds = 0;
     bool limitHit = false;
 };
@@ -70,6 +71,7 @@ public:
     Figures Go()
     {
         const Clock::time_point start = Clock::now();
+        rig_.Control().ResetCounters();
         std::vector<std::thread> threads;
         for (unsigned w = 0; w < options_.writers; ++w) threads.emplace_back([this, w] { Writer(w); });
         threads.emplace_back([this] { Lister(); });
@@ -105,6 +107,9 @@ public:
         }
         stop_ = true;
         if (context != 0) SCardReleaseContext(context);
+        const std::string counters = rig_.Control().Request("counters");
+        const size_t total = counters.find("total=");
+        figures_.commands = total == std::string::npos ? 0 : std::stoull(counters.substr(total + 6));
         figures_.seconds = Ms(Clock::now() - start) / 1000;
         if (figures_.limitHit) {
             // Calls still hanging are left to the process's end.
@@ -301,19 +306,15 @@ bool Measure(const std::string& module, const Options& options, unsigned seed, F
                 throw std::runtime_error("no token");
             }
             const Figures f = Run(p11, slot, *rig, options, seed).Go();
-            if (f.limitHit) {
-                dprintf(fds[1], "%lu %f %lu %lu %f %f %lu %lu %f %d\n", f.callsOverSecond, f.maxCallMs,
-                        f.deviceErrorsAfterBack, f.unrecovered, f.maxRecoveryMs, f.sumRecoveryMs, f.recovered,
-                        f.operations, f.seconds, 1);
-                close(fds[1]);
-                rig.reset();  // ends calls still waiting for the card
-                _exit(0);
-            }
-            p11->C_Finalize(nullptr);
-            dprintf(fds[1], "%lu %f %lu %lu %f %f %lu %lu %f %d\n", f.callsOverSecond, f.maxCallMs,
+            dprintf(fds[1], "%lu %f %lu %lu %f %f %lu %lu %llu %f %d\n", f.callsOverSecond, f.maxCallMs,
                     f.deviceErrorsAfterBack, f.unrecovered, f.maxRecoveryMs, f.sumRecoveryMs, f.recovered,
-                    f.operations, f.seconds, 0);
+                    f.operations, f.commands, f.seconds, f.limitHit ? 1 : 0);
             close(fds[1]);
+            if (f.limitHit) {
+                rig.reset();  // ends calls still waiting for the card
+            } else {
+                p11->C_Finalize(nullptr);
+            }
             _exit(0);
         } catch (const std::exception& e) {
             std::fprintf(stderr, "pulls: %s: %s\n", module.c_str(), e.what());
@@ -323,21 +324,23 @@ bool Measure(const std::string& module, const Options& options, unsigned seed, F
     close(fds[1]);
     FILE* from = fdopen(fds[0], "r");
     int limit = 0;
-    const int fields = std::fscanf(from, "%lu %lf %lu %lu %lf %lf %lu %lu %lf %d", &out.callsOverSecond,
+    const int fields = std::fscanf(from, "%lu %lf %lu %lu %lf %lf %lu %lu %llu %lf %d", &out.callsOverSecond,
                                    &out.maxCallMs, &out.deviceErrorsAfterBack, &out.unrecovered, &out.maxRecoveryMs,
-                                   &out.sumRecoveryMs, &out.recovered, &out.operations, &out.seconds, &limit);
+                                   &out.sumRecoveryMs, &out.recovered, &out.operations, &out.commands, &out.seconds,
+                                   &limit);
     out.limitHit = limit != 0;
     std::fclose(from);
     int status = 0;
     waitpid(child, &status, 0);
-    return fields == 10;
+    return fields == 11;
 }
 
 void PrintRow(const char* name, unsigned run, const Figures& f)
 {
-    std::printf("| %s | %u | %lu | %.0f | %lu | %lu | %.0f | %.0f | %lu | %.1f%s |\n", name, run, f.callsOverSecond,
-                f.maxCallMs, f.deviceErrorsAfterBack, f.unrecovered, f.maxRecoveryMs,
-                f.recovered ? f.sumRecoveryMs / f.recovered : 0.0, f.operations, f.seconds,
+    std::printf("| %s | %u | %lu | %.0f | %lu | %lu | %.0f | %.0f | %lu | %.1f | %.1f%s |\n", name, run,
+                f.callsOverSecond, f.maxCallMs, f.deviceErrorsAfterBack, f.unrecovered, f.maxRecoveryMs,
+                f.recovered ? f.sumRecoveryMs / f.recovered : 0.0, f.operations,
+                f.operations ? static_cast<double>(f.commands) / f.operations : 0.0, f.seconds,
                 f.limitHit ? " (limit)" : "");
 }
 
@@ -381,8 +384,9 @@ int main(int argc, char** argv)
     std::printf("%u runs of %u pulls, %u writer(s) and a lister, seeds from %u\n\n", options.runs, options.pulls,
                 options.writers, options.seed);
     std::printf("| module | run | calls > 1 s | longest call ms | CKR_DEVICE_ERROR with the card back | insertions "
-                "not recovered | longest recovery ms | mean recovery ms | operations | seconds |\n"
-                "|---|---|---|---|---|---|---|---|---|---|\n");
+                "not recovered | longest recovery ms | mean recovery ms | operations | token commands per operation | "
+                "seconds |\n"
+                "|---|---|---|---|---|---|---|---|---|---|---|\n");
     std::fflush(stdout);
     for (unsigned run = 0; run < options.runs; ++run) {
         Figures f;
