@@ -57,10 +57,11 @@ bool AllBytes(const uint8_t* data, size_t size, uint8_t value)
     return true;
 }
 
+constexpr size_t kMaxAtrLength = 33;  // ISO 7816-3; the PC/SC service's ATR buffer
+
 // Whether the bytes have the length their own structure gives (ISO 7816-3: TS, T0, the
 // interface bytes T0 and each TDi announce, the historical bytes, TCK unless only T=0 is
-// indicated). After a failed power-up the service reports its whole ATR buffer, old bytes and
-// all.
+// indicated).
 bool AtrLengthFits(const tru::Buffer& atr)
 {
     const uint8_t* bytes = atr.Data();
@@ -459,12 +460,14 @@ bool TokenStorage::GetCardATR(tru::BufferDynamic& atr)
     if (GetSlotAttr(kAttrAtrString, atr) && !atr.Empty()) {
         return true;
     }
-    // The reader cannot give the ATR attribute: take the card status's, unless it is not an
-    // ATR at all (the card did not answer the power-up).
+    // The reader cannot give the ATR attribute: take the card status's. After a power-up the
+    // card did not answer (it is leaving), the service reports its whole ATR buffer, old bytes
+    // and all: that is no ATR, where a shorter one that does not fit its structure is a foreign
+    // card's.
     tru::BufferDynamic reader;
     uint32_t state = 0;
     ReadCardStatusD(reader, state, atr);
-    return !atr.Empty() && AtrLengthFits(atr);
+    return !atr.Empty() && (atr.Size() != kMaxAtrLength || AtrLengthFits(atr));
 }
 
 void TokenStorage::ReadCardStatusD(tru::BufferDynamic& readerName, uint32_t& state, tru::BufferDynamic& atr)
