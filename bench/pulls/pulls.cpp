@@ -4,7 +4,8 @@
 // call, CKR_DEVICE_ERROR answers to calls begun after pcscd showed the card back, insertions
 // after which no writer got a logged-in session working again before the next pull, the
 // longest and mean time from pcscd showing the card to the writers' first operation, the
-// writers' operations and the token commands per operation. With --before, an older build of the module runs the same seeds.
+// writers' operations and the token commands per operation. With --before, an older build of
+// the module runs the same seeds.
 //
 //   pulls [--before OLD_MODULE] [--runs R] [--pulls N] [--writers W] [--seed S] [--limit SEC] [MODULE]
 //
@@ -46,6 +47,7 @@ struct Options {
 struct Figures {
     unsigned long callsOverSecond = 0;
     double maxCallMs = 0;
+    char longestCall[24] = "-";
     unsigned long deviceErrorsAfterBack = 0;
     unsigned long unrecovered = 0;
     double maxRecoveryMs = 0;
@@ -62,8 +64,7 @@ double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(
 // One run: the load, the pulls and what the calls answered.
 class Run {
 public:
-    Run(CK_FUNCTION_LIST_PTR p11, CK_SLOT_ID slot, const tokensim::rig::Rig& rig, const Options& options,
-        unsigned seed)
+    Run(CK_FUNCTION_LIST_PTR p11, CK_SLOT_ID slot, const tokensim::rig::Rig& rig, const Options& options, unsigned seed)
         : p11_(p11), slot_(slot), rig_(rig), options_(options), random_(seed)
     {
     }
@@ -157,14 +158,17 @@ private:
 
     // Times a call; notes slow calls and device errors to calls begun with the card back.
     template <typename Call>
-    CK_RV Timed(Call&& call)
+    CK_RV Timed(const char* name, Call&& call)
     {
         const Clock::time_point begun = Clock::now();
         const bool cardBack = back_.load() <= begun.time_since_epoch().count();
         const CK_RV rv = call();
         const double ms = Ms(Clock::now() - begun);
         std::lock_guard<std::mutex> lock(mutex_);
-        figures_.maxCallMs = std::max(figures_.maxCallMs, ms);
+        if (ms > figures_.maxCallMs) {
+            figures_.maxCallMs = ms;
+            std::snprintf(figures_.longestCall, sizeof figures_.longestCall, "%s", name);
+        }
         if (ms > 1000) ++figures_.callsOverSecond;
         if (rv == CKR_DEVICE_ERROR && cardBack) ++figures_.deviceErrorsAfterBack;
         return rv;
@@ -190,12 +194,13 @@ private:
     {
         CK_SESSION_HANDLE session = 0;
         const CK_FLAGS flags = CKF_SERIAL_SESSION | (readWrite ? CKF_RW_SESSION : 0);
-        if (Timed([&] { return p11_->C_OpenSession(slot_, flags, nullptr, nullptr, &session); }) != CKR_OK) {
+        if (Timed("C_OpenSession", [&] { return p11_->C_OpenSession(slot_, flags, nullptr, nullptr, &session); }) !=
+            CKR_OK) {
             return 0;
         }
         if (login) {
             std::string pin = kUserPin;
-            const CK_RV rv = Timed([&] {
+            const CK_RV rv = Timed("C_Login", [&] {
                 return p11_->C_Login(session, CKU_USER, reinterpret_cast<CK_UTF8CHAR_PTR>(&pin[0]), pin.size());
             });
             if (rv != CKR_OK && rv != CKR_USER_ALREADY_LOGGED_IN) {
@@ -208,7 +213,7 @@ private:
 
     void Close(CK_SESSION_HANDLE& session)
     {
-        if (session != 0) Timed([&] { return p11_->C_CloseSession(session); });
+        if (session != 0) Timed("C_CloseSession", [&] { return p11_->C_CloseSession(session); });
         session = 0;
     }
 
@@ -230,12 +235,13 @@ private:
                                          {CKA_LABEL, const_cast<char*>(label.data()), label.size()},
                                          {CKA_VALUE, const_cast<char*>(value), sizeof value - 1}};
             CK_OBJECT_HANDLE object = 0;
-            if (Timed([&] { return p11_->C_CreateObject(session, attributes, 5, &object); }) != CKR_OK) {
+            if (Timed("C_CreateObject", [&] { return p11_->C_CreateObject(session, attributes, 5, &object); }) !=
+                CKR_OK) {
                 Close(session);
                 continue;
             }
             Operated();
-            if (Timed([&] { return p11_->C_DestroyObject(session, object); }) != CKR_OK) {
+            if (Timed("C_DestroyObject", [&] { return p11_->C_DestroyObject(session, object); }) != CKR_OK) {
                 Close(session);
                 continue;
             }
@@ -256,9 +262,10 @@ private:
             CK_ATTRIBUTE search[] = {{CKA_CLASS, &dataClass, sizeof dataClass}};
             CK_OBJECT_HANDLE found[32];
             CK_ULONG count = 0;
-            bool ok = Timed([&] { return p11_->C_FindObjectsInit(session, search, 1); }) == CKR_OK;
-            ok = ok && Timed([&] { return p11_->C_FindObjects(session, found, 32, &count); }) == CKR_OK;
-            ok = ok && Timed([&] { return p11_->C_FindObjectsFinal(session); }) == CKR_OK;
+            bool ok = Timed("C_FindObjectsInit", [&] { return p11_->C_FindObjectsInit(session, search, 1); }) == CKR_OK;
+            ok =
+                ok && Timed("C_FindObjects", [&] { return p11_->C_FindObjects(session, found, 32, &count); }) == CKR_OK;
+            ok = ok && Timed("C_FindObjectsFinal", [&] { return p11_->C_FindObjectsFinal(session); }) == CKR_OK;
             if (!ok) Close(session);
         }
         Close(session);
@@ -306,9 +313,9 @@ bool Measure(const std::string& module, const Options& options, unsigned seed, F
                 throw std::runtime_error("no token");
             }
             const Figures f = Run(p11, slot, *rig, options, seed).Go();
-            dprintf(fds[1], "%lu %f %lu %lu %f %f %lu %lu %llu %f %d\n", f.callsOverSecond, f.maxCallMs,
-                    f.deviceErrorsAfterBack, f.unrecovered, f.maxRecoveryMs, f.sumRecoveryMs, f.recovered,
-                    f.operations, f.commands, f.seconds, f.limitHit ? 1 : 0);
+            dprintf(fds[1], "%lu %f %lu %lu %f %f %lu %lu %llu %f %d %s\n", f.callsOverSecond, f.maxCallMs,
+                    f.deviceErrorsAfterBack, f.unrecovered, f.maxRecoveryMs, f.sumRecoveryMs, f.recovered, f.operations,
+                    f.commands, f.seconds, f.limitHit ? 1 : 0, f.longestCall);
             close(fds[1]);
             if (f.limitHit) {
                 rig.reset();  // ends calls still waiting for the card
@@ -324,22 +331,23 @@ bool Measure(const std::string& module, const Options& options, unsigned seed, F
     close(fds[1]);
     FILE* from = fdopen(fds[0], "r");
     int limit = 0;
-    const int fields = std::fscanf(from, "%lu %lf %lu %lu %lf %lf %lu %lu %llu %lf %d", &out.callsOverSecond,
-                                   &out.maxCallMs, &out.deviceErrorsAfterBack, &out.unrecovered, &out.maxRecoveryMs,
-                                   &out.sumRecoveryMs, &out.recovered, &out.operations, &out.commands, &out.seconds,
-                                   &limit);
+    const int fields =
+        std::fscanf(from, "%lu %lf %lu %lu %lf %lf %lu %lu %llu %lf %d %23s", &out.callsOverSecond, &out.maxCallMs,
+                    &out.deviceErrorsAfterBack, &out.unrecovered, &out.maxRecoveryMs, &out.sumRecoveryMs,
+                    &out.recovered, &out.operations, &out.commands, &out.seconds, &limit, out.longestCall);
     out.limitHit = limit != 0;
     std::fclose(from);
     int status = 0;
     waitpid(child, &status, 0);
-    return fields == 11;
+    return fields == 12;
 }
 
 void PrintRow(const char* name, unsigned run, const Figures& f)
 {
-    std::printf("| %s | %u | %lu | %.0f | %lu | %lu | %.0f | %.0f | %lu | %.1f | %.1f%s |\n", name, run,
-                f.callsOverSecond, f.maxCallMs, f.deviceErrorsAfterBack, f.unrecovered, f.maxRecoveryMs,
-                f.recovered ? f.sumRecoveryMs / f.recovered : 0.0, f.operations,
+    std::printf("| %s | %u | %lu | %.0f (%s) | %lu | %lu | %.0f | %.0f | %lu | "
+                "%.1f | %.1f%s |\n",
+                name, run, f.callsOverSecond, f.maxCallMs, f.longestCall, f.deviceErrorsAfterBack, f.unrecovered,
+                f.maxRecoveryMs, f.recovered ? f.sumRecoveryMs / f.recovered : 0.0, f.operations,
                 f.operations ? static_cast<double>(f.commands) / f.operations : 0.0, f.seconds,
                 f.limitHit ? " (limit)" : "");
 }
@@ -368,7 +376,8 @@ int main(int argc, char** argv)
             options.limitSeconds = static_cast<unsigned>(std::stoul(argv[++i]));
         } else if (arg.rfind("--", 0) == 0) {
             std::fprintf(stderr,
-                         "usage: %s [--before OLD_MODULE] [--runs R] [--pulls N] [--writers W] [--seed S] "
+                         "usage: %s [--before OLD_MODULE] [--runs R] [--pulls N] "
+                         "[--writers W] [--seed S] "
                          "[--limit SEC] [MODULE]\n",
                          argv[0]);
             return 2;
@@ -383,8 +392,10 @@ int main(int argc, char** argv)
     }
     std::printf("%u runs of %u pulls, %u writer(s) and a lister, seeds from %u\n\n", options.runs, options.pulls,
                 options.writers, options.seed);
-    std::printf("| module | run | calls > 1 s | longest call ms | CKR_DEVICE_ERROR with the card back | insertions "
-                "not recovered | longest recovery ms | mean recovery ms | operations | token commands per operation | "
+    std::printf("| module | run | calls > 1 s | longest call ms | "
+                "CKR_DEVICE_ERROR with the card back | insertions "
+                "not recovered | longest recovery ms | mean recovery ms | "
+                "operations | token commands per operation | "
                 "seconds |\n"
                 "|---|---|---|---|---|---|---|---|---|---|---|\n");
     std::fflush(stdout);
