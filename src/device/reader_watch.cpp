@@ -2,8 +2,6 @@
 
 #include <PCSC/pcsclite.h>
 
-#include <chrono>
-
 namespace {
 
 // pcsc-lite reports the reader's card event count in the upper 16 bits of the event state.
@@ -18,12 +16,12 @@ ReaderWatch::~ReaderWatch()
     }
 }
 
-bool ReaderWatch::Look(SCARDCONTEXT context, const std::string& reader, DWORD timeoutMs, DWORD& state)
+bool ReaderWatch::Look(SCARDCONTEXT context, const std::string& reader, DWORD& state)
 {
     SCARD_READERSTATE look{};
     look.szReader = reader.c_str();
     look.dwCurrentState = state;
-    const LONG rc = SCardGetStatusChange(context, timeoutMs, &look, 1);
+    const LONG rc = SCardGetStatusChange(context, 0, &look, 1);
     if (rc == SCARD_E_TIMEOUT) {
         return true;  // nothing changed: state stays
     }
@@ -44,6 +42,7 @@ void ReaderWatch::Arm(const std::string& reader)
 {
     std::lock_guard<std::mutex> lock(mutex_);
     armed_ = false;
+    left_ = false;
     reader_ = reader;
     if (reader_.empty()) {
         return;
@@ -53,7 +52,7 @@ void ReaderWatch::Arm(const std::string& reader)
         return;
     }
     DWORD state = SCARD_STATE_UNAWARE;
-    if (!Look(context_, reader_, 0, state) || (state & SCARD_STATE_PRESENT) == 0) {
+    if (!Look(context_, reader_, state) || (state & SCARD_STATE_PRESENT) == 0) {
         return;
     }
     events_ = EventCount(state);
@@ -64,55 +63,29 @@ void ReaderWatch::Disarm()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     armed_ = false;
+    left_ = false;
 }
 
-bool ReaderWatch::CardGone(unsigned waitMs)
+void ReaderWatch::MarkLeft()
 {
-    std::string reader;
-    {
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (!armed_) {
-            return false;
-        }
-        DWORD state = SCARD_STATE_UNAWARE;
-        if (!Look(context_, reader_, 0, state)) {
-            return false;
-        }
-        if (Left(state) || waitMs == 0) {
-            return Left(state);
-        }
-        reader = reader_;
+    std::lock_guard<std::mutex> lock(mutex_);
+    left_ = true;
+}
+
+bool ReaderWatch::CardGone()
+{
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (left_) {
+        return true;
     }
-    // The wait runs on a context of its own, so that quick looks of other threads go on.
-    SCARDCONTEXT context = 0;
-    if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context) != SCARD_S_SUCCESS) {
-        return false;
-    }
-    bool gone = false;
     DWORD state = SCARD_STATE_UNAWARE;
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(waitMs);
-    for (bool first = true;; first = false) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - std::chrono::steady_clock::now());
-        if (!first && left.count() <= 0) {
-            break;
-        }
-        if (!Look(context, reader, first ? 0 : static_cast<DWORD>(left.count()), state)) {
-            break;
-        }
-        std::lock_guard<std::mutex> lock(mutex_);
-        if (armed_ && Left(state)) {
-            gone = true;
-            break;
-        }
-    }
-    SCardReleaseContext(context);
-    return gone;
+    return armed_ && Look(context_, reader_, state) && Left(state);
 }
 
 bool ReaderWatch::ReaderHoldsCard()
 {
     std::lock_guard<std::mutex> lock(mutex_);
     DWORD state = SCARD_STATE_UNAWARE;
-    return !reader_.empty() && context_ != 0 && Look(context_, reader_, 0, state) &&
+    return !reader_.empty() && context_ != 0 && Look(context_, reader_, state) &&
            (state & SCARD_STATE_PRESENT) != 0;
 }

@@ -18,10 +18,6 @@ namespace {
 
 constexpr uint32_t kAttrAtrString = 0x90303;  // SCARD_ATTR_ATR_STRING
 
-// How long a command that failed in transmission waits for the PC/SC service to report the card
-// gone, before its failure counts as a device error.
-constexpr unsigned kCardGoneWaitMs = 2500;
-
 bool IsPcscCode(uint32_t result) { return (result & 0xFFFF0000u) == 0x80100000u; }
 
 // Reader attribute results that mean "not available" rather than a failure.
@@ -59,6 +55,36 @@ bool AllBytes(const uint8_t* data, size_t size, uint8_t value)
         }
     }
     return true;
+}
+
+constexpr size_t kMaxAtrLength = 33;  // ISO 7816-3; the PC/SC service's ATR buffer
+
+// Whether the bytes have the length their own structure gives (ISO 7816-3: TS, T0, the
+// interface bytes T0 and each TDi announce, the historical bytes, TCK unless only T=0 is
+// indicated).
+bool AtrLengthFits(const tru::Buffer& atr)
+{
+    const uint8_t* bytes = atr.Data();
+    const size_t size = atr.Size();
+    if (size < 2) {
+        return false;
+    }
+    size_t at = 2;
+    unsigned present = bytes[1] >> 4;
+    bool checkByte = false;
+    for (;;) {
+        at += (present & 1) + ((present >> 1) & 1) + ((present >> 2) & 1);
+        if ((present & 8) == 0) {
+            break;
+        }
+        if (at >= size) {
+            return false;
+        }
+        const uint8_t td = bytes[at++];
+        checkByte = checkByte || (td & 0x0F) != 0;
+        present = td >> 4;
+    }
+    return at + (bytes[1] & 0x0F) + (checkByte ? 1 : 0) == size;
 }
 
 }  // namespace
@@ -263,11 +289,38 @@ bool TokenStorage::CheckDeviceError(uint32_t result, uint32_t tolerated)
     CK_RV rv = TokenStorageUtl::ConvertDeviceError(result);
     // A transmission cut off by the card leaving: the card, not the device, is the matter. A
     // reset card that could not be reconnected is only looked at.
-    const unsigned wait = result == kCardReset ? 0 : kCardGoneWaitMs;
-    if (rv == CKR_DEVICE_ERROR && IsPcscCode(result) && watch_.CardGone(wait)) {
+    if (rv == CKR_DEVICE_ERROR && IsPcscCode(result) &&
+        (watch_.CardGone() || (result != kCardReset && device_ && ConnectedCardLeft()))) {
         rv = CKR_DEVICE_REMOVED;
     }
     throw zrck::Exception(rv);
+}
+
+bool TokenStorage::ConnectedCardLeft()
+{
+    // One command, sent at once: the PC/SC service notices a pull only at its next poll of the
+    // reader, and a card put back before that looks to it as if it never left.
+    uint32_t rc = 0;
+    tru::BufferStatic<16> serial;
+    if (sessionOpen_) {
+        uint32_t state = 0;
+        rc = Run([&] { return device_->GetSessionState(session_, &state); }, OnInvalidSession::Check);
+    } else {
+        std::memset(serial.Data(), ' ', serial.Size());
+        size_t length = serial.Size();
+        rc = GetAttrD(AttrSerialNumber, serial.Data(), length, true);
+    }
+    // No answer: the card is out. Our device session gone: it lost power, pulled and put back.
+    // Another serial: another card.
+    const bool left = (IsPcscCode(rc) && rc != kCardReset) || rc == kInvalidSession ||
+                      (rc == 0 && !sessionOpen_ && !AllBytes(serial_.Data(), serial_.Size(), ' ') && serial != serial_);
+    if (rc == kInvalidSession) {
+        MarkSessionClosed();  // nothing left on the card to close
+    }
+    if (left) {
+        watch_.MarkLeft();
+    }
+    return left;
 }
 
 void TokenStorage::InvalidateCaches()
@@ -310,15 +363,20 @@ void TokenStorage::ConnectToken()
             watch_.Disarm();
         }
     }
-    bool recognized = false;
+    Recognition recognition = Recognition::kNoAtr;
     try {
-        recognized = TryToRecognizeToken();
+        recognition = TryToRecognizeToken();
     } catch (const zrck::Exception&) {
         // The card went while it was being looked at.
         present_ = false;
         return;
     }
-    if (!recognized) {
+    if (recognition == Recognition::kNoAtr) {
+        // An ATR that could not be read says the card is leaving, not that it is foreign.
+        present_ = false;
+        return;
+    }
+    if (recognition == Recognition::kForeign) {
         // Only a card still in the reader is called foreign, never one leaving it.
         present_ = !watch_.CardGone();
         return;
@@ -362,14 +420,15 @@ void TokenStorage::SetSmartcardCtxM(SCARDHANDLE cardHandle)
     CheckDeviceError(Run([&] { return device_->OpenByHandle(cardHandle_); }, OnInvalidSession::Check));
 }
 
-bool TokenStorage::TryToRecognizeToken()
+TokenStorage::Recognition TokenStorage::TryToRecognizeToken()
 {
     // Published only once decided: other threads read these flags without the storage lock.
     tru::BufferDynamic atr;
     if (!GetCardATR(atr)) {
         // No ATR: the card left the reader while it was being connected.
+        recognized_ = false;
         present_ = false;
-        return false;
+        return Recognition::kNoAtr;
     }
     bool recognized = false;
     uint32_t modelFlag = 0;
@@ -393,7 +452,7 @@ bool TokenStorage::TryToRecognizeToken()
     }
     modelFlag_ = modelFlag;
     recognized_ = recognized;
-    return recognized;
+    return recognized ? Recognition::kGenuine : Recognition::kForeign;
 }
 
 bool TokenStorage::GetCardATR(tru::BufferDynamic& atr)
@@ -401,10 +460,14 @@ bool TokenStorage::GetCardATR(tru::BufferDynamic& atr)
     if (GetSlotAttr(kAttrAtrString, atr) && !atr.Empty()) {
         return true;
     }
+    // The reader cannot give the ATR attribute: take the card status's. After a power-up the
+    // card did not answer (it is leaving), the service reports its whole ATR buffer, old bytes
+    // and all: that is no ATR, where a shorter one that does not fit its structure is a foreign
+    // card's.
     tru::BufferDynamic reader;
     uint32_t state = 0;
     ReadCardStatusD(reader, state, atr);
-    return !atr.Empty();
+    return !atr.Empty() && (atr.Size() != kMaxAtrLength || AtrLengthFits(atr));
 }
 
 void TokenStorage::ReadCardStatusD(tru::BufferDynamic& readerName, uint32_t& state, tru::BufferDynamic& atr)

@@ -131,7 +131,9 @@ public:
     void ConnectToken();
     void ConnectTokenM();
     void SetSmartcardCtxM(SCARDHANDLE cardHandle);
-    bool TryToRecognizeToken();
+    // kNoAtr: no ATR could be read (the card is leaving); kForeign: an ATR that is not ours.
+    enum class Recognition { kGenuine, kForeign, kNoAtr };
+    Recognition TryToRecognizeToken();
     bool GetCardATR(tru::BufferDynamic& atr);
     bool GetSlotAttr(uint32_t attributeId, tru::BufferDynamic& value);
     void ReadCardStatusD(tru::BufferDynamic& readerName, uint32_t& state, tru::BufferDynamic& atr);
@@ -335,6 +337,10 @@ private:
     uint32_t Run(Command&& command, OnInvalidSession rule);
 
     void InvalidateCaches();
+    // After a failed transmission: whether the connected card has left the reader (or was
+    // pulled and put back), asked of the card itself; a card that left is marked gone in the
+    // reader watch.
+    bool ConnectedCardLeft();
     void RunCommandCheck();
     void DropSoPin();
     void OpenDevSessionMicroIntD();

@@ -147,6 +147,9 @@ TEST_F(TokenStorageRig, PullCutsACommandAndPresenceFollowsTheReader)
         Sim().PullAfter(0);
         EXPECT_CKR(operation.second(), CKR_DEVICE_REMOVED);
         EXPECT_FALSE(storage->IsTokenPresentM()) << operation.first << " cut off";
+        // The answer comes at once; the card is put back once pcscd has seen it go (a card put
+        // back before that is reached again only at vpcd's next poll).
+        ASSERT_TRUE(rig->WaitCardPresent(0, false, std::chrono::seconds(15)));
         rig->InsertCard();
         EXPECT_TRUE(storage->IsTokenPresentM()) << "put back after " << operation.first << " was cut off";
     }

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <fstream>
 #include <map>
 #include <mutex>
 #include <set>
@@ -15,6 +16,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include <PCSC/winscard.h>
 #include <sys/stat.h>
 
 #include "cryptoki_rig_fixture.h"
@@ -217,9 +219,11 @@ private:
 // token waits at a gate (a named pipe) until Release.
 class FirstCalls {
 public:
-    FirstCalls(const std::string& gate, bool gated) : gate_(gate) {
+    // gateFirst: the process waits before C_Initialize, so that all its calls come after Release.
+    FirstCalls(const std::string& gate, bool gated, bool gateFirst = false) : gate_(gate) {
         const std::string command = std::string(ZR_FIRST_CALLS_PROCESS) + " '" + ZR_REAL_MODULE + "' " +
-                                    librarytest::CryptokiRigTest::kUserPin + (gated ? " '" + gate + "'" : "");
+                                    librarytest::CryptokiRigTest::kUserPin + (gated ? " '" + gate + "'" : "") +
+                                    (gateFirst ? " first" : "");
         pipe_ = popen(command.c_str(), "r");
     }
     ~FirstCalls() {
@@ -234,17 +238,8 @@ public:
     // Waits for the process and checks its answers: its token information never calls the
     // token foreign, and it opens no session on a card it has seen go.
     void Check(const std::string& when) {
-        ASSERT_NE(pipe_, nullptr);
         std::map<std::string, CK_RV> answers;
-        char line[256];
-        while (fgets(line, sizeof line, pipe_) != nullptr) {
-            std::istringstream fields(line);
-            std::string call, rv;
-            fields >> call >> rv;
-            answers[call] = std::stoul(rv, nullptr, 16);
-        }
-        EXPECT_EQ(pclose(pipe_), 0) << when;
-        pipe_ = nullptr;
+        ASSERT_TRUE(Finish(answers)) << when;
         ASSERT_EQ(answers["C_GetSlotList"], CKR_OK) << when;
         ASSERT_TRUE(answers.count("C_GetTokenInfo")) << when;
         const CK_RV info = answers["C_GetTokenInfo"];
@@ -259,9 +254,70 @@ public:
         }
     }
 
+    // Waits for the process; its answers by call. False when it could not run.
+    bool Finish(std::map<std::string, CK_RV>& answers) {
+        if (pipe_ == nullptr) return false;
+        char line[256];
+        while (fgets(line, sizeof line, pipe_) != nullptr) {
+            std::istringstream fields(line);
+            std::string call, rv;
+            fields >> call >> rv;
+            answers[call] = std::stoul(rv, nullptr, 16);
+        }
+        const int status = pclose(pipe_);
+        pipe_ = nullptr;
+        return status == 0;
+    }
+
 private:
     std::string gate_;
     FILE* pipe_ = nullptr;
+};
+
+// The reader as pcscd shows it, and a connection of the test's own that keeps the card powered
+// (pcscd powers an unused card off).
+class ReaderView {
+public:
+    explicit ReaderView(const std::string& reader) : reader_(reader) {
+        if (SCardEstablishContext(SCARD_SCOPE_SYSTEM, nullptr, nullptr, &context_) != SCARD_S_SUCCESS) context_ = 0;
+    }
+    ~ReaderView() {
+        Disconnect();
+        if (context_ != 0) SCardReleaseContext(context_);
+    }
+    // The reader's state with its card event count (upper 16 bits); 0 when pcscd could not say.
+    DWORD State() const {
+        SCARD_READERSTATE look{};
+        look.szReader = reader_.c_str();
+        look.dwCurrentState = SCARD_STATE_UNAWARE;
+        if (SCardGetStatusChange(context_, 0, &look, 1) != SCARD_S_SUCCESS) return 0;
+        return look.dwEventState & ~static_cast<DWORD>(SCARD_STATE_CHANGED);
+    }
+    static bool ShowsCard(DWORD state) { return (state & SCARD_STATE_PRESENT) != 0; }
+    bool Connect() {
+        Disconnect();
+        DWORD protocol = 0;
+        return SCardConnect(context_, reader_.c_str(), SCARD_SHARE_SHARED, SCARD_PROTOCOL_T1, &card_, &protocol) ==
+               SCARD_S_SUCCESS;
+    }
+    void Disconnect() {
+        if (card_ != 0) SCardDisconnect(card_, SCARD_LEAVE_CARD);
+        card_ = 0;
+    }
+    // Whether a transmission through the test's connection reaches the card (an APDU of a class
+    // the token refuses: no token command is counted).
+    bool CardAnswers() const {
+        const BYTE apdu[] = {0x00, 0x00, 0x00, 0x00};
+        BYTE answer[8];
+        DWORD length = sizeof answer;
+        return card_ != 0 &&
+               SCardTransmit(card_, SCARD_PCI_T1, apdu, sizeof apdu, nullptr, answer, &length) == SCARD_S_SUCCESS;
+    }
+
+private:
+    std::string reader_;
+    SCARDCONTEXT context_ = 0;
+    SCARDHANDLE card_ = 0;
 };
 
 }  // namespace pulled
@@ -289,6 +345,22 @@ protected:
     }
 
     bool CardInserted() { return rig->Control().Request("status").find("inserted=1") != std::string::npos; }
+
+    // Waits until the last power event in the simulator's trace is a power-off (pcscd powers an
+    // unused card off).
+    bool AwaitPowerOff() {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (std::chrono::steady_clock::now() < deadline) {
+            std::ifstream log(rig->WorkDir() + "/tokensim-0.log");
+            std::string line, last;
+            while (std::getline(log, line)) {
+                if (line.find("tokensim: * ") == 0) last = line;
+            }
+            if (last == "tokensim: * power off") return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));  // polling the log
+        }
+        return false;
+    }
 };
 
 // Three threads call C_Login, C_OpenSession (then a search on the new session) and
@@ -380,6 +452,97 @@ TEST_F(PulledUnderCalls, ThreadsAreToldRemovedAndWorkAgainOnceTheCardIsBack) {
         if (!sound && shown++ < 12) ADD_FAILURE() << pulled::Describe(answer);
     }
     EXPECT_EQ(shown, 0) << "answers that do not fit the card's state";
+}
+
+// Another application starts together with a pull, while pcscd still shows the card: its first
+// calls find the token not present, never a foreign card, and open no session. A round counts
+// as in that window when pcscd showed the card, with the same event count, from before the
+// pull until the process had made all its calls. No connection of this process keeps the card
+// powered, so the other one's connection powers it up and finds no ATR.
+TEST_F(PulledUnderCalls, ProcessStartedWithThePullNeverCallsTheTokenForeign) {
+    constexpr int kRounds = 16;
+    ASSERT_EQ(C_Finalize(nullptr), CKR_OK);
+    initialized = false;
+    rig->Control().Request("trace on");  // the simulator's log shows the power events
+    const std::string gate = rig->WorkDir() + "/first-calls-gate";
+    ASSERT_EQ(mkfifo(gate.c_str(), 0600), 0);
+    pulled::ReaderView reader(rig->ReaderName(0));
+    int inWindow = 0;
+    for (int round = 0; round < kRounds && !HasFailure(); ++round) {
+        const std::string when = "round " + std::to_string(round);
+        ASSERT_TRUE(AwaitPowerOff()) << when << ": pcscd kept the card powered";
+        pulled::FirstCalls other(gate, true, true);
+        const DWORD before = reader.State();
+        ASSERT_TRUE(pulled::ReaderView::ShowsCard(before)) << when;
+        rig->Control().Remove();
+        other.Release();
+        std::map<std::string, CK_RV> answers;
+        ASSERT_TRUE(other.Finish(answers)) << when;
+        const bool window = reader.State() == before;
+        inWindow += window ? 1 : 0;
+        ASSERT_EQ(answers["C_GetSlotList"], CKR_OK) << when;
+        ASSERT_TRUE(answers.count("C_GetTokenInfo")) << when;
+        EXPECT_TRUE(pulled::kGoneAnswers.count(answers["C_GetTokenInfo"]))
+            << when << (window ? " (pcscd showing the card)" : "") << ": C_GetTokenInfo answered 0x" << std::hex
+            << answers["C_GetTokenInfo"];
+        EXPECT_NE(answers["C_OpenSession"], CKR_OK) << when << ": a session on a pulled card";
+        if (window) {
+            EXPECT_EQ(answers["C_GetSlotInfo.present"], 0u) << when << ": the slot showed the pulled token";
+        }
+        rig->InsertCard();
+    }
+    EXPECT_GE(inWindow, kRounds / 2) << "too few rounds ran while pcscd still showed the card";
+}
+
+// A short pull: the card is put back before pcscd polls the reader, so pcscd never reports it
+// gone, and the first command after it fails in transmission (vpcd takes the card's connection
+// back only at its next poll). The call learns from the card that it left and answers
+// "removed" at once, instead of waiting for pcscd to report a removal it never sees and then
+// calling the device broken; once the card answers again the next calls set it up anew and
+// work, and none answers CKR_DEVICE_ERROR.
+TEST_F(PulledUnderCalls, ShortPullUnseenByPcscdAnswersRemovedThenWorks) {
+    constexpr int kRounds = 8;
+    pulled::ReaderView reader(rig->ReaderName(0));
+    ASSERT_TRUE(reader.Connect());
+    CK_OBJECT_HANDLE kept = 0;
+    ASSERT_EQ(CreateData(session, "short pull", "kept", true, &kept), CKR_OK);
+    int unseen = 0;
+    for (int round = 0; round < kRounds && !HasFailure(); ++round) {
+        const std::string when = "round " + std::to_string(round);
+        const DWORD before = reader.State();
+        ASSERT_TRUE(pulled::ReaderView::ShowsCard(before)) << when;
+        rig->Control().Remove();
+        rig->Control().Insert();
+        rig->Control().ResetCounters();
+        CK_BYTE random[64];  // more than the library keeps: a command is sent
+        const CK_RV first = C_GenerateRandom(session, random, sizeof random);
+        // pcscd never saw the card go, and the call's commands did not reach it.
+        const bool window = reader.State() == before && rig->Control().Count("GetRand") == 0;
+        EXPECT_NE(first, CKR_DEVICE_ERROR) << when << ": the device called broken after a pull";
+        if (window) {
+            ++unseen;
+            EXPECT_EQ(first, CKR_DEVICE_REMOVED) << when << ": answered 0x" << std::hex << first;
+        }
+        if (reader.State() != before) {
+            ASSERT_TRUE(rig->WaitCardPresent(0, true, std::chrono::seconds(15))) << when;
+            ASSERT_TRUE(reader.Connect()) << when;
+        }
+        // The card answers again (vpcd has taken the simulator's connection back).
+        for (unsigned tries = 0; !reader.CardAnswers(); ++tries) ASSERT_LT(tries, 1000000u) << when;
+        rig->Control().ResetCounters();
+        CK_SESSION_INFO info{};
+        EXPECT_NE(C_GetSessionInfo(session, &info), CKR_DEVICE_ERROR) << when;
+        session = OpenSession();
+        ASSERT_NE(session, 0u) << when;
+        ASSERT_EQ(Login(session), CKR_OK) << when;
+        EXPECT_EQ(C_GenerateRandom(session, random, sizeof random), CKR_OK) << when;
+        std::vector<CK_OBJECT_HANDLE> found;
+        EXPECT_EQ(Find(session, CKO_DATA, "short pull", found), CKR_OK) << when;
+        EXPECT_EQ(found.size(), 1u) << when;
+        // Set up anew: the token information was read again.
+        EXPECT_GE(rig->Control().Count("GetAttr"), 1u) << when;
+    }
+    EXPECT_GE(unseen, kRounds / 2) << "too few pulls went unseen by pcscd";
 }
 
 }  // namespace
