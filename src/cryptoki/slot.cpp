@@ -227,7 +227,9 @@ CK_SESSION_HANDLE Slot::OpenSession(bool readWrite, CK_VOID_PTR application, CK_
 
 void Slot::CloseAllSessions() {
     // Sessions are closed outside the registry lock: a session's own calls take the registry
-    // lock while they hold the session, so closing under it would invert the order.
+    // lock while they hold the session, so closing under it would invert the order. Nor does
+    // the close wait for a call another thread runs in a session: that thread may be the one
+    // that retires the token, or hold locks taken after the session's (support/lock_order.h).
     std::vector<SessionPtr> mine;
     for (const SessionPtr& session : RegistryOf(mpLibrary).GetAllSessions()) {
         if (!session->IsClosed() && session->GetSlotID() == mSlotID) mine.push_back(session);
@@ -236,7 +238,7 @@ void Slot::CloseAllSessions() {
         // Only the caller that unregisters a session closes it and tells its token.
         if (!RegistryOf(mpLibrary).UnregisterSession(session->GetHandle())) continue;
         TokenPtr owner = session->LockToken();
-        session->Close();
+        session->CloseWithoutWaiting();
         if (owner) owner->CloseSessionNotify(!session->IsReadOnly());
     }
 }

@@ -347,15 +347,11 @@ void Token::ChangePin(const tru::Buffer& oldPin, const tru::Buffer& newPin) {
     storage_->ChangePIN(oldPin, newPin);
 }
 
-void Token::SeedUserRandom(const tru::Buffer& seed) {
-    vdk::MutexIntf::Guard guard(GetOperationMutex(), "SeedUserRandom");
-    storage_->SeedUserRandomM(seed);
-}
+// The random pool and its commands are the storage's alone, under its own guard: no token
+// operation lock, so a mechanism may draw padding or nonces inside a storage guard.
+void Token::SeedUserRandom(const tru::Buffer& seed) { storage_->SeedUserRandomM(seed); }
 
-void Token::GenerateUserRandom(tru::Buffer& output) {
-    vdk::MutexIntf::Guard guard(GetOperationMutex(), "GenerateUserRandom");
-    storage_->GenerateUserRandomM(output);
-}
+void Token::GenerateUserRandom(tru::Buffer& output) { storage_->GenerateUserRandomM(output); }
 
 EParamSet Token::GetDefaultUAParamset() {
     return storage_ && storage_->GetModelFlag() != 0 ? DSTU4145_POLYNOMIAL_6 : DSTU4145_POLYNOMIAL_4;

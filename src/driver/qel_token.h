@@ -27,8 +27,8 @@ class TokenStoredObject;
 // The token of one slot: storage set-up, login and PINs, token and mechanism information, the
 // mechanism table, the token's fixed objects and the objects kept in its files.
 //
-// Lock order: "MutexForSlot" -> "mpOperationMutex" -> "StorageMutex". The object refresh
-// reads the token under the storage's busy guard and matches the slot's registry after it.
+// Locks: support/lock_order.h. The object refresh reads the token under the storage's busy
+// guard and matches the slot's registry after it.
 class Token : public zrck::Token {
 public:
     static const CK_ULONG MAX_SESSIONS = 100;

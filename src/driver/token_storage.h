@@ -43,12 +43,7 @@ public:
 // a BusyGuard (and opens the device session when the command needs one); ...Int is a step made
 // of D operations, run inside a caller's guard.
 //
-// Lock order of the whole driver (outermost first; a thread takes a later one while holding an
-// earlier one, never the reverse; the library's own mutexes are recursive):
-//   a session's call lock -> "MutexForInit" (slot table) -> "MutexForSlot" (slot)
-//     -> "mpOperationMutex" (token) -> "StorageMutex" (this storage)
-//     -> "mpMutexForPendings" (slot's deferred deletes) -> "ObjectHolderSynchronized" (slot's
-//        object registry) -> the slot's storage-ID index -> the lost-session list mutex.
+// Lock order of the whole library: support/lock_order.h ("StorageMutex" is the storage rank).
 // An object-changing call holds "StorageMutex" while it adds or drops objects in the registry,
 // so nothing that may reach the storage runs under the registry lock: a search matches the
 // objects of a snapshot of the registry (values read lazily take "StorageMutex"), the lookups
