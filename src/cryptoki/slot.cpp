@@ -206,8 +206,10 @@ CK_SESSION_HANDLE Slot::OpenSession(bool readWrite, CK_VOID_PTR application, CK_
         session->SetApplication(application, notify);
         token->OpenSessionNotify(readWrite);
         // A token dropped meanwhile may have closed its sessions before this one was
-        // registered; such a session must not outlive it.
-        if (GetToken() != token) {
+        // registered; such a session must not outlive it. Nor is a session opened on a card
+        // another call has found gone (and may have answered "removed" for) since the presence
+        // test: the reader is asked again now that the session is registered.
+        if (GetToken() != token || !IsStillPresent(*token)) {
             if (RegistryOf(mpLibrary).UnregisterSession(handle)) {
                 session->Close();
                 token->CloseSessionNotify(readWrite);
@@ -223,6 +225,14 @@ CK_SESSION_HANDLE Slot::OpenSession(bool readWrite, CK_VOID_PTR application, CK_
         throw;
     }
     return handle;
+}
+
+bool Slot::IsStillPresent(Token& token) {
+    try {
+        return token.IsTokenPresent();
+    } catch (const Exception&) {
+        return false;
+    }
 }
 
 void Slot::CloseAllSessions() {

@@ -138,22 +138,30 @@ bool Token::IsTokenPresent() {
     if (storage_->IsBusy() && storage_->MayAnswerWhileBusy()) return storage_->IsPresent() && !storage_->IsCardGone();
     const bool wasPresent = storage_->IsPresent();
     const bool present = storage_->IsTokenPresentM();
+    if (present == wasPresent) {
+        // A set-up another thread runs now is waited for: its mechanisms and objects come whole.
+        if (present && !objectsInitialized_.load()) Slot::SlotMutexGuard wait(*slot_, "AwaitSetUp");
+        return present;
+    }
+    // The card left or came back: one thread at a time tears the token down or sets it up,
+    // each deciding from the state it finds under the slot lock, never a retired token.
+    Slot::SlotMutexGuard guard(*slot_, "TokenPresenceChange");
+    if (slot_->GetToken().get() != this) return false;
     if (!present) {
-        if (wasPresent) {
-            Quietly([this] {
-                storage_->ResetDevice();
-                slot_->CloseAllSessions();
-            });
-            Quietly([this] {
-                DestroyAllObjects();
-                slot_->SetSlotEvent();
-            });
-        }
+        if (storage_->IsPresent()) return false;  // back and set up again meanwhile
+        Quietly([this] {
+            storage_->ResetDevice();
+            slot_->CloseAllSessions();
+        });
+        Quietly([this] {
+            DestroyAllObjects();
+            slot_->SetSlotEvent();
+        });
         return false;
     }
-    if (!wasPresent) {
+    if (!IsObjectsInitialized()) {
         slot_->SetSlotEvent();
-        if (!IsObjectsInitialized()) PostInit();
+        PostInit();
         storage_->ResetDevice();
     }
     return true;
@@ -171,6 +179,8 @@ void Token::StorageHost::GetExternalRandom(tru::Buffer& out) {
 void Token::OnTokenConnected() {
     // Another card (or the same one after a new connection): what was known of it goes.
     if (!objectsInitialized_.load()) return;
+    Slot::SlotMutexGuard guard(*slot_, "OnTokenConnected");
+    if (!objectsInitialized_.load() || slot_->GetToken().get() != this) return;
     Quietly([this] {
         slot_->CloseAllSessions();
         DestroyAllObjects();
@@ -323,7 +333,7 @@ void Token::InitPin(const tru::Buffer& pin) {
     TokenStorage::GlobalBusyGuard busy(*storage_, "Token::InitPin");
     storage_->InitPIN(pin);
     slot_->DropAllObjects();
-    mechanisms_.clear();
+    ClearMechanisms();
     PostInit();
 }
 

@@ -109,6 +109,7 @@ public:
     // Object side (qel_token_objects.cpp).
     void CreateMechanisms();
     void AddMechanism(zrck::TokMechanism* mechanism);
+    void ClearMechanisms();
     int AddTemporaryPreliminaryObjects();
     std::shared_ptr<zrck::TokObject> ReadObject(const storage::IndexFileRecord& record);
     void RefreshObjects(zrck::Slot::ObjEnumerationData* data);
@@ -149,7 +150,12 @@ private:
     Slot* slot_;
     StorageHost host_{*this};
     std::unique_ptr<TokenStorage> storage_;
+    // Type -> handle of the mechanism object in the slot; read by any thread while a set-up
+    // fills it, so only under its own (leaf) lock.
     std::map<CK_MECHANISM_TYPE, CK_OBJECT_HANDLE> mechanisms_;
+    mutable vdk::RankedMutex mechanismsMutex_{vdk::LockRank::kLeaf, "MechanismTable"};
+    // The mechanism object's handle, 0 when the type is not in the table.
+    CK_OBJECT_HANDLE MechanismHandle(CK_MECHANISM_TYPE type) const;
     uint32_t publicListRevision_ = 0;
     uint32_t privateListRevision_ = 0;
     // Whether each index was listed since the last reset; an empty index counts as listed, so

@@ -136,10 +136,10 @@ public:
     bool IsTokenPresentM();
     // The PC/SC service reports the connected card gone (or pulled and put back); no card
     // command, no storage lock.
-    bool IsCardGone() { return watch_.CardGone(); }
+    bool IsCardGone() { return cardLeft_ || watch_.CardGone(); }
     // Whether a presence check may answer without the storage lock while another thread is
     // busy: not when that thread may be connecting to a card the reader shows.
-    bool MayAnswerWhileBusy() { return present_ || !watch_.ReaderHoldsCard(); }
+    bool MayAnswerWhileBusy() { return !presenceInDoubt_ && (present_ || !watch_.ReaderHoldsCard()); }
     CK_RV VerifyTokenPresence();
     void ResetDevice();
     void ResetDeviceCache();
@@ -390,6 +390,10 @@ private:
     std::unique_ptr<vdk::MutexIntf> mutex_;
     std::atomic<unsigned> busy_{0};
     unsigned pendingNotifications_ = 0;
+    // A command of this connection was answered "removed": because the card left, or with an
+    // answer that may be cut off (the next presence check asks the token).
+    std::atomic<bool> cardLeft_{false};
+    std::atomic<bool> presenceInDoubt_{false};
     tru::BufferStatic<16> serial_;
     uint32_t versionWord_ = 0;
     vdk::SafeBuffer soPin_;

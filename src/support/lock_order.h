@@ -15,9 +15,10 @@
 //   7 deferred deletions  a slot's queued object deletions ("mpMutexForPendings")
 //   8 registries          the session and object registries ("ObjectHolderSynchronized"),
 //                         a session's own objects ("mpMutexForSessionObjects")
-//   9 leaves              ID generator, logs, a slot's storage-ID index and reader name, the
-//                         removal log, the lost-session list, the key-extension cache: nothing
-//                         is taken under them
+//   9 leaves              ID generator, logs, a token's mechanism table ("MechanismTable"),
+//                         a slot's storage-ID index and reader name, the removal log, the
+//                         lost-session list, the key-extension cache: nothing is taken under
+//                         them
 //
 // So a call that holds a lower lock never asks the token's random generator (token operation)
 // from inside a storage guard, and the close of a retired token's sessions never waits for the
