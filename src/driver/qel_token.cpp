@@ -135,12 +135,15 @@ bool Token::IsTokenPresent() {
     if (!storage_) return false;
     // Busy in another thread says nothing about the reader: answer what was last seen, unless
     // that thread may be connecting to a card the reader shows.
-    if (storage_->IsBusy() && storage_->MayAnswerWhileBusy()) return storage_->IsPresent() && !storage_->IsCardGone();
+    if (storage_->IsBusy() && storage_->MayAnswerWhileBusy()) {
+        const bool present = storage_->IsPresent() && !storage_->IsCardGone();
+        AwaitSetUp(present);
+        return present;
+    }
     const bool wasPresent = storage_->IsPresent();
     const bool present = storage_->IsTokenPresentM();
     if (present == wasPresent) {
-        // A set-up another thread runs now is waited for: its mechanisms and objects come whole.
-        if (present && !objectsInitialized_.load()) Slot::SlotMutexGuard wait(*slot_, "AwaitSetUp");
+        AwaitSetUp(present);
         return present;
     }
     // The card left or came back: one thread at a time tears the token down or sets it up,
@@ -165,6 +168,14 @@ bool Token::IsTokenPresent() {
         storage_->ResetDevice();
     }
     return true;
+}
+
+void Token::AwaitSetUp(bool present) {
+    // A set-up another thread runs now (under the slot lock) is waited for: the caller then
+    // finds the token's mechanisms and objects whole.
+    if (present && !objectsInitialized_.load()) {
+        Slot::SlotMutexGuard wait(*slot_, "AwaitSetUp");
+    }
 }
 
 // ---- host side of the storage ----

@@ -146,6 +146,7 @@ private:
     // CKR_DEVICE_REMOVED without a connected token, CKR_TOKEN_NOT_RECOGNIZED for a foreign card.
     void RequireUsableStorage() const;
     void ResetListing();
+    void AwaitSetUp(bool present);
 
     Slot* slot_;
     StorageHost host_{*this};
