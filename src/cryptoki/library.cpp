@@ -72,7 +72,7 @@ CK_RV Library::PrepareRecursiveMutexes(CK_C_INITIALIZE_ARGS_PTR pInitArgs) {
 }
 
 CK_RV Library::InitializeLibrary(CK_C_INITIALIZE_ARGS_PTR pInitArgs, const std::function<void()>& build) {
-    std::lock_guard<std::mutex> serial(mInitializeMutex);
+    std::lock_guard<vdk::RankedMutex> serial(mInitializeMutex);
     CK_RV rv = CKR_OK;
     if (PreInitialize(pInitArgs, rv)) return rv;
     try {
@@ -96,7 +96,7 @@ CK_RV Library::InitializeLibrary(CK_C_INITIALIZE_ARGS_PTR pInitArgs, const std::
 }
 
 CK_RV Library::FinalizeLibrary(const std::function<void()>& release) {
-    std::lock_guard<std::mutex> serial(mInitializeMutex);
+    std::lock_guard<vdk::RankedMutex> serial(mInitializeMutex);
     CK_RV rv = CKR_OK;
     if (PreFinalize(rv)) return rv;
     SignalFinalizeEvent();

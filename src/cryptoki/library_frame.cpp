@@ -286,7 +286,7 @@ MutexCryptokiFactory::ExternalMutex::~ExternalMutex() {
     if (mHandle != nullptr && mFunctions != nullptr) mFunctions->DoDestroyMutex(mHandle);
 }
 
-void MutexCryptokiFactory::ExternalMutex::Lock() {
+void MutexCryptokiFactory::ExternalMutex::DoLock() {
     const std::thread::id self = std::this_thread::get_id();
     if (mOwner.load() == self) {
         ++mDepth;
@@ -298,7 +298,7 @@ void MutexCryptokiFactory::ExternalMutex::Lock() {
     mDepth = 1;
 }
 
-void MutexCryptokiFactory::ExternalMutex::Unlock() {
+void MutexCryptokiFactory::ExternalMutex::DoUnlock() {
     if (mOwner.load() != std::this_thread::get_id()) throw Exception(CKR_MUTEX_NOT_LOCKED);
     if (--mDepth > 0) return;
     mOwner.store(std::thread::id());

@@ -80,10 +80,12 @@ public:
     public:
         ExternalMutex() = default;
         ~ExternalMutex() override;
-        void Lock() override;
-        void Unlock() override;
         std::string ToString() const override { return ""; }
         CK_VOID_PTR* HandleAddress() { return &mHandle; }
+
+    protected:
+        void DoLock() override;
+        void DoUnlock() override;
 
     private:
         CK_VOID_PTR mHandle = nullptr;
@@ -182,7 +184,7 @@ protected:
 
     // Serialises C_Initialize and C_Finalize: a nested call returns only once the first
     // initialisation is complete.
-    std::mutex mInitializeMutex;
+    vdk::RankedMutex mInitializeMutex{vdk::LockRank::kInitialization, "InitializeMutex"};
     std::atomic<int> mInitCount{0};
     LibMultithreadSupp mMode = LIB_NO_LOCKING;
     std::unique_ptr<MultithreadSupIntf> mpMultithreadSup;

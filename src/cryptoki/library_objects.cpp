@@ -45,7 +45,7 @@ CK_RV Library::CreateObject(CK_SESSION_HANDLE hSession, CK_ATTRIBUTE_PTR pTempla
     if (pTemplate == nullptr || ulCount == 0 || phObject == nullptr) return CKR_ARGUMENTS_BAD;
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
-    std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
+    std::lock_guard<SessionFrame::CallMutex> serial(call.session->GetCallMutex());
     RunStorageOperation(*call.token, "Library::CreateObject", [&] {
         call.slot->CheckPendingRemoves();
         AttributeTemplate attributes(pTemplate, ulCount);
@@ -63,7 +63,7 @@ CK_RV Library::CopyObject(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hObject, 
     if (hObject == 0) return CKR_OBJECT_HANDLE_INVALID;
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
-    std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
+    std::lock_guard<SessionFrame::CallMutex> serial(call.session->GetCallMutex());
     RunStorageOperation(*call.token, "Library::CopyObject", [&] {
         call.slot->CheckPendingRemoves();
         AttributeTemplate attributes(pTemplate, ulCount);
@@ -116,7 +116,7 @@ CK_RV Library::SetAttributeValue(CK_SESSION_HANDLE hSession, CK_OBJECT_HANDLE hO
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
     CK_RV rv = CKR_OK;
-    std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
+    std::lock_guard<SessionFrame::CallMutex> serial(call.session->GetCallMutex());
     RunStorageOperation(*call.token, "Library::SetAttributeValue", [&] {
         call.slot->CheckPendingRemoves();
         AttributeTemplate attributes(pTemplate, ulCount);
@@ -162,7 +162,7 @@ CK_RV Library::GenerateKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechani
     if (pMechanism == nullptr || phKey == nullptr || (ulCount != 0 && pTemplate == nullptr)) return CKR_ARGUMENTS_BAD;
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
-    std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
+    std::lock_guard<SessionFrame::CallMutex> serial(call.session->GetCallMutex());
     RunStorageOperation(*call.token, "Library::GenerateKey", [&] {
         AttributeTemplate attributes(pTemplate, ulCount);
         const MechanismParameter mechanism(*pMechanism);
@@ -185,7 +185,7 @@ CK_RV Library::GenerateKeyPair(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMec
     }
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
-    std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
+    std::lock_guard<SessionFrame::CallMutex> serial(call.session->GetCallMutex());
     RunStorageOperation(*call.token, "Library::GenerateKeyPair", [&] {
         AttributeTemplate publicAttributes(pPublicKeyTemplate, ulPublicKeyAttributeCount);
         AttributeTemplate privateAttributes(pPrivateKeyTemplate, ulPrivateKeyAttributeCount);
@@ -207,7 +207,7 @@ CK_RV Library::DeriveKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
     CK_RV rv = CKR_OK;
-    std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
+    std::lock_guard<SessionFrame::CallMutex> serial(call.session->GetCallMutex());
     RunStorageOperation(*call.token, "Library::DeriveKey", [&] {
         call.slot->CheckPendingRemoves();
         HeldKey baseKey(*call.slot, hBaseKey, CKR_KEY_HANDLE_INVALID);
@@ -253,7 +253,7 @@ CK_RV Library::UnwrapKey(CK_SESSION_HANDLE hSession, CK_MECHANISM_PTR pMechanism
     }
     if (!IsReady()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     SessionCall call(*this, hSession);
-    std::lock_guard<std::recursive_mutex> serial(call.session->GetCallMutex());
+    std::lock_guard<SessionFrame::CallMutex> serial(call.session->GetCallMutex());
     RunStorageOperation(*call.token, "Library::UnwrapKey", [&] {
         call.slot->CheckPendingRemoves();
         std::unique_ptr<HeldKey> unwrappingKey;

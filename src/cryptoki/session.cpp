@@ -13,9 +13,12 @@ Session::Session(const std::weak_ptr<Token>& token) : mToken(token) {
 }
 
 Session::~Session() {
-    if (IsClosed()) return;
+    if (IsClosed() && !IsCloseDeferred()) return;
     try {
-        Close();
+        // Nobody holds the session any more, so nobody is in a call of it: no call lock to take
+        // (the last holder may be a close that runs under later locks).
+        TokenPtr token = mToken.lock();
+        SessionFrame::Close(token.get());
     } catch (...) {
         // A session going away must not fail.
     }
@@ -30,13 +33,13 @@ bool Session::CouldSeePrivateObjects() const {
 
 void Session::Close() {
     TokenPtr token = mToken.lock();
-    std::lock_guard<std::recursive_mutex> call(GetCallMutex());
+    std::lock_guard<CallMutex> call(GetCallMutex());
     SessionFrame::Close(token.get());
 }
 
 void Session::FillSessionInfo(CK_SESSION_INFO_PTR info) {
     TokenPtr token = mToken.lock();
-    std::lock_guard<std::recursive_mutex> call(GetCallMutex());
+    std::lock_guard<CallMutex> call(GetCallMutex());
     ApplyPendingLogout();
     SessionFrame::FillSessionInfo(token.get(), info);
 }

@@ -168,7 +168,7 @@ void SessionFrame::ResetAllOperations() {
 }
 
 void SessionFrame::LogoutSignaled() {
-    std::unique_lock<std::recursive_mutex> call(mCallMutex, std::try_to_lock);
+    std::unique_lock<CallMutex> call(mCallMutex, std::try_to_lock);
     if (!call.owns_lock()) {
         mLogoutPending.store(true);
         return;
@@ -211,7 +211,7 @@ void SessionFrame::SeedRandom(Token* token, const tru::Buffer& seed) {
 
 void SessionFrame::GenerateRandom(Token* token, tru::Buffer& output) { token->GenerateUserRandom(output); }
 
-void SessionFrame::Close(Token* token) {
+void SessionFrame::DropSessionObjects(Token* token) {
     std::unordered_set<CK_OBJECT_HANDLE> ownObjects;
     {
         vdk::MutexIntf::Guard guard(*mpMutexForSessionObjects, "Close");
@@ -220,8 +220,25 @@ void SessionFrame::Close(Token* token) {
     if (token != nullptr) {
         for (CK_OBJECT_HANDLE handle : ownObjects) token->GetSlot()->DeleteSlotMemoryObject(handle);
     }
+}
+
+void SessionFrame::Close(Token* token) {
+    DropSessionObjects(token);
     ResetAllOperations();
+    mCloseDeferred.store(false);
     mClosed.store(true);
+}
+
+void SessionFrame::CloseWithoutWaiting() {
+    std::unique_lock<CallMutex> call(mCallMutex, std::try_to_lock);
+    if (call.owns_lock()) {
+        Close();
+        return;
+    }
+    mCloseDeferred.store(true);
+    mClosed.store(true);
+    TokenPtr token = LockToken();
+    DropSessionObjects(token.get());
 }
 
 }  // namespace zrck

@@ -104,6 +104,10 @@ public:
     virtual TokenPtr LockToken() const = 0;
     virtual bool CouldSeePrivateObjects() const = 0;
     virtual void Close() = 0;
+    // Closes the session when no call of another thread is in it; else marks it closed for
+    // every later call and leaves the end of its operations to the last holder (the session's
+    // destruction), so a close on a retired token's behalf never waits for a running call.
+    void CloseWithoutWaiting();
     virtual void FillSessionInfo(CK_SESSION_INFO_PTR info) = 0;
     virtual CK_STATE GetState() = 0;
     virtual void SeedRandom(const tru::Buffer& seed) = 0;
@@ -210,7 +214,8 @@ public:
         mNotify = notify;
     }
     // Serialises the calls of one session, including a close from another thread.
-    std::recursive_mutex& GetCallMutex() { return mCallMutex; }
+    using CallMutex = vdk::RankedRecursiveMutex;
+    CallMutex& GetCallMutex() { return mCallMutex; }
 
 protected:
     // Runs body(token) with the token held and the session's calls serialised.
@@ -218,7 +223,7 @@ protected:
     auto InSession(Body body) -> decltype(body(static_cast<Token*>(nullptr))) {
         TokenPtr token = LockToken();
         if (!token) throw Exception(CKR_SESSION_CLOSED);
-        std::lock_guard<std::recursive_mutex> call(GetCallMutex());
+        std::lock_guard<CallMutex> call(GetCallMutex());
         ApplyPendingLogout();
         return body(token.get());
     }
@@ -278,6 +283,10 @@ protected:
     void SeedRandom(Token* token, const tru::Buffer& seed);
     void GenerateRandom(Token* token, tru::Buffer& output);
     void Close(Token* token);
+    // Removes the session's own objects from the slot.
+    void DropSessionObjects(Token* token);
+    // A close left to the last holder by CloseWithoutWaiting.
+    bool IsCloseDeferred() const { return mCloseDeferred.load(); }
     // Resets both records (primary first), drops the search and empties the cache.
     void ResetAllOperations();
 
@@ -300,8 +309,9 @@ protected:
     int mContextLoginState = CONTEXT_LOGIN_NONE;
 
 private:
-    std::recursive_mutex mCallMutex;
+    CallMutex mCallMutex{vdk::LockRank::kSessionCall, "SessionCall"};
     std::atomic<bool> mLogoutPending{false};
+    std::atomic<bool> mCloseDeferred{false};
 };
 
 }  // namespace zrck

@@ -44,7 +44,7 @@ SearchFinalizer::~SearchFinalizer() {
 }
 
 void SessionFrame::EndSearch() {
-    std::lock_guard<std::recursive_mutex> call(GetCallMutex());
+    std::lock_guard<CallMutex> call(GetCallMutex());
     mSearchResults.clear();
     mSearchPosition = 0;
     mSearchActive = false;
@@ -98,7 +98,7 @@ void SessionFrame::ExecuteSearch(Token* token, Slot::SearchAccelerator& accelera
 }
 
 CK_ULONG SessionFrame::Search(CK_OBJECT_HANDLE* handles, CK_ULONG maximum) {
-    std::lock_guard<std::recursive_mutex> call(GetCallMutex());
+    std::lock_guard<CallMutex> call(GetCallMutex());
     ApplyPendingLogout();
     if (!mSearchActive) throw Exception(CKR_OPERATION_NOT_INITIALIZED);
     CK_ULONG count = 0;

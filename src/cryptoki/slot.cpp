@@ -208,8 +208,10 @@ CK_SESSION_HANDLE Slot::OpenSession(bool readWrite, CK_VOID_PTR application, CK_
         session->SetApplication(application, notify);
         token->OpenSessionNotify(readWrite);
         // A token dropped meanwhile may have closed its sessions before this one was
-        // registered; such a session must not outlive it.
-        if (GetToken() != token) {
+        // registered; such a session must not outlive it. Nor is a session opened on a card
+        // another call has found gone (and may have answered "removed" for) since the presence
+        // test: the reader is asked again now that the session is registered.
+        if (GetToken() != token || !IsStillPresent(*token)) {
             if (RegistryOf(mpLibrary).UnregisterSession(handle)) {
                 session->Close();
                 token->CloseSessionNotify(readWrite);
@@ -227,9 +229,19 @@ CK_SESSION_HANDLE Slot::OpenSession(bool readWrite, CK_VOID_PTR application, CK_
     return handle;
 }
 
+bool Slot::IsStillPresent(Token& token) {
+    try {
+        return token.IsTokenPresent();
+    } catch (const Exception&) {
+        return false;
+    }
+}
+
 void Slot::CloseAllSessions() {
     // Sessions are closed outside the registry lock: a session's own calls take the registry
-    // lock while they hold the session, so closing under it would invert the order.
+    // lock while they hold the session, so closing under it would invert the order. Nor does
+    // the close wait for a call another thread runs in a session: that thread may be the one
+    // that retires the token, or hold locks taken after the session's (support/lock_order.h).
     std::vector<SessionPtr> mine;
     for (const SessionPtr& session : RegistryOf(mpLibrary).GetAllSessions()) {
         if (!session->IsClosed() && session->GetSlotID() == mSlotID) mine.push_back(session);
@@ -238,7 +250,7 @@ void Slot::CloseAllSessions() {
         // Only the caller that unregisters a session closes it and tells its token.
         if (!RegistryOf(mpLibrary).UnregisterSession(session->GetHandle())) continue;
         TokenPtr owner = session->LockToken();
-        session->Close();
+        session->CloseWithoutWaiting();
         if (owner) owner->CloseSessionNotify(!session->IsReadOnly());
     }
 }

@@ -143,6 +143,8 @@ protected:
     bool mTokenAttached = false;
 
 private:
+    static bool IsStillPresent(Token& token);
+
     TokenPtr mToken;
 };
 

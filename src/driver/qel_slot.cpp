@@ -112,6 +112,9 @@ bool Slot::SetUpAgain(const std::shared_ptr<Token>& retired) {
 }
 
 bool Slot::RetireToken(const std::shared_ptr<Token>& token) {
+    // Whole under the slot lock: a successor is set up only after its predecessor's sessions
+    // and objects are gone, and never twice at once (SlotFactory::CheckAndInitToken).
+    SlotMutexGuard guard(*this, "RetireToken");
     if (token && !DropToken(token)) return false;
     try {
         CloseAllSessions();

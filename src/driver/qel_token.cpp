@@ -135,28 +135,47 @@ bool Token::IsTokenPresent() {
     if (!storage_) return false;
     // Busy in another thread says nothing about the reader: answer what was last seen, unless
     // that thread may be connecting to a card the reader shows.
-    if (storage_->IsBusy() && storage_->MayAnswerWhileBusy()) return storage_->IsPresent() && !storage_->IsCardGone();
+    if (storage_->IsBusy() && storage_->MayAnswerWhileBusy()) {
+        const bool present = storage_->IsPresent() && !storage_->IsCardGone();
+        AwaitSetUp(present);
+        return present;
+    }
     const bool wasPresent = storage_->IsPresent();
     const bool present = storage_->IsTokenPresentM();
+    if (present == wasPresent) {
+        AwaitSetUp(present);
+        return present;
+    }
+    // The card left or came back: one thread at a time tears the token down or sets it up,
+    // each deciding from the state it finds under the slot lock, never a retired token.
+    Slot::SlotMutexGuard guard(*slot_, "TokenPresenceChange");
+    if (slot_->GetToken().get() != this) return false;
     if (!present) {
-        if (wasPresent) {
-            Quietly([this] {
-                storage_->ResetDevice();
-                slot_->CloseAllSessions();
-            });
-            Quietly([this] {
-                DestroyAllObjects();
-                slot_->SetSlotEvent();
-            });
-        }
+        if (storage_->IsPresent()) return false;  // back and set up again meanwhile
+        Quietly([this] {
+            storage_->ResetDevice();
+            slot_->CloseAllSessions();
+        });
+        Quietly([this] {
+            DestroyAllObjects();
+            slot_->SetSlotEvent();
+        });
         return false;
     }
-    if (!wasPresent) {
+    if (!IsObjectsInitialized()) {
         slot_->SetSlotEvent();
-        if (!IsObjectsInitialized()) PostInit();
+        PostInit();
         storage_->ResetDevice();
     }
     return true;
+}
+
+void Token::AwaitSetUp(bool present) {
+    // A set-up another thread runs now (under the slot lock) is waited for: the caller then
+    // finds the token's mechanisms and objects whole.
+    if (present && !objectsInitialized_.load()) {
+        Slot::SlotMutexGuard wait(*slot_, "AwaitSetUp");
+    }
 }
 
 // ---- host side of the storage ----
@@ -171,6 +190,8 @@ void Token::StorageHost::GetExternalRandom(tru::Buffer& out) {
 void Token::OnTokenConnected() {
     // Another card (or the same one after a new connection): what was known of it goes.
     if (!objectsInitialized_.load()) return;
+    Slot::SlotMutexGuard guard(*slot_, "OnTokenConnected");
+    if (!objectsInitialized_.load() || slot_->GetToken().get() != this) return;
     Quietly([this] {
         slot_->CloseAllSessions();
         DestroyAllObjects();
@@ -323,7 +344,7 @@ void Token::InitPin(const tru::Buffer& pin) {
     TokenStorage::GlobalBusyGuard busy(*storage_, "Token::InitPin");
     storage_->InitPIN(pin);
     slot_->DropAllObjects();
-    mechanisms_.clear();
+    ClearMechanisms();
     PostInit();
 }
 
@@ -347,15 +368,11 @@ void Token::ChangePin(const tru::Buffer& oldPin, const tru::Buffer& newPin) {
     storage_->ChangePIN(oldPin, newPin);
 }
 
-void Token::SeedUserRandom(const tru::Buffer& seed) {
-    vdk::MutexIntf::Guard guard(GetOperationMutex(), "SeedUserRandom");
-    storage_->SeedUserRandomM(seed);
-}
+// The random pool and its commands are the storage's alone, under its own guard: no token
+// operation lock, so a mechanism may draw padding or nonces inside a storage guard.
+void Token::SeedUserRandom(const tru::Buffer& seed) { storage_->SeedUserRandomM(seed); }
 
-void Token::GenerateUserRandom(tru::Buffer& output) {
-    vdk::MutexIntf::Guard guard(GetOperationMutex(), "GenerateUserRandom");
-    storage_->GenerateUserRandomM(output);
-}
+void Token::GenerateUserRandom(tru::Buffer& output) { storage_->GenerateUserRandomM(output); }
 
 EParamSet Token::GetDefaultUAParamset() {
     return storage_ && storage_->GetModelFlag() != 0 ? DSTU4145_POLYNOMIAL_6 : DSTU4145_POLYNOMIAL_4;

@@ -27,8 +27,8 @@ class TokenStoredObject;
 // The token of one slot: storage set-up, login and PINs, token and mechanism information, the
 // mechanism table, the token's fixed objects and the objects kept in its files.
 //
-// Lock order: "MutexForSlot" -> "mpOperationMutex" -> "StorageMutex". The object refresh
-// reads the token under the storage's busy guard and matches the slot's registry after it.
+// Locks: support/lock_order.h. The object refresh reads the token under the storage's busy
+// guard and matches the slot's registry after it.
 class Token : public zrck::Token {
 public:
     static const CK_ULONG MAX_SESSIONS = 100;
@@ -110,6 +110,7 @@ public:
     // Object side (qel_token_objects.cpp).
     void CreateMechanisms();
     void AddMechanism(zrck::TokMechanism* mechanism);
+    void ClearMechanisms();
     int AddTemporaryPreliminaryObjects();
     std::shared_ptr<zrck::TokObject> ReadObject(const storage::IndexFileRecord& record);
     void RefreshObjects(zrck::Slot::ObjEnumerationData* data);
@@ -148,11 +149,17 @@ private:
     // CKR_DEVICE_REMOVED without a connected token, CKR_TOKEN_NOT_RECOGNIZED for a foreign card.
     void RequireUsableStorage() const;
     void ResetListing();
+    void AwaitSetUp(bool present);
 
     Slot* slot_;
     StorageHost host_{*this};
     std::unique_ptr<TokenStorage> storage_;
+    // Type -> handle of the mechanism object in the slot; read by any thread while a set-up
+    // fills it, so only under its own (leaf) lock.
     std::map<CK_MECHANISM_TYPE, CK_OBJECT_HANDLE> mechanisms_;
+    mutable vdk::RankedMutex mechanismsMutex_{vdk::LockRank::kLeaf, "MechanismTable"};
+    // The mechanism object's handle, 0 when the type is not in the table.
+    CK_OBJECT_HANDLE MechanismHandle(CK_MECHANISM_TYPE type) const;
     uint32_t publicListRevision_ = 0;
     uint32_t privateListRevision_ = 0;
     // Whether each index was listed since the last reset; an empty index counts as listed, so

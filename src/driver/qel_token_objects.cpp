@@ -60,23 +60,44 @@ void Token::CreateMechanisms() {
 void Token::AddMechanism(zrck::TokMechanism* mechanism) {
     std::shared_ptr<zrck::TokMechanism> owned(mechanism);
     const CK_MECHANISM_TYPE type = owned->GetMechanismType();
-    auto found = mechanisms_.find(type);
-    if (found != mechanisms_.end() && found->second != 0) {
-        slot_->DeleteSlotMemoryObject(found->second);
-        found->second = 0;
+    CK_OBJECT_HANDLE replaced = 0;
+    {
+        std::lock_guard<vdk::RankedMutex> lock(mechanismsMutex_);
+        auto found = mechanisms_.find(type);
+        if (found != mechanisms_.end()) std::swap(replaced, found->second);
     }
+    if (replaced != 0) slot_->DeleteSlotMemoryObject(replaced);
     owned->SetTokenPtr(this);
-    mechanisms_[type] = slot_->AddObject(owned);
+    const CK_OBJECT_HANDLE handle = slot_->AddObject(owned);
+    std::lock_guard<vdk::RankedMutex> lock(mechanismsMutex_);
+    mechanisms_[type] = handle;
 }
 
-CK_ULONG Token::GetMechanismCount() { return mechanisms_.size(); }
+void Token::ClearMechanisms() {
+    std::lock_guard<vdk::RankedMutex> lock(mechanismsMutex_);
+    mechanisms_.clear();
+}
 
-bool Token::IsMechanismSupported(CK_MECHANISM_TYPE type) { return mechanisms_.count(type) != 0; }
+CK_OBJECT_HANDLE Token::MechanismHandle(CK_MECHANISM_TYPE type) const {
+    std::lock_guard<vdk::RankedMutex> lock(mechanismsMutex_);
+    auto found = mechanisms_.find(type);
+    return found != mechanisms_.end() ? found->second : 0;
+}
+
+CK_ULONG Token::GetMechanismCount() {
+    std::lock_guard<vdk::RankedMutex> lock(mechanismsMutex_);
+    return mechanisms_.size();
+}
+
+bool Token::IsMechanismSupported(CK_MECHANISM_TYPE type) {
+    std::lock_guard<vdk::RankedMutex> lock(mechanismsMutex_);
+    return mechanisms_.count(type) != 0;
+}
 
 zrck::TokMechanism* Token::GetMechanismIfSupported(CK_MECHANISM_TYPE type) {
-    auto found = mechanisms_.find(type);
-    if (found == mechanisms_.end() || found->second == 0) return nullptr;
-    zrck::TokObjectPtr object = slot_->GetBlockObjectIfExists(found->second);
+    const CK_OBJECT_HANDLE handle = MechanismHandle(type);
+    if (handle == 0) return nullptr;
+    zrck::TokObjectPtr object = slot_->GetBlockObjectIfExists(handle);
     if (!object) return nullptr;
     slot_->ReleaseObject(object);
     if (object->GetClass() != CKO_MECHANISM) return nullptr;
@@ -85,16 +106,17 @@ zrck::TokMechanism* Token::GetMechanismIfSupported(CK_MECHANISM_TYPE type) {
 }
 
 void Token::FillMechanismList(CK_MECHANISM_TYPE_PTR list, CK_ULONG length) {
-    if (GetMechanismCount() > length) throw zrck::BufferTooSmallException();
+    std::lock_guard<vdk::RankedMutex> lock(mechanismsMutex_);
+    if (mechanisms_.size() > length) throw zrck::BufferTooSmallException();
     // Only the entries reported: the caller's count may be larger than its buffer.
     CK_ULONG i = 0;
     for (const auto& entry : mechanisms_) list[i++] = entry.first;
 }
 
 void Token::FillMechanismInfo(CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR info) {
-    auto found = mechanisms_.find(type);
-    if (found == mechanisms_.end()) throw zrck::Exception(CKR_MECHANISM_INVALID);
-    zrck::TokObjectPtr object = slot_->GetBlockObjectIfExists(found->second);
+    const CK_OBJECT_HANDLE handle = MechanismHandle(type);
+    if (handle == 0) throw zrck::Exception(CKR_MECHANISM_INVALID);
+    zrck::TokObjectPtr object = slot_->GetBlockObjectIfExists(handle);
     if (!object) throw zrck::Exception(CKR_FUNCTION_FAILED);
     struct Release {
         Slot& slot;
@@ -109,7 +131,7 @@ void Token::FillMechanismInfo(CK_MECHANISM_TYPE type, CK_MECHANISM_INFO_PTR info
 void Token::DestroyAllObjects() {
     vdk::MutexIntf::Guard guard(GetOperationMutex(), "DestroyAllObjects");
     slot_->DropAllObjects();
-    mechanisms_.clear();
+    ClearMechanisms();
     publicListed_ = false;
     privateListed_ = false;
     objectsInitialized_.store(false);

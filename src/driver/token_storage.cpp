@@ -20,6 +20,9 @@ constexpr uint32_t kAttrAtrString = 0x90303;  // SCARD_ATTR_ATR_STRING
 
 bool IsPcscCode(uint32_t result) { return (result & 0xFFFF0000u) == 0x80100000u; }
 
+// The device status of a malformed answer or an unlisted status: the card did answer.
+constexpr uint32_t kMalformedAnswer = 31;
+
 // Reader attribute results that mean "not available" rather than a failure.
 constexpr uint32_t kSlotAttrNotAvailable[] = {0x80070032, 7, 1200, 0x80100017, 0x8010001F, 0x8010000B, 0x80100001};
 
@@ -293,6 +296,17 @@ bool TokenStorage::CheckDeviceError(uint32_t result, uint32_t tolerated)
         (watch_.CardGone() || (result != kCardReset && device_ && ConnectedCardLeft()))) {
         rv = CKR_DEVICE_REMOVED;
     }
+    // Once a call is told "removed", no presence check of another thread answers "present"
+    // from what it saw before (the reader state it looks at may lag behind): a card that left
+    // stays gone until it is connected again, and after an answer that may be a cut-off one
+    // (a card pulled mid-command, or a malformed answer) the token is asked again.
+    if (rv == CKR_DEVICE_REMOVED) {
+        if (result == kMalformedAnswer) {
+            presenceInDoubt_ = true;
+        } else {
+            cardLeft_ = true;
+        }
+    }
     throw zrck::Exception(rv);
 }
 
@@ -402,6 +416,8 @@ void TokenStorage::ConnectToken()
     infoTime_ = CacheClock::Now();
     presenceTime_ = infoTime_;  // its serial was just read
     present_ = true;
+    cardLeft_ = false;
+    presenceInDoubt_ = false;
     QueueNotification(kNotifyConnected);
 }
 
@@ -511,10 +527,10 @@ bool TokenStorage::IsTokenPresentM()
 {
     // Busy in another thread says nothing about the reader: answer what was last seen.
     if (IsBusy() && MayAnswerWhileBusy()) {
-        return present_ && !watch_.CardGone();
+        return present_ && !IsCardGone();
     }
     BusyGuard guard(*this, "IsTokenPresentM");
-    if (present_ && watch_.CardGone()) {
+    if (present_ && IsCardGone()) {
         // The next check connects to whatever the reader holds then.
         present_ = false;
         InvalidateCaches();
@@ -523,7 +539,7 @@ bool TokenStorage::IsTokenPresentM()
     if (present_ && !recognized_) {
         return true;
     }
-    if (IsFresh(presenceTime_)) {
+    if (IsFresh(presenceTime_) && !presenceInDoubt_) {
         return present_;
     }
     if (!present_) {
@@ -540,6 +556,7 @@ bool TokenStorage::IsTokenPresentM()
         GetTokenSerialNumInt(serial);
         presenceTime_ = CacheClock::Now();
         if (serial == before) {
+            presenceInDoubt_ = false;
             return true;
         }
         // Another token in the reader: take it over, but report this one gone.
@@ -561,7 +578,7 @@ CK_RV TokenStorage::VerifyTokenPresence()
         return CKR_OK;
     }
     BusyGuard guard(*this, "VerifyTokenPresence");
-    if (present_ && watch_.CardGone()) {
+    if (present_ && IsCardGone()) {
         present_ = false;
         InvalidateCaches();
         QueueNotification(kNotifySlotEvent);

@@ -43,12 +43,7 @@ public:
 // a BusyGuard (and opens the device session when the command needs one); ...Int is a step made
 // of D operations, run inside a caller's guard.
 //
-// Lock order of the whole driver (outermost first; a thread takes a later one while holding an
-// earlier one, never the reverse; the library's own mutexes are recursive):
-//   a session's call lock -> "MutexForInit" (slot table) -> "MutexForSlot" (slot)
-//     -> "mpOperationMutex" (token) -> "StorageMutex" (this storage)
-//     -> "mpMutexForPendings" (slot's deferred deletes) -> "ObjectHolderSynchronized" (slot's
-//        object registry) -> the slot's storage-ID index -> the lost-session list mutex.
+// Lock order of the whole library: support/lock_order.h ("StorageMutex" is the storage rank).
 // An object-changing call holds "StorageMutex" while it adds or drops objects in the registry,
 // so nothing that may reach the storage runs under the registry lock: a search matches the
 // objects of a snapshot of the registry (values read lazily take "StorageMutex"), the lookups
@@ -143,10 +138,10 @@ public:
     bool IsTokenPresentM();
     // The PC/SC service reports the connected card gone (or pulled and put back); no card
     // command, no storage lock.
-    bool IsCardGone() { return watch_.CardGone(); }
+    bool IsCardGone() { return cardLeft_ || watch_.CardGone(); }
     // Whether a presence check may answer without the storage lock while another thread is
     // busy: not when that thread may be connecting to a card the reader shows.
-    bool MayAnswerWhileBusy() { return present_ || !watch_.ReaderHoldsCard(); }
+    bool MayAnswerWhileBusy() { return !presenceInDoubt_ && (present_ || !watch_.ReaderHoldsCard()); }
     CK_RV VerifyTokenPresence();
     void ResetDevice();
     void ResetDeviceCache();
@@ -415,6 +410,10 @@ private:
     std::unique_ptr<vdk::MutexIntf> mutex_;
     std::atomic<unsigned> busy_{0};
     unsigned pendingNotifications_ = 0;
+    // A command of this connection was answered "removed": because the card left, or with an
+    // answer that may be cut off (the next presence check asks the token).
+    std::atomic<bool> cardLeft_{false};
+    std::atomic<bool> presenceInDoubt_{false};
     tru::BufferStatic<16> serial_;
     uint32_t versionWord_ = 0;
     vdk::SafeBuffer soPin_;

@@ -82,7 +82,9 @@ std::unique_ptr<MutexIntf> MutexFactory::NewMutex(const std::string& name)
     MutexFactory& factory = Instance();
     if (!factory.generator_)
         throw Exception("MutexFactory: no mutex generator registered");
-    return std::unique_ptr<MutexIntf>(factory.generator_(name, factory.flags_));
+    std::unique_ptr<MutexIntf> mutex(factory.generator_(name, factory.flags_));
+    mutex->SetRank(LockRankOf(name), name);
+    return mutex;
 }
 
 MutexLinuxFactory::LinuxMutex::LinuxMutex(const std::string&, const pthread_mutexattr_t* attributes)
@@ -97,13 +99,13 @@ MutexLinuxFactory::LinuxMutex::~LinuxMutex()
     pthread_mutex_destroy(&mutex_);
 }
 
-void MutexLinuxFactory::LinuxMutex::Lock()
+void MutexLinuxFactory::LinuxMutex::DoLock()
 {
     if (pthread_mutex_lock(&mutex_) != 0)
         throw Exception("LinuxMutex::Lock error");
 }
 
-void MutexLinuxFactory::LinuxMutex::Unlock()
+void MutexLinuxFactory::LinuxMutex::DoUnlock()
 {
     if (pthread_mutex_unlock(&mutex_) != 0)
         throw Exception("LinuxMutex::Unlock error");

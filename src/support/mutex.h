@@ -7,6 +7,7 @@
 #include <memory>
 #include <string>
 
+#include "support/lock_order.h"
 #include "support/noncopyable.h"
 
 namespace vdk {
@@ -16,9 +17,28 @@ namespace vdk {
 class MutexIntf {
 public:
     virtual ~MutexIntf() = default;
-    virtual void Lock() = 0;
-    virtual void Unlock() = 0;
+    // Every take is checked against the library's lock order (support/lock_order.h).
+    void Lock()
+    {
+        LockOrder::BeforeLock(this, rank_, name_.c_str());
+        DoLock();
+        LockOrder::Locked(this, rank_, name_.c_str());
+    }
+    void Unlock()
+    {
+        DoUnlock();
+        LockOrder::Unlocked(this);
+    }
     virtual std::string ToString() const = 0;
+
+    // Given by MutexFactory::NewMutex from the mutex's name.
+    void SetRank(LockRank rank, const std::string& name)
+    {
+        rank_ = rank;
+        name_ = name;
+    }
+    LockRank Rank() const { return rank_; }
+    const char* Name() const { return name_.c_str(); }
 
     // Scoped locks. The label names the guarded operation for a reader of the
     // code (and a debugger). The IfAvailable forms do nothing for a
@@ -63,6 +83,14 @@ public:
     private:
         MutexIntf* mutex_;
     };
+
+protected:
+    virtual void DoLock() = 0;
+    virtual void DoUnlock() = 0;
+
+private:
+    LockRank rank_ = LockRank::kUnranked;
+    std::string name_;
 };
 
 // Process-wide record of the creation flags and the generator that makes every
@@ -106,9 +134,11 @@ public:
         // attributes may be null (system default, non-recursive).
         LinuxMutex(const std::string& name, const pthread_mutexattr_t* attributes);
         ~LinuxMutex() override;
-        void Lock() override;
-        void Unlock() override;
         std::string ToString() const override { return std::string(); }
+
+    protected:
+        void DoLock() override;
+        void DoUnlock() override;
 
     private:
         pthread_mutex_t mutex_;
@@ -127,9 +157,11 @@ class MutexNullFactory {
 public:
     class NullMutex : public MutexIntf {
     public:
-        void Lock() override {}
-        void Unlock() override {}
         std::string ToString() const override { return std::string(); }
+
+    protected:
+        void DoLock() override {}
+        void DoUnlock() override {}
     };
 
     static void RegisterFactory();

@@ -191,7 +191,7 @@ TEST_F(SessionEngineTest, LogoutDuringARunningCallTakesEffectAfterIt) {
     std::mutex step;
     std::unique_lock<std::mutex> hold(step);
     std::thread call([&] {
-        std::lock_guard<std::recursive_mutex> running(session->GetCallMutex());
+        std::lock_guard<zrck::SessionFrame::CallMutex> running(session->GetCallMutex());
         std::lock_guard<std::mutex> wait(step);
     });
     while (session->GetCallMutex().try_lock()) {
@@ -202,7 +202,7 @@ TEST_F(SessionEngineTest, LogoutDuringARunningCallTakesEffectAfterIt) {
     EXPECT_TRUE(session->GetPrimaryOperation().InUse());
     hold.unlock();
     call.join();
-    std::lock_guard<std::recursive_mutex> next(session->GetCallMutex());
+    std::lock_guard<zrck::SessionFrame::CallMutex> next(session->GetCallMutex());
     session->ApplyPendingLogout();
     EXPECT_FALSE(session->GetPrimaryOperation().InUse());
 }

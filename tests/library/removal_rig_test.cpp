@@ -144,6 +144,7 @@ TEST_F(RemovalRig, CallsWhileTheCardIsOutAnswerRemoved) {
     ASSERT_FALSE(storage.IsTokenPresentM());
     const std::set<CK_RV> removed = {CKR_DEVICE_REMOVED, CKR_TOKEN_NOT_PRESENT};
     {
+        vdk::LockOrder::Suspended playsAnotherThread;
         qel::TokenStorage::BusyGuard anotherCall(storage, "test");
         const CK_RV login = Login(session);
         EXPECT_TRUE(removed.count(login)) << "C_Login answered 0x" << std::hex << login;

@@ -57,6 +57,7 @@ TEST_F(ThreadsRig, EmptyReaderIsNotPresentWhileItsStorageIsBusy) {
     ASSERT_FALSE(Shows(empty));
     std::shared_ptr<qel::Token> token = DriverSlot(empty)->GetDriverToken();
     ASSERT_TRUE(token && token->GetStorage() != nullptr);
+    vdk::LockOrder::Suspended playsAnotherThread;
     qel::TokenStorage::BusyGuard busy(*token->GetStorage(), "another call");
     EXPECT_FALSE(Shows(empty));
     CK_SLOT_ID slots[4];

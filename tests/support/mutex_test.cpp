@@ -34,9 +34,9 @@ bool Sleeping(pid_t thread)
 
 class CountingMutex : public MutexIntf {
 public:
-    void Lock() override { ++locks; }
-    void Unlock() override { ++unlocks; }
     std::string ToString() const override { return "counting"; }
+    void DoLock() override { ++locks; }
+    void DoUnlock() override { ++unlocks; }
     int locks = 0;
     int unlocks = 0;
 };
