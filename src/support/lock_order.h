@@ -24,7 +24,7 @@
 // from inside a storage guard, and the close of a retired token's sessions never waits for the
 // call lock of a session another thread is in.
 //
-// With ZR_LOCK_ORDER_CHECK defined (the default build), every ranked lock taken out of this
+// With ZR_LOCK_ORDER_CHECK defined (the test builds), every ranked lock taken out of this
 // order aborts the process, naming both locks.
 #ifndef SUPPORT_LOCK_ORDER_H
 #define SUPPORT_LOCK_ORDER_H
