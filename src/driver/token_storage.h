@@ -16,6 +16,7 @@
 #include "device/token_info.h"
 #include "device/zr_plinq_token.h"
 #include "driver/cache_clock.h"
+#include "driver/file_id_picker.h"
 #include "driver/index_cache.h"
 #include "driver/storage_types.h"
 #include "driver/token_storage_host.h"
@@ -422,6 +423,7 @@ private:
     vdk::SafeBuffer randomPool_;  // 32 bytes; the first randomFill_ are unused device random
     uint32_t randomFill_ = 0;
     IndexCache indexCache_;
+    FileIdPicker idPicker_;  // IDs of files and key slots this process deleted go last
 };
 
 }  // namespace qel

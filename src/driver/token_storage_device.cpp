@@ -145,6 +145,7 @@ void TokenStorage::DeleteObjectD(long fileId)
     if (rc != devrc::kFileNotFound) {
         CheckDeviceError(rc);
     }
+    idPicker_.NoteFreed(fileId);
 }
 
 uint32_t TokenStorage::GetFileSizeD(long fileId)

@@ -507,12 +507,11 @@ long TokenStorage::GetFreeFileID(EVisibility visibility)
     const IdRange range = RangeOf(visibility);
     bool used[256] = {};
     MarkUsedIds(range.index, "GetFreeFileID", used);
-    for (long id = range.first; id <= range.last; ++id) {
-        if (!used[id]) {
-            return id;
-        }
+    long id = 0;
+    if (!idPicker_.Pick(used, range.first, range.last, &id, 1)) {
+        throw zrck::Exception(CKR_DEVICE_MEMORY);
     }
-    throw zrck::Exception(CKR_DEVICE_MEMORY);
+    return id;
 }
 
 void TokenStorage::GetFreeFileAttrID(EVisibility visibility, long& objectFile, long& attributeFile)
@@ -525,21 +524,12 @@ void TokenStorage::GetFreeFileAttrID(EVisibility visibility, long& objectFile, l
     const IdRange range = RangeOf(visibility);
     bool used[256] = {};
     MarkUsedIds(range.index, "GetFreeFileAttrID", used);
-    for (long id = range.first; id <= range.last && attributeFile == 0; ++id) {
-        if (used[id]) {
-            continue;
-        }
-        if (objectFile == 0) {
-            objectFile = id;
-        } else {
-            attributeFile = id;
-        }
-    }
-    if (objectFile == 0 || attributeFile == 0) {
-        objectFile = 0;
-        attributeFile = 0;
+    long ids[2] = {};
+    if (!idPicker_.Pick(used, range.first, range.last, ids, 2)) {
         throw zrck::Exception(CKR_DEVICE_MEMORY);
     }
+    objectFile = ids[0];
+    attributeFile = ids[1];
 }
 
 void TokenStorage::ReserveNewObject(uint16_t itemType, EVisibility visibility, long& objectFile, long& attributeFile)

@@ -113,28 +113,28 @@ TEST_F(ObjectStoreRig, IndexRecordsAreReusedFreedAndFiltered)
 
         long obj = 0, attr = 0;
         storage->ReserveNewObject(qel::DATA, qel::PublicObject, obj, attr);
-        EXPECT_EQ(obj, 3);
-        EXPECT_EQ(attr, 4);
+        EXPECT_EQ(obj, 7) << "after the highest ID in use";
+        EXPECT_EQ(attr, 8);
         EXPECT_TRUE(storage->CheckAndUpdateRevision());
     }
-    EXPECT_EQ(RawFile(0x7E), "02001200030001000200050003000400050005000600") << "the free middle record is reused";
+    EXPECT_EQ(RawFile(0x7E), "02001200030001000200050007000800050005000600") << "the free middle record is reused";
     {
         TokenStorage::GlobalBusyGuard guard(*storage, "C_DestroyObject");
         storage->DeleteStorageObject(6u << 16 | 5u, true);
         EXPECT_FALSE(storage->DeleteFromIndexFile(0x7E, {5, 5, 6})) << "a second free finds nothing";
         storage->DeleteStorageObject(2u << 16 | 1u, true);
     }
-    EXPECT_EQ(RawFile(0x7E), "02000C00000000000000050003000400000000000000")
+    EXPECT_EQ(RawFile(0x7E), "02000C00000000000000050007000800000000000000")
         << "freeing the last record shrinks the data size; a middle record is only zeroed";
     {
         TokenStorage::GlobalBusyGuard guard(*storage, "C_CreateObject");
         long obj = 0, attr = 0;
         storage->ReserveNewObject(qel::DATA, qel::PublicObject, obj, attr);
-        EXPECT_EQ(obj, 1) << "freed IDs are taken again";
-        EXPECT_EQ(attr, 2);
+        EXPECT_EQ(obj, 9) << "IDs this process freed go last";
+        EXPECT_EQ(attr, 10);
         storage->CheckAndUpdateRevision();
     }
-    EXPECT_EQ(RawFile(0x7E), "02000C00050001000200050003000400000000000000");
+    EXPECT_EQ(RawFile(0x7E), "02000C00050009000A00050007000800000000000000");
 }
 
 TEST_F(ObjectStoreRig, FullRangesAndReservedIds)
@@ -191,14 +191,15 @@ TEST_F(ObjectStoreRig, KeyPairGenerationFilesKeysAndRollsBackOnFailure)
         TokenStorage::GlobalBusyGuard guard(*storage, "C_GenerateKeyPair");
         storage->GenerateKeyPairM(DSTU4145_POLYNOMIAL_0, TokenObject, TokenObject, publicKey, slot, pubObj, privAttr,
                                   pubAttr, qel::PrivateObject);
-        EXPECT_EQ(slot, 180);
-        EXPECT_EQ(privAttr, 128);
-        EXPECT_EQ(pubObj, 129);
-        EXPECT_EQ(pubAttr, 130);
+        // The failed call's slot and files were deleted: they go last.
+        EXPECT_EQ(slot, 181);
+        EXPECT_EQ(privAttr, 129);
+        EXPECT_EQ(pubObj, 130);
+        EXPECT_EQ(pubAttr, 131);
         EXPECT_EQ(publicKey.Size(), 21u);  // compressed point of the 163-bit curve
         EXPECT_TRUE(storage->CheckAndUpdateRevision());
     }
-    EXPECT_EQ(RawFile(0xB3), "02000C000700B4008000080081008200");
+    EXPECT_EQ(RawFile(0xB3), "02000C000700B5008100080082008300");
     EXPECT_EQ(RawFile(0x7E), "");
     std::vector<storage::IndexFileRecord> keys;
     EXPECT_EQ(storage->ListObjectsM(qel::KeyPairObject, qel::UA_SGN_PRIVATE_KEY, keys), 1u);
@@ -279,11 +280,11 @@ TEST_F(ObjectStoreRig, RecordWhoseAttributeFileIsGoneIsReportedAndItsIdsReclaime
         TokenStorage::GlobalBusyGuard guard(*storage, "C_CreateObject");
         long obj = 0, attr = 0;
         storage->ReserveNewObject(qel::DATA, qel::PublicObject, obj, attr);
-        EXPECT_EQ(obj, 1) << "the broken record's IDs are free again";
-        EXPECT_EQ(attr, 2);
+        EXPECT_EQ(obj, 5) << "the broken record's IDs, freed here, go last";
+        EXPECT_EQ(attr, 6);
         EXPECT_TRUE(storage->CheckAndUpdateRevision()) << "freeing the record changed the store";
     }
-    EXPECT_EQ(RawFile(0x7E), "02000C00050001000200050003000400") << "the freed record reused";
+    EXPECT_EQ(RawFile(0x7E), "02000C00050005000600050003000400") << "the freed record reused";
 }
 
 // A deletion names the whole record it was given for: a record with other files or another item
@@ -312,16 +313,13 @@ TEST_F(ObjectStoreRig, DeletionTakesOnlyTheWholeRecordAndTheFilesItNames)
         EXPECT_TRUE(storage->DeleteStorageObject({qel::DATA, 1, 2}, true));
         long obj = 0, attr = 0;
         storage->ReserveNewObject(qel::DATA, qel::PublicObject, obj, attr);
-        ASSERT_EQ(obj, 1);
+        ASSERT_EQ(obj, 3) << "files no record names are free; 1 and 2, freed here, go last";
         storage->WriteDataFileM(obj, Text("mine"));
         EXPECT_TRUE(storage->DeleteStorageObject({qel::DATA, static_cast<uint16_t>(obj), static_cast<uint16_t>(attr)},
                                                  true))
             << "reserved by this call";
     }
-    EXPECT_FALSE(FileExists(1));
-    EXPECT_FALSE(FileExists(2));
-    EXPECT_TRUE(FileExists(3));
-    EXPECT_TRUE(FileExists(4));
+    for (long file : {1L, 2L, 3L, 4L}) EXPECT_FALSE(FileExists(file)) << file;
 }
 
 TEST_F(ObjectStoreRig, DeletionFreesTheRecordBeforeTheFilesAndKeepsTheFilesWhenItCannot)

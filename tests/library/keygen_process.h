@@ -48,19 +48,28 @@ inline ::testing::AssertionResult RunToEnd(std::vector<std::string> arguments, c
 // The other process's work on objects labelled `label`, which has ended when this returns:
 // made with `mechanism` on the curve of `params` (a key pair; CKM_GOST28147_KEY_GEN_NAT a GOST
 // 28147-89 key that wraps; CK_UNAVAILABLE_INFORMATION, for params not empty, a data object of that
-// value). `change` "replace" first destroys every object labelled `label`; "relabel" only gives
-// each of them its label again.
+// value). `change` "replace" first destroys every object labelled `label`, in a process of its
+// own: a process hands out the file IDs and key slots it freed only last, so the next one makes
+// the new objects in the freed ones where they were the highest in use. "relabel" only gives each
+// of them its label again.
 inline ::testing::AssertionResult InAnotherProcess(CK_MECHANISM_TYPE mechanism, const std::string& label,
                                                    const std::vector<uint8_t>& params, const std::string& change)
 {
-    std::vector<std::string> arguments = {ZR_KEYGEN_PROCESS, ZR_REAL_MODULE, kUserPin, std::to_string(mechanism),
-                                          label, UpperHex(params)};
-    if (!change.empty()) arguments.push_back(change);
+    const std::vector<std::string> base = {ZR_KEYGEN_PROCESS, ZR_REAL_MODULE, kUserPin};
+    std::vector<std::string> arguments = base;
+    if (change == "replace") {
+        arguments.insert(arguments.end(), {std::to_string(CK_UNAVAILABLE_INFORMATION), label, "", change});
+        const ::testing::AssertionResult destroyed = RunToEnd(arguments, "destruction");
+        if (!destroyed || (mechanism == CK_UNAVAILABLE_INFORMATION && params.empty())) return destroyed;
+        arguments = base;
+    }
+    arguments.insert(arguments.end(), {std::to_string(mechanism), label, UpperHex(params)});
+    if (!change.empty() && change != "replace") arguments.push_back(change);
     return RunToEnd(arguments, "key generation");
 }
 
-// Token objects labelled `label` made by the other process; with `replace` it first destroys
-// every object labelled `label`.
+// Token objects labelled `label` made by the other process; with `replace` another process first
+// destroys every object labelled `label`.
 inline ::testing::AssertionResult GenerateInAnotherProcess(CK_MECHANISM_TYPE mechanism, const std::string& label,
                                                            const std::vector<uint8_t>& params, bool replace = false)
 {

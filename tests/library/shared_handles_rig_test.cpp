@@ -69,6 +69,7 @@ struct Change {
     const char* touched;
     const char* label;
     const char* value;
+    bool replaced = false;  // another object now: the old handle is invalid, the new one is found
 };
 
 class UntouchedHandles : public SharedHandles, public ::testing::WithParamInterface<bool> {};
@@ -101,9 +102,8 @@ TEST_P(UntouchedHandles, SurviveEveryChangeOfAnotherProcess) {
         {"private object created", {"private:p2:v"}, "", "", ""},
         {"private object relabelled", {"label:p2:p3"}, "", "", ""},
         {"private object destroyed", {"destroy:p3"}, "", "", ""},
-        // Made in the files the old one left (the lowest free IDs): the same record, the same
-        // attributes, so the same object for every other process.
-        {"identical object made again", {"destroy:x", "data:x:x value"}, "x", "x", "x value"},
+        // Made again by the process that destroyed it: files of its own, so another object.
+        {"identical object made again", {"destroy:x", "data:x:x value"}, "x", "x", "x value", true},
         {"own label written again", {"label:d1:d1"}, "d1", "d1", "one"},
         {"data value written", {"value:d2:two again"}, "d2", "d2", "two again"},
         {"certificate relabelled", {"label:c1:c1 renamed"}, "c1", "c1 renamed", "cert one"},
@@ -117,6 +117,12 @@ TEST_P(UntouchedHandles, SurviveEveryChangeOfAnotherProcess) {
             if (object.key == change.touched) {
                 object.label = change.label;
                 object.value = change.value;
+                if (change.replaced) {
+                    CK_RV rv = CKR_OK;
+                    Text(handles[object.key], CKA_LABEL, &rv);
+                    EXPECT_EQ(rv, CKR_OBJECT_HANDLE_INVALID) << object.key;
+                    handles[object.key] = One(object.label, object.objectClass);
+                }
             }
             CK_RV labelRv = CKR_OK;
             CK_RV valueRv = CKR_OK;

@@ -1,8 +1,8 @@
 // C_DestroyObject through a handle whose object another process destroyed and replaced: the
-// replacement, which took the freed files and key slot, survives, and the call answers
-// CKR_OBJECT_HANDLE_INVALID, wherever in the call the other process's change lands: before
-// it, between the call's start and its token commands, or while the call waits for another
-// thread that holds the object. A deletion queued behind another user checks the same way
+// replacement, in the freed files and key slot or in files of its own, survives, and the call
+// answers CKR_OBJECT_HANDLE_INVALID, wherever in the call the other process's change lands:
+// before it, between the call's start and its token commands, or while the call waits for
+// another thread that holds the object. A deletion queued behind another user checks the same way
 // when it runs, and C_SetAttributeValue and C_CopyObject through the old handle never write.
 #include <chrono>
 #include <future>
@@ -46,8 +46,8 @@ protected:
             zrck::LibraryFrame::GetInstance()->GetSlotFactory()->FindSlotByID(slotId));
     }
 
-    // The other process destroys everything labelled "x" and makes a DSTU 4145 pair on another
-    // curve (m = 191) labelled "x" in the freed files and key slot.
+    // Another process destroys everything labelled "x", and the next makes a DSTU 4145 pair on
+    // another curve (m = 191) labelled "x" in the freed files and key slot.
     static ::testing::AssertionResult ReplaceX() {
         return GenerateInAnotherProcess(CKM_DSTU4145_KEY_PAIR_GEN, "x", Params(qel::UA_SGN_PARAMSET_4_OID_DKE1_VALUE),
                                         true);
@@ -188,6 +188,50 @@ const StaleDestroy kStaleDestroys[] = {
 
 INSTANTIATE_TEST_SUITE_P(Replaced, StaleDestroyRig, ::testing::ValuesIn(kStaleDestroys),
                          [](const ::testing::TestParamInfo<StaleDestroy>& info) { return std::string(info.param.name); });
+
+// Another application destroys data object x and makes data object y, in one process or in two
+// (one destroys, the next creates): y gets files of its own, since IDs just freed are handed out
+// last. x's old handle answers CKR_OBJECT_HANDLE_INVALID and C_DestroyObject through it leaves
+// y, as a fresh process sees. Two processes are covered where x's files were not the highest
+// in use.
+struct Recreation {
+    const char* name;
+    bool objectAbove;  // another object made after x
+    std::vector<std::vector<std::string>> processes;  // object_writer steps, one process each
+    const char* newLabel;
+};
+
+class FreshFilesRig : public CryptokiRigTest, public ::testing::WithParamInterface<Recreation> {};
+
+TEST_P(FreshFilesRig, TheOldHandleNeverReachesTheNewObject) {
+    const Recreation& row = GetParam();
+    std::vector<std::string> made = {"data:x:x value"};
+    if (row.objectAbove) made.push_back("data:z:z value");
+    ASSERT_TRUE(WriteInAnotherProcess(made));
+    std::vector<CK_OBJECT_HANDLE> found;
+    ASSERT_EQ(Find(session, CKO_DATA, "x", found), CKR_OK);
+    ASSERT_EQ(found.size(), 1u);
+    const CK_OBJECT_HANDLE x = found[0];
+
+    for (const std::vector<std::string>& steps : row.processes) ASSERT_TRUE(WriteInAnotherProcess(steps));
+    char value[16];
+    CK_ATTRIBUTE read{CKA_VALUE, value, sizeof value};
+    EXPECT_EQ(C_GetAttributeValue(session, x, &read, 1), CKR_OBJECT_HANDLE_INVALID);
+    EXPECT_EQ(C_DestroyObject(session, x), CKR_OBJECT_HANDLE_INVALID);
+    EXPECT_TRUE(FreshProcessFinds(row.newLabel, 1)) << "the new object survives";
+    if (row.objectAbove) {
+        EXPECT_TRUE(FreshProcessFinds("z", 1));
+    }
+}
+
+const Recreation kRecreations[] = {
+    {"OneProcessSameLabel", false, {{"destroy:x", "data:x:y value"}}, "x"},
+    {"OneProcessOtherLabel", false, {{"destroy:x", "data:y:y value"}}, "y"},
+    {"TwoProcessesBelowTheTop", true, {{"destroy:x"}, {"data:y:y value"}}, "y"},
+};
+
+INSTANTIATE_TEST_SUITE_P(Recreated, FreshFilesRig, ::testing::ValuesIn(kRecreations),
+                         [](const ::testing::TestParamInfo<Recreation>& info) { return std::string(info.param.name); });
 
 class DestroyCostRig : public CryptokiRigTest {
 protected:
