@@ -297,27 +297,48 @@ TEST_F(SharedHandles, ChangeableAttributesChangedByAnotherProcessKeepTheHandle) 
     }
 }
 
-// ---- C_DestroyObject through a handle whose object another process changed in place ----
+// ---- destroy, change and copy through a handle whose object another process changed in place ----
 
-TEST_F(SharedHandles, DestroyThroughAHandleKeptAcrossAMove) {
+TEST_F(SharedHandles, ActThroughAHandleKeptAcrossAMove) {
     const std::string longLabel(200, 'l');
     const std::string otherLongLabel(200, 'm');
     struct Case {
         const char* name;
         std::string label;
         std::vector<std::string> change;
-        std::string after;  // the label afterwards
+        std::string after;  // the label and value afterwards
+        std::string value;
     } cases[] = {
-        {"value moved to a new data file", "v", {"value:v:moved"}, "v"},
-        {"long attribute file replaced", longLabel, {"label:" + longLabel + ":" + otherLongLabel}, otherLongLabel},
+        {"value moved to a new data file", "v", {"value:v:moved"}, "v", "moved"},
+        {"long attribute file replaced", longLabel, {"label:" + longLabel + ":" + otherLongLabel}, otherLongLabel,
+         "value"},
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
-        ASSERT_TRUE(Writer({"data:" + c.label + ":value"}));
-        const CK_OBJECT_HANDLE held = One(c.label, CKO_DATA);
-        ASSERT_TRUE(Writer(c.change));
-        EXPECT_EQ(p11->C_DestroyObject(session, held), CKR_OK);
-        EXPECT_TRUE(Labelled(c.after, CKO_DATA).empty());
-        EXPECT_TRUE(librarytest::FreshProcessFinds(c.after, 0));
+    enum Act { Destroy, Relabel, Copy };
+    ASSERT_EQ(Login(session, CKU_USER, kUserPin), CKR_OK);
+    for (const Act act : {Destroy, Relabel, Copy}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", act " + std::to_string(act));
+            ASSERT_TRUE(Writer({"data:" + c.label + ":value"}));
+            const CK_OBJECT_HANDLE held = One(c.label, CKO_DATA);
+            ASSERT_TRUE(Writer(c.change));
+            std::string label = "renamed";
+            CK_ATTRIBUTE relabel{CKA_LABEL, &label[0], label.size()};
+            CK_OBJECT_HANDLE copy = CK_INVALID_HANDLE;
+            switch (act) {
+                case Destroy: EXPECT_EQ(p11->C_DestroyObject(session, held), CKR_OK); break;
+                case Relabel: EXPECT_EQ(p11->C_SetAttributeValue(session, held, &relabel, 1), CKR_OK); break;
+                case Copy: EXPECT_EQ(p11->C_CopyObject(session, held, &relabel, 1, &copy), CKR_OK); break;
+            }
+            // What a fresh process sees: the object gone, renamed, or beside its copy.
+            EXPECT_TRUE(librarytest::FreshProcessFinds(c.after, act == Copy ? 1 : 0));
+            EXPECT_TRUE(librarytest::FreshProcessFinds(label, act == Destroy ? 0 : 1));
+            if (act != Destroy) {
+                CK_RV rv = CKR_OK;
+                EXPECT_EQ(Text(act == Copy ? copy : held, CKA_VALUE, &rv), c.value);
+                EXPECT_EQ(rv, CKR_OK);
+                ASSERT_TRUE(Writer({"destroy:" + label}));
+            }
+            if (act == Copy) ASSERT_TRUE(Writer({"destroy:" + c.after}));
+        }
     }
 }
