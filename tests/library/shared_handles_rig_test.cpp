@@ -342,3 +342,34 @@ TEST_F(SharedHandles, ActThroughAHandleKeptAcrossAMove) {
         }
     }
 }
+
+// ---- a running operation goes on when another process moves its key's attribute file ----
+
+TEST_F(SharedHandles, RunningOperationFollowsItsKeyToAReplacedAttributeFile) {
+    ASSERT_EQ(Login(session, CKU_USER, kUserPin), CKR_OK);
+    const std::string longLabel(200, 'k');
+    for (const KeyKind& kind : kKeyKinds) {
+        SCOPED_TRACE(kind.name);
+        const Bytes params = kind.generation == CKM_DSTU4145_KEY_PAIR_GEN ? CurveParams(kCurves[2]) : kind.params;
+        ASSERT_TRUE(Writer({"keypair:" + std::to_string(kind.generation) + ":k:" + librarytest::UpperHex(params)}));
+        const CK_OBJECT_HANDLE privateKey = One("k", CKO_PRIVATE_KEY);
+        const CK_OBJECT_HANDLE publicKey = One("k", CKO_PUBLIC_KEY);
+        CK_MECHANISM mechanism{kind.signature, nullptr, 0};
+        ASSERT_EQ(p11->C_SignInit(session, &mechanism, privateKey), CKR_OK);
+        // Both halves get a label longer than one write command: their attribute files are replaced.
+        ASSERT_TRUE(Writer({"label:k:" + longLabel}));
+        const Bytes data(32, 0x5A);
+        Bytes signature(512);
+        CK_ULONG length = signature.size();
+        ASSERT_EQ(p11->C_Sign(session, const_cast<uint8_t*>(data.data()), data.size(), signature.data(), &length),
+                  CKR_OK);
+        signature.resize(length);
+        EXPECT_EQ(Verify(kind.signature, publicKey, data, signature), CKR_OK);
+        CK_RV rv = CKR_OK;
+        EXPECT_EQ(Text(privateKey, CKA_LABEL, &rv), longLabel);
+        ASSERT_TRUE(Writer({"label:" + longLabel + ":k"}));
+        EXPECT_EQ(Verify(kind.signature, publicKey, data, Sign(kind.signature, privateKey, data)), CKR_OK);
+        EXPECT_EQ(Labelled("k", CKO_PRIVATE_KEY), std::vector<CK_OBJECT_HANDLE>{privateKey}) << "no twin";
+        ASSERT_TRUE(Writer({"destroy:k"}));
+    }
+}
