@@ -338,7 +338,9 @@ TEST_F(SharedHandles, ActThroughAHandleKeptAcrossAMove) {
                 EXPECT_EQ(rv, CKR_OK);
                 ASSERT_TRUE(Writer({"destroy:" + label}));
             }
-            if (act == Copy) ASSERT_TRUE(Writer({"destroy:" + c.after}));
+            if (act == Copy) {
+                ASSERT_TRUE(Writer({"destroy:" + c.after}));
+            }
         }
     }
 }
