@@ -19,6 +19,12 @@ public:
     // the attribute file of the object's index record, a missing data file is judged by that
     // record (TokenStorage::ReadDataFileM) and a value that moved is read where it is.
     void AssignStorageParams(long fileId, long attributeFile = 0);
+    // The object's attribute file now (it may have been replaced since the value was bound); only
+    // a value bound with an attribute file is judged by its record.
+    void FollowAttributeFile(long attributeFile)
+    {
+        if (attributeFile_ != 0) attributeFile_ = attributeFile;
+    }
     // The value as it stands, without touching the token.
     const vdk::SafeBuffer& GetBuffer() const { return value_; }
     void SetData(const tru::Buffer& data);

@@ -329,7 +329,7 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
     // Objects whose files no record names any more may have moved: another process replaced
     // the attribute file (same object file) or, where C_SetAttributeValue may change the value,
     // wrote the value into a new data file (same attribute file).
-    std::vector<CK_OBJECT_HANDLE> unlisted;
+    std::vector<std::pair<CK_OBJECT_HANDLE, uint32_t>> unlisted;
     slot_->zrck::Slot::EnumerateObjects(
         [&](zrck::TokObject& object, zrck::Slot::ObjEnumerationData*) {
             auto* stored = dynamic_cast<TokenStoredObject*>(&object);
@@ -337,7 +337,7 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
             if (object.GetLifeTime() == zrck::TokObject::LIFETIME_TOKEN && stored != nullptr &&
                 !stored->IsRefreshLocked() && (isPrivate ? privateRefreshed : publicRefreshed) &&
                 pairedHandles.count(object.GetHandle()) == 0) {
-                unlisted.push_back(object.GetHandle());
+                unlisted.emplace_back(object.GetHandle(), stored->GetStorageID());
             }
             return true;
         },
@@ -345,8 +345,17 @@ void Token::RefreshObjects(zrck::Slot::ObjEnumerationData* data) {
     // A value moved keeps the attribute file, whose ID another object cannot take meanwhile: that
     // candidate goes first (the object file a move freed may already hold a new object).
     std::vector<bool> moved(read.size(), false);
-    for (CK_OBJECT_HANDLE handle : unlisted) {
+    for (const auto& [handle, storageId] : unlisted) {
         std::unique_ptr<Held> existing = hold(slot_->GetBlockObjectIfExists(handle));
+        if (!existing->object) {
+            // One whose deletion is under way follows its files too: the deletion checks it
+            // with this listing and deletes the files it moved to.
+            zrck::TokObjectPtr leaving = slot_->GetObjectByID(storageId);
+            if (!leaving || leaving->GetHandle() != handle) continue;
+            existing->stored = dynamic_cast<TokenStoredObject*>(leaving.get());
+            existing->object = std::move(leaving);
+            existing->blocked = false;
+        }
         if (!existing->stored) continue;
         for (const bool valueMoved : {true, false}) {
             for (size_t i = 0; i < read.size() && existing; ++i) {
@@ -518,16 +527,18 @@ void Token::SetDirty(zrck::TokObject* object, zrck::AttributeTemplate*) {
 void Token::DeleteObject(TokenStoredObject* stored) {
     auto* object = dynamic_cast<zrck::TokObject*>(stored);
     if (object == nullptr || object->GetLifeTime() != zrck::TokObject::LIFETIME_TOKEN) return;
-    const storage::IndexFileRecord record{stored->GetTokenIndexType(), static_cast<uint16_t>(stored->GetObjectFile()),
-                                          static_cast<uint16_t>(stored->GetAttributeFile())};
+    // The files as the check leaves them: a listing may have followed the object to new ones.
     auto remove = [&] {
+        const storage::IndexFileRecord record{stored->GetTokenIndexType(),
+                                              static_cast<uint16_t>(stored->GetObjectFile()),
+                                              static_cast<uint16_t>(stored->GetAttributeFile())};
         removals_.Note(stored->GetStorageID());
         if (!storage_->DeleteStorageObject(record, true)) throw zrck::Exception(CKR_OBJECT_HANDLE_INVALID);
         return true;
     };
     TokenStorage::BusyGuard busy(*storage_, "Token::DeleteObject");
     // An object of the running call, not filed yet, cannot have been changed by anyone else.
-    if (storage_->GetIndexCache().IsReserved(record.objectFile)) {
+    if (storage_->GetIndexCache().IsReserved(stored->GetObjectFile())) {
         remove();
         return;
     }

@@ -137,6 +137,7 @@ void StartStoredCopy(zrck::TokStorageObject& copy, TokenStoredObject& copyStored
 void CarryValueToCopy(LazyData& copy, LazyData& source, const zrck::TokObject& sourceObject)
 {
     if (source.GetFileId() != 0 && !source.IsLoaded() && !source.IsSet()) {
+        StoredObjectUtl::FollowOwnerRecord(source, sourceObject);
         copy.CopyData(source, StoredObjectUtl::StorageOf(sourceObject));
     } else {
         copy.RefreshData(source);

@@ -81,7 +81,14 @@ bool StoredObjectUtl::ApplyStorageRecord(zrck::TokStorageObject& object, const z
 
 const tru::Buffer& StoredObjectUtl::ValueOf(LazyData& value, const zrck::TokObject& owner) {
     if (value.IsLoaded() || value.IsSet() || value.GetFileId() == 0) return value.GetBuffer();
+    FollowOwnerRecord(value, owner);
     return value.GetData(StorageOf(owner));
+}
+
+void StoredObjectUtl::FollowOwnerRecord(LazyData& value, const zrck::TokObject& owner) {
+    if (const auto* stored = dynamic_cast<const TokenStoredObject*>(&owner)) {
+        value.FollowAttributeFile(stored->GetAttributeFile());
+    }
 }
 
 std::string StoredObjectUtl::ObjectText(const zrck::TokObject& object, const TokenStoredObject& stored,

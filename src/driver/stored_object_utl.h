@@ -45,6 +45,8 @@ public:
     // A value in memory needs no token; an unread one is read from its data file
     // (CKR_FUNCTION_FAILED without a token).
     static const tru::Buffer& ValueOf(LazyData& value, const zrck::TokObject& owner);
+    // Binds a value judged by its object's index record to the attribute file the owner has now.
+    static void FollowOwnerRecord(LazyData& value, const zrck::TokObject& owner);
     // "Class[This: ADDR, Handle: H, Label="...", <idName>: 0x...., StorageID: 0x........]".
     static std::string ObjectText(const zrck::TokObject& object, const TokenStoredObject& stored, const char* idName,
                                   const tru::Buffer& id);

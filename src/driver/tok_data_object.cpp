@@ -75,7 +75,7 @@ std::string TokData::ToString() const { return StoredObjectUtl::ObjectText(*this
 
 void TokData::MoveToFiles(long objectFile, long attributeFile) {
     TokenStoredObject::MoveToFiles(objectFile, attributeFile);
-    value_.AssignStorageParams(objectFile);
+    value_.AssignStorageParams(objectFile, attributeFile);
 }
 
 }  // namespace qel

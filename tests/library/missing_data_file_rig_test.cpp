@@ -112,4 +112,21 @@ TEST_F(MissingDataFileRig, ObjectWithoutItsDataFileReadsEmptyIsFoundAndCopied) {
     EXPECT_EQ(found[0], Labelled(CKO_DATA, "full"));
 }
 
+// The object's attribute file replaced (a label longer than one write command changed): the
+// missing data file is judged by the record that names the new attribute file.
+TEST_F(MissingDataFileRig, ObjectWithoutItsDataFileReadsEmptyAfterItsAttributeFileMoved) {
+    const std::string label(200, 'o');
+    CK_OBJECT_HANDLE data = 0;
+    ASSERT_EQ(CreateData(session, label, "", false, &data), CKR_OK);
+    ASSERT_NO_FATAL_FAILURE(DropDataFile(data));
+    ASSERT_NO_FATAL_FAILURE(Restart());
+    data = Labelled(CKO_DATA, label);
+    std::string other(200, 'p');
+    CK_ATTRIBUTE relabel{CKA_LABEL, &other[0], other.size()};
+    ASSERT_EQ(C_SetAttributeValue(session, data, &relabel, 1), CKR_OK);
+    std::string read = "not read";
+    EXPECT_EQ(Value(data, read), CKR_OK);
+    EXPECT_EQ(read, "");
+}
+
 }  // namespace

@@ -10,6 +10,7 @@
 //   destroyprivate:LABEL        the private keys labelled LABEL
 //   label:LABEL:NEW             CKA_LABEL of every object labelled LABEL (NEW may equal LABEL)
 //   value:LABEL:VALUE           CKA_VALUE of every object labelled LABEL
+//   set:LABEL:TYPE:HEX          attribute TYPE (a number) of every object labelled LABEL
 //   initpin                     C_InitPIN with USER_PIN
 // MECHANISM is a number (0x... for hex). Exit status 0 when every step was done; otherwise the
 // failing call and its code on stderr.
@@ -137,6 +138,9 @@ bool Step(CK_SLOT_ID slot, const std::string& userPin, const std::string& soPin,
         done = Set(session, step[1], CKA_LABEL, step[2]);
     } else if (what == "value" && step.size() == 3) {
         done = Set(session, step[1], CKA_VALUE, step[2]);
+    } else if (what == "set" && step.size() == 4) {
+        const std::vector<CK_BYTE> bytes = FromHex(step[3]);
+        done = Set(session, step[1], std::stoul(step[2], nullptr, 0), std::string(bytes.begin(), bytes.end()));
     } else {
         std::fprintf(stderr, "unknown step %s\n", text.c_str());
     }

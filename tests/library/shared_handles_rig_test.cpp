@@ -235,3 +235,149 @@ INSTANTIATE_TEST_SUITE_P(Keys, ReplacedKey, ::testing::Combine(::testing::Values
                          });
 
 }  // namespace
+
+// ---- what C_SetAttributeValue may change, changed by another process, keeps the handle ----
+
+namespace {
+
+std::string Hex(const Bytes& bytes) { return librarytest::UpperHex(bytes); }
+
+}  // namespace
+
+TEST_F(SharedHandles, ChangeableAttributesChangedByAnotherProcessKeepTheHandle) {
+    ASSERT_EQ(Login(session, CKU_USER, kUserPin), CKR_OK);
+    CK_BBOOL yes = CK_TRUE;
+    CK_BBOOL no = CK_FALSE;
+    // A token private key W relabels and gives another CKA_ID (its public half is a session key).
+    const Bytes curve = CurveParams(kCurves[2]);
+    const KeyPair pair = Generate(curve, "k");
+    // A GOST secret key W makes sensitive.
+    CK_OBJECT_CLASS secretClass = CKO_SECRET_KEY;
+    CK_KEY_TYPE gost = CKK_GOST28147_NAT;
+    Bytes keyValue(32, 0x3C);
+    std::string secretLabel = "g";
+    const CK_OBJECT_HANDLE secret = Create({{CKA_CLASS, &secretClass, sizeof secretClass},
+                                            {CKA_KEY_TYPE, &gost, sizeof gost},
+                                            {CKA_TOKEN, &yes, sizeof yes},
+                                            {CKA_SENSITIVE, &no, sizeof no},
+                                            {CKA_ENCRYPT, &yes, sizeof yes},
+                                            {CKA_LABEL, &secretLabel[0], secretLabel.size()},
+                                            {CKA_VALUE, keyValue.data(), keyValue.size()}});
+    // A data object whose value W moves twice.
+    std::string dataLabel = "d";
+    std::string dataValue = "first";
+    CK_OBJECT_CLASS dataClass = CKO_DATA;
+    const CK_OBJECT_HANDLE data = Create({{CKA_CLASS, &dataClass, sizeof dataClass},
+                                          {CKA_TOKEN, &yes, sizeof yes},
+                                          {CKA_LABEL, &dataLabel[0], dataLabel.size()},
+                                          {CKA_VALUE, &dataValue[0], dataValue.size()}});
+    ASSERT_FALSE(HasFailure());
+
+    const Bytes newId = {0x07};
+    for (const std::vector<std::string>& steps :
+         {std::vector<std::string>{"set:k:" + std::to_string(CKA_ID) + ":" + Hex(newId), "label:k:k2"},
+          {"set:g:" + std::to_string(CKA_SENSITIVE) + ":01"},
+          {"value:d:second", "value:d:third"}}) {
+        ASSERT_TRUE(Writer(steps)) << steps[0];
+    }
+
+    CK_RV rv = CKR_OK;
+    EXPECT_EQ(Attribute(pair.privateKey, CKA_ID, &rv), newId);
+    EXPECT_EQ(rv, CKR_OK) << "private key";
+    EXPECT_EQ(Text(pair.privateKey, CKA_LABEL, &rv), "k2");
+    const Bytes message(32, 0x11);
+    EXPECT_EQ(Verify(CKM_DSTU4145, pair.publicKey, message, Sign(CKM_DSTU4145, pair.privateKey, message)), CKR_OK);
+
+    EXPECT_EQ(Flag(secret, CKA_SENSITIVE), 1) << "secret key";
+    CK_MECHANISM ecb{CKM_GOST28147_ECB_NAT, nullptr, 0};
+    Bytes plain(8, 0x33), cipher(8);
+    CK_ULONG length = cipher.size();
+    EXPECT_EQ(p11->C_EncryptInit(session, &ecb, secret), CKR_OK);
+    EXPECT_EQ(p11->C_Encrypt(session, plain.data(), plain.size(), cipher.data(), &length), CKR_OK);
+
+    EXPECT_EQ(Text(data, CKA_VALUE, &rv), "third");
+    EXPECT_EQ(rv, CKR_OK) << "data object";
+    for (const auto& [label, objectClass] : std::vector<std::pair<std::string, CK_OBJECT_CLASS>>{
+             {"k2", CKO_PRIVATE_KEY}, {"g", CKO_SECRET_KEY}, {"d", CKO_DATA}}) {
+        EXPECT_EQ(Labelled(label, objectClass).size(), 1u) << label << ": no twin";
+    }
+}
+
+// ---- destroy, change and copy through a handle whose object another process changed in place ----
+
+TEST_F(SharedHandles, ActThroughAHandleKeptAcrossAMove) {
+    const std::string longLabel(200, 'l');
+    const std::string otherLongLabel(200, 'm');
+    struct Case {
+        const char* name;
+        std::string label;
+        std::vector<std::string> change;
+        std::string after;  // the label and value afterwards
+        std::string value;
+    } cases[] = {
+        {"value moved to a new data file", "v", {"value:v:moved"}, "v", "moved"},
+        {"long attribute file replaced", longLabel, {"label:" + longLabel + ":" + otherLongLabel}, otherLongLabel,
+         "value"},
+    };
+    enum Act { Destroy, Relabel, Copy };
+    ASSERT_EQ(Login(session, CKU_USER, kUserPin), CKR_OK);
+    for (const Act act : {Destroy, Relabel, Copy}) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(std::string(c.name) + ", act " + std::to_string(act));
+            ASSERT_TRUE(Writer({"data:" + c.label + ":value"}));
+            const CK_OBJECT_HANDLE held = One(c.label, CKO_DATA);
+            ASSERT_TRUE(Writer(c.change));
+            std::string label = "renamed";
+            CK_ATTRIBUTE relabel{CKA_LABEL, &label[0], label.size()};
+            CK_OBJECT_HANDLE copy = CK_INVALID_HANDLE;
+            switch (act) {
+                case Destroy: EXPECT_EQ(p11->C_DestroyObject(session, held), CKR_OK); break;
+                case Relabel: EXPECT_EQ(p11->C_SetAttributeValue(session, held, &relabel, 1), CKR_OK); break;
+                case Copy: EXPECT_EQ(p11->C_CopyObject(session, held, &relabel, 1, &copy), CKR_OK); break;
+            }
+            // What a fresh process sees: the object gone, renamed, or beside its copy.
+            EXPECT_TRUE(librarytest::FreshProcessFinds(c.after, act == Copy ? 1 : 0));
+            EXPECT_TRUE(librarytest::FreshProcessFinds(label, act == Destroy ? 0 : 1));
+            if (act != Destroy) {
+                CK_RV rv = CKR_OK;
+                EXPECT_EQ(Text(act == Copy ? copy : held, CKA_VALUE, &rv), c.value);
+                EXPECT_EQ(rv, CKR_OK);
+                ASSERT_TRUE(Writer({"destroy:" + label}));
+            }
+            if (act == Copy) {
+                ASSERT_TRUE(Writer({"destroy:" + c.after}));
+            }
+        }
+    }
+}
+
+// ---- a running operation goes on when another process moves its key's attribute file ----
+
+TEST_F(SharedHandles, RunningOperationFollowsItsKeyToAReplacedAttributeFile) {
+    ASSERT_EQ(Login(session, CKU_USER, kUserPin), CKR_OK);
+    const std::string longLabel(200, 'k');
+    for (const KeyKind& kind : kKeyKinds) {
+        SCOPED_TRACE(kind.name);
+        const Bytes params = kind.generation == CKM_DSTU4145_KEY_PAIR_GEN ? CurveParams(kCurves[2]) : kind.params;
+        ASSERT_TRUE(Writer({"keypair:" + std::to_string(kind.generation) + ":k:" + librarytest::UpperHex(params)}));
+        const CK_OBJECT_HANDLE privateKey = One("k", CKO_PRIVATE_KEY);
+        const CK_OBJECT_HANDLE publicKey = One("k", CKO_PUBLIC_KEY);
+        CK_MECHANISM mechanism{kind.signature, nullptr, 0};
+        ASSERT_EQ(p11->C_SignInit(session, &mechanism, privateKey), CKR_OK);
+        // Both halves get a label longer than one write command: their attribute files are replaced.
+        ASSERT_TRUE(Writer({"label:k:" + longLabel}));
+        const Bytes data(32, 0x5A);
+        Bytes signature(512);
+        CK_ULONG length = signature.size();
+        ASSERT_EQ(p11->C_Sign(session, const_cast<uint8_t*>(data.data()), data.size(), signature.data(), &length),
+                  CKR_OK);
+        signature.resize(length);
+        EXPECT_EQ(Verify(kind.signature, publicKey, data, signature), CKR_OK);
+        CK_RV rv = CKR_OK;
+        EXPECT_EQ(Text(privateKey, CKA_LABEL, &rv), longLabel);
+        ASSERT_TRUE(Writer({"label:" + longLabel + ":k"}));
+        EXPECT_EQ(Verify(kind.signature, publicKey, data, Sign(kind.signature, privateKey, data)), CKR_OK);
+        EXPECT_EQ(Labelled("k", CKO_PRIVATE_KEY), std::vector<CK_OBJECT_HANDLE>{privateKey}) << "no twin";
+        ASSERT_TRUE(Writer({"destroy:k"}));
+    }
+}
