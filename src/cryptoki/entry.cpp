@@ -8,6 +8,7 @@
 #include "ckbase/zr_pkcs11.h"
 
 using zrck::LibraryFrame;
+using zrck::StaticsLifetime;
 
 namespace {
 
@@ -23,6 +24,7 @@ CK_RV Unguarded(Body body) {
 // Every call but C_Initialize and C_Finalize runs inside the call gate.
 template <class Body>
 CK_RV Guarded(Body body) {
+    if (StaticsLifetime::Over()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     zrck::CallGate& gate = zrck::CallGate::Instance();
     if (!gate.Enter()) return CKR_CRYPTOKI_NOT_INITIALIZED;
     const CK_RV rv = Unguarded(body);
@@ -34,11 +36,16 @@ const CK_C_INITIALIZE_ARGS empty_args = {nullptr, nullptr, nullptr, nullptr, 0, 
 
 
 CK_RV IC_Initialize(CK_VOID_PTR pInitArgs) {
+    // Called from an exit handler the library cannot be built again.
+    if (StaticsLifetime::Over()) return CKR_FUNCTION_FAILED;
     CK_C_INITIALIZE_ARGS args = pInitArgs != nullptr ? *static_cast<CK_C_INITIALIZE_ARGS_PTR>(pInitArgs) : empty_args;
-    return Unguarded([&](LibraryFrame& library) { return library.Initialize(&args); });
+    const CK_RV rv = Unguarded([&](LibraryFrame& library) { return library.Initialize(&args); });
+    StaticsLifetime::MarkAfterInitialize();
+    return rv;
 }
 
 CK_RV IC_Finalize(CK_VOID_PTR pReserved) {
+    if (StaticsLifetime::Over()) return LibraryFrame::FinalizeWithoutStatics();
     return Unguarded([&](LibraryFrame& library) {
         const CK_RV rv = library.Finalize(pReserved);
         LibraryFrame::ReleaseInstanceIfFinalized(&library);

@@ -22,6 +22,15 @@ int CountCallbacks(const CK_C_INITIALIZE_ARGS& args) {
            (args.UnlockMutex != nullptr);
 }
 
+// Plain storage, never destroyed: read by calls made after the static objects are gone.
+std::atomic<bool> staticsOver{false};
+
+// Destroyed among the library's static objects; the first of them to go marks them all gone.
+struct StaticsMark {
+    ~StaticsMark() { staticsOver.store(true); }
+};
+const StaticsMark markAtLoad;
+
 // The configuration decides how attributes read an empty CK_BBOOL.
 bool EmptyBoolReadsFalse() { return LibraryFrame::GetInstance()->GetConfigFlag("MozillaNSSCompatibility") == 1; }
 const bool emptyBoolRuleInstalled = (SetEmptyBoolRule(&EmptyBoolReadsFalse), true);
@@ -72,6 +81,10 @@ void CallGate::CloseAndDrain() {
 
 void CallGate::Open() { mClosed.store(false); }
 
+bool StaticsLifetime::Over() { return staticsOver.load(); }
+
+void StaticsLifetime::MarkAfterInitialize() { static const StaticsMark markAfterInitialize; }
+
 LibraryFrame* LibraryFrame::GetInstance() {
     LibraryFrame* library = globalLibraryPtr.load();
     if (library != nullptr) return library;
@@ -92,6 +105,15 @@ void LibraryFrame::ReleaseInstanceIfFinalized(LibraryFrame* library) {
     CallGate::Closed gate;
     globalLibraryPtr.store(nullptr);
     delete library;
+}
+
+CK_RV LibraryFrame::FinalizeWithoutStatics() {
+    LibraryFrame* library = globalLibraryPtr.load();
+    if (library == nullptr) return CKR_CRYPTOKI_NOT_INITIALIZED;
+    std::lock_guard<std::mutex> serial(library->mInitializeMutex);
+    CK_RV rv = CKR_OK;
+    library->PreFinalize(rv);
+    return rv;
 }
 
 LibraryFrame::LibraryFrame() { std::srand(static_cast<unsigned>(std::time(nullptr))); }

@@ -124,6 +124,15 @@ private:
     std::condition_variable mLeft;
 };
 
+// Whether the library's static objects are gone (destroyed at process exit or unload): a call
+// made after that, from an application's exit handler, must not reach them.
+class StaticsLifetime {
+public:
+    static bool Over();
+    // Lets the static objects built up to the first C_Initialize outlive the mark.
+    static void MarkAfterInitialize();
+};
+
 class LibraryFrame : vdk::Noncopyable {
 public:
     using CreatorFunc = void (*)();
@@ -136,6 +145,9 @@ public:
     static LibraryFrame* GetInstance();
     // Deletes the library object when it is finalised (count 0).
     static void ReleaseInstanceIfFinalized(LibraryFrame* library);
+    // C_Finalize once the static objects are gone: counts the call and releases nothing (the
+    // ending process gives back memory, card connections and the PC/SC context).
+    static CK_RV FinalizeWithoutStatics();
 
     LibraryFrame();
     virtual ~LibraryFrame();

@@ -3,8 +3,10 @@
 #include <PCSC/winscard.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <functional>
 
+#include "keygen_process.h"
 #include "module_rig_fixture.h"
 
 using namespace librarytest;
@@ -230,6 +232,19 @@ TEST_F(ModuleRig, UnloadingTheLibraryFreesWhatItKeeps) {
     if (__lsan_do_recoverable_leak_check != nullptr) {
         EXPECT_EQ(__lsan_do_recoverable_leak_check(), 0) << "memory of the unloaded library was never freed";
     }
+}
+
+TEST_F(ModuleRig, FinalizeFromAnExitHandlerAfterTheStaticObjectsAreGone) {
+    // The other process's exit handler was registered before it loaded the module, so it runs
+    // after the module's static objects were destroyed; it must still get answers.
+    StartRig();
+    if (IsSkipped() || HasFatalFailure()) return;
+    EXPECT_TRUE(RunToEnd({ZR_EXIT_FINALIZE_PROCESS, ZR_REAL_MODULE}, "C_Finalize at exit with a token"));
+    rig->RemoveCard(0);
+    EXPECT_TRUE(RunToEnd({ZR_EXIT_FINALIZE_PROCESS, ZR_REAL_MODULE}, "C_Finalize at exit without a token"));
+    const std::string noService = "PCSCLITE_CSOCK_NAME='" + rig->WorkDir() + "/no-pcscd' '" +
+                                  ZR_EXIT_FINALIZE_PROCESS + "' '" + ZR_REAL_MODULE + "'";
+    EXPECT_EQ(std::system(noService.c_str()), 0) << "C_Finalize at exit without a PC/SC service";
 }
 
 TEST_F(ModuleRig, ResponseDelayIsSentOnlyWhenConfigured) {
