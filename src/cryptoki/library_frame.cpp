@@ -110,7 +110,7 @@ void LibraryFrame::ReleaseInstanceIfFinalized(LibraryFrame* library) {
 CK_RV LibraryFrame::FinalizeWithoutStatics() {
     LibraryFrame* library = globalLibraryPtr.load();
     if (library == nullptr) return CKR_CRYPTOKI_NOT_INITIALIZED;
-    std::lock_guard<std::mutex> serial(library->mInitializeMutex);
+    std::lock_guard<vdk::RankedMutex> serial(library->mInitializeMutex);
     CK_RV rv = CKR_OK;
     library->PreFinalize(rv);
     return rv;
