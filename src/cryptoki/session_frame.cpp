@@ -131,7 +131,7 @@ TokMechanism* SessionFrame::FindMechanism(Token* token, CK_MECHANISM_TYPE type, 
 }
 
 std::unique_ptr<TokMechanism> SessionFrame::CloneMechanism(Token* token, CK_MECHANISM_TYPE type) {
-    TokMechanism* original = token->GetMechanismIfSupported(type);
+    const std::shared_ptr<TokMechanism> original = token->HoldMechanismIfSupported(type);
     if (original == nullptr) throw Exception(CKR_MECHANISM_INVALID);
     return std::unique_ptr<TokMechanism>(original->Clone());
 }

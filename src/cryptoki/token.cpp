@@ -54,6 +54,11 @@ void Token::UnwrapSessionStateEnvelope(const tru::Buffer&, tru::BufferDynamic&) 
 
 void Token::UseObjects(const std::vector<UsedObject>&, ObjectUse, const std::function<bool()>& body) { body(); }
 
+std::shared_ptr<TokMechanism> Token::HoldMechanismIfSupported(CK_MECHANISM_TYPE type) {
+    // A token that never drops its mechanisms while calls run: the pointer alone.
+    return std::shared_ptr<TokMechanism>(std::shared_ptr<TokMechanism>(), GetMechanismIfSupported(type));
+}
+
 void Token::CleanDirty() {
     vdk::MutexIntf::Guard guard(*mpOperationMutex, "CleanDirty");
     mDirty.store(false);

@@ -93,6 +93,9 @@ public:
     virtual void ChangePin(const tru::Buffer& oldPin, const tru::Buffer& newPin) = 0;
     // The token's own mechanism object (never used for an operation itself), or null.
     virtual TokMechanism* GetMechanismIfSupported(CK_MECHANISM_TYPE type) = 0;
+    // The same, held for a caller that uses it: a token retired by another thread meanwhile
+    // drops its mechanism objects without waiting for the calls running in its sessions.
+    virtual std::shared_ptr<TokMechanism> HoldMechanismIfSupported(CK_MECHANISM_TYPE type);
     virtual void SeedUserRandom(const tru::Buffer& seed) = 0;
     void GenerateUserRandom(tru::Buffer& output) override = 0;
     virtual int GetExternalRandom(tru::Buffer& output);

@@ -80,6 +80,7 @@ public:
     void InitPin(const tru::Buffer& pin) override;
     void ChangePin(const tru::Buffer& oldPin, const tru::Buffer& newPin) override;
     zrck::TokMechanism* GetMechanismIfSupported(CK_MECHANISM_TYPE type) override;
+    std::shared_ptr<zrck::TokMechanism> HoldMechanismIfSupported(CK_MECHANISM_TYPE type) override;
     void SeedUserRandom(const tru::Buffer& seed) override;
     void GenerateUserRandom(tru::Buffer& output) override;
     bool IsUserSession() override;

@@ -95,14 +95,18 @@ bool Token::IsMechanismSupported(CK_MECHANISM_TYPE type) {
 }
 
 zrck::TokMechanism* Token::GetMechanismIfSupported(CK_MECHANISM_TYPE type) {
+    // The registry keeps the object alive until the token drops its objects.
+    return HoldMechanismIfSupported(type).get();
+}
+
+std::shared_ptr<zrck::TokMechanism> Token::HoldMechanismIfSupported(CK_MECHANISM_TYPE type) {
     const CK_OBJECT_HANDLE handle = MechanismHandle(type);
     if (handle == 0) return nullptr;
     zrck::TokObjectPtr object = slot_->GetBlockObjectIfExists(handle);
     if (!object) return nullptr;
     slot_->ReleaseObject(object);
     if (object->GetClass() != CKO_MECHANISM) return nullptr;
-    // The registry keeps the object alive; the table only names it.
-    return static_cast<zrck::TokMechanism*>(object.get());
+    return std::shared_ptr<zrck::TokMechanism>(object, static_cast<zrck::TokMechanism*>(object.get()));
 }
 
 void Token::FillMechanismList(CK_MECHANISM_TYPE_PTR list, CK_ULONG length) {

@@ -2,6 +2,7 @@
 // doing with a token, and a deletion that has to wait for another user of the object
 // completes when that user lets go.
 #include <atomic>
+#include <chrono>
 #include <thread>
 
 #include "../cryptoki/barrier.h"
@@ -12,10 +13,34 @@
 #include "cryptoki_rig_fixture.h"
 #include "driver/qel_slot.h"
 #include "driver/qel_token.h"
+#include "swcrypto/token_sha_mechanisms.h"
 
 using namespace librarytest;
 
 namespace {
+
+// The token's SHA-256 mechanism, whose Clone holds the caller inside it until the test lets
+// it go, and which notes being destroyed while a caller is inside.
+class HeldSha256 : public qel::TokSha256Mechanism {
+public:
+    ~HeldSha256() override {
+        if (cloning.load()) destroyedWhileCloning.store(true);
+    }
+    zrck::TokMechanism* Clone() const override {
+        cloning.store(true);
+        entered->ArriveAndWait();
+        release->ArriveAndWait();
+        if (destroyedWhileCloning.load()) throw zrck::Exception(CKR_GENERAL_ERROR);  // nothing left to read
+        zrck::TokMechanism* clone = qel::TokSha256Mechanism::Clone();
+        cloning.store(false);
+        return clone;
+    }
+
+    static inline std::atomic<bool> cloning{false};
+    static inline std::atomic<bool> destroyedWhileCloning{false};
+    static inline Barrier* entered = nullptr;
+    static inline Barrier* release = nullptr;
+};
 
 class ThreadsRig : public CryptokiRigTest {
 protected:
@@ -155,6 +180,36 @@ TEST_F(ThreadsRig, ObjectBeingDeletedDoesNotComeBackFromAListing) {
     EXPECT_EQ(slot->GetPendingRemoveCount(), 0u);
     ASSERT_EQ(Find(session, CKO_DATA, "twin", found), CKR_OK);
     EXPECT_TRUE(found.empty()) << "a twin outlived the deletion";
+}
+
+// A call that takes the token's mechanism to start an operation keeps it while it uses it: the
+// token retired meanwhile by another thread (which no longer waits for calls running in the
+// token's sessions) drops its mechanism objects, but not the one in use.
+TEST_F(ThreadsRig, MechanismInUseOutlivesTheRetirementOfItsToken) {
+    std::shared_ptr<qel::Token> token = DriverSlot(slotId)->GetDriverToken();
+    ASSERT_TRUE(token);
+    Barrier entered(2), release(2);
+    HeldSha256::entered = &entered;
+    HeldSha256::release = &release;
+    token->AddMechanism(new HeldSha256);  // in the SHA-256 one's place
+    token.reset();
+    CK_RV init = CKR_OK;
+    std::thread caller([&] {
+        CK_MECHANISM mechanism{CKM_SHA256, nullptr, 0};
+        init = C_DigestInit(session, &mechanism);
+    });
+    entered.ArriveAndWait();
+    rig->RemoveCard();
+    const bool gone = rig->WaitCardPresent(0, false, std::chrono::seconds(10));
+    CK_SLOT_INFO info{};
+    const CK_RV slotInfo = C_GetSlotInfo(slotId, &info);  // retires the token
+    release.ArriveAndWait();
+    caller.join();
+    ASSERT_TRUE(gone);
+    EXPECT_EQ(slotInfo, CKR_OK);
+    EXPECT_EQ(info.flags & CKF_TOKEN_PRESENT, 0u);
+    EXPECT_FALSE(HeldSha256::destroyedWhileCloning.load()) << "the mechanism went while a call cloned it";
+    EXPECT_TRUE(init == CKR_OK || init == CKR_DEVICE_REMOVED || init == CKR_SESSION_HANDLE_INVALID) << init;
 }
 
 }  // namespace
