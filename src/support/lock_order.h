@@ -78,12 +78,13 @@ public:
 #endif
 };
 
-// A recursive mutex with a rank, usable with std::lock_guard and std::unique_lock.
-class RankedRecursiveMutex {
+// A mutex with a rank, usable with std::lock_guard and std::unique_lock.
+template <class Mutex>
+class Ranked {
 public:
-    RankedRecursiveMutex(LockRank rank, const char* name) : rank_(rank), name_(name) {}
-    RankedRecursiveMutex(const RankedRecursiveMutex&) = delete;
-    RankedRecursiveMutex& operator=(const RankedRecursiveMutex&) = delete;
+    Ranked(LockRank rank, const char* name) : rank_(rank), name_(name) {}
+    Ranked(const Ranked&) = delete;
+    Ranked& operator=(const Ranked&) = delete;
 
     void lock()
     {
@@ -104,35 +105,13 @@ public:
     }
 
 private:
-    std::recursive_mutex mutex_;
+    Mutex mutex_;
     const LockRank rank_;
     const char* const name_;
 };
 
-// The same for a plain mutex.
-class RankedMutex {
-public:
-    RankedMutex(LockRank rank, const char* name) : rank_(rank), name_(name) {}
-    RankedMutex(const RankedMutex&) = delete;
-    RankedMutex& operator=(const RankedMutex&) = delete;
-
-    void lock()
-    {
-        LockOrder::BeforeLock(this, rank_, name_);
-        mutex_.lock();
-        LockOrder::Locked(this, rank_, name_);
-    }
-    void unlock()
-    {
-        LockOrder::Unlocked(this);
-        mutex_.unlock();
-    }
-
-private:
-    std::mutex mutex_;
-    const LockRank rank_;
-    const char* const name_;
-};
+using RankedRecursiveMutex = Ranked<std::recursive_mutex>;
+using RankedMutex = Ranked<std::mutex>;
 
 }  // namespace vdk
 
