@@ -261,7 +261,7 @@ public:
     std::shared_ptr<tru::Buffer> ReadDataFileM(long fileId, long attributeFile = 0, long* holder = nullptr);
     // A filed object's attribute file longer than one write command is replaced as
     // RewriteDataFileM replaces a data file; the object learns its new file from
-    // TakeMovedAttributeFile.
+    // TakeMovedAttributeFile. One that already holds these records is left alone.
     void WriteAttributeFile(long fileId, const storage::Attribute* records, unsigned count);
     // The file that replaced this attribute file in the running call, or the same ID.
     long TakeMovedAttributeFile(long attributeFile);
@@ -364,6 +364,9 @@ private:
     void WriteWholeFileInt(long fileId, const tru::Buffer& image, bool likelyMissing);
     // Keeps the records of an attribute file image as this process knows the file now.
     void KeepAttributeRecords(long fileId, const tru::Buffer& image);
+    // Whether the attribute file, as this process last read or wrote it, holds this image. A
+    // call checks the revision before its first change, so in its transaction that is the file.
+    bool HoldsAttributeImage(long fileId, const tru::Buffer& image) const;
     uint32_t ReadIndex(long indexFile, const char* operation, tru::BufferDynamic& file,
                        std::vector<storage::IndexFileRecord>& records);
 

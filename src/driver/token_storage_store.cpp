@@ -201,6 +201,11 @@ void TokenStorage::WriteAttributeFile(long fileId, const storage::Attribute* rec
         throw zrck::Exception(CKR_ATTRIBUTE_VALUE_INVALID, e.what());
     }
     const bool reserved = indexCache_.IsReserved(fileId);
+    if (!reserved && HoldsAttributeImage(fileId, image)) {
+        // Unchanged (as when only a data object's value moved): kept, so that other processes
+        // still see the object under the same attribute file.
+        return;
+    }
     if (!reserved && image.Size() > ZrSCard::kFileChunk) {
         // More than one write command: a filed object's file is replaced, never written over.
         const long fresh = ReplaceFiledFileInt(fileId, 0, image);
@@ -380,6 +385,21 @@ bool TokenStorage::KnownAttributeRecords(long fileId, std::vector<storage::Attri
     }
     records = found->second;
     return true;
+}
+
+bool TokenStorage::HoldsAttributeImage(long fileId, const tru::Buffer& image) const
+{
+    const auto found = attributeRecords_.find(fileId);
+    if (found == attributeRecords_.end()) {
+        return false;
+    }
+    std::vector<storage::Attribute> records;
+    for (const storage::AttributeBuff& record : found->second) {
+        records.push_back({record.id, record.value->Data(), static_cast<uint16_t>(record.value->Size())});
+    }
+    vdk::SafeBuffer known;
+    StoreFile::BuildAttributeFile(records.data(), static_cast<unsigned>(records.size()), known);
+    return known.Size() == image.Size() && std::memcmp(known.Data(), image.Data(), image.Size()) == 0;
 }
 
 void TokenStorage::KeepAttributeRecords(long fileId, const tru::Buffer& image)

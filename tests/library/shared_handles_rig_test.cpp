@@ -271,17 +271,25 @@ TEST_F(SharedHandles, ChangeableAttributesChangedByAnotherProcessKeepTheHandle) 
                                           {CKA_TOKEN, &yes, sizeof yes},
                                           {CKA_LABEL, &dataLabel[0], dataLabel.size()},
                                           {CKA_VALUE, &dataValue[0], dataValue.size()}});
+    // One with an attribute file longer than one write command, its value read before W moves it.
+    std::string longLabel(300, 'd');
+    const CK_OBJECT_HANDLE longData = Create({{CKA_CLASS, &dataClass, sizeof dataClass},
+                                              {CKA_TOKEN, &yes, sizeof yes},
+                                              {CKA_LABEL, &longLabel[0], longLabel.size()},
+                                              {CKA_VALUE, &dataValue[0], dataValue.size()}});
     ASSERT_FALSE(HasFailure());
+    CK_RV rv = CKR_OK;
+    ASSERT_EQ(Text(longData, CKA_VALUE, &rv), "first");
 
     const Bytes newId = {0x07};
     for (const std::vector<std::string>& steps :
          {std::vector<std::string>{"set:k:" + std::to_string(CKA_ID) + ":" + Hex(newId), "label:k:k2"},
           {"set:g:" + std::to_string(CKA_SENSITIVE) + ":01"},
-          {"value:d:second", "value:d:third"}}) {
+          {"value:d:second", "value:d:third"},
+          {"value:" + longLabel + ":moved"}}) {
         ASSERT_TRUE(Writer(steps)) << steps[0];
     }
 
-    CK_RV rv = CKR_OK;
     EXPECT_EQ(Attribute(pair.privateKey, CKA_ID, &rv), newId);
     EXPECT_EQ(rv, CKR_OK) << "private key";
     EXPECT_EQ(Text(pair.privateKey, CKA_LABEL, &rv), "k2");
@@ -297,6 +305,9 @@ TEST_F(SharedHandles, ChangeableAttributesChangedByAnotherProcessKeepTheHandle) 
 
     EXPECT_EQ(Text(data, CKA_VALUE, &rv), "third");
     EXPECT_EQ(rv, CKR_OK) << "data object";
+    EXPECT_EQ(Text(longData, CKA_VALUE, &rv), "moved");
+    EXPECT_EQ(rv, CKR_OK) << "long-labelled data object";
+    EXPECT_EQ(Labelled(longLabel, dataClass), std::vector<CK_OBJECT_HANDLE>{longData}) << "no twin";
     for (const auto& [label, objectClass] : std::vector<std::pair<std::string, CK_OBJECT_CLASS>>{
              {"k2", CKO_PRIVATE_KEY}, {"g", CKO_SECRET_KEY}, {"d", CKO_DATA}}) {
         EXPECT_EQ(Labelled(label, objectClass).size(), 1u) << label << ": no twin";
