@@ -93,7 +93,11 @@ CK_RV Slot::TestTokenPresence() {
     if (token && IsPresentQuietly(*token)) return CKR_OK;
     // Only the caller that retires the token reports the removal; the others go on with the
     // token set up since, when the card is back.
-    if (!RetireToken(token)) return SetUpAgain(token) ? CKR_OK : CKR_TOKEN_NOT_PRESENT;
+    switch (RetireUnlessPresent(token)) {
+        case Retirement::StillPresent: return CKR_OK;
+        case Retirement::RetiredElsewhere: return SetUpAgain(token) ? CKR_OK : CKR_TOKEN_NOT_PRESENT;
+        case Retirement::Retired: break;
+    }
     const bool seen = tokenSeen_.exchange(false);
     // The card may be back already (pulled and put back since the last call): its sessions
     // and objects went with the old token, and the call goes on with the token set up now.
@@ -109,6 +113,12 @@ bool Slot::SetUpAgain(const std::shared_ptr<Token>& retired) {
     if (library->GetSlotFactory()->CheckAndInitTokenNoEx(*this) != CKR_OK) return false;
     std::shared_ptr<Token> fresh = GetDriverToken();
     return fresh && fresh != retired && IsPresentQuietly(*fresh);
+}
+
+Slot::Retirement Slot::RetireUnlessPresent(const std::shared_ptr<Token>& token) {
+    SlotMutexGuard guard(*this, "RetireUnlessPresent");
+    if (token && GetDriverToken() == token && IsPresentQuietly(*token)) return Retirement::StillPresent;
+    return RetireToken(token) ? Retirement::Retired : Retirement::RetiredElsewhere;
 }
 
 bool Slot::RetireToken(const std::shared_ptr<Token>& token) {
@@ -134,7 +144,7 @@ void Slot::UpdateTokenPresence() {
         if (token->GetStorage() != nullptr) token->GetStorage()->ResetDeviceCache();
         return;
     }
-    RetireToken(token);
+    if (RetireUnlessPresent(token) == Retirement::StillPresent) return;
     tokenSeen_.store(false);
 }
 

@@ -86,6 +86,10 @@ public:
 
 private:
     static bool IsPresentQuietly(Token& token);
+    enum class Retirement { StillPresent, Retired, RetiredElsewhere };
+    // Retires a token found absent unless, asked again under the slot lock, it is present: the
+    // first answer may come from before another thread set the returned card up.
+    Retirement RetireUnlessPresent(const std::shared_ptr<Token>& token);
     // The handle registered under the storage ID; 0 when none is.
     CK_OBJECT_HANDLE HandleOfStorageId(uint32_t storageId);
     // Sets up the token of a card that is in the reader again; true when it is present.
